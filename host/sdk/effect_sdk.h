@@ -7,6 +7,7 @@
 // out otherwise.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 extern "C" {
