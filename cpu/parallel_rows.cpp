@@ -1,0 +1,102 @@
+#include "cpu/parallel_rows.h"
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+#include "cpu/flame_march.h"
+
+namespace {
+
+constexpr int kInlineBelow = 16;
+constexpr unsigned kMaxThreads = 6;  // the calling thread included
+constexpr int kChunkRows = 4;
+constexpr int kBandRows = 24;
+
+void runChunks(int n, const std::function<void(int)>& job, std::atomic<int>& nextChunk) {
+  for (;;) {
+    int first = nextChunk.fetch_add(kChunkRows);
+    if (first >= n) {
+      return;
+    }
+    int end = std::min(first + kChunkRows, n);
+    for (int i = first; i < end; ++i) {
+      job(i);
+    }
+  }
+}
+
+}  // namespace
+
+void parallelFor(int n, const std::function<void(int)>& job) {
+  parallelFor(n, job, std::thread::hardware_concurrency());
+}
+
+void parallelFor(int n, const std::function<void(int)>& job, unsigned hardwareThreads) {
+  if (n < kInlineBelow) {
+    for (int i = 0; i < n; ++i) {
+      job(i);
+    }
+    return;
+  }
+  unsigned threadCount = std::clamp(hardwareThreads, 1u, kMaxThreads);
+  std::atomic<int> nextChunk{0};
+  std::vector<std::thread> workers;
+  workers.reserve(threadCount - 1);
+  bool startFailed = false;
+  for (unsigned t = 1; t < threadCount; ++t) {
+    try {
+      workers.emplace_back(runChunks, n, std::cref(job), std::ref(nextChunk));
+    } catch (const std::system_error&) {
+      startFailed = true;
+      break;
+    }
+  }
+  // Even when a start failed, the caller takes part so that every index is done before the
+  // failure is reported: the threads already running share the counter with it.
+  runChunks(n, job, nextChunk);
+  for (std::thread& worker : workers) {
+    worker.join();
+  }
+  if (startFailed) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  }
+}
+
+bool renderRowBands(uint32_t height, AbortCheckFunction abortCheck, void* abortContext,
+                    const std::function<void(int)>& renderRow, unsigned hardwareThreads) {
+  // 64-bit so that the last band start of a very tall frame cannot overflow.
+  for (int64_t bandStart = 0; bandStart < int64_t{height}; bandStart += kBandRows) {
+    if (stopRequested(abortCheck, abortContext)) {
+      return false;
+    }
+    const int band = int(std::min<int64_t>(int64_t{height} - bandStart, kBandRows));
+    const int first = int(bandStart);
+    parallelFor(band, [&](int j) { renderRow(first + j); }, hardwareThreads);
+  }
+  return !stopRequested(abortCheck, abortContext);
+}
+
+bool renderFrameCpu(const FlameSettings& settings, AbortCheckFunction abortCheck,
+                    void* abortContext, const EmitterMatte& matte, std::vector<float4>& image) {
+  const uint32_t width = settings.width;
+  image.resize(size_t{width} * size_t{settings.height}, make_float4(0.0f, 0.0f, 0.0f, 0.0f));
+  const EmitterMatteView matteView = viewOf(matte);
+  auto renderRow = [&](int row) {
+    float4* out = image.data() + size_t(row) * width;
+    const float ly = (float)row + settings.originY;
+    for (uint32_t column = 0; column < width; ++column) {
+      const float lx = (float)column + settings.originX;
+      if (lx < 0.0f || ly < 0.0f || lx >= settings.frameWidth || ly >= settings.frameHeight) {
+        out[column] = make_float4(0.0f, 0.0f, 0.0f, 0.0f);
+      } else if (settings.emitterMode != 0) {
+        out[column] = shadeLayerPixel(int(column), row, settings, matteView);
+      } else {
+        out[column] = shadeVolumePixel(int(column), row, settings);
+      }
+    }
+  };
+  return renderRowBands(settings.height, abortCheck, abortContext, renderRow,
+                        std::thread::hardware_concurrency());
+}
