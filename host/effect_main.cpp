@@ -1,0 +1,71 @@
+#include "host/effect_main.h"
+
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "gpu/gpu_context.h"
+#include "host/parameter_set.h"
+#include "host/registration.h"
+#include "host/render_commands.h"
+#include "host/sdk/smart_render_sdk.h"
+#include "ui/about_dialog.h"
+
+namespace {
+
+PF_Err globalSetup(PF_OutData* out_data) {
+  if (out_data == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+  out_data->my_version = kEffectVersion;
+  out_data->out_flags = kGlobalOutFlags;
+  out_data->out_flags2 = kGlobalOutFlags2;
+  return PF_Err_NONE;
+}
+
+PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                PF_LayerDef* output, void* extra) {
+  switch (cmd) {
+    case PF_Cmd_ABOUT:
+    case PF_Cmd_DO_DIALOG:
+      return showAboutDialog(in_data, out_data);
+    case PF_Cmd_GLOBAL_SETUP:
+      return globalSetup(out_data);
+    case PF_Cmd_GLOBAL_SETDOWN:
+      releaseSharedGpuContext();
+      return PF_Err_NONE;
+    case PF_Cmd_PARAMS_SETUP:
+      return setupParameters(in_data, out_data);
+    case PF_Cmd_RENDER:
+      return handleRender(in_data, params, output);
+    case PF_Cmd_SMART_PRE_RENDER:
+      return handleSmartPreRender(in_data, static_cast<PF_PreRenderExtra*>(extra));
+    case PF_Cmd_SMART_RENDER:
+      return handleSmartRender(in_data, static_cast<PF_SmartRenderExtra*>(extra));
+    default:
+      return PF_Err_NONE;
+  }
+}
+
+}  // namespace
+
+// The one place where failures become host results; no exception ever leaves the module.
+// Order matters: a failed host callback's own code, then allocation failure, then described
+// failures (shown to the user), then anything else, including PF_ErrorCode values raised by
+// handlers, which deliberately report 512 without a message.
+extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                             PF_LayerDef* output, void* extra) {
+  try {
+    return dispatch(cmd, in_data, out_data, params, output, extra);
+  } catch (PF_Err code) {
+    return code;
+  } catch (const std::bad_alloc&) {
+    return PF_Err_OUT_OF_MEMORY;
+  } catch (const std::exception& failure) {
+    if (out_data != nullptr) {
+      std::snprintf(out_data->return_msg, sizeof out_data->return_msg, "Vortelline: %s", failure.what());
+      out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+    }
+    return PF_Err_INTERNAL_STRUCT_DAMAGED;
+  } catch (...) {
+    return PF_Err_INTERNAL_STRUCT_DAMAGED;
+  }
+}
