@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Set-up, build, tests and the default render, in one place.
+#   ./build.sh test       install what is missing, build, run every test
+#   ./build.sh render     install what is missing, build, render the default flames into out/
+#   ./build.sh sanitize   build and run the unit tests under AddressSanitizer + UBSan
+#   ./build.sh deps       only install what is missing
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          libpng-dev libopenexr-dev libimath-dev libcli11-dev)
+JOBS=$(nproc)
+
+install_missing() {
+  local missing=()
+  for package in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
+
+case "${1:-}" in
+  deps)
+    install_missing
+    ;;
+  test)
+    install_missing
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    ctest --test-dir build --output-on-failure -j "$JOBS"
+    ;;
+  sanitize)
+    install_missing
+    flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+    build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORTELLINE_APP=OFF -DVORTELLINE_BENCHMARKS=OFF \
+      "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=$flags" "-DCMAKE_MODULE_LINKER_FLAGS=$flags"
+    ctest --test-dir build-sanitize --output-on-failure -j "$JOBS"
+    ;;
+  render)
+    install_missing
+    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTELLINE_TESTS=OFF -DVORTELLINE_BENCHMARKS=OFF
+    mkdir -p out
+    ./build/app/vortelline render --frames 0-11 --size 640x360 --set "Quality=Draft (64)" -o "out/flames_####.png"
+    ;;
+  *)
+    echo "usage: $0 test|render|sanitize|deps" >&2
+    exit 2
+    ;;
+esac
