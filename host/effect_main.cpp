@@ -1,10 +1,7 @@
 #include "host/effect_main.h"
 
-#include <cstdio>
-#include <exception>
-#include <new>
-
 #include "gpu/gpu_context.h"
+#include "host/failure_guard.h"
 #include "host/parameter_set.h"
 #include "host/registration.h"
 #include "host/render_commands.h"
@@ -47,25 +44,7 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
 
 }  // namespace
 
-// The one place where failures become host results; no exception ever leaves the module.
-// Order matters: a failed host callback's own code, then allocation failure, then described
-// failures (shown to the user), then anything else, including PF_ErrorCode values raised by
-// handlers, which deliberately report 512 without a message.
 extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
                              PF_LayerDef* output, void* extra) {
-  try {
-    return dispatch(cmd, in_data, out_data, params, output, extra);
-  } catch (PF_Err code) {
-    return code;
-  } catch (const std::bad_alloc&) {
-    return PF_Err_OUT_OF_MEMORY;
-  } catch (const std::exception& failure) {
-    if (out_data != nullptr) {
-      std::snprintf(out_data->return_msg, sizeof out_data->return_msg, "Vortelline: %s", failure.what());
-      out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
-    }
-    return PF_Err_INTERNAL_STRUCT_DAMAGED;
-  } catch (...) {
-    return PF_Err_INTERNAL_STRUCT_DAMAGED;
-  }
+  return reportFailures(out_data, [&] { return dispatch(cmd, in_data, out_data, params, output, extra); });
 }
