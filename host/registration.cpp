@@ -21,8 +21,12 @@ struct PiplWriter {
     u32((std::uint32_t(std::uint8_t(code[0])) << 24) | (std::uint32_t(std::uint8_t(code[1])) << 16) |
         (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3])));
   }
+  std::size_t dataStart = 0;
+
+  // Pads the current property's data to a multiple of 4 bytes (the header is 10 bytes long, so
+  // this is relative to the data, not to the file).
   constexpr void padTo4() {
-    while (at % 4 != 0) u8(0);
+    while ((at - dataStart) % 4 != 0) u8(0);
   }
   // Starts a property whose data is `dataBytes` long before padding.
   constexpr void property(std::string_view key, std::size_t dataBytes) {
@@ -30,6 +34,7 @@ struct PiplWriter {
     fourCharCode(key);
     u32(0);
     u32(std::uint32_t(pipl::padded(dataBytes)));
+    dataStart = at;
   }
   constexpr void pascalString(std::string_view key, std::string_view text) {
     property(key, 1 + text.size());

@@ -205,8 +205,9 @@ TEST(FlameSettings, PaletteIntegralTableForAllRed) {
   expectColor(settings.color3, 1.0f, 0.0f, 0.0f, 1.0f);
   expectColor(settings.integralBase[0], 0.0f, 0.0f, 0.0f, 0.0f);
   expectColor(settings.integralBase[1], 0.25f, 0.0f, 0.0f, 0.25f);
-  expectColor(settings.integralBase[2], 0.3333333f, 0.0f, 0.0f, 0.375f);
-  expectColor(settings.integralBase[3], 0.4166667f, 0.0f, 0.0f, 0.5f);
+  // These are the floats nearest 1/3 and 5/12, i.e. 0.3333333 and 0.4166667 to seven digits.
+  expectColor(settings.integralBase[2], 0.33333334f, 0.0f, 0.0f, 0.375f);
+  expectColor(settings.integralBase[3], 0.41666668f, 0.0f, 0.0f, 0.5f);
 }
 
 TEST(FlameSettings, ReservedFieldsAreZeroAndRecordIsDeterministic) {
