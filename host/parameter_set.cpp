@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "host/acquired_suite.h"
 #include "host/sdk/suites_sdk.h"
 
 namespace {
@@ -197,14 +198,6 @@ PF_ParamDef makeParamDef(const ParamRow& row, PF_ParamIndex position) {
   return def;
 }
 
-// Gives back an acquired suite however the command ends.
-struct SuiteRelease {
-  const SPBasicSuite* basic;
-  const char* name;
-  A_long version;
-  ~SuiteRelease() { basic->ReleaseSuite(name, version); }
-};
-
 }  // namespace
 
 const char* shortParamName(PF_ParamIndex position, const char* longName) {
@@ -253,17 +246,8 @@ PF_Err setupParameters(PF_InData* in_data, PF_OutData* out_data) {
 }
 
 PF_Err installOptionsButton(PF_InData* in_data) {
-  const SPBasicSuite* basic = in_data->pica_basicP;
-  if (basic == nullptr || basic->AcquireSuite == nullptr || basic->ReleaseSuite == nullptr) {
-    throw PF_Err_INVALID_CALLBACK;
-  }
-  const void* table = nullptr;
-  if (basic->AcquireSuite(kPFEffectUISuite, kPFEffectUISuiteVersion1, &table) != 0) {
-    throw PF_Err_INVALID_CALLBACK;
-  }
-  SuiteRelease release{basic, kPFEffectUISuite, kPFEffectUISuiteVersion1};
-  const auto* effectUi = static_cast<const PF_EffectUISuite1*>(table);
-  if (effectUi == nullptr || effectUi->PF_SetOptionsButtonName == nullptr) {
+  AcquiredSuite<PF_EffectUISuite1> effectUi(in_data, kPFEffectUISuite, kPFEffectUISuiteVersion1);
+  if (effectUi.get() == nullptr || effectUi->PF_SetOptionsButtonName == nullptr) {
     throw PF_Err_INVALID_CALLBACK;
   }
   if (PF_Err err = effectUi->PF_SetOptionsButtonName(in_data->effect_ref, kOptionsButtonName);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "host/acquired_suite.h"
 #include "host/sdk/suites_sdk.h"
 
 const char* const aboutText =
@@ -14,33 +15,11 @@ const char* const aboutText =
 
 namespace {
 
-// Holds "PF AE App Suite" 1 for one command and releases it on every path.
-class AppSuite {
- public:
-  explicit AppSuite(PF_InData* in_data) {
-    SPBasicSuite* basic = in_data != nullptr ? in_data->pica_basicP : nullptr;
-    if (basic == nullptr || basic->AcquireSuite == nullptr || basic->ReleaseSuite == nullptr) return;
-    const void* table = nullptr;
-    if (basic->AcquireSuite(kPFAppSuite, kPFAppSuiteVersion1, &table) != 0 || table == nullptr) return;
-    basic_ = basic;
-    suite_ = static_cast<const PFAppSuite1*>(table);
-  }
-  ~AppSuite() {
-    if (suite_ != nullptr) basic_->ReleaseSuite(kPFAppSuite, kPFAppSuiteVersion1);
-  }
-  AppSuite(const AppSuite&) = delete;
-  AppSuite& operator=(const AppSuite&) = delete;
-
-  bool reportsRenderEngine() const {
-    if (suite_ == nullptr || suite_->PF_IsRenderEngine == nullptr) return false;
-    PF_Boolean renderEngine = 0;
-    return suite_->PF_IsRenderEngine(&renderEngine) == PF_Err_NONE && renderEngine != 0;
-  }
-
- private:
-  SPBasicSuite* basic_ = nullptr;
-  const PFAppSuite1* suite_ = nullptr;
-};
+bool reportsRenderEngine(const AcquiredSuite<PFAppSuite1>& appSuite) {
+  if (appSuite.get() == nullptr || appSuite->PF_IsRenderEngine == nullptr) return false;
+  PF_Boolean renderEngine = 0;
+  return appSuite->PF_IsRenderEngine(&renderEngine) == PF_Err_NONE && renderEngine != 0;
+}
 
 bool hostHasMainWindow(PF_InData* in_data) {
   if (in_data == nullptr || in_data->utils == nullptr || in_data->utils->get_platform_data == nullptr) return false;
@@ -56,8 +35,8 @@ bool runAboutDialog(PF_InData*) { return false; }
 }  // namespace
 
 PF_Err showAboutDialog(PF_InData* in_data, PF_OutData* out_data) {
-  AppSuite appSuite(in_data);
-  if (!appSuite.reportsRenderEngine() && hostHasMainWindow(in_data) && runAboutDialog(in_data)) return PF_Err_NONE;
+  AcquiredSuite<PFAppSuite1> appSuite(in_data, kPFAppSuite, kPFAppSuiteVersion1);
+  if (!reportsRenderEngine(appSuite) && hostHasMainWindow(in_data) && runAboutDialog(in_data)) return PF_Err_NONE;
   if (out_data == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
   std::snprintf(out_data->return_msg, sizeof out_data->return_msg, "%s", aboutText);
   return PF_Err_NONE;
