@@ -1,0 +1,24 @@
+// A one-line progress bar on stderr: frames done, elapsed time and an estimate of the rest.
+// Drawn only when stderr is a terminal, so logs and pipes stay clean.
+#pragma once
+
+#include <chrono>
+
+struct ProgressDisplay {
+  bool enabled = false;
+  int totalFrames = 0;
+  int finishedFrames = 0;
+  double frameFraction = 0.0;  // of the frame being rendered, when the effect reports it
+  std::chrono::steady_clock::time_point start;
+  std::chrono::steady_clock::time_point lastDrawn;
+};
+
+ProgressDisplay startProgress(int totalFrames, bool quiet);
+
+// Redraws at most a few times a second unless force is set.
+void drawProgress(ProgressDisplay& progress, bool force);
+
+void finishFrame(ProgressDisplay& progress);
+
+// Ends the bar's line so that later messages start on a new one.
+void endProgress(ProgressDisplay& progress);
