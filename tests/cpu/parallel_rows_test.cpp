@@ -1,11 +1,15 @@
 #include "cpu/parallel_rows.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -88,6 +92,38 @@ TEST(ParallelFor, SixteenIndicesAreShared) {
   recorder.holdFrom = 0;
   parallelFor(16, [&](int i) { recorder.record(i); }, 2);
   EXPECT_TRUE(recorder.sawOtherThread);
+}
+
+// With the address space capped a few megabytes above what the process uses, no worker thread
+// can map its stack. Runs in a forked child so the cap does not reach the other tests.
+void runWithoutRoomForThreads() {
+  long pages = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) {
+    std::_Exit(2);
+  }
+  std::fclose(statm);
+  const rlim_t limit = rlim_t(pages) * 4096 + (4u << 20);
+  const rlimit cap{limit, limit};
+  if (setrlimit(RLIMIT_AS, &cap) != 0) {
+    std::_Exit(3);
+  }
+  int runs[16] = {};
+  try {
+    parallelFor(16, [&](int i) { runs[i] += 1; }, 6);
+  } catch (const std::system_error& error) {
+    for (int count : runs) {
+      if (count != 1) {
+        std::_Exit(4);
+      }
+    }
+    std::_Exit(error.code() == std::errc::resource_unavailable_try_again ? 0 : 5);
+  }
+  std::_Exit(6);
+}
+
+TEST(ParallelForDeathTest, ThreadStartFailureFinishesEveryIndexThenReportsIt) {
+  EXPECT_EXIT(runWithoutRoomForThreads(), testing::ExitedWithCode(0), "");
 }
 
 TEST(RenderRowBands, BandsOfTwentyFourWithAbortChecksBetween) {
