@@ -156,6 +156,19 @@ TEST(RenderDriver, FailuresAndEarlyAbortLeaveTheOutputUntouched) {
   EXPECT_EQ(failureOf(buffer.geometry, bad, requestFor(6, 4)), "Non-finite parameter: Density");
   EXPECT_EQ(buffer.bytes, original);
 
+  FlameParams layerParams = draftParams();
+  layerParams.emitterSource = 1;
+  std::vector<uint8_t> emitterPixels(16);
+  FrameGeometry emitter;
+  emitter.pixels = emitterPixels.data();
+  emitter.width = 16385;
+  emitter.height = 1;
+  emitter.rowBytes = 16385 * 4;
+  RenderRequest withEmitter = requestFor(6, 4);
+  withEmitter.emitter = &emitter;
+  EXPECT_EQ(failureOf(buffer.geometry, layerParams, withEmitter), "Invalid matte geometry");
+  EXPECT_EQ(buffer.bytes, original);
+
   AbortScript atOnce{0, 1};
   EXPECT_FALSE(renderFlames(buffer.geometry, draftParams(), requestFor(6, 4, &atOnce)));
   EXPECT_EQ(atOnce.calls, 1);
