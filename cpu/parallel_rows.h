@@ -10,7 +10,7 @@
 
 // Runs job(0) ... job(n - 1) on the calling thread plus up to five worker threads started for
 // this call and joined before it returns. Below 16 indices everything runs inline, in order.
-// Jobs must not throw: an exception escaping a worker thread ends the process.
+// Jobs must not throw: an exception escaping a job ends the process.
 // Throws std::system_error (resource_unavailable_try_again) when a worker cannot be started,
 // after the workers already started have finished every index.
 void parallelFor(int n, const std::function<void(int)>& job);
