@@ -2,6 +2,7 @@
 
 #include "gpu/gpu_context.h"
 #include "host/failure_guard.h"
+#include "host/param_ui_state.h"
 #include "host/parameter_set.h"
 #include "host/registration.h"
 #include "host/render_commands.h"
@@ -33,6 +34,10 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
       return setupParameters(in_data, out_data);
     case PF_Cmd_RENDER:
       return handleRender(in_data, params, output);
+    case PF_Cmd_USER_CHANGED_PARAM:
+      return onUserChangedParam(in_data, params, static_cast<const PF_UserChangedParamExtra*>(extra));
+    case PF_Cmd_UPDATE_PARAMS_UI:
+      return syncParamsUi(in_data, params);
     case PF_Cmd_SMART_PRE_RENDER:
       return handleSmartPreRender(in_data, static_cast<PF_PreRenderExtra*>(extra));
     case PF_Cmd_SMART_RENDER:
