@@ -51,6 +51,12 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--emitter", options.emitterPath,
                     "The Emitter Layer's pixels, PNG or EXR, placed at the layer's top left (default: this layer)");
   render.add_flag("-q,--quiet", options.quiet, "No progress bar");
+  // As in most renderers, a repeated option overrides the earlier one; only --set accumulates.
+  for (CLI::Option* option : render.get_options()) {
+    if (option->get_name() != "--set") {
+      option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
+  }
 }
 
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,

@@ -149,7 +149,7 @@ double parsePopupValue(const DeclaredParam& param, const std::string& controlNam
     }
   }
   throw UsageError(quoted(trim(text)) + " is not a choice of " + controlName + "; choose " + joinQuoted(ordered) +
-                   " or a number from 1 to " + std::to_string(choices.size()));
+                   ", or a number from 1 to " + std::to_string(choices.size()));
 }
 
 double parseCheckboxValue(const std::string& controlName, const std::string& text) {
@@ -334,9 +334,9 @@ std::vector<std::string> nearestNames(const std::string& wanted, const std::vect
   std::vector<std::pair<size_t, std::string>> ranked;
   for (const std::string& candidate : candidates) {
     std::string key = lowercase(candidate);
-    size_t distance = editDistance(wantedKey, key);
-    // A fragment of a long name ("frequency", "Inner Color/Gai") is close even when many
-    // letters are missing.
+    // A misspelt beginning of a long name ("Orignal" for "Original (256)") is close too.
+    size_t distance = std::min(editDistance(wantedKey, key), editDistance(wantedKey, key.substr(0, wantedKey.size())));
+    // So is a fragment from its middle ("frequency").
     bool fragment = wantedKey.size() >= 3 && key.find(wantedKey) != std::string::npos;
     if (distance <= tolerance || fragment) {
       ranked.emplace_back(fragment ? std::min(distance, tolerance) : distance, candidate);

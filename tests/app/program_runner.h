@@ -1,0 +1,24 @@
+// Runs the vortelline program as a user would and collects what it printed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ProgramRun {
+  int exitCode = -1;  // 128 + signal when a signal ended it
+  std::string out;
+  std::string err;
+};
+
+struct RunningProgram {
+  int pid = -1;
+  std::string outPath;
+  std::string errPath;
+};
+
+RunningProgram startProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder);
+ProgramRun finishProgram(const RunningProgram& running);
+ProgramRun runProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder);
+
+// A fresh folder under the system's temporary folder.
+std::string makeScratchFolder();
