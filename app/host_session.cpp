@@ -21,8 +21,13 @@ HostSession& sessionOf(PF_ProgPtr effect_ref) { return *reinterpret_cast<HostSes
 
 PF_ProgPtr effectRefOf(HostSession& session) { return reinterpret_cast<PF_ProgPtr>(&session); }
 
-double secondsAt(A_long time, A_u_long timeScale) {
-  return timeScale == 0 ? 0.0 : static_cast<double>(time) / static_cast<double>(timeScale);
+// A host time in ticks of the session's clock. Keys are whole ticks too, so the fraction
+// between two keys is a ratio of integers: exactly 0.5 halfway, at any frame rate.
+double clockTicks(const HostSession& session, A_long time, A_u_long timeScale) {
+  if (timeScale == session.clock.timeScale) {
+    return static_cast<double>(time);
+  }
+  return timeScale == 0 ? 0.0 : static_cast<double>(time) * session.clock.timeScale / timeScale;
 }
 
 // ---- Suites ----
@@ -131,7 +136,7 @@ PF_Err checkoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_tim
   if (index < 0 || index >= static_cast<PF_ParamIndex>(session.params.size())) {
     return PF_Err_BAD_CALLBACK_PARAM;
   }
-  *param = definitionAt(session, index, secondsAt(what_time, time_scale));
+  *param = definitionAt(session, index, what_time, time_scale);
   return PF_Err_NONE;
 }
 
@@ -396,12 +401,11 @@ HostWorld renderSmart(HostSession& session, long frame) {
 
 HostWorld renderPlain(HostSession& session, long frame) {
   PF_InData in = makeInData(session, frame);
-  double seconds = secondsAt(in.current_time, in.time_scale);
   std::vector<PF_ParamDef> definitions;
   std::vector<PF_ParamDef*> params;
   definitions.reserve(session.params.size());
   for (int position = 0; position < static_cast<int>(session.params.size()); ++position) {
-    definitions.push_back(definitionAt(session, position, seconds));
+    definitions.push_back(definitionAt(session, position, in.current_time, in.time_scale));
   }
   for (PF_ParamDef& definition : definitions) {
     params.push_back(&definition);
@@ -455,9 +459,7 @@ void endSession(HostSession& session) {
 void setParamTrack(HostSession& session, const ParamAssignment& assignment) {
   ParamTrack track = assignment.track;
   for (Keyframe& key : track.keys) {
-    // The same arithmetic as a frame's own time, so a frame on a key reads that key exactly.
-    A_long ticks = static_cast<A_long>(static_cast<long long>(key.time) * session.clock.timeStep);
-    key.time = secondsAt(ticks, session.clock.timeScale);
+    key.time *= session.clock.timeStep;
   }
   session.tracks.at(static_cast<size_t>(assignment.position)) = track;
 }
@@ -472,26 +474,27 @@ int layerParamNamed(const HostSession& session, const std::string& name) {
   return -1;
 }
 
-PF_ParamDef definitionAt(const HostSession& session, int position, double seconds) {
+PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale) {
+  double ticks = clockTicks(session, time, timeScale);
   const DeclaredParam& declared = session.params[position];
   const ParamTrack& track = session.tracks[position];
   PF_ParamDef def = declared.def;
   switch (def.param_type) {
     case PF_Param_FLOAT_SLIDER:
       if (!track.keys.empty()) {
-        def.u.fs_d.value = trackValueAt(track, seconds, true);
+        def.u.fs_d.value = trackValueAt(track, ticks, true);
       }
       break;
     case PF_Param_POPUP:
       def.u.pd.u.namesptr = declared.choices.c_str();
       if (!track.keys.empty()) {
-        def.u.pd.value = static_cast<A_long>(trackValueAt(track, seconds, false));
+        def.u.pd.value = static_cast<A_long>(trackValueAt(track, ticks, false));
       }
       break;
     case PF_Param_CHECKBOX:
       def.u.bd.u.nameptr = declared.choices.c_str();
       if (!track.keys.empty()) {
-        def.u.bd.value = static_cast<A_long>(trackValueAt(track, seconds, false));
+        def.u.bd.value = static_cast<A_long>(trackValueAt(track, ticks, false));
       }
       break;
     case PF_Param_ANGLE: {
@@ -499,14 +502,14 @@ PF_ParamDef definitionAt(const HostSession& session, int position, double second
       if (slider >= 0) {
         // The angle shows the hidden slider's value at this time, clamped to the slider's range.
         const PF_FloatSliderDef& sliderDef = session.params[slider].def.u.fs_d;
-        double degrees = definitionAt(session, slider, seconds).u.fs_d.value;
+        double degrees = definitionAt(session, slider, time, timeScale).u.fs_d.value;
         if (std::isfinite(degrees)) {
           degrees = std::clamp(degrees, static_cast<double>(sliderDef.valid_min),
                                static_cast<double>(sliderDef.valid_max));
           def.u.ad.value = degreesToFixed(degrees);
         }
       } else if (!track.keys.empty()) {
-        def.u.ad.value = degreesToFixed(trackValueAt(track, seconds, true));
+        def.u.ad.value = degreesToFixed(trackValueAt(track, ticks, true));
       }
       break;
     }

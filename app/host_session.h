@@ -40,7 +40,7 @@ struct HostSession {
   A_long numParams = 0;
   std::string optionsButtonName;
   std::optional<PF_CustomUIInfo> customUi;
-  // Values set by the user, by position, key times in seconds.
+  // Values set by the user, by position, key times in ticks of the clock.
   std::vector<ParamTrack> tracks;
 
   FrameClock clock;
@@ -74,9 +74,9 @@ void setParamTrack(HostSession& session, const ParamAssignment& assignment);
 // The declared layer parameter with this name, or -1.
 int layerParamNamed(const HostSession& session, const std::string& name);
 
-// The definition the host hands out for a position at a time: declared, with the value at that
-// time. Popup and checkbox texts point into the session.
-PF_ParamDef definitionAt(const HostSession& session, int position, double seconds);
+// The definition the host hands out for a position at time / timeScale seconds: declared, with
+// the value at that time. Popup and checkbox texts point into the session.
+PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale);
 
 // The frame's pixels at the session's depth, at 1/downsample of the layer's size.
 // Throws EffectFailure or RunError when the effect fails, Cancelled when it stopped on request.
