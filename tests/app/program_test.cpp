@@ -61,6 +61,18 @@ PngHeader pngHeader(const std::string& path) {
   return header;
 }
 
+// Whether the process has a handler for SIGINT, from the caught-signals mask in /proc.
+bool catchesInterrupt(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigCgt:", 0) == 0) {
+      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+    }
+  }
+  return false;
+}
+
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -347,7 +359,11 @@ TEST_F(ProgramTest, InterruptStopsTheRenderAndLeavesNoFile) {
   // Several seconds of frames; the interrupt arrives during the first.
   RunningProgram running =
       startProgram({"render", "--size", "96x1200", "--frames", "0-9", "--quiet", "-o", frames + "/long_#.exr"}, scratch);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Interrupt only once the program catches SIGINT, however slowly it starts on a busy machine.
+  for (int wait = 0; wait < 2000 && !catchesInterrupt(running.pid); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   kill(running.pid, SIGINT);
   ProgramRun result = finishProgram(running);
   EXPECT_EQ(result.exitCode, 130) << result.err;
