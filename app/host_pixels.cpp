@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -24,6 +26,8 @@ Channel quantize(float value, float fullIntensity) {
 
 }  // namespace
 
+void PixelMemoryRelease::operator()(std::byte* pixels) const { std::free(pixels); }
+
 int bytesPerPixel(int bitDepth) { return bitDepth == 32 ? 16 : bitDepth == 16 ? 8 : 4; }
 
 HostWorld makeHostWorld(int width, int height, int bitDepth) {
@@ -31,8 +35,12 @@ HostWorld makeHostWorld(int width, int height, int bitDepth) {
   host.bitDepth = bitDepth;
   size_t rowBytes = static_cast<size_t>(width) * bytesPerPixel(bitDepth) + rowPadding;
   size_t totalBytes = rowBytes * static_cast<size_t>(std::max(height, 0));
-  host.pixels = std::make_unique<std::byte[]>(std::max<size_t>(totalBytes, 1));
-  std::memset(host.pixels.get(), 0, std::max<size_t>(totalBytes, 1));
+  // calloc: large zeroed blocks come straight from the system, so pages nobody writes cost
+  // nothing (an effect that only writes its output never touches most of an input layer).
+  host.pixels.reset(static_cast<std::byte*>(std::calloc(std::max<size_t>(totalBytes, 1), 1)));
+  if (!host.pixels) {
+    throw std::bad_alloc();
+  }
   host.world.data = reinterpret_cast<PF_PixelPtr>(host.pixels.get());
   host.world.width = width;
   host.world.height = height;

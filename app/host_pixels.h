@@ -16,17 +16,21 @@ struct RgbaImage {
   std::vector<float> rgba;
 };
 
+struct PixelMemoryRelease {
+  void operator()(std::byte* pixels) const;
+};
+
 // A host world with the pixels it points at. Move-only: world.data points into pixels.
 struct HostWorld {
   PF_EffectWorld world{};
   int bitDepth = 8;  // 8, 16 or 32 bits per channel
-  std::unique_ptr<std::byte[]> pixels;
+  std::unique_ptr<std::byte[], PixelMemoryRelease> pixels;
 };
 
 int bytesPerPixel(int bitDepth);
 
 // A transparent world. Rows are padded as a host's often are, so that an effect that assumes
-// packed rows shows it.
+// packed rows shows it. Throws std::bad_alloc.
 HostWorld makeHostWorld(int width, int height, int bitDepth);
 
 // The image's channels at the world's depth: 8 and 16 bits round to the nearest step of full

@@ -3,7 +3,8 @@
 #include <charconv>
 #include <climits>
 #include <filesystem>
-#include <iomanip>
+#include <algorithm>
+#include <iostream>
 #include <ostream>
 
 #include "app/cancellation.h"
@@ -76,6 +77,21 @@ HostWorld layerWorld(const RgbaImage* image, FrameSize layer, int downsample, in
                          bitDepth);
   }
   return hostWorldFromImage(downsampleImage(*image, downsample), bitDepth);
+}
+
+// Whether the "Source" popup picks a layer at any key; its first choice is the built-in volume.
+bool usesLayerSource(const HostSession& session) {
+  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
+    const PF_ParamDef& def = session.params[position].def;
+    if (def.param_type == PF_Param_POPUP && std::string(def.name) == "Source") {
+      const std::vector<Keyframe>& keys = session.tracks[position].keys;
+      if (keys.empty()) {
+        return def.u.pd.value != 1;
+      }
+      return std::any_of(keys.begin(), keys.end(), [](const Keyframe& key) { return key.value != 1.0; });
+    }
+  }
+  return true;
 }
 
 std::string numberText(double value) {
@@ -204,6 +220,9 @@ void runRender(const RenderOptions& options) {
     }
     session->layers.push_back(layerWorld(&*emitter, layer, options.downsample, bitDepth));
     session->layerAssignments[emitterParam] = 1;
+    if (!usesLayerSource(*session)) {
+      std::cerr << "vortelline: note: the emitter is used with --set \"Source=Layer Alpha\" or \"Source=Layer Luma\"\n";
+    }
   }
 
   long frameCount = options.lastFrame - options.firstFrame + 1;
