@@ -42,6 +42,18 @@ void ModuleCloser::operator()(void* handle) const { dlclose(handle); }
 EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite) {
   EffectModule module;
   module.path = path;
+  std::optional<std::vector<uint8_t>> resource = readElfSection(path, ".pipl");
+  if (!resource) {
+    throw RunError("the module " + path + " has no registration resource (no .pipl section)");
+  }
+  try {
+    module.resource = parseRegistrationResource(*resource);
+  } catch (const RunError& error) {
+    throw RunError("the module " + path + " has a damaged registration resource: " + error.what());
+  }
+  if (module.resource.kind != static_cast<uint32_t>(PF_Kind_EFFECT)) {
+    throw RunError("the module " + path + " is not an effect");
+  }
   // RTLD_LOCAL: the module's symbols must not leak into or clash with anything else loaded.
   module.handle.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (!module.handle) {
@@ -56,10 +68,17 @@ EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite)
   if (err != PF_Err_NONE) {
     throw RunError("the effect module " + path + " failed to register (error " + std::to_string(err) + ")");
   }
-  if (module.registration.kind != PF_Kind_EFFECT) {
-    throw RunError("the module " + path + " did not register an effect");
+  const EffectRegistration& registration = module.registration;
+  const RegistrationResource& declared = module.resource;
+  if (registration.kind != PF_Kind_EFFECT || registration.name != declared.name ||
+      registration.matchName != declared.matchName || registration.category != declared.category ||
+      registration.entryPointName != declared.entryPointName) {
+    throw RunError("the effect module " + path + " registers itself as \"" + registration.name + "\" (\"" +
+                   registration.matchName + "\", entry " + registration.entryPointName +
+                   ") but its registration resource says \"" + declared.name + "\" (\"" + declared.matchName +
+                   "\", entry " + declared.entryPointName + ")");
   }
-  if (module.registration.entryPointName.empty()) {
+  if (registration.entryPointName.empty()) {
     throw RunError("the effect module " + path + " registered no entry point");
   }
   const std::string& entryName = module.registration.entryPointName;

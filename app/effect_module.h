@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/registration_resource.h"
 #include "host/sdk/effect_sdk.h"
 
 using EffectMainFunction = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
@@ -32,11 +33,13 @@ struct ModuleCloser {
 struct EffectModule {
   std::string path;
   std::unique_ptr<void, ModuleCloser> handle;
+  RegistrationResource resource;
   EffectRegistration registration;
   EffectMainFunction effectMain = nullptr;
 };
 
-// Opens the module, runs its registration call and finds the entry point it registered.
+// Reads the module's registration resource, opens the module, runs its registration call, checks
+// that the two registrations agree and finds the entry point they name.
 // Throws RunError naming the module and what is wrong with it.
 EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -323,6 +324,12 @@ PF_InData makeInData(HostSession& session, long frame) {
   return in;
 }
 
+std::string hexText(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
 std::string returnMessage(const PF_OutData& out) {
   return std::string(out.return_msg, strnlen(out.return_msg, sizeof out.return_msg));
 }
@@ -430,6 +437,17 @@ std::unique_ptr<HostSession> startSession(const std::string& modulePath) {
   session->effectVersion = out.my_version;
   session->outFlags = out.out_flags;
   session->outFlags2 = out.out_flags2;
+  // The flags decide how the host drives the effect; a module whose code and resource disagree
+  // cannot be driven as either says.
+  const RegistrationResource& resource = session->module.resource;
+  if (resource.effectVersion != out.my_version || resource.outFlags != static_cast<uint32_t>(out.out_flags) ||
+      resource.outFlags2 != static_cast<uint32_t>(out.out_flags2)) {
+    throw RunError("the effect's global set-up reports version " + hexText(out.my_version) + ", flags " +
+                   hexText(static_cast<uint32_t>(out.out_flags)) + " and " +
+                   hexText(static_cast<uint32_t>(out.out_flags2)) + " but its registration resource says " +
+                   hexText(resource.effectVersion) + ", " + hexText(resource.outFlags) + " and " +
+                   hexText(resource.outFlags2));
+  }
 
   // Position 0, the layer the effect is applied to, belongs to the host.
   DeclaredParam inputLayer;

@@ -388,10 +388,20 @@ TEST_F(ProgramTest, AboutPrintsTheEffectsText) {
   EXPECT_EQ(result.out.rfind("Vortelline\nmake by Ternwick\n", 0), 0u) << result.out;
 }
 
-TEST_F(ProgramTest, MissingModuleExitsWithOne) {
-  ProgramRun result = run({"about", "--module", frames + "/none.so"});
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("cannot load the effect module"), std::string::npos) << result.err;
+TEST_F(ProgramTest, MissingOrForeignModulesExitWithOne) {
+  std::string notAModule = frames + "/notes.so";
+  std::ofstream(notAModule) << "not a module";
+  struct Case {
+    std::string module;
+    std::string expected;
+  };
+  for (const Case& test : {Case{frames + "/none.so", "No such file"}, Case{notAModule, "not a 64-bit little-endian ELF"},
+                           Case{VORTELLINE_PROGRAM_PATH, "no registration resource"}}) {
+    ProgramRun result = run({"about", "--module", test.module});
+    EXPECT_EQ(result.exitCode, 1) << test.module;
+    EXPECT_NE(result.err.find(test.expected), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(test.module), std::string::npos) << result.err;
+  }
 }
 
 }  // namespace
