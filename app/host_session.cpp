@@ -424,6 +424,39 @@ HostWorld renderPlain(HostSession& session, long frame) {
   return output;
 }
 
+// The flags decide how the host drives the effect; a module whose code and resource disagree
+// cannot be driven as either says.
+void checkFlagsAgainstResource(const HostSession& session, const PF_OutData& out) {
+  const RegistrationResource& resource = session.module.resource;
+  if (resource.effectVersion != out.my_version || resource.outFlags != static_cast<uint32_t>(out.out_flags) ||
+      resource.outFlags2 != static_cast<uint32_t>(out.out_flags2)) {
+    throw RunError("the effect's global set-up reports version " + hexText(out.my_version) + ", flags " +
+                   hexText(static_cast<uint32_t>(out.out_flags)) + " and " +
+                   hexText(static_cast<uint32_t>(out.out_flags2)) + " but its registration resource says " +
+                   hexText(resource.effectVersion) + ", " + hexText(resource.outFlags) + " and " +
+                   hexText(resource.outFlags2));
+  }
+}
+
+void declareParameters(HostSession& session) {
+  // Position 0, the layer the effect is applied to, belongs to the host.
+  DeclaredParam inputLayer;
+  inputLayer.def.param_type = PF_Param_LAYER;
+  inputLayer.def.u.ld.dephault = PF_LayerDefault_MYSELF;
+  session.params.push_back(inputLayer);
+  session.tracks.emplace_back();
+
+  PF_InData in = makeInData(session, 0);
+  PF_OutData out{};
+  PF_Err err = session.module.effectMain(PF_Cmd_PARAMS_SETUP, &in, &out, nullptr, nullptr, nullptr);
+  raiseOnFailure(err, out, "to declare its parameters");
+  session.numParams = out.num_params;
+  if (session.numParams != static_cast<A_long>(session.params.size())) {
+    throw RunError("the effect declared " + std::to_string(session.params.size() - 1) + " controls but reports " +
+                   std::to_string(session.numParams) + " parameters");
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<HostSession> startSession(const std::string& modulePath) {
@@ -437,32 +470,14 @@ std::unique_ptr<HostSession> startSession(const std::string& modulePath) {
   session->effectVersion = out.my_version;
   session->outFlags = out.out_flags;
   session->outFlags2 = out.out_flags2;
-  // The flags decide how the host drives the effect; a module whose code and resource disagree
-  // cannot be driven as either says.
-  const RegistrationResource& resource = session->module.resource;
-  if (resource.effectVersion != out.my_version || resource.outFlags != static_cast<uint32_t>(out.out_flags) ||
-      resource.outFlags2 != static_cast<uint32_t>(out.out_flags2)) {
-    throw RunError("the effect's global set-up reports version " + hexText(out.my_version) + ", flags " +
-                   hexText(static_cast<uint32_t>(out.out_flags)) + " and " +
-                   hexText(static_cast<uint32_t>(out.out_flags2)) + " but its registration resource says " +
-                   hexText(resource.effectVersion) + ", " + hexText(resource.outFlags) + " and " +
-                   hexText(resource.outFlags2));
-  }
-
-  // Position 0, the layer the effect is applied to, belongs to the host.
-  DeclaredParam inputLayer;
-  inputLayer.def.param_type = PF_Param_LAYER;
-  inputLayer.def.u.ld.dephault = PF_LayerDefault_MYSELF;
-  session->params.push_back(inputLayer);
-  session->tracks.emplace_back();
-
-  out = PF_OutData{};
-  err = session->module.effectMain(PF_Cmd_PARAMS_SETUP, &in, &out, nullptr, nullptr, nullptr);
-  raiseOnFailure(err, out, "to declare its parameters");
-  session->numParams = out.num_params;
-  if (session->numParams != static_cast<A_long>(session->params.size())) {
-    throw RunError("the effect declared " + std::to_string(session->params.size() - 1) + " controls but reports " +
-                   std::to_string(session->numParams) + " parameters");
+  try {
+    checkFlagsAgainstResource(*session, out);
+    declareParameters(*session);
+  } catch (...) {
+    // Global set-up succeeded, so the effect gets its set-down whatever failed after it.
+    PF_OutData setdownOut{};
+    session->module.effectMain(PF_Cmd_GLOBAL_SETDOWN, &in, &setdownOut, nullptr, nullptr, nullptr);
+    throw;
   }
   return session;
 }

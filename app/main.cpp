@@ -1,7 +1,6 @@
 // vortelline: renders the flame effect to image files, as a command-line host for its module.
 #include <CLI/CLI.hpp>
 
-#include <cstdio>
 #include <iostream>
 #include <new>
 

@@ -1,9 +1,9 @@
 #include "app/render_job.h"
 
-#include <charconv>
-#include <climits>
-#include <filesystem>
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <ostream>
 
