@@ -50,7 +50,7 @@ case "${1:-}" in
     install_missing
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTELLINE_TESTS=OFF -DVORTELLINE_BENCHMARKS=OFF
     mkdir -p out
-    ./build/app/vortelline render --frames 0-11 --size 640x360 --set "Quality=Draft (64)" -o "out/flames_####.png"
+    ./build/app/vortelline render --frames 0-11 --size 480x270 --set "Quality=Draft (64)" -o "out/flames_####.png"
     ;;
   *)
     echo "usage: $0 test|render|sanitize|deps" >&2

@@ -8,8 +8,8 @@
 
 #include "host/sdk/effect_sdk.h"
 
-// A decoded image: red, green, blue, alpha floats per pixel, top row first, alpha not
-// premultiplied into the colour. 8- and 16-bit files map their full value to 1.0.
+// A decoded image: red, green, blue, alpha floats per pixel, top row first, colour premultiplied
+// by alpha as in the host's layers (PNG files are converted on the way in and out). 8- and 16-bit files map their full value to 1.0.
 struct RgbaImage {
   int width = 0;
   int height = 0;

@@ -113,6 +113,12 @@ RgbaImage readPng(FILE* file, const std::string& path) {
       image.rgba[i] = static_cast<float>(pixels.bytes[i]) / 255.0f;
     }
   }
+  // PNG colour is straight; host layers carry colour premultiplied by alpha.
+  for (size_t i = 0; i < samples; i += 4) {
+    for (size_t channel = 0; channel < 3; ++channel) {
+      image.rgba[i + channel] *= image.rgba[i + 3];
+    }
+  }
   return image;
 }
 
@@ -149,17 +155,31 @@ void writePng(const std::string& path, const std::string& displayPath, const PF_
     pixels.rows.push_back(row);
     for (int x = 0; x < world.width; ++x) {
       const std::byte* pixel = pixelAddress(world, x, y, bitDepth);
+      const uint32_t full = pixels.bitDepth == 16 ? 32768 : 255;
+      uint32_t argb[4];
       for (int channel = 0; channel < 4; ++channel) {
-        int hostChannel = (channel + 1) % 4;  // RGBA from the host's ARGB
         if (pixels.bitDepth == 16) {
           uint16_t value;
-          std::memcpy(&value, pixel + hostChannel * 2, 2);
+          std::memcpy(&value, pixel + channel * 2, 2);
+          argb[channel] = std::min<uint32_t>(value, full);
+        } else {
+          argb[channel] = static_cast<uint8_t>(pixel[channel]);
+        }
+      }
+      // The host's colour is premultiplied by alpha; PNG stores it straight. Round to nearest.
+      const uint32_t alpha = argb[0];
+      for (int channel = 1; channel < 4; ++channel) {
+        argb[channel] = alpha == 0 ? 0 : std::min(full, (argb[channel] * full + alpha / 2) / alpha);
+      }
+      for (int channel = 0; channel < 4; ++channel) {
+        uint32_t value = argb[(channel + 1) % 4];  // RGBA from the host's ARGB
+        if (pixels.bitDepth == 16) {
           // Full intensity is 32768 in the host and 65535 in the file; round to nearest.
-          uint32_t scaled = (std::min<uint32_t>(value, 32768) * 65535u + 16384u) / 32768u;
+          uint32_t scaled = (value * 65535u + 16384u) / 32768u;
           row[(x * 4 + channel) * 2] = static_cast<png_byte>(scaled >> 8);
           row[(x * 4 + channel) * 2 + 1] = static_cast<png_byte>(scaled & 0xFF);
         } else {
-          row[x * 4 + channel] = static_cast<png_byte>(pixel[hostChannel]);
+          row[x * 4 + channel] = static_cast<png_byte>(value);
         }
       }
     }

@@ -19,14 +19,15 @@ class ImageFilesTest : public ::testing::Test {
   std::string scratch;
 };
 
-// A world whose every channel differs, covering the depth's whole range.
-HostWorld patternedWorld(int bitDepth) {
+// A world whose every channel differs, covering the depth's whole range; `opaque` keeps alpha at
+// full intensity, where premultiplied and straight colour agree.
+HostWorld patternedWorld(int bitDepth, bool opaque = false) {
   HostWorld world = makeHostWorld(7, 5, bitDepth);
   for (int y = 0; y < 5; ++y) {
     for (int x = 0; x < 7; ++x) {
       std::byte* pixel = pixelAddress(world.world, x, y, bitDepth);
       for (int channel = 0; channel < 4; ++channel) {
-        int index = (y * 7 + x) * 4 + channel;  // 0 .. 139
+        int index = opaque && channel == 0 ? 139 : (y * 7 + x) * 4 + channel;  // 0 .. 139
         if (bitDepth == 8) {
           pixel[channel] = static_cast<std::byte>(index * 255 / 139);
         } else if (bitDepth == 16) {
@@ -61,12 +62,28 @@ TEST_F(ImageFilesTest, HostPixelsSurviveAWriteAndARead) {
     int bitDepth;
   };
   for (const Case& test : {Case{"eight.png", 8}, Case{"sixteen.png", 16}, Case{"float.exr", 32}}) {
-    HostWorld original = patternedWorld(test.bitDepth);
+    HostWorld original = patternedWorld(test.bitDepth, test.bitDepth != 32);
     std::string path = scratch + "/" + test.name;
     writeImageFile(path, original.world, test.bitDepth);
     HostWorld readBack = hostWorldFromImage(readImageFile(path), test.bitDepth);
     EXPECT_TRUE(sameWorldPixels(original, readBack, test.bitDepth)) << test.name;
   }
+}
+
+// Host colour is premultiplied by alpha; PNG colour is straight, both ways.
+TEST_F(ImageFilesTest, PngColourIsStraight) {
+  HostWorld world = makeHostWorld(2, 1, 8);
+  const uint8_t argb[8] = {128, 64, 32, 0, 0, 0, 0, 0};
+  std::memcpy(world.world.data, argb, sizeof argb);
+  std::string path = scratch + "/straight.png";
+  writeImageFile(path, world.world, 8);
+  RgbaImage image = readImageFile(path);
+  EXPECT_EQ(image.rgba[3] * 255.0f, 128.0f);
+  EXPECT_EQ(image.rgba[0], (128.0f / 255.0f) * (128.0f / 255.0f));  // 64 / 128 written as 128
+  EXPECT_EQ(image.rgba[1], (64.0f / 255.0f) * (128.0f / 255.0f));   // 32 / 128 written as 64
+  EXPECT_EQ(image.rgba[4 + 3], 0.0f);
+  HostWorld readBack = hostWorldFromImage(image, 8);
+  EXPECT_TRUE(sameWorldPixels(world, readBack, 8));
 }
 
 TEST_F(ImageFilesTest, SixteenBitHostValuesFillThePngRange) {
