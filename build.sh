@@ -2,7 +2,7 @@
 # Set-up, build, tests and the default render, in one place.
 #   ./build.sh test       install what is missing, build, run every test
 #   ./build.sh render     install what is missing, build, render the default flames into out/
-#   ./build.sh sanitize   build and run the unit tests under AddressSanitizer + UBSan
+#   ./build.sh sanitize   build and run the tests again under AddressSanitizer + UBSan
 #   ./build.sh deps       only install what is missing
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -23,11 +23,10 @@ install_missing() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-build() {
+configure() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+  cmake -S . -B "$dir" -G Ninja -DVORTELLINE_TESTS=ON -DVORTELLINE_APP=ON -DVORTELLINE_BENCHMARKS=ON "$@" >/dev/null
 }
 
 case "${1:-}" in
@@ -36,19 +35,22 @@ case "${1:-}" in
     ;;
   test)
     install_missing
-    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build -j "$JOBS"
     ctest --test-dir build --output-on-failure -j "$JOBS"
     ;;
   sanitize)
     install_missing
     flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-    build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORTELLINE_APP=OFF -DVORTELLINE_BENCHMARKS=OFF \
+    configure build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORTELLINE_BENCHMARKS=OFF \
       "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=$flags" "-DCMAKE_MODULE_LINKER_FLAGS=$flags"
+    cmake --build build-sanitize -j "$JOBS"
     ctest --test-dir build-sanitize --output-on-failure -j "$JOBS"
     ;;
   render)
     install_missing
-    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTELLINE_TESTS=OFF -DVORTELLINE_BENCHMARKS=OFF
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build -j "$JOBS" --target vortelline vortelline_effect
     mkdir -p out
     ./build/app/vortelline render --frames 0-11 --size 480x270 --set "Quality=Draft (64)" -o "out/flames_####.png"
     ;;
