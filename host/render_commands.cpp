@@ -1,6 +1,7 @@
 #include "host/render_commands.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 #include "host/param_checkout.h"
@@ -22,6 +23,14 @@ int32_t depthFromBitDepth(A_short bitdepth) {
 }
 
 PF_Err renderResult(bool rendered) { return rendered ? PF_Err_NONE : PF_Interrupt_CANCEL; }
+
+// The frame size at the current downsampling as a host rectangle coordinate. Pre-render runs
+// before any geometry check, so a nonsensical downsample factor saturates instead of overflowing.
+A_long frameExtent(int32_t fullSize, double downsample) {
+  const double extent = downsampledSize(fullSize, downsample);
+  return A_long(std::clamp(extent, double(std::numeric_limits<A_long>::min()),
+                           double(std::numeric_limits<A_long>::max())));
+}
 
 // Checks the emitter layer back in on every path that checked it out, exceptions included.
 class EmitterCheckout {
@@ -95,8 +104,8 @@ PF_Err handleSmartPreRender(PF_InData* in_data, PF_PreRenderExtra* extra) {
     if (err != PF_Err_NONE) return err;
   }
 
-  const A_long frameWidth = A_long(downsampledSize(data->layerWidth, request.downsampleX));
-  const A_long frameHeight = A_long(downsampledSize(data->layerHeight, request.downsampleY));
+  const A_long frameWidth = frameExtent(data->layerWidth, request.downsampleX);
+  const A_long frameHeight = frameExtent(data->layerHeight, request.downsampleY);
   const PF_LRect& wanted = extra->input->output_request.rect;
   PF_PreRenderOutput& out = *extra->output;
   out.max_result_rect = PF_LRect{0, 0, frameWidth, frameHeight};

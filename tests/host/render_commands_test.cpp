@@ -60,11 +60,14 @@ TEST_F(RenderCommands, PreRenderRectanglesFollowTheDownsampledLayer) {
       {1921, 2, {-10, -10, 5000, 5000}, {0, 0, 961, 540}, {0, 0, 961, 540}},
       {1920, 1, {100, 50, 300, 200}, {100, 50, 300, 200}, {0, 0, 1920, 1080}},
       {1920, 1, {3000, 0, 3100, 100}, {0, 0, 0, 0}, {0, 0, 1920, 1080}},
+      // A factor far above 1 is refused later by the render; here it saturates, it never wraps.
+      {16384, -1, {0, 0, 100, 100}, {0, 0, 100, 100}, {0, 0, 2147483647, 2147483647}},
   };
   for (const auto& c : cases) {
     host.in_data.width = c.width;
-    host.in_data.downsample_x = {1, A_u_long(c.downsampleDen)};
-    host.in_data.downsample_y = {1, A_u_long(c.downsampleDen)};
+    host.in_data.downsample_x = c.downsampleDen > 0 ? PF_RationalScale{1, A_u_long(c.downsampleDen)}
+                                                   : PF_RationalScale{1 << 30, 1};
+    host.in_data.downsample_y = host.in_data.downsample_x;
     PreRenderResult result = host.smartPreRender(c.request, 8);
     ASSERT_EQ(result.err, PF_Err_NONE);
     const PF_LRect& r = result.output.result_rect;
