@@ -41,7 +41,7 @@ case "${1:-}" in
     ;;
   sanitize)
     install_missing
-    flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+    flags="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer"
     configure build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVORTELLINE_BENCHMARKS=OFF \
       "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=$flags" "-DCMAKE_MODULE_LINKER_FLAGS=$flags"
     cmake --build build-sanitize -j "$JOBS"
