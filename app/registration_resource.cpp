@@ -138,9 +138,11 @@ RegistrationResource parseRegistrationResource(const std::vector<uint8_t>& bytes
     } else if (key == fourCharCode("8664")) {
       resource.entryPointName = terminatedText(data, length);
     } else if (key == fourCharCode("eSVR")) {
-      ByteReader version{bytes, reader.at};
-      resource.specVersionMajor = version.u16("the spec version");
-      resource.specVersionMinor = version.u16("the spec version");
+      if (length < 4) {
+        throw RunError("the effect API version in the registration resource is shorter than 4 bytes");
+      }
+      resource.apiVersionMajor = uint16_t(data[0] | (data[1] << 8));
+      resource.apiVersionMinor = uint16_t(data[2] | (data[3] << 8));
     } else if (key == fourCharCode("eVER")) {
       resource.effectVersion = littleEndian32(data, length);
     } else if (key == fourCharCode("eGLO")) {

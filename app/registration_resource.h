@@ -14,8 +14,8 @@ struct RegistrationResource {
   std::string entryPointName;  // the x86-64 code entry
   std::string matchName;
   std::string supportUrl;
-  uint16_t specVersionMajor = 0;
-  uint16_t specVersionMinor = 0;
+  uint16_t apiVersionMajor = 0;
+  uint16_t apiVersionMinor = 0;
   uint32_t effectVersion = 0;
   uint32_t outFlags = 0;
   uint32_t outFlags2 = 0;

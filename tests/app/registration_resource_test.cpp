@@ -17,8 +17,8 @@ TEST(RegistrationResource, TheModuleCarriesItsRegistration) {
   EXPECT_EQ(resource.entryPointName, "EffectMain");
   EXPECT_EQ(resource.matchName, "Emberlyth GPU");
   EXPECT_FALSE(resource.supportUrl.empty());
-  EXPECT_EQ(resource.specVersionMajor, 13);
-  EXPECT_EQ(resource.specVersionMinor, 28);
+  EXPECT_EQ(resource.apiVersionMajor, 13);
+  EXPECT_EQ(resource.apiVersionMinor, 28);
   EXPECT_EQ(resource.effectVersion, 0x00080601u);
   EXPECT_EQ(resource.outFlags, 0x06008024u);
   EXPECT_EQ(resource.outFlags2, 0x08001488u);
@@ -40,6 +40,11 @@ TEST(RegistrationResource, DamagedBytesAreRefusedNeverOverread) {
   damaged = bytes;
   damaged[10 + 12] = 0xFF;
   EXPECT_THROW(parseRegistrationResource(damaged), RunError);
+  // An API version property of 2 bytes, with more bytes after it that are not its own.
+  const std::vector<uint8_t> shortVersion{1, 0,   0,   0,   0,   0,   1,   0,   0,   0,   'M', 'I', 'D', 'A',
+                                          'R', 'V', 'S', 'e', 0,   0,   0,   0,   2,   0,   0,   0,   13,  0,
+                                          28,  0};
+  EXPECT_THROW(parseRegistrationResource(shortVersion), RunError);
 }
 
 TEST(RegistrationResource, FilesWithoutTheSectionHaveNoResource) {
