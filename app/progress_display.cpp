@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -27,6 +28,7 @@ ProgressDisplay startProgress(int totalFrames, bool quiet) {
   progress.enabled = !quiet && isatty(STDERR_FILENO);
   progress.totalFrames = totalFrames;
   progress.start = std::chrono::steady_clock::now();
+  progress.lastFinished = progress.start;
   progress.lastDrawn = progress.start;
   drawProgress(progress, true);
   return progress;
@@ -46,15 +48,27 @@ void drawProgress(ProgressDisplay& progress, bool force) {
   int filled = static_cast<int>(done * barWidth);
   std::string bar(static_cast<size_t>(filled), '#');
   bar.resize(barWidth, '-');
-  std::string estimate = done > 0.0 ? clockText(elapsed / done - elapsed) + " left" : "";
+  std::optional<double> left = secondsLeft(progress, now);
+  std::string estimate = left ? clockText(*left) + " left" : "";
   std::fprintf(stderr, "\rframe %d/%d [%s] %3d%%  %s elapsed  %s\x1b[K", progress.finishedFrames,
                progress.totalFrames, bar.c_str(), static_cast<int>(done * 100.0), clockText(elapsed).c_str(),
                estimate.c_str());
   std::fflush(stderr);
 }
 
+std::optional<double> secondsLeft(const ProgressDisplay& progress, std::chrono::steady_clock::time_point now) {
+  if (progress.finishedFrames == 0) {
+    return std::nullopt;
+  }
+  double framesTime = std::chrono::duration<double>(progress.lastFinished - progress.start).count();
+  double intoFrame = std::chrono::duration<double>(now - progress.lastFinished).count();
+  double frameTime = framesTime / progress.finishedFrames;
+  return std::max(frameTime * (progress.totalFrames - progress.finishedFrames) - intoFrame, 0.0);
+}
+
 void finishFrame(ProgressDisplay& progress) {
   ++progress.finishedFrames;
+  progress.lastFinished = std::chrono::steady_clock::now();
   progress.frameFraction = 0.0;
   drawProgress(progress, true);
 }

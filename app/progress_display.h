@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 
 struct ProgressDisplay {
   bool enabled = false;
@@ -10,6 +11,7 @@ struct ProgressDisplay {
   int finishedFrames = 0;
   double frameFraction = 0.0;  // of the frame being rendered, when the effect reports it
   std::chrono::steady_clock::time_point start;
+  std::chrono::steady_clock::time_point lastFinished;  // when the last finished frame ended
   std::chrono::steady_clock::time_point lastDrawn;
 };
 
@@ -19,6 +21,10 @@ ProgressDisplay startProgress(int totalFrames, bool quiet);
 void drawProgress(ProgressDisplay& progress, bool force);
 
 void finishFrame(ProgressDisplay& progress);
+
+// The time the frames not yet finished will take at the mean time of the finished ones, less the
+// time already spent on the current frame (never below 0); none before the first frame ends.
+std::optional<double> secondsLeft(const ProgressDisplay& progress, std::chrono::steady_clock::time_point now);
 
 // Ends the bar's line so that later messages start on a new one.
 void endProgress(ProgressDisplay& progress);
