@@ -401,6 +401,11 @@ HostWorld renderSmart(HostSession& session, long frame) {
   err = session.module.effectMain(PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &renderExtra);
   raiseOnFailure(err, out, what);
 
+  if (result.left == 0 && result.top == 0 && result.right == request.rect.right &&
+      result.bottom == request.rect.bottom) {
+    return output;
+  }
+  // The effect rendered part of the frame; the rest is transparent.
   HostWorld frameWorld = makeHostWorld(request.rect.right, request.rect.bottom, session.bitDepth);
   copyWorldInto(output.world, frameWorld.world, result.left, result.top, session.bitDepth);
   return frameWorld;
