@@ -2,8 +2,13 @@
 // effect, which stops at its next check; nothing half-written is left behind.
 #pragma once
 
-// Catches SIGINT and SIGTERM. A second signal of the same kind ends the program at once.
+// Catches SIGINT and SIGTERM. A second signal ends the program at once, after removing the
+// temporary file being written, if any.
 void installCancellationHandlers();
 
 // The signal that asked us to stop, or 0.
 int cancellationSignal();
+
+// The temporary file to remove if a second signal ends the program while it is written; nullptr
+// when none is. A path too long to keep is not removed.
+void setTemporaryFileInProgress(const char* path);

@@ -27,6 +27,9 @@ struct HostWorld {
   std::unique_ptr<std::byte[], PixelMemoryRelease> pixels;
 };
 
+// The effect refuses layers wider or higher than this, in pixels.
+constexpr int largestLayerSide = 16384;
+
 int bytesPerPixel(int bitDepth);
 
 // A transparent world. Rows are padded as a host's often are, so that an effect that assumes

@@ -1,5 +1,6 @@
 #include "app/image_files.h"
 
+#include <fcntl.h>
 #include <png.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
+#include <ImfStdIO.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,10 +18,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <vector>
 
+#include "app/cancellation.h"
 #include "app/program_errors.h"
 
 namespace {
@@ -59,20 +64,37 @@ struct PngPixels {
   std::vector<png_bytep> rows;
 };
 
-// Kept free of C++ locals: libpng leaves by longjmp on errors.
+// Frees libpng's read state however decoding ends: returning, libpng's longjmp back to
+// decodePng, or an exception from our own allocations.
+struct PngReadState {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~PngReadState() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+// libpng leaves by longjmp to the setjmp below. The jump skips no destructor: everything this
+// function owns is in `state`, made before the setjmp.
 bool decodePng(FILE* file, PngPixels& pixels, PngFailure& failure) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
-  if (!png) {
+  PngReadState state;
+  state.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
+  if (!state.png) {
     std::snprintf(failure.message, sizeof failure.message, "out of memory");
     return false;
   }
-  png_infop info = png_create_info_struct(png);
+  png_structp png = state.png;
+  state.info = png_create_info_struct(png);
+  png_infop info = state.info;
   if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
     return false;
   }
   png_init_io(png, file);
   png_read_info(png, info);
+  if (png_get_image_width(png, info) > largestLayerSide || png_get_image_height(png, info) > largestLayerSide) {
+    std::snprintf(failure.message, sizeof failure.message, "it is %ux%u pixels; the effect takes up to %d per side",
+                  static_cast<unsigned>(png_get_image_width(png, info)),
+                  static_cast<unsigned>(png_get_image_height(png, info)), largestLayerSide);
+    return false;
+  }
   png_set_expand(png);
   png_set_gray_to_rgb(png);
   int depth = png_get_bit_depth(png, info) == 16 ? 16 : 8;
@@ -90,7 +112,6 @@ bool decodePng(FILE* file, PngPixels& pixels, PngFailure& failure) {
   }
   png_read_image(png, pixels.rows.data());
   png_read_end(png, nullptr);
-  png_destroy_read_struct(&png, &info, nullptr);
   return true;
 }
 
@@ -207,6 +228,16 @@ RgbaImage readExr(const std::string& path) {
     const Imf::ChannelList& channels = file.header().channels();
     bool grey = !channels.findChannel("R") && channels.findChannel("Y");
 
+    // Both windows decide what is allocated below; the file's header alone must not.
+    for (const Imath::Box2i& window : {display, data}) {
+      int64_t width = int64_t{window.max.x} - window.min.x + 1;
+      int64_t height = int64_t{window.max.y} - window.min.y + 1;
+      if (width > largestLayerSide || height > largestLayerSide) {
+        throw RunError("cannot read the OpenEXR image " + path + ": it is " + std::to_string(width) + "x" +
+                       std::to_string(height) + " pixels; the effect takes up to " +
+                       std::to_string(largestLayerSide) + " per side");
+      }
+    }
     int dataWidth = data.max.x - data.min.x + 1;
     int dataHeight = data.max.y - data.min.y + 1;
     std::vector<float> samples(static_cast<size_t>(dataWidth) * dataHeight * 4);
@@ -249,10 +280,11 @@ RgbaImage readExr(const std::string& path) {
       }
     }
     return image;
+  } catch (const RunError&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw;
   } catch (const std::exception& failure) {
-    if (dynamic_cast<const RunError*>(&failure)) {
-      throw;
-    }
     throw RunError("cannot read the OpenEXR image " + path + ": " + failure.what());
   }
 }
@@ -294,12 +326,40 @@ void writeExr(const std::string& path, const std::string& displayPath, const PF_
       char* channelBase = const_cast<char*>(reinterpret_cast<const char*>(base)) + channel * sizeof(float);
       frameBuffer.insert(names[channel], Imf::Slice(Imf::FLOAT, channelBase, 4 * sizeof(float), yStride));
     }
-    Imf::OutputFile file(path.c_str(), header);
-    file.setFrameBuffer(frameBuffer);
-    file.writePixels(world.height);
+    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+    if (!stream) {
+      throw RunError("cannot write " + displayPath + ": " + std::strerror(errno));
+    }
+    Imf::StdOFStream exrStream(stream, path.c_str());
+    {
+      Imf::OutputFile file(exrStream, header);
+      file.setFrameBuffer(frameBuffer);
+      file.writePixels(world.height);
+      // The destructor writes the table of line offsets and swallows its own write errors;
+      // the stream keeps them for the check below.
+    }
+    stream.close();
+    if (!stream) {
+      throw RunError("cannot write " + displayPath + ": the data did not reach the file");
+    }
+  } catch (const RunError&) {
+    throw;
   } catch (const std::exception& failure) {
     throw RunError("cannot write " + displayPath + ": " + failure.what());
   }
+}
+
+// Data first on disk, then the rename: otherwise a crash can leave the final name on an empty file.
+void syncToDisk(const std::string& path, const std::string& displayPath) {
+  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0 || fsync(descriptor) != 0) {
+    int error = errno;
+    if (descriptor >= 0) {
+      close(descriptor);
+    }
+    throw RunError("cannot write " + displayPath + ": " + std::strerror(error));
+  }
+  close(descriptor);
 }
 
 // A name in the target's own folder, so that the final rename stays on one file system.
@@ -343,13 +403,17 @@ RgbaImage readImageFile(const std::string& path) {
   size_t length = std::fread(magic, 1, sizeof magic, file.get());
   static const unsigned char pngMagic[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   static const unsigned char exrMagic[4] = {0x76, 0x2F, 0x31, 0x01};
-  if (length == 8 && std::memcmp(magic, pngMagic, 8) == 0) {
-    std::rewind(file.get());
-    return readPng(file.get(), path);
-  }
-  if (length >= 4 && std::memcmp(magic, exrMagic, 4) == 0) {
-    file.reset();
-    return readExr(path);
+  try {
+    if (length == 8 && std::memcmp(magic, pngMagic, 8) == 0) {
+      std::rewind(file.get());
+      return readPng(file.get(), path);
+    }
+    if (length >= 4 && std::memcmp(magic, exrMagic, 4) == 0) {
+      file.reset();
+      return readExr(path);
+    }
+  } catch (const std::bad_alloc&) {
+    throw RunError("cannot read the image " + path + ": out of memory");
   }
   throw RunError("cannot read the image " + path + ": it is neither a PNG nor an OpenEXR file");
 }
@@ -357,17 +421,21 @@ RgbaImage readImageFile(const std::string& path) {
 void writeImageFile(const std::string& path, const PF_EffectWorld& world, int bitDepth) {
   ImageFormat format = imageFormatForPath(path);
   std::string temporary = makeTemporaryFile(path);
+  setTemporaryFileInProgress(temporary.c_str());
   try {
     if (format == ImageFormat::png) {
       writePng(temporary, path, world, bitDepth);
     } else {
       writeExr(temporary, path, world, bitDepth);
     }
+    syncToDisk(temporary, path);
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
       throw RunError("cannot write " + path + ": " + std::strerror(errno));
     }
   } catch (...) {
     std::remove(temporary.c_str());
+    setTemporaryFileInProgress(nullptr);
     throw;
   }
+  setTemporaryFileInProgress(nullptr);
 }

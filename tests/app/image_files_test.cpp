@@ -127,6 +127,31 @@ TEST_F(ImageFilesTest, FailedWritesLeaveNoFileBehind) {
   EXPECT_EQ(files, 1u) << "no temporary files remain";
 }
 
+TEST_F(ImageFilesTest, ImagesLargerThanTheEffectTakesAreRefusedBeforeDecoding) {
+  struct Case {
+    int width, height;
+    bool accepted;
+  };
+  for (const char* extension : {".png", ".exr"}) {
+    for (const Case& test : {Case{largestLayerSide, 1, true}, Case{largestLayerSide + 1, 1, false},
+                             Case{1, largestLayerSide + 1, false}}) {
+      std::string path = scratch + "/" + std::to_string(test.width) + "x" + std::to_string(test.height) + extension;
+      writeImageFile(path, makeHostWorld(test.width, test.height, 8).world, 8);
+      if (test.accepted) {
+        EXPECT_EQ(readImageFile(path).width, test.width) << path;
+        continue;
+      }
+      try {
+        readImageFile(path);
+        ADD_FAILURE() << path << " was read";
+      } catch (const RunError& error) {
+        EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("16384"), std::string::npos) << error.what();
+      }
+    }
+  }
+}
+
 TEST_F(ImageFilesTest, FormatComesFromTheExtensionWhenWritingAndTheContentWhenReading) {
   EXPECT_EQ(imageFormatForPath("a/b.PNG"), ImageFormat::png);
   EXPECT_EQ(imageFormatForPath("b.exr"), ImageFormat::exr);
