@@ -35,7 +35,9 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
                     "\"Name=VALUE@FRAME,VALUE@FRAME\" (linear in between). Repeatable; `vortelline params` lists "
                     "the controls")
       ->allow_extra_args(false);
-  render.add_option("--depth", options.bitDepth, "Bits per channel: 8, 16 or 32 (default: 8 for .png, 32 for .exr)")
+  render.add_option("--depth", options.bitDepth,
+                    "Bits per channel: 8, 16 or 32 (default: 8 for .png, 32 for .exr); an .exr of 16 bits holds "
+                    "the 16-bit values divided by 32768")
       ->check(CLI::IsMember({8, 16, 32}));
   render.add_option("--downsample", options.downsample, "Render at 1/N resolution")
       ->check(CLI::Range(1, 64))
@@ -43,7 +45,8 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--pixel-aspect", pixelAspect, "Pixel aspect ratio, such as 1, 0.9 or 10/11")->default_str("1");
   render.add_option("--processing", processing, "Sets the Processing control: auto, gpu or cpu")
       ->check(CLI::IsMember({"auto", "gpu", "cpu"}));
-  render.add_option("--path", path, "Render commands: smart (pre-render and render) or plain")
+  render.add_option("--path", path,
+                    "Render commands: smart (pre-render and render) or plain (8 or 16 bits: .exr needs --depth 16)")
       ->check(CLI::IsMember({"smart", "plain"}))
       ->default_str("smart");
   render.add_option("--input", options.inputPath, "The layer's own pixels, PNG or EXR (default: transparent)");
@@ -71,9 +74,9 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.firstFrame = range.first;
     options.lastFrame = range.last;
   }
-  PF_RationalScale rate = parseRate(fps.empty() ? "24" : fps, "--fps");
+  PF_RationalScale rate = parseRate(fps.empty() ? "24" : fps, "--fps", "24, 23.976 or 30000/1001");
   options.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
-  options.pixelAspect = parseRate(pixelAspect.empty() ? "1" : pixelAspect, "--pixel-aspect");
+  options.pixelAspect = parseRate(pixelAspect.empty() ? "1" : pixelAspect, "--pixel-aspect", "1, 0.9 or 10/11");
   options.path = path == "plain" ? RenderPath::plain : RenderPath::smart;
   if (!processing.empty()) {
     options.processing = processing;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <ostream>
 
 #include "app/cancellation.h"
@@ -40,7 +41,11 @@ int chooseBitDepth(const RenderOptions& options, ImageFormat format) {
   if (format == ImageFormat::png) {
     return 8;
   }
-  return options.path == RenderPath::smart ? 32 : 16;
+  // An EXR is expected to hold the effect's own float values; 16 bits only when asked for.
+  if (options.path == RenderPath::plain) {
+    throw UsageError("the plain path renders 8 or 16 bits; add --depth 16 or use --path smart");
+  }
+  return 32;
 }
 
 void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth) {
@@ -80,7 +85,8 @@ HostWorld layerWorld(const RgbaImage* image, FrameSize layer, int downsample, in
 }
 
 // Whether the "Source" popup picks a layer at any key; its first choice is the built-in volume.
-bool usesLayerSource(const HostSession& session) {
+// nullopt when the effect has no such control.
+std::optional<bool> usesLayerSource(const HostSession& session) {
   for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
     const PF_ParamDef& def = session.params[position].def;
     if (def.param_type == PF_Param_POPUP && std::string(def.name) == "Source") {
@@ -91,7 +97,7 @@ bool usesLayerSource(const HostSession& session) {
       return std::any_of(keys.begin(), keys.end(), [](const Keyframe& key) { return key.value != 1.0; });
     }
   }
-  return true;
+  return std::nullopt;
 }
 
 std::string numberText(double value) {
@@ -220,9 +226,14 @@ void runRender(const RenderOptions& options) {
     }
     session->layers.push_back(layerWorld(&*emitter, layer, options.downsample, bitDepth));
     session->layerAssignments[emitterParam] = 1;
-    if (!usesLayerSource(*session)) {
-      std::cerr << "vortelline: note: the emitter is used with --set \"Source=Layer Alpha\" or \"Source=Layer Luma\"\n";
-    }
+  }
+  std::optional<bool> layerSource = usesLayerSource(*session);
+  if (emitter && layerSource == false) {
+    std::cerr << "vortelline: note: the emitter is used with --set \"Source=Layer Alpha\" or \"Source=Layer Luma\"\n";
+  }
+  if (!emitter && !input && layerSource == true) {
+    std::cerr << "vortelline: note: \"Source\" takes the flames from a layer, but neither --emitter nor --input "
+                 "gives one, so those frames are transparent\n";
   }
 
   long frameCount = options.lastFrame - options.firstFrame + 1;

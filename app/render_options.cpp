@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <numeric>
 
+#include "app/host_pixels.h"
 #include "app/program_errors.h"
 
 namespace {
@@ -54,9 +55,9 @@ FrameSize parseFrameSize(const std::string& text) {
       width < 1 || height < 1) {
     throw UsageError("--size needs WIDTHxHEIGHT in pixels, such as 1920x1080, got \"" + text + "\"");
   }
-  // The largest layer a compositing host makes; the effect itself renders up to 16384.
-  if (width > 30000 || height > 30000) {
-    throw UsageError("--size " + text + " is larger than 30000 pixels");
+  if (width > largestLayerSide || height > largestLayerSide) {
+    throw UsageError("--size " + text + " is larger than the effect renders: up to " +
+                     std::to_string(largestLayerSide) + " pixels per side");
   }
   return FrameSize{static_cast<int>(width), static_cast<int>(height)};
 }
@@ -76,7 +77,7 @@ FrameRange parseFrameRange(const std::string& text) {
   return range;
 }
 
-PF_RationalScale parseRate(const std::string& text, const std::string& what) {
+PF_RationalScale parseRate(const std::string& text, const std::string& what, const std::string& examples) {
   uint64_t numerator = 0;
   uint64_t denominator = 1;
   size_t slash = text.find('/');
@@ -98,6 +99,5 @@ PF_RationalScale parseRate(const std::string& text, const std::string& what) {
       return PF_RationalScale{static_cast<A_long>(numerator), static_cast<A_u_long>(denominator)};
     }
   }
-  throw UsageError(what + " needs a positive number or fraction, such as 24, 23.976 or 30000/1001, got \"" + text +
-                   "\"");
+  throw UsageError(what + " needs a positive number or fraction, such as " + examples + ", got \"" + text + "\"");
 }

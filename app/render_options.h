@@ -39,5 +39,6 @@ struct FrameRange {
 // All throw UsageError.
 FrameSize parseFrameSize(const std::string& text);    // "1920x1080"
 FrameRange parseFrameRange(const std::string& text);  // "0-47", or one frame "12"
-// A positive rate as an exact fraction: "24", "23.976" (2997/125), "30000/1001".
-PF_RationalScale parseRate(const std::string& text, const std::string& what);
+// A positive rate as an exact fraction: "24", "23.976" (2997/125), "30000/1001". The message of a
+// refusal names the option (what) and shows examples that suit it.
+PF_RationalScale parseRate(const std::string& text, const std::string& what, const std::string& examples);

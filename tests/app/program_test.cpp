@@ -193,15 +193,16 @@ TEST_F(ProgramTest, SmartAndPlainPathsWriteIdenticalFiles) {
     std::string name;
     std::vector<std::string> options;
   };
-  for (const Case& test : {Case{"volume8", {"--depth", "8"}}, Case{"volume16", {"--depth", "16"}},
-                           Case{"alpha8", {"--depth", "8", "--set", "Source=Layer Alpha", "--emitter", disc}},
-                           Case{"luma16", {"--depth", "16", "--set", "Source=Layer Luma", "--input", disc}}}) {
+  for (const Case& test : {Case{"volume8.png", {"--depth", "8"}}, Case{"volume16.png", {"--depth", "16"}},
+                           Case{"volume16.exr", {"--depth", "16"}},
+                           Case{"alpha8.png", {"--depth", "8", "--set", "Source=Layer Alpha", "--emitter", disc}},
+                           Case{"luma16.png", {"--depth", "16", "--set", "Source=Layer Luma", "--input", disc}}}) {
     std::vector<std::string> smart = test.options;
     smart.insert(smart.end(), {"--path", "smart"});
     std::vector<std::string> plain = test.options;
     plain.insert(plain.end(), {"--path", "plain"});
-    std::string smartFile = render(test.name + "_smart.png", smart);
-    std::string plainFile = render(test.name + "_plain.png", plain);
+    std::string smartFile = render("smart_" + test.name, smart);
+    std::string plainFile = render("plain_" + test.name, plain);
     EXPECT_FALSE(fileBytes(smartFile).empty()) << test.name;
     EXPECT_EQ(fileBytes(smartFile), fileBytes(plainFile)) << test.name;
   }
@@ -283,6 +284,35 @@ TEST_F(ProgramTest, KeyframedValuesReachTheEffectAtEachFramesTime) {
             fileBytes(render("d_constant.png", {"--set", "Density=0.2", "--frame", "5"})));
 }
 
+TEST_F(ProgramTest, NotesPointOutAnEmitterThatCannotShow) {
+  std::string disc = frames + "/emitter.png";
+  writeImageFile(disc, makeHostWorld(32, 18, 8).world, 8);
+  struct Case {
+    std::vector<std::string> options;
+    std::string note;  // empty: no note at all
+  };
+  const std::vector<Case> cases{
+      {{"--set", "Source=Layer Alpha"}, "neither --emitter nor --input"},
+      {{"--set", "Source=Original@0,Layer Luma@5"}, "neither --emitter nor --input"},
+      {{"--emitter", disc}, "the emitter is used with --set \"Source=Layer Alpha\""},
+      {{"--set", "Source=Layer Alpha", "--input", disc}, ""},
+      {{"--set", "Source=Layer Alpha", "--emitter", disc}, ""},
+      {{}, ""},
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> options = test.options;
+    options.insert(options.end(), {"-o", frames + "/note.png"});
+    ProgramRun result = run(renderArguments(options));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    if (test.note.empty()) {
+      EXPECT_EQ(result.err, "");
+    } else {
+      EXPECT_NE(result.err.find("note: "), std::string::npos) << result.err;
+      EXPECT_NE(result.err.find(test.note), std::string::npos) << result.err;
+    }
+  }
+}
+
 TEST_F(ProgramTest, SequencesAreNamedByFrameNumber) {
   ProgramRun result = run(renderArguments({"--frames", "8-10", "-o", frames + "/seq/flames_###.png"}));
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -297,6 +327,7 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
   struct Case {
     std::vector<std::string> options;
     std::vector<std::string> expectedTexts;
+    std::string output = "usage.png";
   };
   const std::vector<Case> cases{
       {{"--set", "Densty=1"}, {"unknown control \"Densty\"", "\"Density\""}},
@@ -311,7 +342,11 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       {{"--set", "Emitter Layer=1"}, {"--emitter"}},
       {{"--frames", "5-2"}, {"FIRST-LAST"}},
       {{"--size", "0x10"}, {"WIDTHxHEIGHT"}},
-      {{"--fps", "0"}, {"--fps"}},
+      {{"--size", "16385x10"}, {"16384"}},
+      {{"--fps", "0"}, {"--fps", "30000/1001"}},
+      {{"--pixel-aspect", "0"}, {"--pixel-aspect", "10/11"}},
+      // An EXR holds the effect's float values unless 16 bits are asked for.
+      {{"--path", "plain"}, {"--depth 16", "--path smart"}, "usage.exr"},
       {{"--depth", "32"}, {".exr"}},
       {{"--depth", "12"}, {"--depth"}},
       {{"--frames", "0-2"}, {"#"}},
@@ -319,7 +354,7 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
   };
   for (const Case& test : cases) {
     std::vector<std::string> options = test.options;
-    options.insert(options.end(), {"-o", frames + "/usage.png"});
+    options.insert(options.end(), {"-o", frames + "/" + test.output});
     ProgramRun result = run(renderArguments(options));
     EXPECT_EQ(result.exitCode, 2) << test.options[0] << " " << test.options[1] << ": " << result.err;
     for (const std::string& text : test.expectedTexts) {
