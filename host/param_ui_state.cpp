@@ -1,11 +1,11 @@
 #include "host/param_ui_state.h"
 
-#include <bit>
 #include <cmath>
 
 #include "host/acquired_suite.h"
 #include "host/parameter_set.h"
 #include "host/sdk/suites_sdk.h"
+#include "render/non_finite.h"
 
 namespace {
 
@@ -41,10 +41,6 @@ double clampToSliderRange(double degrees, const PF_FloatSliderDef& slider) {
   if (degrees > double(slider.valid_max)) return double(slider.valid_max);
   if (degrees < double(slider.valid_min)) return double(slider.valid_min);
   return degrees;
-}
-
-bool isNonFinite(double value) {
-  return (std::bit_cast<uint64_t>(value) & 0x7FF0000000000000ull) == 0x7FF0000000000000ull;
 }
 
 }  // namespace

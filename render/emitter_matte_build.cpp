@@ -9,13 +9,6 @@ namespace {
 constexpr int32_t kMaxEmitterSide = 16384;
 constexpr int32_t kAbortCheckRows = 64;
 
-int64_t bytesPerPixel(int32_t depth) {
-  if (depth == kDepth8) {
-    return 4;
-  }
-  return depth == kDepth16 ? 8 : 16;
-}
-
 // Channels in host order: alpha, red, green, blue.
 struct EmitterPixel {
   float a, r, g, b;

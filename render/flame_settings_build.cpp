@@ -1,11 +1,11 @@
 #include "render/flame_settings_build.h"
 
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
 
 #include "cpu/colour_shaping.h"
+#include "render/non_finite.h"
 
 namespace {
 
@@ -51,11 +51,6 @@ constexpr ParamRange kParamRanges[] = {
 };
 
 constexpr double kMaxAnimationTime = 1000000.0;
-
-bool isNonFinite(float value) { return (std::bit_cast<uint32_t>(value) & 0x7F800000u) == 0x7F800000u; }
-bool isNonFinite(double value) {
-  return (std::bit_cast<uint64_t>(value) & 0x7FF0000000000000ull) == 0x7FF0000000000000ull;
-}
 
 float clampFloat(float value, float lo, float hi) {
   if (value > hi) return hi;

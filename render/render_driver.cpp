@@ -1,6 +1,5 @@
 #include "render/render_driver.h"
 
-#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -10,16 +9,11 @@
 #include "render/emitter_matte_build.h"
 #include "render/flame_settings_build.h"
 #include "render/gpu_attempt.h"
+#include "render/non_finite.h"
 
 namespace {
 
 constexpr int32_t kMaxFrameSize = 16384;
-
-int64_t bytesPerPixel(int32_t depth) {
-  if (depth == kDepth16) return 8;
-  if (depth == kDepth32) return 16;
-  return 4;
-}
 
 bool isUsableFactor(double value, double max) { return std::isfinite(value) && value > 0.0 && value <= max; }
 
@@ -33,7 +27,7 @@ bool isSupportedGeometry(const FrameGeometry& output, const RenderRequest& reque
 }  // namespace
 
 float saturateChannel(float value) {
-  if ((std::bit_cast<uint32_t>(value) & 0x7F800000u) == 0x7F800000u) return 0.0f;
+  if (isNonFinite(value)) return 0.0f;
   if (value > 1.0f) return 1.0f;
   if (value < 0.0f) return 0.0f;
   return value;

@@ -60,6 +60,13 @@ struct FrameGeometry {
 
 enum : int32_t { kDepth8 = 0, kDepth16 = 1, kDepth32 = 2 };
 
+// Four channels per pixel; any depth code other than 16 or 32 bits is read and written as 8 bits.
+inline int64_t bytesPerPixel(int32_t depth) {
+  if (depth == kDepth16) return 8;
+  if (depth == kDepth32) return 16;
+  return 4;
+}
+
 struct RenderRequest {
   int32_t layerWidth = 0;   // full resolution
   int32_t layerHeight = 0;

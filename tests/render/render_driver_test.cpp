@@ -22,8 +22,6 @@ struct Buffer {
   FrameGeometry geometry;
 };
 
-int bytesPerPixel(int depth) { return depth == kDepth16 ? 8 : depth == kDepth32 ? 16 : 4; }
-
 Buffer makeBuffer(int width, int height, int depth, uint8_t fill = 0xAB) {
   Buffer buffer;
   buffer.bytes.assign(size_t(width) * height * bytesPerPixel(depth), fill);
