@@ -1,7 +1,7 @@
 // A host suite held for the duration of one command and released on every path out of it.
 #pragma once
 
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 
 template <typename Suite>
 class AcquiredSuite {

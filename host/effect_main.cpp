@@ -6,7 +6,7 @@
 #include "host/parameter_set.h"
 #include "host/registration.h"
 #include "host/render_commands.h"
-#include "host/sdk/smart_render_sdk.h"
+#include "sdk/smart_render_sdk.h"
 #include "ui/about_dialog.h"
 
 namespace {

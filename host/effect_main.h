@@ -1,7 +1,7 @@
 // The effect's two entry points, the only symbols the module exports.
 #pragma once
 
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 
 #define VORTELLINE_EXPORT __attribute__((visibility("default")))
 

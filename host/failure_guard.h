@@ -5,7 +5,7 @@
 #include <exception>
 #include <new>
 
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 
 // Runs the handler and maps what it raises, in this order: a failed host callback's own code
 // (a plain PF_Err), allocation failure, described failures (shown to the user as

@@ -1,7 +1,7 @@
 // Reading a frame's render parameters from the host into the render records.
 #pragma once
 
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 #include "render/render_records.h"
 
 // Reads from `params` when the command has a parameter array (plain render), otherwise checks

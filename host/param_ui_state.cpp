@@ -4,7 +4,7 @@
 
 #include "host/acquired_suite.h"
 #include "host/parameter_set.h"
-#include "host/sdk/suites_sdk.h"
+#include "sdk/suites_sdk.h"
 #include "render/non_finite.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // hidden, keyframable hue slider, and controls the chosen emitter source does not use are greyed.
 #pragma once
 
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 
 // PF_Cmd_USER_CHANGED_PARAM: a turned hue dial is written into its slider (clamped to the
 // slider's valid range), then the panel is brought in step.

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "host/acquired_suite.h"
-#include "host/sdk/suites_sdk.h"
+#include "sdk/suites_sdk.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // identifiers, and every other part of the effect reads a control by its position.
 #pragma once
 
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 
 enum ParamPosition : PF_ParamIndex {
   kParamInput = 0,  // the host's own input layer, never declared by the effect

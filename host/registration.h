@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 
 inline constexpr std::string_view kEffectName = "Vortelline";
 inline constexpr std::string_view kMatchName = "Emberlyth GPU";

@@ -1,8 +1,8 @@
 // The three host commands that lead to a rendered frame.
 #pragma once
 
-#include "host/sdk/effect_sdk.h"
-#include "host/sdk/smart_render_sdk.h"
+#include "sdk/effect_sdk.h"
+#include "sdk/smart_render_sdk.h"
 #include "render/render_records.h"
 
 // What smart pre-render hands the host to give back at smart render: the parameters read once,

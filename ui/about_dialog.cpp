@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "host/acquired_suite.h"
-#include "host/sdk/suites_sdk.h"
+#include "sdk/suites_sdk.h"
 
 const char* const aboutText =
     "Vortelline\r"

@@ -1,7 +1,7 @@
 // The effect's About information, for PF_Cmd_ABOUT and the "About..." options button.
 #pragma once
 
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 
 // Six lines separated by single carriage returns, as the host's message box expects.
 extern const char* const aboutText;

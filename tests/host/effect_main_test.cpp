@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "host/failure_guard.h"
-#include "host/sdk/effect_sdk.h"
+#include "sdk/effect_sdk.h"
 
 namespace {
 

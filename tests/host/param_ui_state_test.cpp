@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/parameter_set.h"
-#include "host/sdk/suites_sdk.h"
+#include "sdk/suites_sdk.h"
 #include "tests/support/test_host.h"
 
 namespace {

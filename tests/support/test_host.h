@@ -17,9 +17,9 @@
 
 #include "host/effect_main.h"
 #include "host/parameter_set.h"
-#include "host/sdk/effect_sdk.h"
-#include "host/sdk/smart_render_sdk.h"
-#include "host/sdk/suites_sdk.h"
+#include "sdk/effect_sdk.h"
+#include "sdk/smart_render_sdk.h"
+#include "sdk/suites_sdk.h"
 
 using EffectEntry = PF_Err (*)(PF_Cmd, PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
                                void*);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/sdk/suites_sdk.h"
+#include "sdk/suites_sdk.h"
 #include "tests/support/test_host.h"
 
 namespace {

@@ -1,0 +1,147 @@
+// vortelline: renders the flame effect to image files, as a command-line host for its module.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <new>
+
+#include "hostlib/cancellation.h"
+#include "hostlib/effect_module.h"
+#include "hostlib/program_errors.h"
+#include "hostlib/render_job.h"
+
+namespace {
+
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
+
+void addModuleOption(CLI::App& command, std::string& modulePath) {
+  command.add_option("--module", modulePath, "The effect module to load")
+      ->default_str("Vortelline.so beside this program, else the one built with it");
+}
+
+void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string& size, std::string& frames,
+                           std::string& frame, std::string& fps, std::string& pixelAspect, std::string& path,
+                           std::string& processing) {
+  render.add_option("-o,--output", options.outputPattern,
+                    "Output file: .png (8 or 16 bits) or .exr (32-bit float); each run of # becomes the "
+                    "zero-padded frame number")
+      ->required();
+  render.add_option("--size", size, "Layer size WIDTHxHEIGHT (default: the --input image's size, else 1920x1080)");
+  auto* framesOption = render.add_option("--frames", frames, "Frame range FIRST-LAST, such as 0-47");
+  render.add_option("--frame", frame, "One frame (default 0)")->excludes(framesOption);
+  render.add_option("--fps", fps, "Frames per second; frame N is at N / fps seconds")->default_str("24");
+  render.add_option("--set", options.settings,
+                    "Set a control: \"Name=VALUE\", \"Group/Name=VALUE\" where a name repeats, or keyframes "
+                    "\"Name=VALUE@FRAME,VALUE@FRAME\" (linear in between). Repeatable; `vortelline params` lists "
+                    "the controls")
+      ->allow_extra_args(false);
+  render.add_option("--depth", options.bitDepth,
+                    "Bits per channel: 8, 16 or 32 (default: 8 for .png, 32 for .exr); an .exr of 16 bits holds "
+                    "the 16-bit values divided by 32768")
+      ->check(CLI::IsMember({8, 16, 32}));
+  render.add_option("--downsample", options.downsample, "Render at 1/N resolution")
+      ->check(CLI::Range(1, 64))
+      ->default_str("1");
+  render.add_option("--pixel-aspect", pixelAspect, "Pixel aspect ratio, such as 1, 0.9 or 10/11")->default_str("1");
+  render.add_option("--processing", processing, "Sets the Processing control: auto, gpu or cpu")
+      ->check(CLI::IsMember({"auto", "gpu", "cpu"}));
+  render.add_option("--path", path,
+                    "Render commands: smart (pre-render and render) or plain (8 or 16 bits: .exr needs --depth 16)")
+      ->check(CLI::IsMember({"smart", "plain"}))
+      ->default_str("smart");
+  render.add_option("--input", options.inputPath, "The layer's own pixels, PNG or EXR (default: transparent)");
+  render.add_option("--emitter", options.emitterPath,
+                    "The Emitter Layer's pixels, PNG or EXR, placed at the layer's top left (default: this layer)");
+  render.add_flag("-q,--quiet", options.quiet, "No progress bar");
+  // As in most renderers, a repeated option overrides the earlier one; only --set accumulates.
+  for (CLI::Option* option : render.get_options()) {
+    if (option->get_name() != "--set") {
+      option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    }
+  }
+}
+
+RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
+                                  const std::string& frame, const std::string& fps, const std::string& pixelAspect,
+                                  const std::string& path, const std::string& processing) {
+  if (!size.empty()) {
+    FrameSize parsed = parseFrameSize(size);
+    options.width = parsed.width;
+    options.height = parsed.height;
+  }
+  if (!frames.empty() || !frame.empty()) {
+    FrameRange range = parseFrameRange(frames.empty() ? frame : frames);
+    options.firstFrame = range.first;
+    options.lastFrame = range.last;
+  }
+  PF_RationalScale rate = parseRate(fps.empty() ? "24" : fps, "--fps", "24, 23.976 or 30000/1001");
+  options.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
+  options.pixelAspect = parseRate(pixelAspect.empty() ? "1" : pixelAspect, "--pixel-aspect", "1, 0.9 or 10/11");
+  options.path = path == "plain" ? RenderPath::plain : RenderPath::smart;
+  if (!processing.empty()) {
+    options.processing = processing;
+  }
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  installCancellationHandlers();
+
+  CLI::App app{"vortelline: renders procedural volumetric flames into image files"};
+  app.require_subcommand(1);
+  std::string modulePath;
+
+  CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files");
+  RenderOptions options;
+  std::string size, frames, frame, fps, pixelAspect, path, processing;
+  describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing);
+  addModuleOption(*render, modulePath);
+
+  CLI::App* params = app.add_subcommand("params", "List the effect's controls as it declares them");
+  addModuleOption(*params, modulePath);
+  CLI::App* about = app.add_subcommand("about", "Show the effect's About information");
+  addModuleOption(*about, modulePath);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    int status = app.exit(error);
+    return status == 0 ? 0 : exitUsage;
+  }
+
+  if (modulePath.empty()) {
+    modulePath = defaultModulePath(VORTELLINE_BUILT_MODULE_PATH);
+  }
+  try {
+    if (render->parsed()) {
+      options.modulePath = modulePath;
+      runRender(finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path, processing));
+    } else if (params->parsed()) {
+      printParams(modulePath, std::cout);
+    } else {
+      printAbout(modulePath, std::cout);
+    }
+  } catch (const UsageError& error) {
+    std::cerr << "vortelline: " << error.what() << "\n";
+    return exitUsage;
+  } catch (const EffectFailure& error) {
+    std::cerr << error.what() << "\n";
+    return exitFailure;
+  } catch (const RunError& error) {
+    std::cerr << "vortelline: " << error.what() << "\n";
+    return exitFailure;
+  } catch (const Cancelled& cancelled) {
+    std::cerr << "vortelline: cancelled\n";
+    return 128 + cancelled.signal;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "vortelline: out of memory\n";
+    return exitFailure;
+  } catch (const std::exception& error) {
+    std::cerr << "vortelline: " << error.what() << "\n";
+    return exitFailure;
+  }
+  std::cout.flush();
+  return std::cout ? 0 : exitFailure;
+}

@@ -1,0 +1,102 @@
+#include "hostlib/effect_module.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "hostlib/program_errors.h"
+
+namespace {
+
+constexpr const char* moduleFileName = "Vortelline.so";
+constexpr const char* hostName = "vortelline";
+constexpr const char* hostVersion = "1.0";
+
+std::string textOrEmpty(const A_u_char* text) {
+  return text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+}
+
+PF_Err recordRegistration(void* inPtr, const A_u_char* inNodeName, const A_u_char* inMatchName,
+                          const A_u_char* inCategoryName, const A_u_char* inEntryPointName, A_long inkind,
+                          A_long inApiVersionMajor, A_long inApiVersionMinor, A_long inReservedInfo,
+                          const A_u_char* inSupportURL) {
+  auto& registration = *static_cast<EffectRegistration*>(inPtr);
+  registration.name = textOrEmpty(inNodeName);
+  registration.matchName = textOrEmpty(inMatchName);
+  registration.category = textOrEmpty(inCategoryName);
+  registration.entryPointName = textOrEmpty(inEntryPointName);
+  registration.kind = inkind;
+  registration.apiVersionMajor = inApiVersionMajor;
+  registration.apiVersionMinor = inApiVersionMinor;
+  registration.reservedInfo = inReservedInfo;
+  registration.supportUrl = textOrEmpty(inSupportURL);
+  return PF_Err_NONE;
+}
+
+}  // namespace
+
+void ModuleCloser::operator()(void* handle) const { dlclose(handle); }
+
+EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite) {
+  EffectModule module;
+  module.path = path;
+  std::optional<std::vector<uint8_t>> resource = readElfSection(path, ".pipl");
+  if (!resource) {
+    throw RunError("the module " + path + " has no registration resource (no .pipl section)");
+  }
+  try {
+    module.resource = parseRegistrationResource(*resource);
+  } catch (const RunError& error) {
+    throw RunError("the module " + path + " has a damaged registration resource: " + error.what());
+  }
+  if (module.resource.kind != static_cast<uint32_t>(PF_Kind_EFFECT)) {
+    throw RunError("the module " + path + " is not an effect");
+  }
+  // RTLD_LOCAL: the module's symbols must not leak into or clash with anything else loaded.
+  module.handle.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  if (!module.handle) {
+    const char* reason = dlerror();
+    throw RunError("cannot load the effect module " + path + ": " + (reason ? reason : "unknown error"));
+  }
+  auto entry = reinterpret_cast<PluginDataEntryFunction>(dlsym(module.handle.get(), "PluginDataEntryFunction2"));
+  if (!entry) {
+    throw RunError("the effect module " + path + " does not export PluginDataEntryFunction2");
+  }
+  PF_Err err = entry(&module.registration, recordRegistration, basicSuite, hostName, hostVersion);
+  if (err != PF_Err_NONE) {
+    throw RunError("the effect module " + path + " failed to register (error " + std::to_string(err) + ")");
+  }
+  const EffectRegistration& registration = module.registration;
+  const RegistrationResource& declared = module.resource;
+  if (registration.kind != PF_Kind_EFFECT || registration.name != declared.name ||
+      registration.matchName != declared.matchName || registration.category != declared.category ||
+      registration.entryPointName != declared.entryPointName) {
+    throw RunError("the effect module " + path + " registers itself as \"" + registration.name + "\" (\"" +
+                   registration.matchName + "\", entry " + registration.entryPointName +
+                   ") but its registration resource says \"" + declared.name + "\" (\"" + declared.matchName +
+                   "\", entry " + declared.entryPointName + ")");
+  }
+  if (registration.entryPointName.empty()) {
+    throw RunError("the effect module " + path + " registered no entry point");
+  }
+  const std::string& entryName = module.registration.entryPointName;
+  module.effectMain = reinterpret_cast<EffectMainFunction>(dlsym(module.handle.get(), entryName.c_str()));
+  if (!module.effectMain) {
+    throw RunError("the effect module " + path + " does not export its entry point " + entryName);
+  }
+  return module;
+}
+
+std::string defaultModulePath(const std::string& builtPath) {
+  std::error_code error;
+  std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    std::filesystem::path beside = program.parent_path() / moduleFileName;
+    if (std::filesystem::exists(beside, error)) {
+      return beside.string();
+    }
+  }
+  return builtPath;
+}

@@ -1,0 +1,48 @@
+// Loading the effect module the way a host does: only through its two exported entry points.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "hostlib/registration_resource.h"
+#include "sdk/effect_sdk.h"
+
+using EffectMainFunction = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                                      PF_ParamDef* params[], PF_LayerDef* output, void* extra);
+using PluginDataEntryFunction = PF_Err (*)(void* inPtr, PF_PluginDataCB2 inPluginDataCallBackPtr,
+                                           SPBasicSuite* inSPBasicSuitePtr, const char* inHostName,
+                                           const char* inHostVersion);
+
+// What the module announced through its registration call.
+struct EffectRegistration {
+  std::string name;
+  std::string matchName;
+  std::string category;
+  std::string entryPointName;
+  std::string supportUrl;
+  A_long kind = 0;
+  A_long apiVersionMajor = 0;
+  A_long apiVersionMinor = 0;
+  A_long reservedInfo = 0;
+};
+
+struct ModuleCloser {
+  void operator()(void* handle) const;
+};
+
+struct EffectModule {
+  std::string path;
+  std::unique_ptr<void, ModuleCloser> handle;
+  RegistrationResource resource;
+  EffectRegistration registration;
+  EffectMainFunction effectMain = nullptr;
+};
+
+// Reads the module's registration resource, opens the module, runs its registration call, checks
+// that the two registrations agree and finds the entry point they name.
+// Throws RunError naming the module and what is wrong with it.
+EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite);
+
+// The module to load when none is given: an installed copy beside the program, else the one
+// built with it (builtPath).
+std::string defaultModulePath(const std::string& builtPath);

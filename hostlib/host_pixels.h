@@ -1,0 +1,51 @@
+// Pixel buffers in the host's layout (alpha, red, green, blue; full intensity 255 at 8 bits,
+// 32768 at 16 bits, 1.0 at 32 bits) and their conversion from decoded image files.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "sdk/effect_sdk.h"
+
+// A decoded image: red, green, blue, alpha floats per pixel, top row first, colour premultiplied
+// by alpha as in the host's layers (PNG files are converted on the way in and out). 8- and 16-bit files map their full value to 1.0.
+struct RgbaImage {
+  int width = 0;
+  int height = 0;
+  std::vector<float> rgba;
+};
+
+struct PixelMemoryRelease {
+  void operator()(std::byte* pixels) const;
+};
+
+// A host world with the pixels it points at. Move-only: world.data points into pixels.
+struct HostWorld {
+  PF_EffectWorld world{};
+  int bitDepth = 8;  // 8, 16 or 32 bits per channel
+  std::unique_ptr<std::byte[], PixelMemoryRelease> pixels;
+};
+
+// The effect refuses layers wider or higher than this, in pixels.
+constexpr int largestLayerSide = 16384;
+
+int bytesPerPixel(int bitDepth);
+
+// A transparent world. Rows are padded as a host's often are, so that an effect that assumes
+// packed rows shows it. Throws std::bad_alloc.
+HostWorld makeHostWorld(int width, int height, int bitDepth);
+
+// The image's channels at the world's depth: 8 and 16 bits round to the nearest step of full
+// intensity (values outside 0..1 saturate, NaN becomes 0); 32 bits keep the values as they are.
+HostWorld hostWorldFromImage(const RgbaImage& image, int bitDepth);
+
+// The image at 1/factor of its size (rounded up), each pixel the mean of its factor x factor block
+// (fewer at the right and bottom edges), as a host hands layers to a render at reduced resolution.
+RgbaImage downsampleImage(const RgbaImage& image, int factor);
+
+// Copies source into target with source's first pixel at (x, y) of target; parts outside are cut.
+void copyWorldInto(const PF_EffectWorld& source, PF_EffectWorld& target, int x, int y, int bitDepth);
+
+// The address of pixel (x, y) of a world.
+std::byte* pixelAddress(const PF_EffectWorld& world, int x, int y, int bitDepth);

@@ -1,0 +1,587 @@
+#include "hostlib/host_session.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "hostlib/cancellation.h"
+#include "hostlib/program_errors.h"
+#include "sdk/smart_render_sdk.h"
+#include "sdk/suites_sdk.h"
+
+namespace {
+
+// The suite broker's own error codes ('S!Fd' and 'Parm').
+constexpr SPErr suiteNotFoundError = 0x53214664;
+constexpr SPErr badSuiteParameterError = 0x5061726D;
+
+HostSession& sessionOf(PF_ProgPtr effect_ref) { return *reinterpret_cast<HostSession*>(effect_ref); }
+
+PF_ProgPtr effectRefOf(HostSession& session) { return reinterpret_cast<PF_ProgPtr>(&session); }
+
+// A host time in ticks of the session's clock. Keys are whole ticks too, so the fraction
+// between two keys is a ratio of integers: exactly 0.5 halfway, at any frame rate.
+double clockTicks(const HostSession& session, A_long time, A_u_long timeScale) {
+  if (timeScale == session.clock.timeScale) {
+    return static_cast<double>(time);
+  }
+  return timeScale == 0 ? 0.0 : static_cast<double>(time) * session.clock.timeScale / timeScale;
+}
+
+// ---- Suites ----
+
+PF_Err setOptionsButtonName(PF_ProgPtr effect_ref, const A_char* nameZ) {
+  if (!effect_ref || !nameZ) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  try {
+    sessionOf(effect_ref).optionsButtonName = nameZ;
+  } catch (const std::bad_alloc&) {
+    return PF_Err_OUT_OF_MEMORY;
+  }
+  return PF_Err_NONE;
+}
+
+PF_Err appBackgroundColor(PF_App_Color* bg_colorP) {
+  if (!bg_colorP) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  *bg_colorP = PF_App_Color{0x2323, 0x2323, 0x2323};
+  return PF_Err_NONE;
+}
+
+PF_Err appColor(PF_App_ColorType color_type, PF_App_Color* app_colorP) {
+  if (!app_colorP) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  *app_colorP = color_type == PF_App_Color_TEXT ? PF_App_Color{0xC3C3, 0xC3C3, 0xC3C3}
+                                                : PF_App_Color{0x2323, 0x2323, 0x2323};
+  return PF_Err_NONE;
+}
+
+// This host is a render engine: it has no user interface for dialogs.
+PF_Err isRenderEngine(PF_Boolean* render_enginePB) {
+  if (!render_enginePB) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  *render_enginePB = 1;
+  return PF_Err_NONE;
+}
+
+const PF_EffectUISuite1 effectUiSuite{setOptionsButtonName};
+const PFAppSuite1 appSuite{appBackgroundColor, appColor, nullptr, nullptr, nullptr, nullptr, isRenderEngine};
+
+SPErr acquireSuite(const char* name, A_long version, const void** suite) {
+  if (!name || !suite) {
+    return badSuiteParameterError;
+  }
+  if (std::strcmp(name, kPFEffectUISuite) == 0 && version == kPFEffectUISuiteVersion1) {
+    *suite = &effectUiSuite;
+    return 0;
+  }
+  if (std::strcmp(name, kPFAppSuite) == 0 && version == kPFAppSuiteVersion1) {
+    *suite = &appSuite;
+    return 0;
+  }
+  *suite = nullptr;
+  return suiteNotFoundError;
+}
+
+SPErr releaseSuite(const char* name, A_long) { return name ? 0 : badSuiteParameterError; }
+
+PF_Boolean sameToken(const char* token1, const char* token2) {
+  return token1 && token2 && std::strcmp(token1, token2) == 0;
+}
+
+SPErr allocateBlock(size_t size, void** block) {
+  if (!block) {
+    return badSuiteParameterError;
+  }
+  *block = std::malloc(size);
+  return *block ? 0 : PF_Err_OUT_OF_MEMORY;
+}
+
+SPErr freeBlock(void* block) {
+  std::free(block);
+  return 0;
+}
+
+SPErr reallocateBlock(void* block, size_t new_size, void** new_block) {
+  if (!new_block) {
+    return badSuiteParameterError;
+  }
+  void* moved = std::realloc(block, new_size);
+  if (!moved) {
+    return PF_Err_OUT_OF_MEMORY;
+  }
+  *new_block = moved;
+  return 0;
+}
+
+SPErr undefinedSuiteFunction() { return badSuiteParameterError; }
+
+SPBasicSuite basicSuite{acquireSuite, releaseSuite, sameToken, allocateBlock, freeBlock, reallocateBlock,
+                        undefinedSuiteFunction};
+
+// ---- Interaction callbacks ----
+
+PF_Err checkoutParam(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_time, A_long, A_u_long time_scale,
+                     PF_ParamDef* param) {
+  if (!effect_ref || !param) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  HostSession& session = sessionOf(effect_ref);
+  if (index < 0 || index >= static_cast<PF_ParamIndex>(session.params.size())) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  *param = definitionAt(session, index, what_time, time_scale);
+  return PF_Err_NONE;
+}
+
+PF_Err checkinParam(PF_ProgPtr effect_ref, PF_ParamDef* param) {
+  return effect_ref && param ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
+}
+
+PF_Err addParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) {
+  if (!effect_ref || !def) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  HostSession& session = sessionOf(effect_ref);
+  // -1 appends; an explicit index must be the next position.
+  if (index != -1 && index != static_cast<PF_ParamIndex>(session.params.size())) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  try {
+    DeclaredParam declared;
+    declared.def = *def;
+    declared.def.name[sizeof declared.def.name - 1] = '\0';
+    if (def->param_type == PF_Param_POPUP) {
+      declared.choices = def->u.pd.u.namesptr ? def->u.pd.u.namesptr : "";
+      declared.def.u.pd.u.namesptr = nullptr;
+    } else if (def->param_type == PF_Param_CHECKBOX) {
+      declared.choices = def->u.bd.u.nameptr ? def->u.bd.u.nameptr : "";
+      declared.def.u.bd.u.nameptr = nullptr;
+    } else if (def->param_type == PF_Param_FLOAT_SLIDER) {
+      declared.def.u.fs_d.value_desc = nullptr;
+    }
+    // The group a control sits in: the innermost group start not yet ended.
+    int depth = 0;
+    for (int position = static_cast<int>(session.params.size()) - 1; position > 0; --position) {
+      PF_ParamType type = session.params[position].def.param_type;
+      if (type == PF_Param_GROUP_END) {
+        ++depth;
+      } else if (type == PF_Param_GROUP_START && depth-- == 0) {
+        declared.group = session.params[position].def.name;
+        break;
+      }
+    }
+    session.params.push_back(std::move(declared));
+    session.tracks.emplace_back();
+  } catch (const std::bad_alloc&) {
+    return PF_Err_OUT_OF_MEMORY;
+  }
+  return PF_Err_NONE;
+}
+
+PF_Err abortCheck(PF_ProgPtr effect_ref) {
+  if (effect_ref && sessionOf(effect_ref).progress) {
+    drawProgress(*sessionOf(effect_ref).progress, false);
+  }
+  return cancellationSignal() != 0 ? PF_Interrupt_CANCEL : PF_Err_NONE;
+}
+
+PF_Err reportProgress(PF_ProgPtr effect_ref, A_long current, A_long total) {
+  if (effect_ref && sessionOf(effect_ref).progress && total > 0) {
+    ProgressDisplay& progress = *sessionOf(effect_ref).progress;
+    progress.frameFraction = std::clamp(static_cast<double>(current) / total, 0.0, 1.0);
+    drawProgress(progress, false);
+  }
+  return cancellationSignal() != 0 ? PF_Interrupt_CANCEL : PF_Err_NONE;
+}
+
+PF_Err registerUi(PF_ProgPtr effect_ref, PF_CustomUIInfo* cust_info) {
+  if (!effect_ref || !cust_info) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  sessionOf(effect_ref).customUi = *cust_info;
+  return PF_Err_NONE;
+}
+
+// A command-line host has no main window.
+PF_Err platformData(PF_ProgPtr, PF_PlatDataID which, void* data) {
+  if (!data || which != PF_PlatData_MAIN_WND) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  *static_cast<void**>(data) = nullptr;
+  return PF_Err_NONE;
+}
+
+PF_UtilCallbacks utilCallbacks{platformData};
+
+// ---- Smart render callbacks ----
+
+const HostWorld* layerWorldOf(const HostSession& session, int position) {
+  if (position == 0) {
+    return session.layers.empty() ? nullptr : &session.layers[0];
+  }
+  auto assigned = session.layerAssignments.find(position);
+  if (assigned != session.layerAssignments.end()) {
+    return &session.layers.at(static_cast<size_t>(assigned->second));
+  }
+  bool myself = session.params[position].def.u.ld.dephault == PF_LayerDefault_MYSELF;
+  return myself && !session.layers.empty() ? &session.layers[0] : nullptr;
+}
+
+PF_Err checkoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id, const PF_RenderRequest* req,
+                     A_long, A_long, A_u_long, PF_CheckoutResult* checkout_result) {
+  if (!effect_ref || !req || !checkout_result) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  HostSession& session = sessionOf(effect_ref);
+  if (!session.checkouts || index < 0 || index >= static_cast<PF_ParamIndex>(session.params.size()) ||
+      session.params[index].def.param_type != PF_Param_LAYER) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  session.checkouts->layerOfCheckout[checkout_id] = index;
+  *checkout_result = PF_CheckoutResult{};
+  if (const HostWorld* layer = layerWorldOf(session, index)) {
+    const PF_LRect bounds{0, 0, layer->world.width, layer->world.height};
+    checkout_result->max_result_rect = bounds;
+    checkout_result->result_rect = PF_LRect{std::max(req->rect.left, bounds.left), std::max(req->rect.top, bounds.top),
+                                            std::min(req->rect.right, bounds.right),
+                                            std::min(req->rect.bottom, bounds.bottom)};
+    if (checkout_result->result_rect.right < checkout_result->result_rect.left ||
+        checkout_result->result_rect.bottom < checkout_result->result_rect.top) {
+      checkout_result->result_rect = PF_LRect{};
+    }
+    checkout_result->ref_width = layer->world.width;
+    checkout_result->ref_height = layer->world.height;
+  }
+  checkout_result->par = session.pixelAspect;
+  return PF_Err_NONE;
+}
+
+PF_Err checkoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectWorld** pixels) {
+  if (!effect_ref || !pixels) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  HostSession& session = sessionOf(effect_ref);
+  if (!session.checkouts) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  auto checkout = session.checkouts->layerOfCheckout.find(checkout_id);
+  if (checkout == session.checkouts->layerOfCheckout.end()) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  const HostWorld* layer = layerWorldOf(session, checkout->second);
+  // The effect only reads the layer; the world is shared by every checkout of the run.
+  *pixels = layer ? const_cast<PF_EffectWorld*>(&layer->world) : nullptr;
+  session.checkouts->pixelsCheckedOut.insert(checkout_id);
+  return PF_Err_NONE;
+}
+
+PF_Err checkinLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id) {
+  if (!effect_ref || !sessionOf(effect_ref).checkouts) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  return sessionOf(effect_ref).checkouts->pixelsCheckedOut.erase(checkout_id) == 1 ? PF_Err_NONE
+                                                                                   : PF_Err_BAD_CALLBACK_PARAM;
+}
+
+PF_Err checkoutOutput(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
+  if (!effect_ref || !output || !sessionOf(effect_ref).checkouts || !sessionOf(effect_ref).checkouts->output) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  *output = &sessionOf(effect_ref).checkouts->output->world;
+  return PF_Err_NONE;
+}
+
+// ---- Commands ----
+
+PF_InData makeInData(HostSession& session, long frame) {
+  PF_InData in{};
+  in.inter.checkout_param = checkoutParam;
+  in.inter.checkin_param = checkinParam;
+  in.inter.add_param = addParam;
+  in.inter.abort = abortCheck;
+  in.inter.progress = reportProgress;
+  in.inter.register_ui = registerUi;
+  in.utils = &utilCallbacks;
+  in.effect_ref = effectRefOf(session);
+  in.current_time = static_cast<A_long>(frame * session.clock.timeStep);
+  in.time_step = session.clock.timeStep;
+  in.total_time = session.totalTime;
+  in.time_scale = session.clock.timeScale;
+  in.width = session.layerWidth;
+  in.height = session.layerHeight;
+  in.downsample_x = PF_RationalScale{1, static_cast<A_u_long>(session.downsample)};
+  in.downsample_y = in.downsample_x;
+  in.pixel_aspect_ratio = session.pixelAspect;
+  in.pica_basicP = &basicSuite;
+  return in;
+}
+
+std::string hexText(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+std::string returnMessage(const PF_OutData& out) {
+  return std::string(out.return_msg, strnlen(out.return_msg, sizeof out.return_msg));
+}
+
+// Turns a command's result into the program's failure: the effect's own message when it gave
+// one, otherwise the command and the code.
+void raiseOnFailure(PF_Err err, const PF_OutData& out, const std::string& what) {
+  if (err == PF_Err_NONE) {
+    return;
+  }
+  if (err == PF_Interrupt_CANCEL && cancellationSignal() != 0) {
+    throw Cancelled{cancellationSignal()};
+  }
+  std::string message = returnMessage(out);
+  if ((out.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) && !message.empty()) {
+    throw EffectFailure(message);
+  }
+  throw RunError("the effect failed " + what + " (error " + std::to_string(err) + ")");
+}
+
+struct CheckoutsScope {
+  HostSession& session;
+  explicit CheckoutsScope(HostSession& s, SmartRenderCheckouts& checkouts) : session(s) {
+    session.checkouts = &checkouts;
+  }
+  ~CheckoutsScope() { session.checkouts = nullptr; }
+};
+
+struct PreRenderDataDeleter {
+  PF_DeletePreRenderDataFunc deleteFunction = nullptr;
+  void operator()(void* data) const {
+    if (deleteFunction) {
+      deleteFunction(data);
+    }
+  }
+};
+
+HostWorld renderSmart(HostSession& session, long frame) {
+  const std::string what = "to render frame " + std::to_string(frame);
+  PF_InData in = makeInData(session, frame);
+  PF_RenderRequest request{};
+  request.rect = PF_LRect{0, 0, scaledWidth(session), scaledHeight(session)};
+  request.channel_mask = PF_ChannelMask_ARGB;
+  SmartRenderCheckouts checkouts;
+  CheckoutsScope scope(session, checkouts);
+
+  PF_PreRenderInput preRenderInput{request, static_cast<A_short>(session.bitDepth)};
+  PF_PreRenderOutput preRenderOutput{};
+  PF_PreRenderCallbacks preRenderCallbacks{checkoutLayer};
+  PF_PreRenderExtra preRenderExtra{&preRenderInput, &preRenderOutput, &preRenderCallbacks};
+  PF_OutData out{};
+  PF_Err err = session.module.effectMain(PF_Cmd_SMART_PRE_RENDER, &in, &out, nullptr, nullptr, &preRenderExtra);
+  raiseOnFailure(err, out, what);
+  // From here the host owns the pre-render data and frees it with the effect's function.
+  std::unique_ptr<void, PreRenderDataDeleter> preRenderData(
+      preRenderOutput.pre_render_data, PreRenderDataDeleter{preRenderOutput.delete_pre_render_data_func});
+
+  const PF_LRect result = preRenderOutput.result_rect;
+  HostWorld output = makeHostWorld(std::max(result.right - result.left, 0), std::max(result.bottom - result.top, 0),
+                                   session.bitDepth);
+  output.world.origin_x = result.left;
+  output.world.origin_y = result.top;
+  checkouts.output = &output;
+
+  PF_SmartRenderInput renderInput{request, static_cast<A_short>(session.bitDepth), preRenderData.get()};
+  PF_SmartRenderCallbacks renderCallbacks{checkoutLayerPixels, checkinLayerPixels, checkoutOutput};
+  PF_SmartRenderExtra renderExtra{&renderInput, &renderCallbacks};
+  out = PF_OutData{};
+  err = session.module.effectMain(PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &renderExtra);
+  raiseOnFailure(err, out, what);
+
+  if (result.left == 0 && result.top == 0 && result.right == request.rect.right &&
+      result.bottom == request.rect.bottom) {
+    return output;
+  }
+  // The effect rendered part of the frame; the rest is transparent.
+  HostWorld frameWorld = makeHostWorld(request.rect.right, request.rect.bottom, session.bitDepth);
+  copyWorldInto(output.world, frameWorld.world, result.left, result.top, session.bitDepth);
+  return frameWorld;
+}
+
+HostWorld renderPlain(HostSession& session, long frame) {
+  PF_InData in = makeInData(session, frame);
+  std::vector<PF_ParamDef> definitions;
+  std::vector<PF_ParamDef*> params;
+  definitions.reserve(session.params.size());
+  for (int position = 0; position < static_cast<int>(session.params.size()); ++position) {
+    definitions.push_back(definitionAt(session, position, in.current_time, in.time_scale));
+  }
+  for (PF_ParamDef& definition : definitions) {
+    params.push_back(&definition);
+  }
+  HostWorld output = makeHostWorld(scaledWidth(session), scaledHeight(session), session.bitDepth);
+  PF_OutData out{};
+  PF_Err err = session.module.effectMain(PF_Cmd_RENDER, &in, &out, params.data(), &output.world, nullptr);
+  raiseOnFailure(err, out, "to render frame " + std::to_string(frame));
+  return output;
+}
+
+// The flags decide how the host drives the effect; a module whose code and resource disagree
+// cannot be driven as either says.
+void checkFlagsAgainstResource(const HostSession& session, const PF_OutData& out) {
+  const RegistrationResource& resource = session.module.resource;
+  if (resource.effectVersion != out.my_version || resource.outFlags != static_cast<uint32_t>(out.out_flags) ||
+      resource.outFlags2 != static_cast<uint32_t>(out.out_flags2)) {
+    throw RunError("the effect's global set-up reports version " + hexText(out.my_version) + ", flags " +
+                   hexText(static_cast<uint32_t>(out.out_flags)) + " and " +
+                   hexText(static_cast<uint32_t>(out.out_flags2)) + " but its registration resource says " +
+                   hexText(resource.effectVersion) + ", " + hexText(resource.outFlags) + " and " +
+                   hexText(resource.outFlags2));
+  }
+}
+
+void declareParameters(HostSession& session) {
+  // Position 0, the layer the effect is applied to, belongs to the host.
+  DeclaredParam inputLayer;
+  inputLayer.def.param_type = PF_Param_LAYER;
+  inputLayer.def.u.ld.dephault = PF_LayerDefault_MYSELF;
+  session.params.push_back(inputLayer);
+  session.tracks.emplace_back();
+
+  PF_InData in = makeInData(session, 0);
+  PF_OutData out{};
+  PF_Err err = session.module.effectMain(PF_Cmd_PARAMS_SETUP, &in, &out, nullptr, nullptr, nullptr);
+  raiseOnFailure(err, out, "to declare its parameters");
+  session.numParams = out.num_params;
+  if (session.numParams != static_cast<A_long>(session.params.size())) {
+    throw RunError("the effect declared " + std::to_string(session.params.size() - 1) + " controls but reports " +
+                   std::to_string(session.numParams) + " parameters");
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<HostSession> startSession(const std::string& modulePath) {
+  auto session = std::make_unique<HostSession>();
+  session->module = loadEffectModule(modulePath, &basicSuite);
+
+  PF_InData in = makeInData(*session, 0);
+  PF_OutData out{};
+  PF_Err err = session->module.effectMain(PF_Cmd_GLOBAL_SETUP, &in, &out, nullptr, nullptr, nullptr);
+  raiseOnFailure(err, out, "global set-up");
+  session->effectVersion = out.my_version;
+  session->outFlags = out.out_flags;
+  session->outFlags2 = out.out_flags2;
+  try {
+    checkFlagsAgainstResource(*session, out);
+    declareParameters(*session);
+  } catch (...) {
+    // Global set-up succeeded, so the effect gets its set-down whatever failed after it.
+    PF_OutData setdownOut{};
+    session->module.effectMain(PF_Cmd_GLOBAL_SETDOWN, &in, &setdownOut, nullptr, nullptr, nullptr);
+    throw;
+  }
+  return session;
+}
+
+void endSession(HostSession& session) {
+  PF_InData in = makeInData(session, 0);
+  PF_OutData out{};
+  PF_Err err = session.module.effectMain(PF_Cmd_GLOBAL_SETDOWN, &in, &out, nullptr, nullptr, nullptr);
+  raiseOnFailure(err, out, "global set-down");
+}
+
+void setParamTrack(HostSession& session, const ParamAssignment& assignment) {
+  ParamTrack track = assignment.track;
+  for (Keyframe& key : track.keys) {
+    key.time *= session.clock.timeStep;
+  }
+  session.tracks.at(static_cast<size_t>(assignment.position)) = track;
+}
+
+int layerParamNamed(const HostSession& session, const std::string& name) {
+  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
+    const PF_ParamDef& def = session.params[position].def;
+    if (def.param_type == PF_Param_LAYER && name == def.name) {
+      return position;
+    }
+  }
+  return -1;
+}
+
+PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale) {
+  double ticks = clockTicks(session, time, timeScale);
+  const DeclaredParam& declared = session.params[position];
+  const ParamTrack& track = session.tracks[position];
+  PF_ParamDef def = declared.def;
+  switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+      if (!track.keys.empty()) {
+        def.u.fs_d.value = trackValueAt(track, ticks, true);
+      }
+      break;
+    case PF_Param_POPUP:
+      def.u.pd.u.namesptr = declared.choices.c_str();
+      if (!track.keys.empty()) {
+        def.u.pd.value = static_cast<A_long>(trackValueAt(track, ticks, false));
+      }
+      break;
+    case PF_Param_CHECKBOX:
+      def.u.bd.u.nameptr = declared.choices.c_str();
+      if (!track.keys.empty()) {
+        def.u.bd.value = static_cast<A_long>(trackValueAt(track, ticks, false));
+      }
+      break;
+    case PF_Param_ANGLE: {
+      int slider = hueSliderEditedBy(session.params, position);
+      if (slider >= 0) {
+        // The angle shows the hidden slider's value at this time, clamped to the slider's range.
+        const PF_FloatSliderDef& sliderDef = session.params[slider].def.u.fs_d;
+        double degrees = definitionAt(session, slider, time, timeScale).u.fs_d.value;
+        if (std::isfinite(degrees)) {
+          degrees = std::clamp(degrees, static_cast<double>(sliderDef.valid_min),
+                               static_cast<double>(sliderDef.valid_max));
+          def.u.ad.value = degreesToFixed(degrees);
+        }
+      } else if (!track.keys.empty()) {
+        def.u.ad.value = degreesToFixed(trackValueAt(track, ticks, true));
+      }
+      break;
+    }
+    case PF_Param_LAYER: {
+      A_long dephault = def.u.ld.dephault;
+      const HostWorld* layer = layerWorldOf(session, position);
+      def.u.ld = layer ? layer->world : PF_LayerDef{};
+      def.u.ld.dephault = dephault;
+      break;
+    }
+    default:
+      break;
+  }
+  return def;
+}
+
+A_long scaledWidth(const HostSession& session) {
+  return (session.layerWidth + session.downsample - 1) / session.downsample;
+}
+
+A_long scaledHeight(const HostSession& session) {
+  return (session.layerHeight + session.downsample - 1) / session.downsample;
+}
+
+HostWorld renderFrame(HostSession& session, long frame, RenderPath path) {
+  return path == RenderPath::smart ? renderSmart(session, frame) : renderPlain(session, frame);
+}
+
+std::string aboutText(HostSession& session) {
+  PF_InData in = makeInData(session, 0);
+  PF_OutData out{};
+  PF_Err err = session.module.effectMain(PF_Cmd_ABOUT, &in, &out, nullptr, nullptr, nullptr);
+  raiseOnFailure(err, out, "to show its About information");
+  std::string text = returnMessage(out);
+  std::replace(text.begin(), text.end(), '\r', '\n');
+  return text;
+}

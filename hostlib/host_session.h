@@ -1,0 +1,90 @@
+// The host's side of one instance of the effect: the services the effect calls back (parameter
+// checkout, abort, layer and output checkout, suites), the declared parameters with the values
+// set for them, and the commands that set the effect up, render a frame and shut it down.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "hostlib/effect_module.h"
+#include "hostlib/host_pixels.h"
+#include "hostlib/parameter_settings.h"
+#include "hostlib/progress_display.h"
+
+// Host time: a frame lasts timeStep ticks of 1/timeScale second, so frame n starts at
+// n * timeStep / timeScale seconds.
+struct FrameClock {
+  A_u_long timeScale = 24;
+  A_long timeStep = 1;
+};
+
+// What a smart render has checked out, valid during its two commands.
+struct SmartRenderCheckouts {
+  std::map<A_long, int> layerOfCheckout;  // checkout id -> layer parameter position
+  std::set<A_long> pixelsCheckedOut;
+  HostWorld* output = nullptr;
+};
+
+struct HostSession {
+  EffectModule module;
+  // What global set-up reported.
+  A_u_long effectVersion = 0;
+  PF_OutFlags outFlags = 0;
+  PF_OutFlags2 outFlags2 = 0;
+  // The declared controls by position; position 0 is the host's own input layer.
+  std::vector<DeclaredParam> params;
+  A_long numParams = 0;
+  std::string optionsButtonName;
+  std::optional<PF_CustomUIInfo> customUi;
+  // Values set by the user, by position, key times in ticks of the clock.
+  std::vector<ParamTrack> tracks;
+
+  FrameClock clock;
+  A_long totalTime = 0;
+  A_long layerWidth = 1920;  // at full resolution
+  A_long layerHeight = 1080;
+  int downsample = 1;
+  PF_RationalScale pixelAspect{1, 1};
+  int bitDepth = 8;
+  // Layer pixels at the render's resolution and depth; layers[0] is this layer's own.
+  std::vector<HostWorld> layers;
+  // Layer parameter position -> index into layers given by the user; others take their default.
+  std::map<int, int> layerAssignments;
+
+  ProgressDisplay* progress = nullptr;
+  SmartRenderCheckouts* checkouts = nullptr;
+};
+
+enum class RenderPath { smart, plain };
+
+// Loads the module, registers it and sends global set-up and parameter set-up.
+// Throws RunError or EffectFailure.
+std::unique_ptr<HostSession> startSession(const std::string& modulePath);
+
+// Global set-down; the module is unloaded when the session is destroyed.
+void endSession(HostSession& session);
+
+// Sets a control's value over time; key times are frame numbers under session.clock.
+void setParamTrack(HostSession& session, const ParamAssignment& assignment);
+
+// The declared layer parameter with this name, or -1.
+int layerParamNamed(const HostSession& session, const std::string& name);
+
+// The definition the host hands out for a position at time / timeScale seconds: declared, with
+// the value at that time. Popup and checkbox texts point into the session.
+PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale);
+
+// The frame's pixels at the session's depth, at 1/downsample of the layer's size.
+// Throws EffectFailure or RunError when the effect fails, Cancelled when it stopped on request.
+HostWorld renderFrame(HostSession& session, long frame, RenderPath path);
+
+// The frame size at the session's resolution.
+A_long scaledWidth(const HostSession& session);
+A_long scaledHeight(const HostSession& session);
+
+// The effect's About information, as it hands it to a host without a main window.
+std::string aboutText(HostSession& session);

@@ -1,0 +1,23 @@
+// Image files in and out: PNG (8 or 16 bits) and OpenEXR (32-bit float).
+#pragma once
+
+#include <string>
+
+#include "hostlib/host_pixels.h"
+
+enum class ImageFormat { png, exr };
+
+// The output format named by a file's extension (.png, .exr; any case). Throws UsageError.
+ImageFormat imageFormatForPath(const std::string& path);
+
+// Reads a PNG or OpenEXR file, recognised by its content. Grey images become grey RGB; a missing
+// alpha channel is opaque; PNG colour is premultiplied by its alpha. Throws RunError naming the file.
+RgbaImage readImageFile(const std::string& path);
+
+// Writes a host world of bitDepth bits per channel. PNG takes 8 or 16 bits: colour is divided by
+// alpha (PNG stores it straight) and 16-bit host values (full intensity 32768) are scaled to
+// 0..65535. OpenEXR gets RGBA 32-bit float channels: a
+// 32-bit world exactly as it is, 8 and 16 bits divided by their full intensity.
+// The file appears complete or not at all: it is written under a temporary name in the same
+// folder and renamed. Throws RunError naming the file.
+void writeImageFile(const std::string& path, const PF_EffectWorld& world, int bitDepth);

@@ -1,0 +1,57 @@
+// The controls the effect declared, and the values the user sets for them on the command line:
+// "Name=VALUE", or keyframes "Name=VALUE@FRAME,VALUE@FRAME,...".
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sdk/effect_sdk.h"
+
+// One control as the effect declared it at parameter set-up. Position 0 is the host's own
+// input layer, which the effect does not declare.
+struct DeclaredParam {
+  PF_ParamDef def{};    // text pointers cleared: the host keeps its own copies
+  std::string choices;  // popup choices separated by "|"
+  std::string group;    // name of the enclosing group; empty at the top level
+};
+
+struct Keyframe {
+  double time = 0.0;   // frame number as parsed; the host converts it to seconds
+  double value = 0.0;  // slider value, popup choice number, checkbox 0 or 1, angle in degrees
+};
+
+// A control's value over time, keys sorted by time. No keys: the declared default.
+struct ParamTrack {
+  std::vector<Keyframe> keys;
+};
+
+struct ParamAssignment {
+  int position = 0;
+  ParamTrack track;
+};
+
+// "Group/Name" inside a group, "Name" outside.
+std::string qualifiedName(const std::vector<DeclaredParam>& params, int position);
+
+// The hidden, keyframable slider that the visible angle at anglePosition edits (a colour
+// group's two "Hue" controls), or -1 when the angle stands alone.
+int hueSliderEditedBy(const std::vector<DeclaredParam>& params, int anglePosition);
+
+// Resolves "Name=VALUE" against the declared controls. Throws UsageError naming the nearest
+// valid names or choices.
+ParamAssignment parseAssignment(const std::vector<DeclaredParam>& params, const std::string& text);
+
+// Linear between keys, or holding each key until the next one (popups, checkboxes); constant
+// before the first key and after the last. A time equal to a key's gives that key exactly.
+double trackValueAt(const ParamTrack& track, double time, bool interpolate);
+
+// Up to count candidates closest to wanted by edit distance (case-insensitive), closest first,
+// leaving out those too far away to be a plausible typo.
+std::vector<std::string> nearestNames(const std::string& wanted, const std::vector<std::string>& candidates,
+                                      size_t count);
+
+// Splits popup choices "A|B|C".
+std::vector<std::string> splitChoices(const std::string& choices);
+
+// The angle control's 16.16 fixed-point value for a number of degrees, halves away from zero.
+PF_Fixed degreesToFixed(double degrees);

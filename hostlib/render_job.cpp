@@ -1,0 +1,330 @@
+#include "hostlib/render_job.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <ostream>
+
+#include "hostlib/cancellation.h"
+#include "hostlib/frame_output.h"
+#include "hostlib/image_files.h"
+#include "hostlib/program_errors.h"
+
+namespace {
+
+// Sends global set-down however the session ends.
+struct SessionScope {
+  HostSession& session;
+  bool ended = false;
+  void end() {
+    ended = true;
+    endSession(session);
+  }
+  ~SessionScope() {
+    if (!ended) {
+      try {
+        endSession(session);
+      } catch (...) {
+        // A failure is already on its way out; set-down's own failure adds nothing.
+      }
+    }
+  }
+};
+
+int chooseBitDepth(const RenderOptions& options, ImageFormat format) {
+  if (options.bitDepth != 0) {
+    return options.bitDepth;
+  }
+  if (format == ImageFormat::png) {
+    return 8;
+  }
+  // An EXR is expected to hold the effect's own float values; 16 bits only when asked for.
+  if (options.path == RenderPath::plain) {
+    throw UsageError("the plain path renders 8 or 16 bits; add --depth 16 or use --path smart");
+  }
+  return 32;
+}
+
+void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth) {
+  if (format == ImageFormat::png && bitDepth == 32) {
+    throw UsageError("PNG holds 8 or 16 bits per channel; write .exr for --depth 32");
+  }
+  if (options.path == RenderPath::plain && bitDepth == 32) {
+    throw UsageError("the plain render path renders 8 or 16 bits; use --path smart for --depth 32");
+  }
+  if (options.lastFrame > options.firstFrame && !patternNamesFrames(options.outputPattern)) {
+    throw UsageError("several frames need a # in the output name for the frame number, such as out/flames_####.png");
+  }
+  if (options.lastFrame >= INT32_MAX / options.clock.timeStep) {
+    throw UsageError("frame " + std::to_string(options.lastFrame) + " is beyond the host's time range at this --fps");
+  }
+}
+
+void checkEffectSupports(const HostSession& session, const RenderOptions& options, int bitDepth) {
+  if (options.path == RenderPath::smart && !(session.outFlags2 & PF_OutFlag2_SUPPORTS_SMART_RENDER)) {
+    throw UsageError("the effect does not support smart rendering; use --path plain");
+  }
+  if (bitDepth == 16 && !(session.outFlags & PF_OutFlag_DEEP_COLOR_AWARE)) {
+    throw UsageError("the effect does not render 16 bits per channel");
+  }
+  if (bitDepth == 32 && !(session.outFlags2 & PF_OutFlag2_FLOAT_COLOR_AWARE)) {
+    throw UsageError("the effect does not render 32-bit float channels");
+  }
+}
+
+// The layer's pixels at the render's resolution and depth; transparent when no file is given.
+HostWorld layerWorld(const RgbaImage* image, FrameSize layer, int downsample, int bitDepth) {
+  if (!image) {
+    return makeHostWorld((layer.width + downsample - 1) / downsample, (layer.height + downsample - 1) / downsample,
+                         bitDepth);
+  }
+  return hostWorldFromImage(downsampleImage(*image, downsample), bitDepth);
+}
+
+// Whether the "Source" popup picks a layer at any key; its first choice is the built-in volume.
+// nullopt when the effect has no such control.
+std::optional<bool> usesLayerSource(const HostSession& session) {
+  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
+    const PF_ParamDef& def = session.params[position].def;
+    if (def.param_type == PF_Param_POPUP && std::string(def.name) == "Source") {
+      const std::vector<Keyframe>& keys = session.tracks[position].keys;
+      if (keys.empty()) {
+        return def.u.pd.value != 1;
+      }
+      return std::any_of(keys.begin(), keys.end(), [](const Keyframe& key) { return key.value != 1.0; });
+    }
+  }
+  return std::nullopt;
+}
+
+std::string numberText(double value) {
+  char text[32];
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string floatText(float value) {
+  char text[32];
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string typeText(const HostSession& session, int position) {
+  const PF_ParamDef& def = session.params[position].def;
+  switch (def.param_type) {
+    case PF_Param_LAYER:
+      return "layer";
+    case PF_Param_CHECKBOX:
+      return "checkbox";
+    case PF_Param_ANGLE:
+      return hueSliderEditedBy(session.params, position) >= 0 ? "angle (edits the hidden Hue)" : "angle";
+    case PF_Param_POPUP:
+      return "popup";
+    case PF_Param_NO_DATA:
+      return "custom control";
+    case PF_Param_FLOAT_SLIDER:
+      return (def.ui_flags & PF_PUI_NO_ECW_UI) ? "float (hidden, keyframable)" : "float";
+    case PF_Param_GROUP_START:
+      return "group start";
+    case PF_Param_GROUP_END:
+      return "group end";
+    default:
+      return "type " + std::to_string(def.param_type);
+  }
+}
+
+std::string defaultText(const HostSession& session, int position) {
+  const PF_ParamDef& def = session.params[position].def;
+  switch (def.param_type) {
+    case PF_Param_LAYER:
+      return position == 0 ? "(the input)" : def.u.ld.dephault == PF_LayerDefault_MYSELF ? "this layer" : "none";
+    case PF_Param_CHECKBOX:
+      return def.u.bd.dephault ? "on" : "off";
+    case PF_Param_ANGLE:
+      return numberText(def.u.ad.dephault / 65536.0) + " deg";
+    case PF_Param_POPUP: {
+      std::vector<std::string> choices = splitChoices(session.params[position].choices);
+      int choice = def.u.pd.dephault;
+      return std::to_string(choice) +
+             (choice >= 1 && choice <= static_cast<int>(choices.size()) ? " " + choices[choice - 1] : "");
+    }
+    case PF_Param_FLOAT_SLIDER:
+      return floatText(def.u.fs_d.dephault) + ((def.u.fs_d.display_flags & PF_ValueDisplayFlag_PERCENT) ? " %" : "");
+    default:
+      return "";
+  }
+}
+
+std::string rangeText(float minimum, float maximum) { return floatText(minimum) + " .. " + floatText(maximum); }
+
+std::string choicesText(const HostSession& session, int position) {
+  if (session.params[position].def.param_type != PF_Param_POPUP) {
+    return "";
+  }
+  std::vector<std::string> choices = splitChoices(session.params[position].choices);
+  std::string text;
+  for (size_t i = 0; i < choices.size(); ++i) {
+    text += (i ? ", " : "") + std::to_string(i + 1) + " " + choices[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+void runRender(const RenderOptions& options) {
+  ImageFormat format = imageFormatForPath(options.outputPattern);
+  int bitDepth = chooseBitDepth(options, format);
+  checkOptions(options, format, bitDepth);
+
+  std::optional<RgbaImage> input;
+  std::optional<RgbaImage> emitter;
+  // The layer is as large as its own pixels, unless --size says otherwise.
+  FrameSize layer{options.width, options.height};
+  if (!options.inputPath.empty()) {
+    input = readImageFile(options.inputPath);
+    if (layer.width == 0) {
+      layer = FrameSize{input->width, input->height};
+    } else if (input->width != layer.width || input->height != layer.height) {
+      throw UsageError("the input " + options.inputPath + " is " + std::to_string(input->width) + "x" +
+                       std::to_string(input->height) + " but --size is " + std::to_string(layer.width) + "x" +
+                       std::to_string(layer.height));
+    }
+  }
+  if (layer.width == 0) {
+    layer = FrameSize{1920, 1080};
+  }
+  if (!options.emitterPath.empty()) {
+    emitter = readImageFile(options.emitterPath);
+  }
+
+  std::unique_ptr<HostSession> session = startSession(options.modulePath);
+  SessionScope scope{*session};
+  session->clock = options.clock;
+  session->totalTime = static_cast<A_long>((options.lastFrame + 1) * options.clock.timeStep);
+  session->layerWidth = layer.width;
+  session->layerHeight = layer.height;
+  session->downsample = options.downsample;
+  session->pixelAspect = options.pixelAspect;
+  session->bitDepth = bitDepth;
+  checkEffectSupports(*session, options, bitDepth);
+
+  for (const std::string& setting : options.settings) {
+    setParamTrack(*session, parseAssignment(session->params, setting));
+  }
+  if (options.processing) {
+    setParamTrack(*session, parseAssignment(session->params, "Processing=" + *options.processing));
+  }
+
+  session->layers.push_back(layerWorld(input ? &*input : nullptr, layer, options.downsample, bitDepth));
+  if (emitter) {
+    int emitterParam = layerParamNamed(*session, "Emitter Layer");
+    if (emitterParam < 0) {
+      throw UsageError("the effect has no \"Emitter Layer\" for --emitter");
+    }
+    session->layers.push_back(layerWorld(&*emitter, layer, options.downsample, bitDepth));
+    session->layerAssignments[emitterParam] = 1;
+  }
+  std::optional<bool> layerSource = usesLayerSource(*session);
+  if (emitter && layerSource == false) {
+    std::cerr << "vortelline: note: the emitter is used with --set \"Source=Layer Alpha\" or \"Source=Layer Luma\"\n";
+  }
+  if (!emitter && !input && layerSource == true) {
+    std::cerr << "vortelline: note: \"Source\" takes the flames from a layer, but neither --emitter nor --input "
+                 "gives one, so those frames are transparent\n";
+  }
+
+  long frameCount = options.lastFrame - options.firstFrame + 1;
+  ProgressDisplay progress = startProgress(static_cast<int>(frameCount), options.quiet);
+  session->progress = &progress;
+  try {
+    for (long frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
+      if (cancellationSignal() != 0) {
+        throw Cancelled{cancellationSignal()};
+      }
+      HostWorld image = renderFrame(*session, frame, options.path);
+      std::string path = expandFramePattern(options.outputPattern, frame);
+      std::filesystem::path folder = std::filesystem::path(path).parent_path();
+      std::error_code ignored;
+      if (!folder.empty()) {
+        std::filesystem::create_directories(folder, ignored);
+      }
+      writeImageFile(path, image.world, bitDepth);
+      finishFrame(progress);
+    }
+  } catch (...) {
+    endProgress(progress);
+    session->progress = nullptr;
+    throw;
+  }
+  endProgress(progress);
+  session->progress = nullptr;
+  if (cancellationSignal() != 0) {
+    throw Cancelled{cancellationSignal()};
+  }
+  scope.end();
+}
+
+void printParams(const std::string& modulePath, std::ostream& out) {
+  std::unique_ptr<HostSession> session = startSession(modulePath);
+  SessionScope scope{*session};
+  struct Row {
+    std::string cells[8];
+  };
+  std::vector<Row> rows;
+  rows.push_back(Row{{"Pos", "ID", "Name", "Type", "Default", "Valid range", "Slider range", "Choices"}});
+  for (int position = 0; position < static_cast<int>(session->params.size()); ++position) {
+    const PF_ParamDef& def = session->params[position].def;
+    Row row;
+    row.cells[0] = std::to_string(position);
+    row.cells[1] = position == 0 ? "" : std::to_string(def.uu.id);
+    if (position == 0) {
+      row.cells[2] = "(input layer)";
+    } else if (def.param_type == PF_Param_GROUP_END) {
+      row.cells[2] = "(end of " + session->params[position].group + ")";
+    } else {
+      row.cells[2] = qualifiedName(session->params, position);
+    }
+    row.cells[3] = typeText(*session, position);
+    row.cells[4] = defaultText(*session, position);
+    if (def.param_type == PF_Param_FLOAT_SLIDER) {
+      row.cells[5] = rangeText(def.u.fs_d.valid_min, def.u.fs_d.valid_max);
+      row.cells[6] = rangeText(def.u.fs_d.slider_min, def.u.fs_d.slider_max);
+    }
+    row.cells[7] = choicesText(*session, position);
+    rows.push_back(row);
+  }
+  size_t widths[8] = {};
+  for (const Row& row : rows) {
+    for (int column = 0; column < 8; ++column) {
+      widths[column] = std::max(widths[column], row.cells[column].size());
+    }
+  }
+  for (const Row& row : rows) {
+    std::string line;
+    for (int column = 0; column < 8; ++column) {
+      std::string cell = row.cells[column];
+      if (column < 7) {
+        cell.resize(widths[column], ' ');
+        cell += "  ";
+      }
+      line += cell;
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    out << line << '\n';
+  }
+  scope.end();
+}
+
+void printAbout(const std::string& modulePath, std::ostream& out) {
+  std::unique_ptr<HostSession> session = startSession(modulePath);
+  SessionScope scope{*session};
+  std::string text = aboutText(*session);
+  if (text.empty()) {
+    throw RunError("the effect gave no About information");
+  }
+  out << text << (text.back() == '\n' ? "" : "\n");
+  scope.end();
+}

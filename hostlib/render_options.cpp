@@ -1,0 +1,103 @@
+#include "hostlib/render_options.h"
+
+#include <cctype>
+#include <cstdint>
+#include <numeric>
+
+#include "hostlib/host_pixels.h"
+#include "hostlib/program_errors.h"
+
+namespace {
+
+// Digits only, no sign, no more than fit: frame numbers and sizes.
+bool parseCount(const std::string& text, long& value) {
+  if (text.empty() || text.size() > 9) {
+    return false;
+  }
+  value = 0;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) {
+      return false;
+    }
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+// "23.976" as 23976 / 1000, in 64 bits so that long inputs fail instead of wrapping.
+bool parseDecimal(const std::string& text, uint64_t& numerator, uint64_t& denominator) {
+  numerator = 0;
+  denominator = 1;
+  bool digits = false;
+  bool point = false;
+  for (char c : text) {
+    if (c == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(c)) || numerator > UINT32_MAX || denominator > UINT32_MAX) {
+      return false;
+    }
+    numerator = numerator * 10 + static_cast<uint64_t>(c - '0');
+    denominator *= point ? 10 : 1;
+    digits = true;
+  }
+  return digits;
+}
+
+}  // namespace
+
+FrameSize parseFrameSize(const std::string& text) {
+  size_t x = text.find_first_of("xX");
+  long width = 0;
+  long height = 0;
+  if (x == std::string::npos || !parseCount(text.substr(0, x), width) || !parseCount(text.substr(x + 1), height) ||
+      width < 1 || height < 1) {
+    throw UsageError("--size needs WIDTHxHEIGHT in pixels, such as 1920x1080, got \"" + text + "\"");
+  }
+  if (width > largestLayerSide || height > largestLayerSide) {
+    throw UsageError("--size " + text + " is larger than the effect renders: up to " +
+                     std::to_string(largestLayerSide) + " pixels per side");
+  }
+  return FrameSize{static_cast<int>(width), static_cast<int>(height)};
+}
+
+FrameRange parseFrameRange(const std::string& text) {
+  size_t dash = text.find('-');
+  FrameRange range;
+  bool valid = dash == std::string::npos ? parseCount(text, range.first)
+                                         : parseCount(text.substr(0, dash), range.first) &&
+                                               parseCount(text.substr(dash + 1), range.last);
+  if (dash == std::string::npos) {
+    range.last = range.first;
+  }
+  if (!valid || range.last < range.first) {
+    throw UsageError("frames are FIRST-LAST with FIRST <= LAST, such as 0-47, got \"" + text + "\"");
+  }
+  return range;
+}
+
+PF_RationalScale parseRate(const std::string& text, const std::string& what, const std::string& examples) {
+  uint64_t numerator = 0;
+  uint64_t denominator = 1;
+  size_t slash = text.find('/');
+  bool valid = false;
+  if (slash == std::string::npos) {
+    valid = parseDecimal(text, numerator, denominator);
+  } else {
+    uint64_t top = 0, topScale = 1, bottom = 0, bottomScale = 1;
+    valid = parseDecimal(text.substr(0, slash), top, topScale) &&
+            parseDecimal(text.substr(slash + 1), bottom, bottomScale) && topScale == 1 && bottomScale == 1;
+    numerator = top;
+    denominator = bottom;
+  }
+  if (valid && numerator > 0 && denominator > 0) {
+    uint64_t common = std::gcd(numerator, denominator);
+    numerator /= common;
+    denominator /= common;
+    if (numerator <= INT32_MAX && denominator <= INT32_MAX) {
+      return PF_RationalScale{static_cast<A_long>(numerator), static_cast<A_u_long>(denominator)};
+    }
+  }
+  throw UsageError(what + " needs a positive number or fraction, such as " + examples + ", got \"" + text + "\"");
+}

@@ -1,0 +1,442 @@
+// End-to-end runs of the vortelline program on tiny frames.
+#include <gtest/gtest.h>
+
+#include <ImfChannelList.h>
+#include <ImfHeader.h>
+#include <ImfInputFile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "hostlib/host_session.h"
+#include "hostlib/image_files.h"
+#include "hostlib/program_errors.h"
+#include "tests/support/program_runner.h"
+
+namespace {
+
+// 32 x 18 pixels at 64 steps: a few milliseconds of rendering.
+const std::vector<std::string> tinyFrame{"--size", "32x18", "--set", "Quality=Draft (64)", "--quiet"};
+
+std::vector<std::string> renderArguments(std::vector<std::string> extra) {
+  std::vector<std::string> arguments{"render"};
+  arguments.insert(arguments.end(), tinyFrame.begin(), tinyFrame.end());
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  return arguments;
+}
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+struct PngHeader {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int bitDepth = 0;
+  int colorType = 0;
+};
+
+PngHeader pngHeader(const std::string& path) {
+  std::string bytes = fileBytes(path);
+  PngHeader header;
+  if (bytes.size() < 26) {
+    return header;
+  }
+  auto big32 = [&](size_t at) {
+    return (uint32_t(uint8_t(bytes[at])) << 24) | (uint32_t(uint8_t(bytes[at + 1])) << 16) |
+           (uint32_t(uint8_t(bytes[at + 2])) << 8) | uint32_t(uint8_t(bytes[at + 3]));
+  };
+  header.width = big32(16);
+  header.height = big32(20);
+  header.bitDepth = uint8_t(bytes[24]);
+  header.colorType = uint8_t(bytes[25]);
+  return header;
+}
+
+// Whether the process has a handler for SIGINT, from the caught-signals mask in /proc.
+bool catchesInterrupt(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigCgt:", 0) == 0) {
+      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+    }
+  }
+  return false;
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scratch = makeScratchFolder();
+    frames = scratch + "/frames";
+    std::filesystem::create_directory(frames);
+  }
+  void TearDown() override { std::filesystem::remove_all(scratch); }
+
+  ProgramRun run(const std::vector<std::string>& arguments) { return runProgram(arguments, scratch); }
+
+  // Renders with the tiny frame settings plus extra; the run must succeed.
+  std::string render(const std::string& name, std::vector<std::string> extra) {
+    std::string path = frames + "/" + name;
+    extra.insert(extra.end(), {"-o", path});
+    ProgramRun result = run(renderArguments(extra));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return path;
+  }
+
+  std::vector<std::string> framesFolderEntries() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(frames)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  std::string scratch;
+  std::string frames;
+};
+
+// The effect's own 32-bit output for the tiny frame, through the same host code as the program.
+HostWorld effectFloatOutput(RenderPath path) {
+  std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
+  session->layerWidth = 32;
+  session->layerHeight = 18;
+  session->bitDepth = 32;
+  setParamTrack(*session, parseAssignment(session->params, "Quality=Draft (64)"));
+  session->layers.push_back(makeHostWorld(32, 18, 32));
+  HostWorld output = renderFrame(*session, 0, path);
+  endSession(*session);
+  return output;
+}
+
+float hostFloat(const HostWorld& world, int x, int y, int channel) {
+  float value;
+  std::memcpy(&value, pixelAddress(world.world, x, y, 32) + channel * 4, 4);
+  return value;
+}
+
+TEST_F(ProgramTest, FilesHaveTheRequestedSizeDepthAndTheEffectsValues) {
+  std::string exr = render("frame.exr", {});
+  std::string png8 = render("frame8.png", {});
+  std::string png16 = render("frame16.png", {"--depth", "16"});
+  std::string halfSize = render("half.png", {"--downsample", "2"});
+
+  struct Expected {
+    std::string path;
+    uint32_t width, height;
+    int bitDepth;
+  };
+  for (const Expected& expected : {Expected{png8, 32, 18, 8}, Expected{png16, 32, 18, 16}, Expected{halfSize, 16, 9, 8}}) {
+    PngHeader header = pngHeader(expected.path);
+    EXPECT_EQ(header.width, expected.width) << expected.path;
+    EXPECT_EQ(header.height, expected.height) << expected.path;
+    EXPECT_EQ(header.bitDepth, expected.bitDepth) << expected.path;
+    EXPECT_EQ(header.colorType, 6) << expected.path << " is not RGBA";
+  }
+
+  Imf::InputFile exrFile(exr.c_str());
+  const Imath::Box2i window = exrFile.header().dataWindow();
+  EXPECT_EQ(window.max.x - window.min.x + 1, 32);
+  EXPECT_EQ(window.max.y - window.min.y + 1, 18);
+  int channels = 0;
+  for (auto channel = exrFile.header().channels().begin(); channel != exrFile.header().channels().end(); ++channel) {
+    EXPECT_EQ(channel.channel().type, Imf::FLOAT) << channel.name();
+    EXPECT_TRUE(std::string("RGBA").find(channel.name()) != std::string::npos) << channel.name();
+    ++channels;
+  }
+  EXPECT_EQ(channels, 4);
+
+  // The EXR holds the effect's float output exactly; the PNGs hold it quantised the way the
+  // effect quantises 8 and 16 bits (16-bit host values rescaled from 32768 to 65535).
+  HostWorld effect = effectFloatOutput(RenderPath::smart);
+  RgbaImage fromExr = readImageFile(exr);
+  RgbaImage from8 = readImageFile(png8);
+  RgbaImage from16 = readImageFile(png16);
+  int differences = 0;
+  for (int y = 0; y < 18; ++y) {
+    for (int x = 0; x < 32; ++x) {
+      for (int channel = 0; channel < 4; ++channel) {
+        size_t index = (static_cast<size_t>(y) * 32 + x) * 4 + channel;
+        float value = hostFloat(effect, x, y, (channel + 1) % 4);
+        auto host8 = static_cast<uint32_t>(value * 255.0f + 0.5f);
+        auto host16 = static_cast<uint32_t>(value * 32768.0f + 0.5f);
+        uint32_t file16 = (host16 * 65535u + 16384u) / 32768u;
+        differences += fromExr.rgba[index] != value;
+        differences += static_cast<uint32_t>(std::lround(from8.rgba[index] * 255.0f)) != host8;
+        differences += static_cast<uint32_t>(std::lround(from16.rgba[index] * 65535.0f)) != file16;
+      }
+    }
+  }
+  EXPECT_EQ(differences, 0);
+}
+
+TEST_F(ProgramTest, SmartAndPlainPathsWriteIdenticalFiles) {
+  std::string disc = frames + "/emitter.png";
+  HostWorld emitter = makeHostWorld(32, 18, 8);
+  for (int y = 8; y < 14; ++y) {
+    for (int x = 10; x < 20; ++x) {
+      std::memset(pixelAddress(emitter.world, x, y, 8), 255, 4);
+    }
+  }
+  writeImageFile(disc, emitter.world, 8);
+
+  struct Case {
+    std::string name;
+    std::vector<std::string> options;
+  };
+  for (const Case& test : {Case{"volume8.png", {"--depth", "8"}}, Case{"volume16.png", {"--depth", "16"}},
+                           Case{"volume16.exr", {"--depth", "16"}},
+                           Case{"alpha8.png", {"--depth", "8", "--set", "Source=Layer Alpha", "--emitter", disc}},
+                           Case{"luma16.png", {"--depth", "16", "--set", "Source=Layer Luma", "--input", disc}}}) {
+    std::vector<std::string> smart = test.options;
+    smart.insert(smart.end(), {"--path", "smart"});
+    std::vector<std::string> plain = test.options;
+    plain.insert(plain.end(), {"--path", "plain"});
+    std::string smartFile = render("smart_" + test.name, smart);
+    std::string plainFile = render("plain_" + test.name, plain);
+    EXPECT_FALSE(fileBytes(smartFile).empty()) << test.name;
+    EXPECT_EQ(fileBytes(smartFile), fileBytes(plainFile)) << test.name;
+  }
+}
+
+TEST_F(ProgramTest, EmitterDiscSendsFlamesUpFromTheDiscOnly) {
+  // A white disc of radius 10 centred at (48, 70) in a 96 x 96 layer.
+  HostWorld disc = makeHostWorld(96, 96, 8);
+  for (int y = 0; y < 96; ++y) {
+    for (int x = 0; x < 96; ++x) {
+      if ((x - 48) * (x - 48) + (y - 70) * (y - 70) <= 100) {
+        std::memset(pixelAddress(disc.world, x, y, 8), 255, 4);
+      }
+    }
+  }
+  std::string discPath = frames + "/disc.png";
+  writeImageFile(discPath, disc.world, 8);
+
+  std::string output = frames + "/flames.png";
+  ProgramRun result = run({"render", "--size", "96x96", "--set", "Quality=Draft (64)", "--set", "Source=Layer Alpha",
+                           "--emitter", discPath, "-q", "-o", output});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  RgbaImage flames = readImageFile(output);
+  float strongestAbove = 0.0f;
+  float strongestBelow = 0.0f;
+  float strongestBeside = 0.0f;
+  for (int y = 0; y < 96; ++y) {
+    for (int x = 0; x < 96; ++x) {
+      float alpha = flames.rgba[(static_cast<size_t>(y) * 96 + x) * 4 + 3];
+      if (x < 30 || x > 66) {
+        strongestBeside = std::max(strongestBeside, alpha);
+      } else if (y < 60) {
+        strongestAbove = std::max(strongestAbove, alpha);
+      } else if (y > 81) {
+        strongestBelow = std::max(strongestBelow, alpha);
+      }
+    }
+  }
+  EXPECT_GT(strongestAbove, 0.5f);
+  EXPECT_EQ(strongestBelow, 0.0f);
+  EXPECT_EQ(strongestBeside, 0.0f);
+}
+
+TEST_F(ProgramTest, KeyframedValuesReachTheEffectAtEachFramesTime) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> keyed;
+    std::vector<std::string> constant;
+  };
+  const std::vector<Case> cases{
+      // Halfway between keys at frames 0 and 10.
+      {"density_halfway", {"--set", "Density=0.2@0,1@10", "--frame", "5"}, {"--set", "Density=0.6", "--frame", "5"}},
+      // On a key, and held after the last key.
+      {"density_on_key", {"--set", "Density=0.2@0,1@10", "--frame", "0"}, {"--set", "Density=0.2", "--frame", "0"}},
+      {"density_after", {"--set", "Density=0.2@0,1@10", "--frame", "14"}, {"--set", "Density=1", "--frame", "14"}},
+      // Keys are frame numbers whatever the rate.
+      {"density_12fps",
+       {"--set", "Density=0.2@0,1@10", "--frame", "5", "--fps", "12"},
+       {"--set", "Density=0.6", "--frame", "5", "--fps", "12"}},
+      // A colour's Hue drives the hidden slider that the render reads.
+      {"hue", {"--set", "Inner Color/Hue=100@0,200@10", "--frame", "5"}, {"--set", "Inner Color/Hue=150", "--frame", "5"}},
+      // Popups hold each key until the next one.
+      {"quality_hold",
+       {"--set", "Quality=Draft@0,Balanced@4", "--frame", "3"},
+       {"--set", "Quality=Draft", "--frame", "3"}},
+      // Frame 10 at 24 fps and frame 5 at 12 fps are the same moment.
+      {"same_time", {"--fps", "24", "--frame", "10"}, {"--fps", "12", "--frame", "5"}},
+  };
+  for (const Case& test : cases) {
+    std::string keyed = render(test.name + "_keyed.png", test.keyed);
+    std::string constant = render(test.name + "_constant.png", test.constant);
+    EXPECT_FALSE(fileBytes(keyed).empty()) << test.name;
+    EXPECT_EQ(fileBytes(keyed), fileBytes(constant)) << test.name;
+  }
+
+  // And the values do change the picture: the time, and the keyed value.
+  EXPECT_NE(fileBytes(render("t0.png", {"--frame", "0"})), fileBytes(render("t10.png", {"--frame", "10"})));
+  EXPECT_NE(fileBytes(render("d5.png", {"--set", "Density=0.2@0,1@10", "--frame", "5"})),
+            fileBytes(render("d_constant.png", {"--set", "Density=0.2", "--frame", "5"})));
+}
+
+TEST_F(ProgramTest, NotesPointOutAnEmitterThatCannotShow) {
+  std::string disc = frames + "/emitter.png";
+  writeImageFile(disc, makeHostWorld(32, 18, 8).world, 8);
+  struct Case {
+    std::vector<std::string> options;
+    std::string note;  // empty: no note at all
+  };
+  const std::vector<Case> cases{
+      {{"--set", "Source=Layer Alpha"}, "neither --emitter nor --input"},
+      {{"--set", "Source=Original@0,Layer Luma@5"}, "neither --emitter nor --input"},
+      {{"--emitter", disc}, "the emitter is used with --set \"Source=Layer Alpha\""},
+      {{"--set", "Source=Layer Alpha", "--input", disc}, ""},
+      {{"--set", "Source=Layer Alpha", "--emitter", disc}, ""},
+      {{}, ""},
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> options = test.options;
+    options.insert(options.end(), {"-o", frames + "/note.png"});
+    ProgramRun result = run(renderArguments(options));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    if (test.note.empty()) {
+      EXPECT_EQ(result.err, "");
+    } else {
+      EXPECT_NE(result.err.find("note: "), std::string::npos) << result.err;
+      EXPECT_NE(result.err.find(test.note), std::string::npos) << result.err;
+    }
+  }
+}
+
+TEST_F(ProgramTest, SequencesAreNamedByFrameNumber) {
+  ProgramRun result = run(renderArguments({"--frames", "8-10", "-o", frames + "/seq/flames_###.png"}));
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  for (const char* name : {"flames_008.png", "flames_009.png", "flames_010.png"}) {
+    EXPECT_TRUE(std::filesystem::exists(frames + "/seq/" + name)) << name;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(frames + "/seq"), std::filesystem::directory_iterator()),
+            3);
+}
+
+TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
+  struct Case {
+    std::vector<std::string> options;
+    std::vector<std::string> expectedTexts;
+    std::string output = "usage.png";
+  };
+  const std::vector<Case> cases{
+      {{"--set", "Densty=1"}, {"unknown control \"Densty\"", "\"Density\""}},
+      {{"--set", "Noise Freq=2"}, {"\"Noise Frequency\""}},
+      {{"--set", "Gain=120"}, {"\"Inner Color/Gain\"", "\"Main Color/Gain\"", "\"Outer Color/Gain\""}},
+      {{"--set", "Quality=Fast"}, {"\"Draft (64)\"", "\"Balanced (128)\"", "\"Original (256)\""}},
+      {{"--set", "Quality=4"}, {"from 1 to 3"}},
+      {{"--set", "Smooth Sampling=maybe"}, {"on or off"}},
+      {{"--set", "Density=lots"}, {"\"lots\" is not a number"}},
+      {{"--set", "Density=1@0,2"}, {"VALUE@FRAME"}},
+      {{"--set", "Density"}, {"Name=VALUE"}},
+      {{"--set", "Emitter Layer=1"}, {"--emitter"}},
+      {{"--frames", "5-2"}, {"FIRST-LAST"}},
+      {{"--size", "0x10"}, {"WIDTHxHEIGHT"}},
+      {{"--size", "16385x10"}, {"16384"}},
+      {{"--fps", "0"}, {"--fps", "30000/1001"}},
+      {{"--pixel-aspect", "0"}, {"--pixel-aspect", "10/11"}},
+      // An EXR holds the effect's float values unless 16 bits are asked for.
+      {{"--path", "plain"}, {"--depth 16", "--path smart"}, "usage.exr"},
+      {{"--depth", "32"}, {".exr"}},
+      {{"--depth", "12"}, {"--depth"}},
+      {{"--frames", "0-2"}, {"#"}},
+      {{"--processing", "fast"}, {"--processing"}},
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> options = test.options;
+    options.insert(options.end(), {"-o", frames + "/" + test.output});
+    ProgramRun result = run(renderArguments(options));
+    EXPECT_EQ(result.exitCode, 2) << test.options[0] << " " << test.options[1] << ": " << result.err;
+    for (const std::string& text : test.expectedTexts) {
+      EXPECT_NE(result.err.find(text), std::string::npos) << "missing " << text << " in: " << result.err;
+    }
+  }
+  EXPECT_TRUE(framesFolderEntries().empty());
+}
+
+TEST_F(ProgramTest, EffectFailureExitsWithOneAndTheEffectsMessage) {
+  for (const char* value : {"nan", "inf", "0.5@0,inf@4"}) {
+    ProgramRun result =
+        run(renderArguments({"--set", std::string("Density=") + value, "--frame", "4", "-o", frames + "/bad.exr"}));
+    EXPECT_EQ(result.exitCode, 1) << value;
+    EXPECT_EQ(result.err, "Vortelline: Non-finite parameter: Density\n") << value;
+  }
+  EXPECT_TRUE(framesFolderEntries().empty());
+}
+
+TEST_F(ProgramTest, UnreadableImagesExitWithOneNamingTheFile) {
+  std::string notAnImage = frames + "/notes.png";
+  std::ofstream(notAnImage) << "not an image";
+  std::string truncated = frames + "/truncated.png";
+  writeImageFile(truncated, makeHostWorld(32, 18, 8).world, 8);
+  std::filesystem::resize_file(truncated, 40);
+  for (const std::string& path : {frames + "/missing.png", notAnImage, truncated}) {
+    for (const char* option : {"--emitter", "--input"}) {
+      ProgramRun result = run(renderArguments({option, path, "-o", frames + "/out.png"}));
+      EXPECT_EQ(result.exitCode, 1) << path;
+      EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(frames + "/out.png"));
+}
+
+TEST_F(ProgramTest, InterruptStopsTheRenderAndLeavesNoFile) {
+  // Several seconds of frames; the interrupt arrives during the first.
+  RunningProgram running =
+      startProgram({"render", "--size", "96x1200", "--frames", "0-9", "--quiet", "-o", frames + "/long_#.exr"}, scratch);
+  // Interrupt only once the program catches SIGINT, however slowly it starts on a busy machine.
+  for (int wait = 0; wait < 2000 && !catchesInterrupt(running.pid); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(running.pid, SIGINT);
+  ProgramRun result = finishProgram(running);
+  EXPECT_EQ(result.exitCode, 130) << result.err;
+  EXPECT_NE(result.err.find("cancelled"), std::string::npos) << result.err;
+  EXPECT_TRUE(framesFolderEntries().empty());
+}
+
+TEST_F(ProgramTest, ParamsListsTheDeclaredControls) {
+  ProgramRun result = run({"params"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  for (const char* row : {"15   5   Noise Frequency", "1.5", "0.01 .. 20", "0.1 .. 5",
+                          "1 Draft (64), 2 Balanced (128), 3 Original (256)", "Inner Color/Hue", "148 %"}) {
+    EXPECT_NE(result.out.find(row), std::string::npos) << row;
+  }
+  // Positions 0 to 57, one line each, under a heading.
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 59);
+}
+
+TEST_F(ProgramTest, AboutPrintsTheEffectsText) {
+  ProgramRun result = run({"about"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out.rfind("Vortelline\nmake by Ternwick\n", 0), 0u) << result.out;
+}
+
+TEST_F(ProgramTest, MissingOrForeignModulesExitWithOne) {
+  std::string notAModule = frames + "/notes.so";
+  std::ofstream(notAModule) << "not a module";
+  struct Case {
+    std::string module;
+    std::string expected;
+  };
+  for (const Case& test : {Case{frames + "/none.so", "No such file"}, Case{notAModule, "not a 64-bit little-endian ELF"},
+                           Case{VORTELLINE_PROGRAM_PATH, "no registration resource"}}) {
+    ProgramRun result = run({"about", "--module", test.module});
+    EXPECT_EQ(result.exitCode, 1) << test.module;
+    EXPECT_NE(result.err.find(test.expected), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(test.module), std::string::npos) << result.err;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+// Option values that need more than a number, and output names of frame sequences.
+#include <gtest/gtest.h>
+
+#include "hostlib/frame_output.h"
+#include "hostlib/program_errors.h"
+#include "hostlib/render_options.h"
+
+namespace {
+
+TEST(RenderOptions, RatesBecomeExactReducedFractions) {
+  struct Case {
+    const char* text;
+    A_long numerator;
+    A_u_long denominator;
+  };
+  const Case cases[] = {{"24", 24, 1},        {"23.976", 2997, 125}, {"30000/1001", 30000, 1001},
+                        {"29.97", 2997, 100}, {"0.9", 9, 10},        {"10/11", 10, 11},
+                        {"48/2", 24, 1},      {"1.", 1, 1}};
+  for (const Case& test : cases) {
+    PF_RationalScale rate = parseRate(test.text, "--fps", "24");
+    EXPECT_EQ(rate.num, test.numerator) << test.text;
+    EXPECT_EQ(rate.den, test.denominator) << test.text;
+  }
+  for (const char* bad : {"0", "-24", "", "abc", "24fps", "1/0", "1.5/2", "99999999999", "1e3", "nan", "."}) {
+    EXPECT_THROW(parseRate(bad, "--fps", "24"), UsageError) << bad;
+  }
+}
+
+TEST(RenderOptions, SizesAndFrameRanges) {
+  FrameSize size = parseFrameSize("640x360");
+  EXPECT_EQ(size.width, 640);
+  EXPECT_EQ(size.height, 360);
+  EXPECT_EQ(parseFrameSize("32X18").width, 32);
+  EXPECT_EQ(parseFrameSize("16384x16384").height, 16384);
+  for (const char* bad :
+       {"640", "x360", "640x", "0x10", "10x0", "-5x5", "640x360x2", "16385x10", "10x16385", "1e3x5"}) {
+    EXPECT_THROW(parseFrameSize(bad), UsageError) << bad;
+  }
+
+  FrameRange range = parseFrameRange("12-47");
+  EXPECT_EQ(range.first, 12);
+  EXPECT_EQ(range.last, 47);
+  range = parseFrameRange("7");
+  EXPECT_EQ(range.first, 7);
+  EXPECT_EQ(range.last, 7);
+  for (const char* bad : {"5-2", "-3", "1-", "a-b", "1-2-3", ""}) {
+    EXPECT_THROW(parseFrameRange(bad), UsageError) << bad;
+  }
+}
+
+TEST(RenderOptions, HashRunsBecomePaddedFrameNumbers) {
+  struct Case {
+    const char* pattern;
+    long frame;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"out/flames_####.png", 7, "out/flames_0007.png"}, {"f#.exr", 7, "f7.exr"},
+      {"f##.png", 123, "f123.png"},                      {"a##/b###.png", 4, "a04/b004.png"},
+      {"still.png", 3, "still.png"},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(expandFramePattern(test.pattern, test.frame), test.name) << test.pattern;
+  }
+  EXPECT_TRUE(patternNamesFrames("x_#.png"));
+  EXPECT_FALSE(patternNamesFrames("x.png"));
+}
+
+}  // namespace

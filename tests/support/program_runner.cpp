@@ -1,0 +1,86 @@
+#include "tests/support/program_runner.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace {
+
+std::string fileText(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+RunningProgram startProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder) {
+  static int runNumber = 0;
+  RunningProgram running;
+  running.outPath = scratchFolder + "/run" + std::to_string(runNumber) + ".out";
+  running.errPath = scratchFolder + "/run" + std::to_string(runNumber) + ".err";
+  ++runNumber;
+
+  // "--module" belongs to the subcommand: it goes after the command's name.
+  std::vector<std::string> all{VORTELLINE_PROGRAM_PATH};
+  bool moduleGiven = std::find(arguments.begin(), arguments.end(), "--module") != arguments.end();
+  if (!arguments.empty()) {
+    all.push_back(arguments[0]);
+    if (!moduleGiven) {
+      all.push_back("--module");
+      all.push_back(VORTELLINE_MODULE_PATH);
+    }
+    all.insert(all.end(), arguments.begin() + 1, arguments.end());
+  }
+  std::vector<char*> argv;
+  for (std::string& word : all) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, running.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, running.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed) {
+    throw std::runtime_error("cannot start " + all[0]);
+  }
+  running.pid = pid;
+  return running;
+}
+
+ProgramRun finishProgram(const RunningProgram& running) {
+  int status = 0;
+  waitpid(running.pid, &status, 0);
+  ProgramRun run;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  run.out = fileText(running.outPath);
+  run.err = fileText(running.errPath);
+  return run;
+}
+
+ProgramRun runProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder) {
+  return finishProgram(startProgram(arguments, scratchFolder));
+}
+
+std::string makeScratchFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vortelline-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) {
+    throw std::runtime_error("cannot make a scratch folder");
+  }
+  return pattern;
+}
