@@ -8,7 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev libopenexr-dev libimath-dev libcli11-dev)
+          libpng-dev libopenexr-dev libimath-dev libcli11-dev nlohmann-json3-dev
+          # GPU renderer: Vulkan loader and headers, the HLSL-to-SPIR-V compiler, Mesa's lavapipe
+          libvulkan-dev mesa-vulkan-drivers glslc spirv-tools vulkan-validationlayers
+          # SIMD CPU renderer with run-time dispatch
+          libhwy-dev
+          # About dialog, banner drawing and the studio; the offscreen platform lets CI drive widgets
+          qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 JOBS=$(nproc)
 
 install_missing() {
