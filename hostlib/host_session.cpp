@@ -31,6 +31,23 @@ double clockTicks(const HostSession& session, A_long time, A_u_long timeScale) {
   return timeScale == 0 ? 0.0 : static_cast<double>(time) * session.clock.timeScale / timeScale;
 }
 
+// A value control's value as the tracks keep it: slider value, popup choice, checkbox 0 or 1,
+// angle in degrees; none for the other types.
+std::optional<double> valueOf(const PF_ParamDef& def) {
+  switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+      return def.u.fs_d.value;
+    case PF_Param_POPUP:
+      return def.u.pd.value;
+    case PF_Param_CHECKBOX:
+      return def.u.bd.value;
+    case PF_Param_ANGLE:
+      return def.u.ad.value / 65536.0;
+    default:
+      return std::nullopt;
+  }
+}
+
 // ---- Suites ----
 
 PF_Err setOptionsButtonName(PF_ProgPtr effect_ref, const A_char* nameZ) {
@@ -71,7 +88,31 @@ PF_Err isRenderEngine(PF_Boolean* render_enginePB) {
   return PF_Err_NONE;
 }
 
+// The effect redraws a control: the panel takes over its flags (greyed or not) and, for a control
+// without keyframes, its value (the hue dials). A keyframed value stays the track's.
+PF_Err updateParamUi(PF_ProgPtr effect_ref, PF_ParamIndex param_index, const PF_ParamDef* defP) {
+  if (!effect_ref || !defP) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  HostSession& session = sessionOf(effect_ref);
+  if (param_index <= 0 || param_index >= static_cast<PF_ParamIndex>(session.params.size()) ||
+      defP->param_type != session.params[param_index].def.param_type) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  try {
+    session.params[param_index].def.ui_flags = defP->ui_flags;
+    std::optional<double> value = valueOf(*defP);
+    if (value && !session.tracks[param_index].animated) {
+      session.tracks[param_index].keys = {Keyframe{0.0, *value}};
+    }
+  } catch (const std::bad_alloc&) {
+    return PF_Err_OUT_OF_MEMORY;
+  }
+  return PF_Err_NONE;
+}
+
 const PF_EffectUISuite1 effectUiSuite{setOptionsButtonName};
+const PF_ParamUtilsSuite3 paramUtilsSuite{updateParamUi};
 const PFAppSuite1 appSuite{appBackgroundColor, appColor, nullptr, nullptr, nullptr, nullptr, isRenderEngine};
 
 SPErr acquireSuite(const char* name, A_long version, const void** suite) {
@@ -80,6 +121,10 @@ SPErr acquireSuite(const char* name, A_long version, const void** suite) {
   }
   if (std::strcmp(name, kPFEffectUISuite) == 0 && version == kPFEffectUISuiteVersion1) {
     *suite = &effectUiSuite;
+    return 0;
+  }
+  if (std::strcmp(name, kPFParamUtilsSuite) == 0 && version == kPFParamUtilsSuiteVersion3) {
+    *suite = &paramUtilsSuite;
     return 0;
   }
   if (std::strcmp(name, kPFAppSuite) == 0 && version == kPFAppSuiteVersion1) {
@@ -411,20 +456,30 @@ HostWorld renderSmart(HostSession& session, long frame) {
   return frameWorld;
 }
 
-HostWorld renderPlain(HostSession& session, long frame) {
-  PF_InData in = makeInData(session, frame);
+// The parameter array of a command at the in-data's time; params points into definitions.
+struct ParamArray {
   std::vector<PF_ParamDef> definitions;
   std::vector<PF_ParamDef*> params;
-  definitions.reserve(session.params.size());
+};
+
+ParamArray paramArrayAt(const HostSession& session, const PF_InData& in) {
+  ParamArray array;
+  array.definitions.reserve(session.params.size());
   for (int position = 0; position < static_cast<int>(session.params.size()); ++position) {
-    definitions.push_back(definitionAt(session, position, in.current_time, in.time_scale));
+    array.definitions.push_back(definitionAt(session, position, in.current_time, in.time_scale));
   }
-  for (PF_ParamDef& definition : definitions) {
-    params.push_back(&definition);
+  for (PF_ParamDef& definition : array.definitions) {
+    array.params.push_back(&definition);
   }
+  return array;
+}
+
+HostWorld renderPlain(HostSession& session, long frame) {
+  PF_InData in = makeInData(session, frame);
+  ParamArray array = paramArrayAt(session, in);
   HostWorld output = makeHostWorld(scaledWidth(session), scaledHeight(session), session.bitDepth);
   PF_OutData out{};
-  PF_Err err = session.module.effectMain(PF_Cmd_RENDER, &in, &out, params.data(), &output.world, nullptr);
+  PF_Err err = session.module.effectMain(PF_Cmd_RENDER, &in, &out, array.params.data(), &output.world, nullptr);
   raiseOnFailure(err, out, "to render frame " + std::to_string(frame));
   return output;
 }
@@ -459,6 +514,10 @@ void declareParameters(HostSession& session) {
   if (session.numParams != static_cast<A_long>(session.params.size())) {
     throw RunError("the effect declared " + std::to_string(session.params.size() - 1) + " controls but reports " +
                    std::to_string(session.numParams) + " parameters");
+  }
+  // The panel starts as the effect draws it.
+  if (session.outFlags & PF_OutFlag_SEND_UPDATE_PARAMS_UI) {
+    updateParamsUi(session, 0);
   }
 }
 
@@ -535,22 +594,11 @@ PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, 
         def.u.bd.value = static_cast<A_long>(trackValueAt(track, ticks, false));
       }
       break;
-    case PF_Param_ANGLE: {
-      int slider = hueSliderEditedBy(session.params, position);
-      if (slider >= 0) {
-        // The angle shows the hidden slider's value at this time, clamped to the slider's range.
-        const PF_FloatSliderDef& sliderDef = session.params[slider].def.u.fs_d;
-        double degrees = definitionAt(session, slider, time, timeScale).u.fs_d.value;
-        if (std::isfinite(degrees)) {
-          degrees = std::clamp(degrees, static_cast<double>(sliderDef.valid_min),
-                               static_cast<double>(sliderDef.valid_max));
-          def.u.ad.value = degreesToFixed(degrees);
-        }
-      } else if (!track.keys.empty()) {
+    case PF_Param_ANGLE:
+      if (!track.keys.empty()) {
         def.u.ad.value = degreesToFixed(trackValueAt(track, ticks, true));
       }
       break;
-    }
     case PF_Param_LAYER: {
       A_long dephault = def.u.ld.dephault;
       const HostWorld* layer = layerWorldOf(session, position);
@@ -562,6 +610,55 @@ PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, 
       break;
   }
   return def;
+}
+
+void setParamValue(HostSession& session, int position, long frame, double value) {
+  ParamTrack& track = session.tracks.at(static_cast<size_t>(position));
+  if (!track.animated) {
+    track.keys = {Keyframe{0.0, value}};
+    return;
+  }
+  double time = static_cast<double>(frame) * session.clock.timeStep;
+  auto at = std::find_if(track.keys.begin(), track.keys.end(), [&](const Keyframe& key) { return key.time >= time; });
+  if (at != track.keys.end() && at->time == time) {
+    at->value = value;
+  } else {
+    track.keys.insert(at, Keyframe{time, value});
+  }
+}
+
+void updateParamsUi(HostSession& session, long frame) {
+  PF_InData in = makeInData(session, frame);
+  ParamArray array = paramArrayAt(session, in);
+  PF_OutData out{};
+  PF_Err err = session.module.effectMain(PF_Cmd_UPDATE_PARAMS_UI, &in, &out, array.params.data(), nullptr, nullptr);
+  raiseOnFailure(err, out, "to update its controls");
+}
+
+void userChangedParam(HostSession& session, int position, long frame) {
+  PF_InData in = makeInData(session, frame);
+  ParamArray array = paramArrayAt(session, in);
+  PF_UserChangedParamExtra extra{position};
+  PF_OutData out{};
+  PF_Err err =
+      session.module.effectMain(PF_Cmd_USER_CHANGED_PARAM, &in, &out, array.params.data(), nullptr, &extra);
+  // What the effect changed in the array is the user's change too, even when it then failed.
+  for (int changed = 1; changed < static_cast<int>(array.definitions.size()); ++changed) {
+    const PF_ParamDef& def = array.definitions[changed];
+    std::optional<double> value = valueOf(def);
+    if ((def.uu.change_flags & PF_ChangeFlag_CHANGED_VALUE) && value) {
+      setParamValue(session, changed, frame, *value);
+    }
+  }
+  raiseOnFailure(err, out, "to take the change of " + qualifiedName(session.params, position));
+}
+
+bool isSupervised(const HostSession& session, int position) {
+  return (session.params.at(static_cast<size_t>(position)).def.flags & PF_ParamFlag_SUPERVISE) != 0;
+}
+
+bool isGreyedOut(const HostSession& session, int position) {
+  return (session.params.at(static_cast<size_t>(position)).def.ui_flags & PF_PUI_DISABLED) != 0;
 }
 
 A_long scaledWidth(const HostSession& session) {

@@ -71,6 +71,24 @@ void endSession(HostSession& session);
 // Sets a control's value over time; key times are frame numbers under session.clock.
 void setParamTrack(HostSession& session, const ParamAssignment& assignment);
 
+// Sets a control's value at a frame: a key at that frame on an animated track, else the
+// control's constant value.
+void setParamValue(HostSession& session, int position, long frame, double value);
+
+// PF_Cmd_UPDATE_PARAMS_UI with the values at the frame: the effect redraws its controls through
+// the Param Utils suite (hue dials follow their sliders, unused controls are greyed out).
+// Throws EffectFailure or RunError.
+void updateParamsUi(HostSession& session, long frame);
+
+// PF_Cmd_USER_CHANGED_PARAM for a supervised control the user changed at the frame; values the
+// effect changes in return are set at that frame. Throws EffectFailure or RunError.
+void userChangedParam(HostSession& session, int position, long frame);
+
+bool isSupervised(const HostSession& session, int position);
+
+// Whether the effect last drew the control greyed out.
+bool isGreyedOut(const HostSession& session, int position);
+
 // The declared layer parameter with this name, or -1.
 int layerParamNamed(const HostSession& session, const std::string& name);
 

@@ -213,6 +213,7 @@ ParamTrack parseTrack(const DeclaredParam& param, const std::string& controlName
         throw UsageError(quoted(trim(item.substr(at + 1))) + " is not a frame number (" + controlName + ")");
       }
       key.time = static_cast<double>(frame);
+      track.animated = true;
       key.value = parseValue(param, controlName, item.substr(0, at));
     }
     for (const Keyframe& earlier : track.keys) {

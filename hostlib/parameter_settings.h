@@ -20,9 +20,12 @@ struct Keyframe {
   double value = 0.0;  // slider value, popup choice number, checkbox 0 or 1, angle in degrees
 };
 
-// A control's value over time, keys sorted by time. No keys: the declared default.
+// A control's value over time, keys sorted by time. No keys: the declared default. A track that
+// is not animated holds at most one key, its constant value; a change to an animated track sets
+// a key at the current time.
 struct ParamTrack {
   std::vector<Keyframe> keys;
+  bool animated = false;
 };
 
 struct ParamAssignment {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <ostream>
 
 #include "hostlib/cancellation.h"
@@ -98,6 +99,31 @@ std::optional<bool> usesLayerSource(const HostSession& session) {
     }
   }
   return std::nullopt;
+}
+
+// A value set for a control that the effect greys out has no effect on the frames; say so, with
+// the choice of "Source" that makes it so when the effect has one.
+void noteGreyedOutSettings(const HostSession& session, const std::vector<int>& setPositions, long frame) {
+  std::string because;
+  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
+    const PF_ParamDef& def = session.params[position].def;
+    if (def.param_type == PF_Param_POPUP && std::string(def.name) == "Source") {
+      std::vector<std::string> choices = splitChoices(session.params[position].choices);
+      long choice = definitionAt(session, position, static_cast<A_long>(frame * session.clock.timeStep),
+                                 session.clock.timeScale)
+                        .u.pd.value;
+      if (choice >= 1 && choice <= static_cast<long>(choices.size())) {
+        because = " while \"Source\" is \"" + choices[choice - 1] + "\"";
+      }
+    }
+  }
+  std::set<int> noted;
+  for (int position : setPositions) {
+    if (isGreyedOut(session, position) && noted.insert(position).second) {
+      std::cerr << "vortelline: note: the effect greys out \"" << qualifiedName(session.params, position) << "\""
+                << because << ", so its setting changes nothing\n";
+    }
+  }
 }
 
 std::string numberText(double value) {
@@ -211,12 +237,22 @@ void runRender(const RenderOptions& options) {
   session->bitDepth = bitDepth;
   checkEffectSupports(*session, options, bitDepth);
 
+  std::vector<int> setPositions;
   for (const std::string& setting : options.settings) {
-    setParamTrack(*session, parseAssignment(session->params, setting));
+    ParamAssignment assignment = parseAssignment(session->params, setting);
+    setParamTrack(*session, assignment);
+    setPositions.push_back(assignment.position);
   }
   if (options.processing) {
     setParamTrack(*session, parseAssignment(session->params, "Processing=" + *options.processing));
   }
+  // As in a compositing host's panel, the effect hears of each change to a control it supervises.
+  for (int position : setPositions) {
+    if (isSupervised(*session, position)) {
+      userChangedParam(*session, position, options.firstFrame);
+    }
+  }
+  noteGreyedOutSettings(*session, setPositions, options.firstFrame);
 
   session->layers.push_back(layerWorld(input ? &*input : nullptr, layer, options.downsample, bitDepth));
   if (emitter) {

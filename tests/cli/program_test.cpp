@@ -284,7 +284,7 @@ TEST_F(ProgramTest, KeyframedValuesReachTheEffectAtEachFramesTime) {
             fileBytes(render("d_constant.png", {"--set", "Density=0.2", "--frame", "5"})));
 }
 
-TEST_F(ProgramTest, NotesPointOutAnEmitterThatCannotShow) {
+TEST_F(ProgramTest, NotesPointOutSettingsThatCannotShow) {
   std::string disc = frames + "/emitter.png";
   writeImageFile(disc, makeHostWorld(32, 18, 8).world, 8);
   struct Case {
@@ -297,6 +297,11 @@ TEST_F(ProgramTest, NotesPointOutAnEmitterThatCannotShow) {
       {{"--emitter", disc}, "the emitter is used with --set \"Source=Layer Alpha\""},
       {{"--set", "Source=Layer Alpha", "--input", disc}, ""},
       {{"--set", "Source=Layer Alpha", "--emitter", disc}, ""},
+      {{"--set", "Step Size=0.3", "--set", "Source=Layer Luma", "--emitter", disc},
+       "greys out \"Step Size\" while \"Source\" is \"Layer Luma\""},
+      {{"--set", "Rise Speed=2"}, "greys out \"Emitter/Rise Speed\" while \"Source\" is \"Original Volume\""},
+      {{"--set", "Rise Speed=2", "--set", "Source=Layer Alpha", "--emitter", disc}, ""},
+      {{"--set", "Step Size=0.3"}, ""},
       {{}, ""},
   };
   for (const Case& test : cases) {

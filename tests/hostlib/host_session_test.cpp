@@ -37,7 +37,7 @@ TEST(HostSession, RecordsWhatTheModuleRegisteredAndDeclared) {
   endSession(*session);
 }
 
-TEST(HostSession, HueAnglesFollowTheirKeyframedSliders) {
+TEST(HostSession, TheEffectRedrawsHueDialsFromTheirKeyframedSliders) {
   std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
   session->clock = FrameClock{24, 1};
   setParamTrack(*session, parseAssignment(session->params, "Inner Color/Hue=100@0,800@24,-400@48"));
@@ -45,6 +45,8 @@ TEST(HostSession, HueAnglesFollowTheirKeyframedSliders) {
   ASSERT_GT(slider, 0);
   int angle = slider + 1;
   ASSERT_EQ(hueSliderEditedBy(session->params, angle), slider);
+  // Until the effect redraws it, the dial shows its declared value: the host does not mirror.
+  EXPECT_EQ(definitionAt(*session, angle, 24, 24).u.ad.value, 38 * 65536);
 
   struct Case {
     A_long frame;
@@ -54,12 +56,53 @@ TEST(HostSession, HueAnglesFollowTheirKeyframedSliders) {
   const Case cases[] = {{0, 100.0, 100 * 65536},    {12, 450.0, 450 * 65536},    {24, 800.0, 720 * 65536},
                         {48, -400.0, -360 * 65536}, {200, -400.0, -360 * 65536}};
   for (const Case& test : cases) {
+    updateParamsUi(*session, test.frame);
     EXPECT_EQ(definitionAt(*session, slider, test.frame, 24).u.fs_d.value, test.sliderValue) << test.frame;
-    EXPECT_EQ(definitionAt(*session, angle, test.frame, 24).u.ad.value, test.angleValue) << test.frame;
+    // The dial cannot vary in time: it shows the last redraw at every time.
+    EXPECT_EQ(definitionAt(*session, angle, 0, 24).u.ad.value, test.angleValue) << test.frame;
+    EXPECT_EQ(definitionAt(*session, slider + 7, 0, 24).u.ad.value, 35 * 65536) << "main colour's dial";
   }
-  // The other colours keep their declared hues.
-  int mainSlider = positionOf(*session, "Main Color/Hue");
-  EXPECT_EQ(definitionAt(*session, mainSlider + 1, 24, 24).u.ad.value, 35 * 65536);
+  endSession(*session);
+}
+
+TEST(HostSession, SupervisedChangesReachTheEffect) {
+  std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
+  const int source = positionOf(*session, "Emitter/Source");
+  const int layerOnly[] = {positionOf(*session, "Emitter/Emitter Layer"), positionOf(*session, "Emitter/Rise Height")};
+  const int volumeOnly[] = {positionOf(*session, "Step Size"), positionOf(*session, "View/Camera Distance")};
+  ASSERT_TRUE(isSupervised(*session, source));
+  ASSERT_FALSE(isSupervised(*session, volumeOnly[0]));
+  struct Case {
+    const char* setting;
+    bool layerSource;
+  };
+  const Case cases[] = {{"Source=Original Volume", false}, {"Source=Layer Alpha", true},
+                        {"Source=Layer Luma", true}, {"Source=Original Volume", false}};
+  // Parameter set-up already drew the panel for the default volume source.
+  for (int position : layerOnly) {
+    EXPECT_TRUE(isGreyedOut(*session, position)) << position;
+  }
+  for (const Case& test : cases) {
+    setParamTrack(*session, parseAssignment(session->params, test.setting));
+    userChangedParam(*session, source, 0);
+    for (int position : layerOnly) {
+      EXPECT_EQ(isGreyedOut(*session, position), !test.layerSource) << test.setting << " " << position;
+    }
+    for (int position : volumeOnly) {
+      EXPECT_EQ(isGreyedOut(*session, position), test.layerSource) << test.setting << " " << position;
+    }
+  }
+
+  // A turned dial is written into its keyframed slider at the frame the user is on.
+  session->clock = FrameClock{24, 1};
+  int slider = positionOf(*session, "Main Color/Hue");
+  setParamTrack(*session, parseAssignment(session->params, "Main Color/Hue=10@0,20@10"));
+  setParamValue(*session, slider + 1, 0, 90.0);
+  userChangedParam(*session, slider + 1, 5);
+  EXPECT_EQ(definitionAt(*session, slider, 5, 24).u.fs_d.value, 90.0);
+  EXPECT_EQ(definitionAt(*session, slider, 0, 24).u.fs_d.value, 10.0);
+  EXPECT_EQ(definitionAt(*session, slider, 10, 24).u.fs_d.value, 20.0);
+  EXPECT_EQ(session->tracks[slider].keys.size(), 3u);
   endSession(*session);
 }
 
