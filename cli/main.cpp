@@ -8,6 +8,7 @@
 #include "hostlib/effect_module.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_job.h"
+#include "hostlib/settings_file.h"
 
 namespace {
 
@@ -35,6 +36,9 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
                     "\"Name=VALUE@FRAME,VALUE@FRAME\" (linear in between). Repeatable; `vortelline params` lists "
                     "the controls")
       ->allow_extra_args(false);
+  render.add_option("--settings", options.settingsPath,
+                    "A settings file saved by vortelline-studio: its layer size, frame rate, frame, emitter and "
+                    "controls; the other options override it");
   render.add_option("--depth", options.bitDepth,
                     "Bits per channel: 8, 16 or 32 (default: 8 for .png, 32 for .exr); an .exr of 16 bits holds "
                     "the 16-bit values divided by 32768")
@@ -64,6 +68,17 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
                                   const std::string& frame, const std::string& fps, const std::string& pixelAspect,
                                   const std::string& path, const std::string& processing) {
+  if (!options.settingsPath.empty()) {
+    SettingsFile file = readSettingsFile(options.settingsPath);
+    options.width = file.scene.width;
+    options.height = file.scene.height;
+    options.clock = file.scene.clock;
+    options.firstFrame = options.lastFrame = file.scene.frame;
+    if (options.emitterPath.empty()) {
+      options.emitterPath = file.scene.emitterPath;
+    }
+    options.savedSettings = file.assignments;
+  }
   if (!size.empty()) {
     FrameSize parsed = parseFrameSize(size);
     options.width = parsed.width;
@@ -74,8 +89,10 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.firstFrame = range.first;
     options.lastFrame = range.last;
   }
-  PF_RationalScale rate = parseRate(fps.empty() ? "24" : fps, "--fps", "24, 23.976 or 30000/1001");
-  options.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
+  if (!fps.empty() || options.settingsPath.empty()) {
+    PF_RationalScale rate = parseRate(fps.empty() ? "24" : fps, "--fps", "24, 23.976 or 30000/1001");
+    options.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
+  }
   options.pixelAspect = parseRate(pixelAspect.empty() ? "1" : pixelAspect, "--pixel-aspect", "1, 0.9 or 10/11");
   options.path = path == "plain" ? RenderPath::plain : RenderPath::smart;
   if (!processing.empty()) {

@@ -13,6 +13,7 @@
 #include "hostlib/frame_output.h"
 #include "hostlib/image_files.h"
 #include "hostlib/program_errors.h"
+#include "hostlib/settings_file.h"
 
 namespace {
 
@@ -237,6 +238,7 @@ void runRender(const RenderOptions& options) {
   session->bitDepth = bitDepth;
   checkEffectSupports(*session, options, bitDepth);
 
+  std::vector<int> changed = applyAssignments(*session, options.savedSettings, options.settingsPath);
   std::vector<int> setPositions;
   for (const std::string& setting : options.settings) {
     ParamAssignment assignment = parseAssignment(session->params, setting);
@@ -247,7 +249,8 @@ void runRender(const RenderOptions& options) {
     setParamTrack(*session, parseAssignment(session->params, "Processing=" + *options.processing));
   }
   // As in a compositing host's panel, the effect hears of each change to a control it supervises.
-  for (int position : setPositions) {
+  changed.insert(changed.end(), setPositions.begin(), setPositions.end());
+  for (int position : changed) {
     if (isSupervised(*session, position)) {
       userChangedParam(*session, position, options.firstFrame);
     }

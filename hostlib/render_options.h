@@ -15,7 +15,9 @@ struct RenderOptions {
   long firstFrame = 0;
   long lastFrame = 0;
   FrameClock clock;
-  std::vector<std::string> settings;  // "Name=VALUE"
+  std::string settingsPath;
+  std::vector<std::string> savedSettings;  // "Name=VALUE" from a settings file, applied first
+  std::vector<std::string> settings;       // "Name=VALUE" from --set
   std::optional<std::string> processing;
   int bitDepth = 0;  // 0: the output format's own
   int downsample = 1;

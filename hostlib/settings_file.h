@@ -1,0 +1,36 @@
+// Settings files: the scene (layer size, frame rate, frame, emitter) and every control's value and
+// keyframes by control name, as JSON. The studio saves what it shows; `vortelline render
+// --settings` renders the same frames from it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "hostlib/host_session.h"
+
+struct SettingsScene {
+  int width = 960;
+  int height = 540;
+  FrameClock clock;
+  long frame = 0;           // the frame on show
+  std::string emitterPath;  // absolute, or empty for the layer itself
+  std::string emitterText;  // the text the emitter image was drawn from, if it was
+};
+
+struct SettingsFile {
+  SettingsScene scene;
+  // "Name=VALUE" or "Name=VALUE@FRAME,..." for each control, in the file's order.
+  std::vector<std::string> assignments;
+};
+
+// Throws RunError when the file cannot be written.
+void writeSettingsFile(const std::string& path, const HostSession& session, const SettingsScene& scene);
+
+// Throws RunError when the file cannot be read, UsageError naming the file and the entry when
+// its content is not settings. Names and values are checked when the assignments are applied.
+SettingsFile readSettingsFile(const std::string& path);
+
+// Sets every assignment on the session (later ones win); returns their positions.
+// Throws UsageError naming the file and the control.
+std::vector<int> applyAssignments(HostSession& session, const std::vector<std::string>& assignments,
+                                  const std::string& where);
