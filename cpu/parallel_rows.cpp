@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -14,16 +16,48 @@ constexpr unsigned kMaxThreads = 6;  // the calling thread included
 constexpr int kChunkRows = 4;
 constexpr int kBandRows = 24;
 
-void runChunks(int n, const std::function<void(int)>& job, std::atomic<int>& nextChunk) {
-  for (;;) {
-    int first = nextChunk.fetch_add(kChunkRows);
-    if (first >= n) {
-      return;
+// The first failure of one parallelFor call, kept until every thread has been joined.
+class FirstFailure {
+ public:
+  void record(std::exception_ptr failure) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!first_) first_ = std::move(failure);
+  }
+  void rethrowIfAny() {
+    if (first_) std::rethrow_exception(first_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::exception_ptr first_;
+};
+
+// The C++ library's own text for this code varies by platform ("Resource temporarily
+// unavailable" on Linux); users see this one everywhere.
+class ThreadStartFailure : public std::system_error {
+ public:
+  ThreadStartFailure() : std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)) {}
+  const char* what() const noexcept override { return "resource unavailable try again"; }
+};
+
+// A job that throws ends the claiming of chunks on every thread: the call is failing, so the
+// remaining indices would be wasted work.
+void runChunks(int n, const std::function<void(int)>& job, std::atomic<int>& nextChunk,
+               FirstFailure& failure) noexcept {
+  try {
+    for (;;) {
+      int first = nextChunk.fetch_add(kChunkRows);
+      if (first >= n) {
+        return;
+      }
+      int end = std::min(first + kChunkRows, n);
+      for (int i = first; i < end; ++i) {
+        job(i);
+      }
     }
-    int end = std::min(first + kChunkRows, n);
-    for (int i = first; i < end; ++i) {
-      job(i);
-    }
+  } catch (...) {
+    failure.record(std::current_exception());
+    nextChunk.store(n);
   }
 }
 
@@ -42,26 +76,27 @@ void parallelFor(int n, const std::function<void(int)>& job, unsigned hardwareTh
   }
   unsigned threadCount = std::clamp(hardwareThreads, 1u, kMaxThreads);
   std::atomic<int> nextChunk{0};
+  FirstFailure failure;
   std::vector<std::thread> workers;
   workers.reserve(threadCount - 1);
-  bool startFailed = false;
   for (unsigned t = 1; t < threadCount; ++t) {
     try {
-      workers.emplace_back(runChunks, n, std::cref(job), std::ref(nextChunk));
+      workers.emplace_back(runChunks, n, std::cref(job), std::ref(nextChunk), std::ref(failure));
     } catch (const std::system_error&) {
-      startFailed = true;
+      failure.record(std::make_exception_ptr(ThreadStartFailure()));
+      break;
+    } catch (...) {
+      failure.record(std::current_exception());
       break;
     }
   }
   // Even when a start failed, the caller takes part so that every index is done before the
   // failure is reported: the threads already running share the counter with it.
-  runChunks(n, job, nextChunk);
+  runChunks(n, job, nextChunk, failure);
   for (std::thread& worker : workers) {
     worker.join();
   }
-  if (startFailed) {
-    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-  }
+  failure.rethrowIfAny();
 }
 
 bool renderRowBands(uint32_t height, AbortCheckFunction abortCheck, void* abortContext,

@@ -10,9 +10,10 @@
 
 // Runs job(0) ... job(n - 1) on the calling thread plus up to five worker threads started for
 // this call and joined before it returns. Below 16 indices everything runs inline, in order.
-// Jobs must not throw: an exception escaping a job ends the process.
-// Throws std::system_error (resource_unavailable_try_again) when a worker cannot be started,
-// after the workers already started have finished every index.
+// Every thread started is joined before anything is thrown, and the first failure reaches the
+// caller: an exception from a job (after which no new chunk is begun), or a worker that could not
+// be started: std::system_error (resource_unavailable_try_again, "resource unavailable try
+// again"), thrown after the threads already running have finished every index.
 void parallelFor(int n, const std::function<void(int)>& job);
 
 // The same with the platform's hardware-thread count given, so tests can pin it.

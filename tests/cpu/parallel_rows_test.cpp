@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -117,13 +121,90 @@ void runWithoutRoomForThreads() {
         std::_Exit(4);
       }
     }
-    std::_Exit(error.code() == std::errc::resource_unavailable_try_again ? 0 : 5);
+    if (error.code() != std::errc::resource_unavailable_try_again) {
+      std::_Exit(5);
+    }
+    // The same words on every platform, whatever the C++ library calls the condition.
+    std::_Exit(std::string(error.what()) == "resource unavailable try again" ? 0 : 7);
   }
   std::_Exit(6);
 }
 
 TEST(ParallelForDeathTest, ThreadStartFailureFinishesEveryIndexThenReportsIt) {
   EXPECT_EXIT(runWithoutRoomForThreads(), testing::ExitedWithCode(0), "");
+}
+
+// Allocations on the thread that sets it succeed this many more times, then fail; -1 never fails.
+thread_local int allocationsBeforeFailure = -1;
+
+}  // namespace
+
+// Failing allocations on demand, to fail the start of a thread exactly where it allocates.
+// Replaced with its partner delete so that allocation and release always match; kept out of line
+// so the compiler does not pair the inlined free with a new it takes for the built-in one.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+  if (allocationsBeforeFailure == 0) {
+    throw std::bad_alloc();
+  }
+  if (allocationsBeforeFailure > 0) {
+    --allocationsBeforeFailure;
+  }
+  if (void* memory = std::malloc(size != 0 ? size : 1)) {
+    return memory;
+  }
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace {
+
+struct JobFailure : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+TEST(ParallelFor, AJobsFailureReachesTheCallerAfterEveryThreadIsJoined) {
+  struct Case {
+    int n;
+    int failingIndex;
+    unsigned threads;
+  };
+  // Inline, on the caller alone, and with workers, where the failing chunk may run on any thread.
+  const Case cases[] = {{10, 3, 6}, {40, 0, 1}, {40, 39, 2}, {101, 50, 6}, {16, 15, 6}};
+  for (const Case& c : cases) {
+    std::atomic<int> running{0};
+    try {
+      parallelFor(c.n, [&](int i) {
+        running += 1;
+        if (i == c.failingIndex) {
+          running -= 1;
+          throw JobFailure("row " + std::to_string(i));
+        }
+        running -= 1;
+      }, c.threads);
+      ADD_FAILURE() << "no failure for n " << c.n;
+    } catch (const JobFailure& failure) {
+      EXPECT_EQ(std::string(failure.what()), "row " + std::to_string(c.failingIndex));
+    }
+    EXPECT_EQ(running.load(), 0) << "a job still ran after the call, n " << c.n;
+  }
+}
+
+// The first worker starts, the second cannot allocate its start-up record.
+void failTheSecondThreadStart() {
+  std::atomic<int> runs{0};
+  allocationsBeforeFailure = 2;  // the worker list, then the first worker
+  try {
+    parallelFor(40, [&](int) { runs += 1; }, 6);
+  } catch (const std::bad_alloc&) {
+    allocationsBeforeFailure = -1;
+    std::_Exit(runs == 40 ? 0 : 4);
+  }
+  std::_Exit(6);
+}
+
+TEST(ParallelForDeathTest, AllocationFailureAtThreadStartReachesTheCaller) {
+  EXPECT_EXIT(failTheSecondThreadStart(), testing::ExitedWithCode(0), "");
 }
 
 TEST(RenderRowBands, BandsOfTwentyFourWithAbortChecksBetween) {
