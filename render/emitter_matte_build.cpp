@@ -9,6 +9,14 @@ namespace {
 constexpr int32_t kMaxEmitterSide = 16384;
 constexpr int32_t kAbortCheckRows = 64;
 
+// The matte reads every depth code other than 8 and 16 bits as float channels, so it needs 16
+// bytes a pixel there, not the 4 the output writer uses for unknown codes.
+int64_t emitterBytesPerPixel(int32_t depth) {
+  if (depth == kDepth8) return 4;
+  if (depth == kDepth16) return 8;
+  return 16;
+}
+
 // Channels in host order: alpha, red, green, blue.
 struct EmitterPixel {
   float a, r, g, b;
@@ -39,7 +47,7 @@ float sampleEmitterLayer(const FrameGeometry& emitter, uint32_t emitterMode, int
     return 0.0f;
   }
   const unsigned char* pixel = static_cast<const unsigned char*>(emitter.pixels) +
-                               ly * emitter.rowBytes + lx * bytesPerPixel(emitter.depth);
+                               ly * emitter.rowBytes + lx * emitterBytesPerPixel(emitter.depth);
   const EmitterPixel p = readEmitterPixel(pixel, emitter.depth);
   const float candidate = emitterMode == 1 ? p.a : (p.r * 0.2125f + p.g * 0.7154f) + p.b * 0.0721f;
   // A fully transparent pixel never emits, in luma mode too.
@@ -49,9 +57,8 @@ float sampleEmitterLayer(const FrameGeometry& emitter, uint32_t emitterMode, int
   return candidate > 1.0f ? 1.0f : (candidate < 0.0f ? 0.0f : candidate);
 }
 
-EmitterMatte buildEmitterMatte(const FrameGeometry* emitter, const FlameSettings& settings,
-                               const RenderRequest& request) {
-  EmitterMatte matte;
+bool buildEmitterMatte(const FrameGeometry* emitter, const FlameSettings& settings, const RenderRequest& request,
+                       EmitterMatte& matte) {
   matte.width = int32_t(settings.frameWidth);
   matte.height = int32_t(settings.frameHeight);
   const int32_t width = matte.width;
@@ -59,10 +66,10 @@ EmitterMatte buildEmitterMatte(const FrameGeometry* emitter, const FlameSettings
   matte.cells.assign(size_t(width) * size_t(height), MatteCell{0.0f, 0.0f});
   if (emitter == nullptr || emitter->pixels == nullptr || emitter->width <= 0 ||
       emitter->height <= 0) {
-    return matte;
+    return true;
   }
   // Rows run either way (a negative stride is a bottom-up buffer) but must hold the whole width.
-  const int64_t minRowBytes = int64_t{emitter->width} * bytesPerPixel(emitter->depth);
+  const int64_t minRowBytes = int64_t{emitter->width} * emitterBytesPerPixel(emitter->depth);
   const bool rowsTooShort = emitter->rowBytes > -minRowBytes && emitter->rowBytes < minRowBytes;
   if (emitter->width > kMaxEmitterSide || emitter->height > kMaxEmitterSide || rowsTooShort) {
     throw std::runtime_error("Invalid matte geometry");
@@ -78,7 +85,7 @@ EmitterMatte buildEmitterMatte(const FrameGeometry* emitter, const FlameSettings
 
   for (int32_t y = height - 1; y >= 0; --y) {
     if (y % kAbortCheckRows == 0 && stopRequested(request.abortCheck, request.abortContext)) {
-      return matte;
+      return false;
     }
     MatteCell* row = matte.cells.data() + size_t(y) * size_t(width);
     const MatteCell* below = y < height - 1 ? row + width : nullptr;
@@ -104,5 +111,5 @@ EmitterMatte buildEmitterMatte(const FrameGeometry* emitter, const FlameSettings
       row[x] = MatteCell{e, age};
     }
   }
-  return matte;
+  return true;
 }

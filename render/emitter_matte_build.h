@@ -12,11 +12,11 @@
 // for a transparent pixel, and for a non-finite candidate.
 float sampleEmitterLayer(const FrameGeometry& emitter, uint32_t emitterMode, int32_t x, int32_t y);
 
-// A frameWidth x frameHeight field, built from the bottom row up: each cell keeps its own
-// emission or a decayed, sideways-blurred copy of the row below, whichever is stronger, so every
-// emitting pixel leaves a trail about riseHeight rows long. Without a usable emitter the field is
-// all zero. Throws std::runtime_error("Invalid matte geometry") for a buffer over 16384 pixels a
-// side or with rows shorter than its width. When the abort check (asked every 64 rows) says stop,
-// returns the field as far as it got.
-EmitterMatte buildEmitterMatte(const FrameGeometry* emitter, const FlameSettings& settings,
-                               const RenderRequest& request);
+// Fills matte with a frameWidth x frameHeight field, built from the bottom row up: each cell
+// keeps its own emission or a decayed, sideways-blurred copy of the row below, whichever is
+// stronger, so every emitting pixel leaves a trail about riseHeight rows long. Without a usable
+// emitter the field is all zero. Throws std::runtime_error("Invalid matte geometry") for a buffer
+// over 16384 pixels a side or with rows shorter than its width. Returns false when the abort
+// check (asked every 64 rows) says stop; the field then holds only the rows built so far.
+bool buildEmitterMatte(const FrameGeometry* emitter, const FlameSettings& settings, const RenderRequest& request,
+                       EmitterMatte& matte);

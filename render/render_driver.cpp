@@ -1,7 +1,6 @@
 #include "render/render_driver.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <stdexcept>
 #include <vector>
 
@@ -54,7 +53,9 @@ bool renderFlames(const FrameGeometry& output, const FlameParams& params, const 
   if (output.width <= 0 || output.height <= 0) return true;
   if (output.pixels == nullptr) throw std::runtime_error("Missing output buffer");
   if (!isSupportedGeometry(output, request)) throw std::runtime_error("Unsupported frame geometry");
-  if (std::llabs(output.rowBytes) < output.width * bytesPerPixel(output.depth)) {
+  // Compared on both sides rather than through the magnitude, which INT64_MIN does not have.
+  const int64_t minRowBytes = output.width * bytesPerPixel(output.depth);
+  if (output.rowBytes > -minRowBytes && output.rowBytes < minRowBytes) {
     throw std::runtime_error("Output row is too short");
   }
   if (stopRequested(request.abortCheck, request.abortContext)) return false;
@@ -64,7 +65,8 @@ bool renderFlames(const FrameGeometry& output, const FlameParams& params, const 
   buildFlameSettings(settings, output, validated, request);
 
   EmitterMatte matte;
-  if (settings.emitterMode != 0) matte = buildEmitterMatte(request.emitter, settings, request);
+  // A stop seen during the build ends the frame even if the host answers differently next time.
+  if (settings.emitterMode != 0 && !buildEmitterMatte(request.emitter, settings, request, matte)) return false;
   if (stopRequested(request.abortCheck, request.abortContext)) return false;
 
   std::vector<float4> image;

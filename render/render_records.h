@@ -60,7 +60,7 @@ struct FrameGeometry {
 
 enum : int32_t { kDepth8 = 0, kDepth16 = 1, kDepth32 = 2 };
 
-// Four channels per pixel; any depth code other than 16 or 32 bits is read and written as 8 bits.
+// Output pixels: four channels; any depth code other than 16 or 32 bits is written as 8 bits.
 inline int64_t bytesPerPixel(int32_t depth) {
   if (depth == kDepth16) return 8;
   if (depth == kDepth32) return 16;

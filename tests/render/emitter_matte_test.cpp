@@ -41,6 +41,13 @@ struct FloatLayer {
   FrameGeometry geometry;
 };
 
+// A field built to the end: the request asks for no stop.
+EmitterMatte builtMatte(const FrameGeometry* emitter, const FlameSettings& s) {
+  EmitterMatte matte;
+  EXPECT_TRUE(buildEmitterMatte(emitter, s, RenderRequest{}, matte));
+  return matte;
+}
+
 const MatteCell& cellAt(const EmitterMatte& matte, int x, int y) {
   return matte.cells[size_t(y) * matte.width + x];
 }
@@ -52,7 +59,7 @@ TEST(BuildEmitterMatte, WithoutAUsableLayerTheFieldIsZero) {
   noPixels.geometry.pixels = nullptr;
   const FrameGeometry* emitters[] = {nullptr, &noSize.geometry, &noPixels.geometry};
   for (const FrameGeometry* emitter : emitters) {
-    const EmitterMatte matte = buildEmitterMatte(emitter, s, RenderRequest{});
+    const EmitterMatte matte = builtMatte(emitter, s);
     EXPECT_EQ(matte.width, 7);
     EXPECT_EQ(matte.height, 5);
     ASSERT_EQ(matte.cells.size(), 35u);
@@ -80,6 +87,9 @@ TEST(BuildEmitterMatte, RejectsOversizedOrShortRowedBuffers) {
       {"bottom-up one byte short", 100, 2, -399, kDepth8, false},
       {"16-bit rows of 8-bit size", 100, 2, 400, kDepth16, false},
       {"32-bit rows", 100, 2, 1600, kDepth32, true},
+      // Unknown codes are read as float channels: their rows must hold 16 bytes a pixel.
+      {"depth 7 rows of 8-bit size", 100, 2, 400, 7, false},
+      {"depth 7 rows of float size", 100, 2, 1600, 7, true},
   };
   for (const Case& c : cases) {
     std::vector<unsigned char> bytes(size_t(std::abs(c.rowBytes)) * c.height + 16, 0);
@@ -90,10 +100,10 @@ TEST(BuildEmitterMatte, RejectsOversizedOrShortRowedBuffers) {
     emitter.depth = c.depth;
     emitter.pixels = c.rowBytes < 0 ? bytes.data() + (c.height - 1) * -c.rowBytes : bytes.data();
     if (c.valid) {
-      EXPECT_NO_THROW(buildEmitterMatte(&emitter, s, RenderRequest{})) << c.name;
+      EXPECT_NO_THROW(builtMatte(&emitter, s)) << c.name;
     } else {
       try {
-        buildEmitterMatte(&emitter, s, RenderRequest{});
+        builtMatte(&emitter, s);
         ADD_FAILURE() << c.name << " was accepted";
       } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "Invalid matte geometry") << c.name;
@@ -107,7 +117,7 @@ TEST(BuildEmitterMatte, SingleWhitePixelLeavesABlurredTrailUpward) {
   const FlameSettings s = matteSettings(5, 1080, 1, 100);
   FloatLayer layer(5, 1080);
   layer.set(2, 1079, 1, 1, 1, 1);
-  const EmitterMatte matte = buildEmitterMatte(&layer.geometry, s, RenderRequest{});
+  const EmitterMatte matte = builtMatte(&layer.geometry, s);
   const float decay = std::exp(-0.015f);
   EXPECT_EQ(cellAt(matte, 2, 1079).value, 1.0f);
   EXPECT_EQ(cellAt(matte, 2, 1079).age, 0.0f);
@@ -134,14 +144,14 @@ TEST(BuildEmitterMatte, OwnEmissionWinsTiesAndTrailsStopAtTheRiseHeight) {
   FloatLayer tie(1, 8);
   tie.set(0, 7, 1, 0, 0, 0);
   tie.set(0, 6, carried, 0, 0, 0);
-  const EmitterMatte tied = buildEmitterMatte(&tie.geometry, s, RenderRequest{});
+  const EmitterMatte tied = builtMatte(&tie.geometry, s);
   EXPECT_EQ(cellAt(tied, 0, 6).value, carried);
   EXPECT_EQ(cellAt(tied, 0, 6).age, 0.0f);
 
   FloatLayer weaker(1, 8);
   weaker.set(0, 7, 1, 0, 0, 0);
   weaker.set(0, 6, nextafterf(carried, 0.0f), 0, 0, 0);
-  const EmitterMatte overtaken = buildEmitterMatte(&weaker.geometry, s, RenderRequest{});
+  const EmitterMatte overtaken = builtMatte(&weaker.geometry, s);
   EXPECT_EQ(cellAt(overtaken, 0, 6).value, carried);
   EXPECT_EQ(cellAt(overtaken, 0, 6).age, 1.0f);
 
@@ -154,7 +164,7 @@ TEST(BuildEmitterMatte, OwnEmissionWinsTiesAndTrailsStopAtTheRiseHeight) {
   }
 }
 
-TEST(BuildEmitterMatte, AbortCheckEverySixtyFourRowsKeepsTheRowsBuilt) {
+TEST(BuildEmitterMatte, AbortCheckEverySixtyFourRowsReportsTheStop) {
   const FlameSettings s = matteSettings(2, 130, 1, 1);  // a trail of one row: rows stay apart
   FloatLayer layer(2, 130);
   for (int y = 0; y < 130; ++y) {
@@ -181,7 +191,8 @@ TEST(BuildEmitterMatte, AbortCheckEverySixtyFourRowsKeepsTheRowsBuilt) {
     RenderRequest request;
     request.abortCheck = check;
     request.abortContext = &counter;
-    const EmitterMatte matte = buildEmitterMatte(&layer.geometry, s, request);
+    EmitterMatte matte;
+    EXPECT_EQ(buildEmitterMatte(&layer.geometry, s, request, matte), c.stopAt == 0) << c.stopAt;
     EXPECT_EQ(counter.checks, c.checks) << c.stopAt;
     for (int y = 0; y < 130; ++y) {
       EXPECT_EQ(cellAt(matte, 0, y).value, y >= c.firstBuiltRow ? 1.0f : 0.0f)

@@ -33,13 +33,15 @@ Buffer makeBuffer(int width, int height, int depth, uint8_t fill = 0xAB) {
   return buffer;
 }
 
-// Answers "stop" from its `stopFrom`-th call on (0: never), counting calls.
+// Answers "stop" from its `stopFrom`-th call on (0: never), or at that call only, counting calls.
 struct AbortScript {
   int calls = 0;
   int stopFrom = 0;
+  bool once = false;
   static bool ask(void* context) {
     auto* script = static_cast<AbortScript*>(context);
     ++script->calls;
+    if (script->once) return script->calls == script->stopFrom;
     return script->stopFrom != 0 && script->calls >= script->stopFrom;
   }
 };
@@ -123,6 +125,8 @@ TEST(RenderDriver, GeometryChecksInOrder) {
   EXPECT_EQ(check(100, -400, requestFor(64, 64)), "");
   EXPECT_EQ(check(100, 399, requestFor(64, 64)), "Output row is too short");
   EXPECT_EQ(check(100, -399, requestFor(64, 64)), "Output row is too short");
+  EXPECT_EQ(check(100, std::numeric_limits<int64_t>::min(), requestFor(64, 64)), "");
+  EXPECT_EQ(check(100, std::numeric_limits<int64_t>::max(), requestFor(64, 64)), "");
 }
 
 TEST(RenderDriver, ConvertsChannelsAtEachDepth) {
@@ -156,7 +160,7 @@ TEST(RenderDriver, FailuresAndEarlyAbortLeaveTheOutputUntouched) {
 
   FlameParams layerParams = draftParams();
   layerParams.emitterSource = 1;
-  std::vector<uint8_t> emitterPixels(16);
+  std::vector<uint8_t> emitterPixels(6 * 4);
   FrameGeometry emitter;
   emitter.pixels = emitterPixels.data();
   emitter.width = 16385;
@@ -165,6 +169,16 @@ TEST(RenderDriver, FailuresAndEarlyAbortLeaveTheOutputUntouched) {
   RenderRequest withEmitter = requestFor(6, 4);
   withEmitter.emitter = &emitter;
   EXPECT_EQ(failureOf(buffer.geometry, layerParams, withEmitter), "Invalid matte geometry");
+  EXPECT_EQ(buffer.bytes, original);
+
+  // A host that says stop once, during the matte build, and never again: the frame is dropped.
+  emitter.width = 6;
+  emitter.rowBytes = 6 * 4;
+  AbortScript onceDuringMatte{0, 2, true};
+  withEmitter.abortCheck = AbortScript::ask;
+  withEmitter.abortContext = &onceDuringMatte;
+  EXPECT_FALSE(renderFlames(buffer.geometry, layerParams, withEmitter));
+  EXPECT_EQ(onceDuringMatte.calls, 2);
   EXPECT_EQ(buffer.bytes, original);
 
   AbortScript atOnce{0, 1};
