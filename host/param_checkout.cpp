@@ -26,9 +26,6 @@ auto readParam(PF_InData* in_data, PF_ParamDef* params[], PF_ParamIndex position
   return value;
 }
 
-// Popup choices count from 1; stored projects may hold values outside the popup's range.
-int32_t choiceCode(A_long choice) { return std::clamp<A_long>(choice - 1, 0, 2); }
-
 double ratio(PF_RationalScale scale) {
   if (scale.den == 0) return 1.0;
   return double(scale.num) / double(scale.den);
@@ -79,6 +76,9 @@ constexpr SliderField kSliderFields[] = {
 };
 
 }  // namespace
+
+// Clamped before the subtraction, which would overflow for INT_MIN.
+int32_t choiceCode(A_long choice) { return std::clamp<A_long>(choice, 1, 3) - 1; }
 
 float readFloatParam(PF_InData* in_data, PF_ParamDef* params[], PF_ParamIndex position) {
   return readParam(in_data, params, position, [](const PF_ParamDef& def) { return float(def.u.fs_d.value); });

@@ -10,6 +10,9 @@
 float readFloatParam(PF_InData* in_data, PF_ParamDef* params[], PF_ParamIndex position);
 A_long readIntParam(PF_InData* in_data, PF_ParamDef* params[], PF_ParamIndex position);
 
+// A popup value (counting from 1) as a choice code 0 .. 2; projects may hold any value.
+int32_t choiceCode(A_long choice);
+
 FlameParams checkoutFlameParams(PF_InData* in_data, PF_ParamDef* params[]);
 
 RenderRequest makeRenderRequest(PF_InData* in_data);

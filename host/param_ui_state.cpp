@@ -1,8 +1,11 @@
 #include "host/param_ui_state.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "host/acquired_suite.h"
+#include "host/param_checkout.h"
 #include "host/parameter_set.h"
 #include "sdk/suites_sdk.h"
 #include "render/non_finite.h"
@@ -32,8 +35,6 @@ constexpr EnableRule kEnableRules[] = {
     {kParamStepSize, true},      {kParamSphereRadius, true}, {kParamCameraDistance, true},
 };
 
-// The popup value of "Original Volume"; every other value, 0 included, counts as a layer source.
-constexpr A_long kSourceOriginalVolume = 1;
 
 constexpr double kFixedOne = 65536.0;  // 16.16 fixed point
 
@@ -43,10 +44,23 @@ double clampToSliderRange(double degrees, const PF_FloatSliderDef& slider) {
   return degrees;
 }
 
+// The render refuses an array with a missing entry; the panel handlers refuse it as they refuse
+// a missing array, before changing anything.
+bool hasEveryEntryUsed(PF_ParamDef* params[]) {
+  if (params == nullptr || params[kParamEmitterSource] == nullptr) return false;
+  for (const HueMirror& mirror : kHueMirrors) {
+    if (params[mirror.slider] == nullptr || params[mirror.angle] == nullptr) return false;
+  }
+  for (const EnableRule& rule : kEnableRules) {
+    if (params[rule.position] == nullptr) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 PF_Err onUserChangedParam(PF_InData* in_data, PF_ParamDef* params[], const PF_UserChangedParamExtra* extra) {
-  if (params == nullptr || extra == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+  if (!hasEveryEntryUsed(params) || extra == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
   for (const HueMirror& mirror : kHueMirrors) {
     if (extra->param_index != mirror.angle) continue;
     PF_ParamDef& slider = *params[mirror.slider];
@@ -61,7 +75,7 @@ PF_Err onUserChangedParam(PF_InData* in_data, PF_ParamDef* params[], const PF_Us
 }
 
 PF_Err syncParamsUi(PF_InData* in_data, PF_ParamDef* params[]) {
-  if (params == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+  if (!hasEveryEntryUsed(params)) return PF_Err_BAD_CALLBACK_PARAM;
   AcquiredSuite<PF_ParamUtilsSuite3> paramUtils(in_data, kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3);
   if (paramUtils.get() == nullptr || paramUtils->PF_UpdateParamUI == nullptr) throw PF_Err_INVALID_CALLBACK;
 
@@ -69,13 +83,17 @@ PF_Err syncParamsUi(PF_InData* in_data, PF_ParamDef* params[]) {
     PF_ParamDef angle = *params[mirror.angle];
     const PF_FloatSliderDef& slider = params[mirror.slider]->u.fs_d;
     if (isNonFinite(slider.value)) throw PF_Err_BAD_CALLBACK_PARAM;
-    // std::round takes halves away from zero.
-    angle.u.ad.value = PF_Fixed(std::round(clampToSliderRange(slider.value, slider) * kFixedOne));
+    // std::round takes halves away from zero. A host's slider range may exceed what 16.16 fixed
+    // point holds; the dial then stops at its end rather than wrapping.
+    const double fixed = std::round(clampToSliderRange(slider.value, slider) * kFixedOne);
+    angle.u.ad.value = PF_Fixed(std::clamp(fixed, double(std::numeric_limits<PF_Fixed>::min()),
+                                           double(std::numeric_limits<PF_Fixed>::max())));
     angle.uu.change_flags = 0;
     if (PF_Err err = paramUtils->PF_UpdateParamUI(in_data->effect_ref, mirror.angle, &angle)) return err;
   }
 
-  const bool volumeSource = params[kParamEmitterSource]->u.pd.value == kSourceOriginalVolume;
+  // The render's own reading of the popup, so that out-of-range values grey what it ignores.
+  const bool volumeSource = choiceCode(params[kParamEmitterSource]->u.pd.value) == 0;
   for (const EnableRule& rule : kEnableRules) {
     PF_ParamDef def = *params[rule.position];
     const bool disabled = rule.usedByVolume != volumeSource;

@@ -4,6 +4,9 @@
 
 #include "sdk/effect_sdk.h"
 
+// Both return PF_Err_BAD_CALLBACK_PARAM, changing nothing, for a missing parameter array or a
+// missing entry in it.
+
 // PF_Cmd_USER_CHANGED_PARAM: a turned hue dial is written into its slider (clamped to the
 // slider's valid range), then the panel is brought in step.
 PF_Err onUserChangedParam(PF_InData* in_data, PF_ParamDef* params[], const PF_UserChangedParamExtra* extra);

@@ -32,6 +32,12 @@ A_long frameExtent(int32_t fullSize, double downsample) {
                            double(std::numeric_limits<A_long>::max())));
 }
 
+// The plain path's output origin is the layer position negated; INT_MIN has no negation in
+// 32 bits and saturates (the frame then lies outside the layer either way).
+int32_t negatedOrigin(A_long outputOrigin) {
+  return int32_t(std::min<int64_t>(-int64_t{outputOrigin}, std::numeric_limits<int32_t>::max()));
+}
+
 // Checks the emitter layer back in on every path that checked it out, exceptions included.
 class EmitterCheckout {
  public:
@@ -66,8 +72,8 @@ class EmitterCheckout {
 PF_Err handleRender(PF_InData* in_data, PF_ParamDef* params[], PF_EffectWorld* output) {
   if (in_data == nullptr || params == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
   FrameGeometry outputGeometry = geometryFromWorld(output);
-  outputGeometry.originX = -in_data->output_origin_x;
-  outputGeometry.originY = -in_data->output_origin_y;
+  outputGeometry.originX = negatedOrigin(in_data->output_origin_x);
+  outputGeometry.originY = negatedOrigin(in_data->output_origin_y);
   outputGeometry.depth = output != nullptr && (output->world_flags & PF_WorldFlag_DEEP) ? kDepth16 : kDepth8;
 
   const FlameParams flameParams = checkoutFlameParams(in_data, params);

@@ -101,6 +101,17 @@ TEST_F(ParamUiState, DialsAreRedrawnFromKeyframedSlidersWithHalvesAwayFromZero) 
   EXPECT_EQ(updateOf(kParamMainHueAngle)->def.u.ad.value, -1);
   EXPECT_EQ(updateOf(kParamOuterHueAngle)->def.u.ad.value, 20 * 65536);
   EXPECT_TRUE(host.suitesBalanced());
+
+  // A host whose slider range exceeds what the dial holds: the dial stops at its end.
+  for (double degrees : {1e12, -1e12}) {
+    updates.clear();
+    host.values[kParamInnerHue].u.fs_d.valid_min = -3e38f;
+    host.values[kParamInnerHue].u.fs_d.valid_max = 3e38f;
+    host.setValue(kParamInnerHue, degrees);
+    ASSERT_EQ(host.command(PF_Cmd_UPDATE_PARAMS_UI), PF_Err_NONE);
+    EXPECT_EQ(updateOf(kParamInnerHueAngle)->def.u.ad.value,
+              degrees > 0 ? std::numeric_limits<PF_Fixed>::max() : std::numeric_limits<PF_Fixed>::min());
+  }
 }
 
 TEST_F(ParamUiState, EmitterSourceGreysOutTheControlsItDoesNotUse) {
@@ -109,7 +120,8 @@ TEST_F(ParamUiState, EmitterSourceGreysOutTheControlsItDoesNotUse) {
   const struct {
     double source;
     bool layerEnabled;
-  } cases[] = {{2, true}, {1, false}, {3, true}, {0, true}};
+  // Values outside the popup count as the render counts them: below 1 is the volume.
+  } cases[] = {{2, true}, {1, false}, {3, true}, {0, false}, {-2147483648.0, false}, {9, true}};
   for (auto c : cases) {
     host.setValue(kParamEmitterSource, c.source);
     ASSERT_EQ(userChanged(kParamEmitterSource), PF_Err_NONE);
@@ -149,6 +161,21 @@ TEST_F(ParamUiState, FailuresStopWhereTheyHappen) {
   EXPECT_EQ(EffectMain(PF_Cmd_UPDATE_PARAMS_UI, &host.in_data, &host.out_data, nullptr, nullptr, nullptr),
             PF_Err_BAD_CALLBACK_PARAM);
   EXPECT_EQ(host.command(PF_Cmd_USER_CHANGED_PARAM, nullptr), PF_Err_BAD_CALLBACK_PARAM);
+
+  // An array with an empty entry is refused like a missing array, with nothing changed.
+  for (PF_ParamIndex missing : {kParamInnerHue, kParamOuterHueAngle, kParamEmitterSource, kParamCameraDistance}) {
+    updates.clear();
+    host.setValue(kParamInnerHueAngle, 50 * 65536);
+    std::vector<PF_ParamDef*> array(host.paramArray(), host.paramArray() + kParamCount);
+    array[missing] = nullptr;
+    PF_UserChangedParamExtra extra{kParamInnerHueAngle};
+    for (PF_Cmd cmd : {PF_Cmd_UPDATE_PARAMS_UI, PF_Cmd_USER_CHANGED_PARAM}) {
+      EXPECT_EQ(EffectMain(cmd, &host.in_data, &host.out_data, array.data(), nullptr, &extra), PF_Err_BAD_CALLBACK_PARAM)
+          << "position " << missing;
+    }
+    EXPECT_TRUE(updates.empty());
+    EXPECT_EQ(host.values[kParamInnerHue].u.fs_d.value, 38.0);
+  }
 
   // Without the suite the dial's value still reaches the slider, and the command reports 512.
   host.removeSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion3);

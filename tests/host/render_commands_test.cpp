@@ -2,6 +2,7 @@
 // render, the plain render command, and what each path checks out and back in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -226,8 +227,57 @@ TEST_F(RenderCommands, PlainRenderMapsTheOutputOriginAndCancel) {
   ASSERT_EQ(host.plainRender(plain), PF_Err_NONE);
   EXPECT_EQ(plain.storage, expected.storage);
 
+  // An origin with no 32-bit negation puts the frame outside the layer: clear pixels, no failure.
+  host.in_data.output_origin_x = std::numeric_limits<A_long>::min();
+  HostWorld farAway = makeHostWorld({6, 4, 8});
+  std::fill(farAway.storage.begin(), farAway.storage.end(), uint8_t{0xAB});
+  ASSERT_EQ(host.plainRender(farAway), PF_Err_NONE);
+  EXPECT_EQ(farAway.storage, std::vector<uint8_t>(farAway.storage.size(), 0));
+
   host.abortFromCall(1);
   EXPECT_EQ(host.plainRender(plain), PF_Interrupt_CANCEL);
+}
+
+// Smart render draws the frame pre-render saw: its time and layer size, whatever PF_InData says
+// by then; the output world's own origin places it in the layer.
+TEST_F(RenderCommands, SmartRenderUsesThePreRenderTimeAndLayerSizeAndTheOutputOrigin) {
+  host.setValue(kParamAnimationSpeed, 5.0);  // so that a different time draws different flames
+  FlameParams params = checkoutFlameParams(&host.in_data, host.paramArray());
+  RenderRequest request = makeRenderRequest(&host.in_data);
+  request.abortCheck = nullptr;
+  HostWorld expected = makeHostWorld({6, 4, 32});
+  FrameGeometry geometry = geometryFromWorld(&expected.world);
+  geometry.originX = 5;
+  geometry.originY = 3;
+  geometry.depth = kDepth32;
+  ASSERT_TRUE(renderFlames(geometry, params, request));
+
+  ASSERT_EQ(host.smartPreRender({5, 3, 11, 7}, 32).err, PF_Err_NONE);
+  host.in_data.current_time = 31;
+  host.in_data.width = 24;
+  host.in_data.height = 16;
+  HostWorld smart = makeHostWorld({6, 4, 32, false, 0, 5, 3});
+  ASSERT_EQ(host.smartRender(smart, 32), PF_Err_NONE);
+  EXPECT_EQ(smart.storage, expected.storage);
+
+  // The same frame rendered at the later time or the larger size differs: the pin above holds.
+  for (bool laterTime : {true, false}) {
+    FlameParams changed = params;
+    RenderRequest changedRequest = request;
+    if (laterTime) {
+      changed.timeSeconds = 31.0 / 24.0;
+    } else {
+      changedRequest.layerWidth = 24;
+      changedRequest.layerHeight = 16;
+    }
+    HostWorld other = makeHostWorld({6, 4, 32});
+    FrameGeometry otherGeometry = geometryFromWorld(&other.world);
+    otherGeometry.originX = 5;
+    otherGeometry.originY = 3;
+    otherGeometry.depth = kDepth32;
+    ASSERT_TRUE(renderFlames(otherGeometry, changed, changedRequest));
+    EXPECT_NE(other.storage, expected.storage) << (laterTime ? "time" : "size");
+  }
 }
 
 TEST(ParamCheckout, ConvertsHostValues) {
@@ -236,7 +286,7 @@ TEST(ParamCheckout, ConvertsHostValues) {
   const struct {
     double popup;
     int32_t code;
-  } choices[] = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 2}};
+  } choices[] = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {4, 2}, {-2147483648.0, 0}, {2147483647.0, 2}};
   for (auto c : choices) {
     host.setValue(kParamQuality, c.popup);
     host.setValue(kParamEmitterSource, c.popup);
