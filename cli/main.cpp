@@ -22,7 +22,7 @@ void addModuleOption(CLI::App& command, std::string& modulePath) {
 
 void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string& size, std::string& frames,
                            std::string& frame, std::string& fps, std::string& pixelAspect, std::string& path,
-                           std::string& processing) {
+                           std::string& processing, std::string& task) {
   render.add_option("-o,--output", options.outputPattern,
                     "Output file: .png (8 or 16 bits) or .exr (32-bit float); each run of # becomes the "
                     "zero-padded frame number")
@@ -30,6 +30,12 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--size", size, "Layer size WIDTHxHEIGHT (default: the --input image's size, else 1920x1080)");
   auto* framesOption = render.add_option("--frames", frames, "Frame range FIRST-LAST, such as 0-47");
   render.add_option("--frame", frame, "One frame (default 0)")->excludes(framesOption);
+  render.add_option("--task", task,
+                    "Render only share INDEX (from 0) of COUNT contiguous, nearly equal shares of the frames, "
+                    "as a job-array task: --task $SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT");
+  render.add_flag("--skip-existing", options.skipExisting,
+                  "Do not render frames whose output file exists (files appear complete or not at all, so a "
+                  "resubmitted job resumes where it stopped)");
   render.add_option("--fps", fps, "Frames per second; frame N is at N / fps seconds")->default_str("24");
   render.add_option("--set", options.settings,
                     "Set a control: \"Name=VALUE\", \"Group/Name=VALUE\" where a name repeats, or keyframes "
@@ -67,7 +73,8 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
 
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
                                   const std::string& frame, const std::string& fps, const std::string& pixelAspect,
-                                  const std::string& path, const std::string& processing) {
+                                  const std::string& path, const std::string& processing,
+                                  const std::string& task, bool taskGiven) {
   if (!options.settingsPath.empty()) {
     SettingsFile file = readSettingsFile(options.settingsPath);
     options.width = file.scene.width;
@@ -88,6 +95,11 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     FrameRange range = parseFrameRange(frames.empty() ? frame : frames);
     options.firstFrame = range.first;
     options.lastFrame = range.last;
+  }
+  // An empty value, as unset job-array variables give, is refused rather than read as no --task:
+  // every task would render every frame.
+  if (taskGiven) {
+    options.task = parseFrameTask(task);
   }
   if (!fps.empty() || options.settingsPath.empty()) {
     PF_RationalScale rate = parseRate(fps.empty() ? "24" : fps, "--fps", "24, 23.976 or 30000/1001");
@@ -112,8 +124,8 @@ int main(int argc, char** argv) {
 
   CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files");
   RenderOptions options;
-  std::string size, frames, frame, fps, pixelAspect, path, processing;
-  describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing);
+  std::string size, frames, frame, fps, pixelAspect, path, processing, task;
+  describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
   addModuleOption(*render, modulePath);
 
   CLI::App* params = app.add_subcommand("params", "List the effect's controls as it declares them");
@@ -134,7 +146,8 @@ int main(int argc, char** argv) {
   try {
     if (render->parsed()) {
       options.modulePath = modulePath;
-      runRender(finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path, processing));
+      runRender(finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path, processing, task,
+                                    render->count("--task") > 0));
     } else if (params->parsed()) {
       printParams(modulePath, std::cout);
     } else {

@@ -127,6 +127,34 @@ void noteGreyedOutSettings(const HostSession& session, const std::vector<int>& s
   }
 }
 
+bool frameFileExists(const RenderOptions& options, long frame) {
+  std::error_code unreadable;
+  return std::filesystem::is_regular_file(expandFramePattern(options.outputPattern, frame), unreadable);
+}
+
+// The frames this run renders: the task's share, less the frames whose files exist when those are
+// skipped. Says on stderr what it leaves to other tasks and what it skips, for the job's log.
+FrameRange framesOfThisRun(const RenderOptions& options, long& skipped) {
+  FrameRange sequence{options.firstFrame, options.lastFrame};
+  FrameRange share = taskFrames(sequence, options.task);
+  std::string task = std::to_string(options.task.index) + "/" + std::to_string(options.task.count);
+  if (share.last < share.first) {
+    std::cerr << "vortelline: task " << task << " has no frames: " << options.task.count << " tasks share "
+              << sequence.last - sequence.first + 1 << " frames\n";
+  } else if (options.task.count > 1) {
+    std::cerr << "vortelline: task " << task << ": frames " << share.first << "-" << share.last << "\n";
+  }
+  skipped = 0;
+  if (options.skipExisting) {
+    for (long frame = share.first; frame <= share.last; ++frame) {
+      skipped += frameFileExists(options, frame) ? 1 : 0;
+    }
+    std::cerr << "vortelline: skipping " << skipped << " of " << share.last - share.first + 1
+              << " frames whose files already exist\n";
+  }
+  return share;
+}
+
 std::string numberText(double value) {
   char text[32];
   auto result = std::to_chars(text, text + sizeof text, value);
@@ -230,6 +258,7 @@ void runRender(const RenderOptions& options) {
   std::unique_ptr<HostSession> session = startSession(options.modulePath);
   SessionScope scope{*session};
   session->clock = options.clock;
+  // The whole sequence's, also for a task's share: the effect sees what a full run shows it.
   session->totalTime = static_cast<A_long>((options.lastFrame + 1) * options.clock.timeStep);
   session->layerWidth = layer.width;
   session->layerHeight = layer.height;
@@ -275,13 +304,18 @@ void runRender(const RenderOptions& options) {
                  "gives one, so those frames are transparent\n";
   }
 
-  long frameCount = options.lastFrame - options.firstFrame + 1;
-  ProgressDisplay progress = startProgress(static_cast<int>(frameCount), options.quiet);
+  long skipped = 0;
+  FrameRange frames = framesOfThisRun(options, skipped);
+  ProgressDisplay progress =
+      startProgress(static_cast<int>(std::max(0L, frames.last - frames.first + 1 - skipped)), options.quiet);
   session->progress = &progress;
   try {
-    for (long frame = options.firstFrame; frame <= options.lastFrame; ++frame) {
+    for (long frame = frames.first; frame <= frames.last; ++frame) {
       if (cancellationSignal() != 0) {
         throw Cancelled{cancellationSignal()};
+      }
+      if (options.skipExisting && frameFileExists(options, frame)) {
+        continue;
       }
       HostWorld image = renderFrame(*session, frame, options.path);
       std::string path = expandFramePattern(options.outputPattern, frame);

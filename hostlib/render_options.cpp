@@ -1,5 +1,6 @@
 #include "hostlib/render_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <numeric>
@@ -75,6 +76,34 @@ FrameRange parseFrameRange(const std::string& text) {
     throw UsageError("frames are FIRST-LAST with FIRST <= LAST, such as 0-47, got \"" + text + "\"");
   }
   return range;
+}
+
+FrameTask parseFrameTask(const std::string& text) {
+  size_t slash = text.find('/');
+  FrameTask task;
+  if (slash == std::string::npos || !parseCount(text.substr(0, slash), task.index) ||
+      !parseCount(text.substr(slash + 1), task.count)) {
+    throw UsageError("--task needs INDEX/COUNT with INDEX counting from 0, such as 0/4 or "
+                     "$SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT, got \"" + text + "\"");
+  }
+  if (task.count == 0) {
+    throw UsageError("--task " + text + " splits the frames into no tasks: COUNT must be at least 1");
+  }
+  if (task.index >= task.count) {
+    throw UsageError("--task " + text + ": INDEX counts from 0, so it must be less than COUNT (" +
+                     std::to_string(task.count) + ")");
+  }
+  return task;
+}
+
+FrameRange taskFrames(FrameRange sequence, FrameTask task) {
+  long frames = sequence.last - sequence.first + 1;
+  long shortShare = frames / task.count;
+  long longShares = frames % task.count;
+  FrameRange share;
+  share.first = sequence.first + task.index * shortShare + std::min(task.index, longShares);
+  share.last = share.first + shortShare + (task.index < longShares ? 1 : 0) - 1;
+  return share;
 }
 
 PF_RationalScale parseRate(const std::string& text, const std::string& what, const std::string& examples) {

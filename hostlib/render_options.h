@@ -7,6 +7,13 @@
 
 #include "hostlib/host_session.h"
 
+// The index-th (from 0) of count contiguous, nearly equal shares of a frame range, as a job-array
+// task renders it.
+struct FrameTask {
+  long index = 0;
+  long count = 1;
+};
+
 struct RenderOptions {
   std::string modulePath;
   std::string outputPattern;
@@ -14,6 +21,8 @@ struct RenderOptions {
   int height = 0;
   long firstFrame = 0;
   long lastFrame = 0;
+  FrameTask task;
+  bool skipExisting = false;  // frames whose output file exists are not rendered again
   FrameClock clock;
   std::string settingsPath;
   std::vector<std::string> savedSettings;  // "Name=VALUE" from a settings file, applied first
@@ -41,6 +50,11 @@ struct FrameRange {
 // All throw UsageError.
 FrameSize parseFrameSize(const std::string& text);    // "1920x1080"
 FrameRange parseFrameRange(const std::string& text);  // "0-47", or one frame "12"
+FrameTask parseFrameTask(const std::string& text);    // "2/4": the third of four
 // A positive rate as an exact fraction: "24", "23.976" (2997/125), "30000/1001". The message of a
 // refusal names the option (what) and shows examples that suit it.
 PF_RationalScale parseRate(const std::string& text, const std::string& what, const std::string& examples);
+
+// The frames of the task's share: the first (frames % count) shares are one frame longer than the
+// rest. Empty (last < first) when there are more tasks than frames.
+FrameRange taskFrames(FrameRange sequence, FrameTask task);

@@ -15,6 +15,8 @@
 #include <iterator>
 #include <thread>
 
+#include <sys/stat.h>
+
 #include "hostlib/host_session.h"
 #include "hostlib/image_files.h"
 #include "hostlib/program_errors.h"
@@ -328,6 +330,60 @@ TEST_F(ProgramTest, SequencesAreNamedByFrameNumber) {
             3);
 }
 
+// What identifies the file itself: a file written again gets a new inode (atomic rename) or a new time.
+std::string fileIdentity(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    return "missing";
+  }
+  return std::to_string(status.st_ino) + "@" + std::to_string(status.st_mtim.tv_sec) + "." +
+         std::to_string(status.st_mtim.tv_nsec);
+}
+
+TEST_F(ProgramTest, TaskSharesAndResumedRunsWriteTheFramesOfAFullRun) {
+  ProgramRun full = run(renderArguments({"--frames", "0-6", "-o", frames + "/full/f_#.png"}));
+  ASSERT_EQ(full.exitCode, 0) << full.err;
+  for (const char* task : {"0/3", "1/3", "2/3"}) {
+    ProgramRun share = run(renderArguments({"--frames", "0-6", "--task", task, "-o", frames + "/tasks/f_#.png"}));
+    EXPECT_EQ(share.exitCode, 0) << share.err;
+  }
+  std::string alone = render("alone.png", {"--frame", "5"});
+
+  // A resumed run renders only what is missing: one share is there, and a file that is not even an
+  // image stands in for a frame, so that rendering it again would show.
+  ProgramRun before = run(renderArguments({"--frames", "0-6", "--task", "1/3", "-o", frames + "/resumed/f_#.png"}));
+  ASSERT_EQ(before.exitCode, 0) << before.err;
+  std::ofstream(frames + "/resumed/f_6.png") << "kept as it is";
+  std::vector<std::string> identities;
+  for (int frame : {3, 4, 6}) {
+    identities.push_back(fileIdentity(frames + "/resumed/f_" + std::to_string(frame) + ".png"));
+  }
+  ProgramRun resumed = run(renderArguments({"--frames", "0-6", "--skip-existing", "-o", frames + "/resumed/f_#.png"}));
+  ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_NE(resumed.err.find("skipping 3 of 7 frames"), std::string::npos) << resumed.err;
+  std::vector<std::string> identitiesAfter;
+  for (int frame : {3, 4, 6}) {
+    identitiesAfter.push_back(fileIdentity(frames + "/resumed/f_" + std::to_string(frame) + ".png"));
+  }
+  EXPECT_EQ(identitiesAfter, identities);
+  EXPECT_EQ(fileBytes(frames + "/resumed/f_6.png"), "kept as it is");
+
+  for (int frame = 0; frame <= 6; ++frame) {
+    std::string name = "/f_" + std::to_string(frame) + ".png";
+    EXPECT_FALSE(fileBytes(frames + "/full" + name).empty()) << name;
+    EXPECT_EQ(fileBytes(frames + "/tasks" + name), fileBytes(frames + "/full" + name)) << name;
+    if (frame != 6) {
+      EXPECT_EQ(fileBytes(frames + "/resumed" + name), fileBytes(frames + "/full" + name)) << name;
+    }
+  }
+  EXPECT_EQ(fileBytes(alone), fileBytes(frames + "/full/f_5.png"));
+  for (const char* folder : {"/tasks", "/resumed"}) {
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(frames + folder), std::filesystem::directory_iterator()),
+              7)
+        << folder;
+  }
+}
+
 TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
   struct Case {
     std::vector<std::string> options;
@@ -355,6 +411,11 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       {{"--depth", "32"}, {".exr"}},
       {{"--depth", "12"}, {"--depth"}},
       {{"--frames", "0-2"}, {"#"}},
+      // Every task of a sequence would write the same file.
+      {{"--frames", "0-2", "--task", "0/3"}, {"#"}},
+      {{"--task", "4/4"}, {"less than COUNT (4)"}},
+      {{"--task", "0/0"}, {"at least 1"}},
+      {{"--task", "/"}, {"INDEX/COUNT"}},
       {{"--processing", "fast"}, {"--processing"}},
   };
   for (const Case& test : cases) {

@@ -1,6 +1,8 @@
 // Option values that need more than a number, and output names of frame sequences.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "hostlib/frame_output.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_options.h"
@@ -46,6 +48,50 @@ TEST(RenderOptions, SizesAndFrameRanges) {
   for (const char* bad : {"5-2", "-3", "1-", "a-b", "1-2-3", ""}) {
     EXPECT_THROW(parseFrameRange(bad), UsageError) << bad;
   }
+}
+
+TEST(RenderOptions, TasksAreIndexOverCountFromZero) {
+  FrameTask task = parseFrameTask("3/4");
+  EXPECT_EQ(task.index, 3);
+  EXPECT_EQ(task.count, 4);
+  EXPECT_EQ(parseFrameTask("0/1").count, 1);
+  for (const char* bad : {"4/4", "5/4", "0/0", "-1/4", "1/-4", "/", "/4", "1/", "1", "1/2/3", "1.0/2", "+1/2", " 1/2",
+                          "1/2 ", "a/b", "1234567890/1234567891", ""}) {
+    EXPECT_THROW(parseFrameTask(bad), UsageError) << bad;
+  }
+}
+
+TEST(RenderOptions, TaskSharesCoverTheSequenceOnceInOrderAndNearlyEqually) {
+  struct Case {
+    FrameRange sequence;
+    long count;
+  };
+  const Case cases[] = {{{0, 47}, 4}, {{0, 47}, 5}, {{3, 10}, 3},   {{7, 7}, 1},
+                        {{7, 7}, 3},  {{0, 4}, 8},  {{0, 0}, 2},    {{100, 199}, 7}};
+  for (const Case& test : cases) {
+    long next = test.sequence.first;
+    long shortest = test.sequence.last - test.sequence.first + 1;
+    long longest = 0;
+    for (long index = 0; index < test.count; ++index) {
+      FrameRange share = taskFrames(test.sequence, FrameTask{index, test.count});
+      long length = share.last - share.first + 1;
+      ASSERT_GE(length, 0);
+      EXPECT_EQ(share.first, next) << "task " << index << "/" << test.count << " leaves a gap or overlaps";
+      next = share.last + 1;
+      shortest = std::min(shortest, length);
+      longest = std::max(longest, length);
+    }
+    EXPECT_EQ(next, test.sequence.last + 1) << test.count << " tasks miss the end";
+    EXPECT_LE(longest - shortest, 1) << test.count << " tasks";
+  }
+  // The longer shares come first: 50 frames in 4 tasks are 13, 13, 12, 12.
+  FrameRange third = taskFrames(FrameRange{0, 49}, FrameTask{2, 4});
+  EXPECT_EQ(third.first, 26);
+  EXPECT_EQ(third.last, 37);
+  // The largest numbers the options take do not overflow.
+  FrameRange largest = taskFrames(FrameRange{0, 999999998}, FrameTask{999999998, 999999999});
+  EXPECT_EQ(largest.first, 999999998);
+  EXPECT_EQ(largest.last, 999999998);
 }
 
 TEST(RenderOptions, HashRunsBecomePaddedFrameNumbers) {
