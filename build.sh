@@ -3,6 +3,7 @@
 #   ./build.sh test       install what is missing, build, run every test
 #   ./build.sh render     install what is missing, build, render the default flames into out/
 #   ./build.sh sanitize   build and run the tests again under AddressSanitizer + UBSan
+#   ./build.sh cluster-test  render a sequence on a one-node Slurm cluster started for the test
 #   ./build.sh deps       only install what is missing
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -15,6 +16,8 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           libhwy-dev
           # About dialog, banner drawing and the studio; the offscreen platform lets CI drive widgets
           qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
+# Only for the cluster test: the scheduler's controller, node daemon, commands and authentication.
+CLUSTER_PACKAGES=(slurmctld slurmd slurm-client munge)
 JOBS=$(nproc)
 
 install_missing() {
@@ -53,6 +56,13 @@ case "${1:-}" in
     cmake --build build-sanitize -j "$JOBS"
     ctest --test-dir build-sanitize --output-on-failure -j "$JOBS"
     ;;
+  cluster-test)
+    PACKAGES+=("${CLUSTER_PACKAGES[@]}")
+    install_missing
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build -j "$JOBS" --target vortelline vortelline_effect
+    tests/farm/slurm_cluster_test.sh build/cli/vortelline
+    ;;
   render)
     install_missing
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -61,7 +71,7 @@ case "${1:-}" in
     ./build/cli/vortelline render --frames 0-11 --size 480x270 --set "Quality=Draft (64)" -o "out/flames_####.png"
     ;;
   *)
-    echo "usage: $0 test|render|sanitize|deps" >&2
+    echo "usage: $0 test|render|sanitize|cluster-test|deps" >&2
     exit 2
     ;;
 esac
