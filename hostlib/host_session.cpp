@@ -8,6 +8,7 @@
 #include <new>
 
 #include "hostlib/cancellation.h"
+#include "hostlib/drawing_suites.h"
 #include "hostlib/program_errors.h"
 #include "sdk/smart_render_sdk.h"
 #include "sdk/suites_sdk.h"
@@ -129,6 +130,10 @@ SPErr acquireSuite(const char* name, A_long version, const void** suite) {
   }
   if (std::strcmp(name, kPFAppSuite) == 0 && version == kPFAppSuiteVersion1) {
     *suite = &appSuite;
+    return 0;
+  }
+  if (const void* table = drawingSuite(name, version)) {
+    *suite = table;
     return 0;
   }
   *suite = nullptr;
@@ -681,4 +686,34 @@ std::string aboutText(HostSession& session) {
   std::string text = returnMessage(out);
   std::replace(text.begin(), text.end(), '\r', '\n');
   return text;
+}
+
+int customControlPosition(const HostSession& session) {
+  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
+    if (session.params[position].def.ui_flags & PF_PUI_CONTROL) {
+      return position;
+    }
+  }
+  return -1;
+}
+
+PF_EventOutFlags drawCustomControl(HostSession& session, QPainter& painter, const PF_Rect& controlFrame, long frame) {
+  const int position = customControlPosition(session);
+  if (position < 0 || !session.customUi) {
+    throw RunError("the effect has no custom control to draw");
+  }
+  PF_InData in = makeInData(session, frame);
+  ParamArray array = paramArrayAt(session, in);
+  DrawingReference drawing{&painter};
+  PF_EventExtra event{};
+  event.contextH = drawingContext(drawing);
+  event.e_type = PF_Event_DRAW;
+  event.effect_win.index = position;
+  event.effect_win.area = PF_EA_CONTROL;
+  event.effect_win.current_frame = controlFrame;
+  PF_OutData out{};
+  PF_Err err = session.module.effectMain(PF_Cmd_EVENT, &in, &out, array.params.data(), nullptr, &event);
+  finishDrawing(drawing);
+  raiseOnFailure(err, out, "to draw its custom control");
+  return event.evt_out_flags;
 }

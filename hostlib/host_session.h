@@ -14,6 +14,9 @@
 #include "hostlib/host_pixels.h"
 #include "hostlib/parameter_settings.h"
 #include "hostlib/progress_display.h"
+#include "sdk/custom_ui_sdk.h"
+
+class QPainter;
 
 // Host time: a frame lasts timeStep ticks of 1/timeScale second, so frame n starts at
 // n * timeStep / timeScale seconds.
@@ -106,3 +109,12 @@ A_long scaledHeight(const HostSession& session);
 
 // The effect's About information, as it hands it to a host without a main window.
 std::string aboutText(HostSession& session);
+
+// The position of the control the effect draws itself (PF_PUI_CONTROL), or -1.
+int customControlPosition(const HostSession& session);
+
+// Sends the effect the draw event of its custom control at a frame's time; the control's rectangle
+// is controlFrame in the painter's coordinates. What the effect draws through the drawing suites
+// lands on the painter, which is left in the state it had. Returns the event's out flags.
+// Throws EffectFailure or RunError.
+PF_EventOutFlags drawCustomControl(HostSession& session, QPainter& painter, const PF_Rect& controlFrame, long frame);
