@@ -35,16 +35,26 @@ void onSignal(int signal) {
   raise(signal);
 }
 
+// A closed terminal (SIGHUP) stops a render like Ctrl-C and SIGTERM do.
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 }  // namespace
 
 void installCancellationHandlers() {
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int stopSignal : stopSignals) {
+    sigaddset(&action.sa_mask, stopSignal);
+  }
+  // No SA_RESTART: a wait in open() or read(), such as opening a FIFO, ends with EINTR so the
+  // program can stop.
+  for (int stopSignal : stopSignals) {
+    sigaction(stopSignal, &action, nullptr);
+  }
+  // A reader that went away (a closed pipe on stdout or stderr) must not end the program in the
+  // middle of writing a file; the write fails with EPIPE instead.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 int cancellationSignal() { return requestedSignal.load(); }

@@ -1,9 +1,9 @@
-// Ctrl-C and SIGTERM stop a render cleanly: the host's abort callback reports the request to the
-// effect, which stops at its next check; nothing half-written is left behind.
+// Ctrl-C, SIGTERM and SIGHUP stop a render cleanly: the host's abort callback reports the request
+// to the effect, which stops at its next check; nothing half-written is left behind.
 #pragma once
 
-// Catches SIGINT and SIGTERM. A second signal ends the program at once, after removing the
-// temporary file being written, if any.
+// Catches SIGINT, SIGTERM and SIGHUP, and ignores SIGPIPE. A second stop signal ends the program
+// at once, after removing the temporary file being written, if any.
 void installCancellationHandlers();
 
 // The signal that asked us to stop, or 0.

@@ -4,13 +4,13 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <IexBaseExc.h>
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfStandardAttributes.h>
-#include <ImfStdIO.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <sys/stat.h>
@@ -29,10 +28,65 @@
 
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* file) const { std::fclose(file); }
+// Closes a descriptor however the function that opened it ends.
+struct OpenDescriptor {
+  explicit OpenDescriptor(int descriptor) : descriptor(descriptor) {}
+  ~OpenDescriptor() {
+    if (descriptor >= 0) {
+      close(descriptor);
+    }
+  }
+  OpenDescriptor(const OpenDescriptor&) = delete;
+  OpenDescriptor& operator=(const OpenDescriptor&) = delete;
+  int descriptor;
 };
-using FilePointer = std::unique_ptr<FILE, FileCloser>;
+
+// open() and read() fail with EINTR when a signal arrives while they wait, as opening a FIFO
+// waits for its writer. A signal that asks us to stop ends the run as cancelled; after any other
+// the call is repeated. False, with errno kept, for every other failure.
+bool retryAfterInterruption() {
+  if (errno != EINTR) {
+    return false;
+  }
+  if (cancellationSignal() != 0) {
+    throw Cancelled{cancellationSignal()};
+  }
+  return true;
+}
+
+// The whole file, read as it arrives: pipes and FIFOs work too, and memory grows only with the
+// data actually there.
+std::vector<unsigned char> readWholeFile(const std::string& path) {
+  if (cancellationSignal() != 0) {
+    throw Cancelled{cancellationSignal()};
+  }
+  int descriptor;
+  do {
+    descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (descriptor < 0 && retryAfterInterruption());
+  if (descriptor < 0) {
+    throw RunError("cannot open the image " + path + ": " + std::strerror(errno));
+  }
+  OpenDescriptor file(descriptor);
+  constexpr size_t firstBlock = 64 * 1024;
+  std::vector<unsigned char> bytes(firstBlock);
+  size_t length = 0;
+  for (;;) {
+    if (length == bytes.size()) {
+      bytes.resize(bytes.size() * 2);
+    }
+    ssize_t count = read(descriptor, bytes.data() + length, bytes.size() - length);
+    if (count > 0) {
+      length += static_cast<size_t>(count);
+    } else if (count == 0) {
+      break;
+    } else if (!retryAfterInterruption()) {
+      throw RunError("cannot read the image " + path + ": " + std::strerror(errno));
+    }
+  }
+  bytes.resize(length);
+  return bytes;
+}
 
 std::string lowercaseExtension(const std::string& path) {
   std::string extension = std::filesystem::path(path).extension().string();
@@ -64,6 +118,24 @@ struct PngPixels {
   std::vector<png_bytep> rows;
 };
 
+// The file's bytes as libpng reads them.
+struct PngSource {
+  const std::vector<unsigned char>& bytes;
+  size_t offset = 0;
+};
+
+void readPngBytes(png_structp png, png_bytep target, size_t length) {
+  auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
+  if (source->bytes.size() - source->offset < length) {
+    png_error(png, "the file ends early");
+  }
+  std::memcpy(target, source->bytes.data() + source->offset, length);
+  source->offset += length;
+}
+
+// Deflate packs at most 1032 bytes into one (a 258-byte match coded in two bits).
+constexpr uint64_t largestDeflateRatio = 1032;
+
 // Frees libpng's read state however decoding ends: returning, libpng's longjmp back to
 // decodePng, or an exception from our own allocations.
 struct PngReadState {
@@ -74,7 +146,7 @@ struct PngReadState {
 
 // libpng leaves by longjmp to the setjmp below. The jump skips no destructor: everything this
 // function owns is in `state`, made before the setjmp.
-bool decodePng(FILE* file, PngPixels& pixels, PngFailure& failure) {
+bool decodePng(const std::vector<unsigned char>& bytes, PngPixels& pixels, PngFailure& failure) {
   PngReadState state;
   state.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
   if (!state.png) {
@@ -87,12 +159,21 @@ bool decodePng(FILE* file, PngPixels& pixels, PngFailure& failure) {
   if (!info || setjmp(png_jmpbuf(png))) {
     return false;
   }
-  png_init_io(png, file);
+  PngSource source{bytes};
+  png_set_read_fn(png, &source, readPngBytes);
   png_read_info(png, info);
-  if (png_get_image_width(png, info) > largestLayerSide || png_get_image_height(png, info) > largestLayerSide) {
+  const unsigned width = png_get_image_width(png, info);
+  const unsigned height = png_get_image_height(png, info);
+  if (width > largestLayerSide || height > largestLayerSide) {
     std::snprintf(failure.message, sizeof failure.message, "it is %ux%u pixels; the effect takes up to %d per side",
-                  static_cast<unsigned>(png_get_image_width(png, info)),
-                  static_cast<unsigned>(png_get_image_height(png, info)), largestLayerSide);
+                  width, height, largestLayerSide);
+    return false;
+  }
+  // A header may claim any size; memory is taken only for pixels the file can hold.
+  const uint64_t bitsPerPixel = uint64_t{png_get_channels(png, info)} * png_get_bit_depth(png, info);
+  if (uint64_t{width} * height * bitsPerPixel / 8 > bytes.size() * largestDeflateRatio) {
+    std::snprintf(failure.message, sizeof failure.message, "its %zu bytes cannot hold the %ux%u pixels it claims",
+                  bytes.size(), width, height);
     return false;
   }
   png_set_expand(png);
@@ -115,10 +196,10 @@ bool decodePng(FILE* file, PngPixels& pixels, PngFailure& failure) {
   return true;
 }
 
-RgbaImage readPng(FILE* file, const std::string& path) {
+RgbaImage readPng(const std::vector<unsigned char>& bytes, const std::string& path) {
   PngPixels pixels;
   PngFailure failure;
-  if (!decodePng(file, pixels, failure)) {
+  if (!decodePng(bytes, pixels, failure)) {
     throw RunError("cannot read the PNG image " + path + ": " + failure.message);
   }
   RgbaImage image;
@@ -143,7 +224,44 @@ RgbaImage readPng(FILE* file, const std::string& path) {
   return image;
 }
 
-bool encodePng(FILE* file, const PngPixels& pixels, PngFailure& failure) {
+// The temporary file being written, at an explicit position (the OpenEXR writer seeks back to
+// fill in its table of line offsets). Keeps the first failure's errno: the OpenEXR writer's
+// destructor swallows the exception thrown for it.
+struct FileSink {
+  int descriptor = -1;
+  uint64_t position = 0;
+  int error = 0;
+
+  bool write(const void* data, size_t size) {
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+      ssize_t count = pwrite(descriptor, next, size, static_cast<off_t>(position));
+      if (count < 0 && errno == EINTR) {
+        continue;
+      }
+      if (count <= 0) {
+        error = error != 0 ? error : (count < 0 ? errno : EIO);
+        return false;
+      }
+      next += count;
+      size -= static_cast<size_t>(count);
+      position += static_cast<uint64_t>(count);
+    }
+    return true;
+  }
+};
+
+void writePngBytes(png_structp png, png_bytep data, size_t length) {
+  auto* sink = static_cast<FileSink*>(png_get_io_ptr(png));
+  if (!sink->write(data, length)) {
+    png_error(png, std::strerror(sink->error));
+  }
+}
+
+// Without a flush function of its own libpng would call fflush on the sink.
+void flushNothing(png_structp) {}
+
+bool encodePng(FileSink& sink, const PngPixels& pixels, PngFailure& failure) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
   if (!png) {
     std::snprintf(failure.message, sizeof failure.message, "out of memory");
@@ -154,7 +272,7 @@ bool encodePng(FILE* file, const PngPixels& pixels, PngFailure& failure) {
     png_destroy_write_struct(&png, &info);
     return false;
   }
-  png_init_io(png, file);
+  png_set_write_fn(png, &sink, writePngBytes, flushNothing);
   png_set_IHDR(png, info, pixels.width, pixels.height, pixels.bitDepth, PNG_COLOR_TYPE_RGB_ALPHA,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
@@ -164,7 +282,7 @@ bool encodePng(FILE* file, const PngPixels& pixels, PngFailure& failure) {
   return true;
 }
 
-void writePng(const std::string& path, const std::string& displayPath, const PF_EffectWorld& world, int bitDepth) {
+void writePng(FileSink& sink, const std::string& displayPath, const PF_EffectWorld& world, int bitDepth) {
   PngPixels pixels;
   pixels.width = static_cast<png_uint_32>(world.width);
   pixels.height = static_cast<png_uint_32>(world.height);
@@ -205,24 +323,43 @@ void writePng(const std::string& path, const std::string& displayPath, const PF_
       }
     }
   }
-  FilePointer file(std::fopen(path.c_str(), "wb"));
-  if (!file) {
-    throw RunError("cannot write " + displayPath + ": " + std::strerror(errno));
-  }
   PngFailure failure;
-  if (!encodePng(file.get(), pixels, failure)) {
+  if (!encodePng(sink, pixels, failure)) {
     throw RunError("cannot write " + displayPath + ": " + failure.message);
-  }
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-    throw RunError("cannot write " + displayPath + ": " + std::strerror(errno));
   }
 }
 
 // ---- OpenEXR ----
 
-RgbaImage readExr(const std::string& path) {
+// The file's bytes as OpenEXR reads them.
+class MemoryInput : public Imf::IStream {
+ public:
+  MemoryInput(const std::vector<unsigned char>& bytes, const std::string& path)
+      : Imf::IStream(path.c_str()), bytes_(bytes) {}
+  bool read(char target[], int count) override {
+    if (count < 0 || position_ > bytes_.size() || bytes_.size() - position_ < static_cast<size_t>(count)) {
+      throw Iex::InputExc("the file ends early");
+    }
+    std::memcpy(target, bytes_.data() + position_, static_cast<size_t>(count));
+    position_ += static_cast<size_t>(count);
+    return position_ < bytes_.size();
+  }
+  uint64_t tellg() override { return position_; }
+  void seekg(uint64_t position) override { position_ = position; }
+
+ private:
+  const std::vector<unsigned char>& bytes_;
+  uint64_t position_ = 0;
+};
+
+// Rows decoded per readPixels call: the samples grow a strip at a time, so a header that claims
+// more rows than the file holds fails at the first missing strip, not after taking memory for all.
+constexpr int exrStripRows = 64;
+
+RgbaImage readExr(const std::vector<unsigned char>& bytes, const std::string& path) {
   try {
-    Imf::InputFile file(path.c_str());
+    MemoryInput input(bytes, path);
+    Imf::InputFile file(input);
     const Imath::Box2i display = file.header().displayWindow();
     const Imath::Box2i data = file.header().dataWindow();
     const Imf::ChannelList& channels = file.header().channels();
@@ -239,24 +376,28 @@ RgbaImage readExr(const std::string& path) {
       }
     }
     int dataWidth = data.max.x - data.min.x + 1;
-    int dataHeight = data.max.y - data.min.y + 1;
-    std::vector<float> samples(static_cast<size_t>(dataWidth) * dataHeight * 4);
     const size_t xStride = 4 * sizeof(float);
     const size_t yStride = xStride * dataWidth;
-    // A grey image's Y goes to red and is copied to green and blue below: one channel can
-    // fill only one slice.
-    Imf::FrameBuffer frameBuffer;
-    const char* names[4] = {grey ? "Y" : "R", "G", "B", "A"};
-    for (int channel = 0; channel < 4; ++channel) {
-      if (grey && (channel == 1 || channel == 2)) {
-        continue;
+    std::vector<float> samples;
+    for (int64_t first = data.min.y; first <= data.max.y; first += exrStripRows) {
+      const int last = static_cast<int>(std::min<int64_t>(first + exrStripRows - 1, data.max.y));
+      samples.resize(static_cast<size_t>(last - data.min.y + 1) * dataWidth * 4);
+      // A grey image's Y goes to red and is copied to green and blue below: one channel can
+      // fill only one slice.
+      Imf::FrameBuffer frameBuffer;
+      const char* names[4] = {grey ? "Y" : "R", "G", "B", "A"};
+      for (int channel = 0; channel < 4; ++channel) {
+        if (grey && (channel == 1 || channel == 2)) {
+          continue;
+        }
+        double fill = channel == 3 ? 1.0 : 0.0;
+        frameBuffer.insert(names[channel], Imf::Slice::Make(Imf::FLOAT, samples.data() + channel, data, xStride,
+                                                            yStride, 1, 1, fill));
       }
-      double fill = channel == 3 ? 1.0 : 0.0;
-      frameBuffer.insert(names[channel], Imf::Slice::Make(Imf::FLOAT, samples.data() + channel, data, xStride,
-                                                          yStride, 1, 1, fill));
+      // Set again for every strip: growing the samples may have moved them.
+      file.setFrameBuffer(frameBuffer);
+      file.readPixels(static_cast<int>(first), last);
     }
-    file.setFrameBuffer(frameBuffer);
-    file.readPixels(data.min.y, data.max.y);
     if (grey) {
       for (size_t i = 0; i < samples.size(); i += 4) {
         samples[i + 1] = samples[i];
@@ -289,7 +430,22 @@ RgbaImage readExr(const std::string& path) {
   }
 }
 
-void writeExr(const std::string& path, const std::string& displayPath, const PF_EffectWorld& world, int bitDepth) {
+class FileOutput : public Imf::OStream {
+ public:
+  FileOutput(FileSink& sink, const std::string& path) : Imf::OStream(path.c_str()), sink_(sink) {}
+  void write(const char data[], int count) override {
+    if (!sink_.write(data, static_cast<size_t>(count))) {
+      throw Iex::IoExc(std::strerror(sink_.error));
+    }
+  }
+  uint64_t tellp() override { return sink_.position; }
+  void seekp(uint64_t position) override { sink_.position = position; }
+
+ private:
+  FileSink& sink_;
+};
+
+void writeExr(FileSink& sink, const std::string& displayPath, const PF_EffectWorld& world, int bitDepth) {
   // Float copy of the world for 8 and 16 bits; a 32-bit world is written from its own memory.
   std::vector<float> converted;
   const std::byte* base = reinterpret_cast<const std::byte*>(world.data);
@@ -326,21 +482,16 @@ void writeExr(const std::string& path, const std::string& displayPath, const PF_
       char* channelBase = const_cast<char*>(reinterpret_cast<const char*>(base)) + channel * sizeof(float);
       frameBuffer.insert(names[channel], Imf::Slice(Imf::FLOAT, channelBase, 4 * sizeof(float), yStride));
     }
-    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-    if (!stream) {
-      throw RunError("cannot write " + displayPath + ": " + std::strerror(errno));
-    }
-    Imf::StdOFStream exrStream(stream, path.c_str());
+    FileOutput output(sink, displayPath);
     {
-      Imf::OutputFile file(exrStream, header);
+      Imf::OutputFile file(output, header);
       file.setFrameBuffer(frameBuffer);
       file.writePixels(world.height);
       // The destructor writes the table of line offsets and swallows its own write errors;
-      // the stream keeps them for the check below.
+      // the sink keeps them for the check below.
     }
-    stream.close();
-    if (!stream) {
-      throw RunError("cannot write " + displayPath + ": the data did not reach the file");
+    if (sink.error != 0) {
+      throw RunError("cannot write " + displayPath + ": " + std::strerror(sink.error));
     }
   } catch (const RunError&) {
     throw;
@@ -349,36 +500,20 @@ void writeExr(const std::string& path, const std::string& displayPath, const PF_
   }
 }
 
-// Data first on disk, then the rename: otherwise a crash can leave the final name on an empty file.
-void syncToDisk(const std::string& path, const std::string& displayPath) {
-  int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0 || fsync(descriptor) != 0) {
-    int error = errno;
-    if (descriptor >= 0) {
-      close(descriptor);
-    }
-    throw RunError("cannot write " + displayPath + ": " + std::strerror(error));
-  }
-  close(descriptor);
-}
-
-// A name in the target's own folder, so that the final rename stays on one file system.
-std::string makeTemporaryFile(const std::string& path) {
+// A hidden name in the target's own folder, so that the final rename stays on one file system.
+// The target's name is cut where needed (at a UTF-8 character boundary) so that the whole stays
+// within the 255 bytes a file name may have: every name the target may have works.
+std::string temporaryNamePattern(const std::string& path) {
+  constexpr size_t longestFileName = 255;
+  const std::string suffix = ".partial-XXXXXX";
   std::filesystem::path target(path);
   std::filesystem::path folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-  std::string pattern = (folder / ("." + target.filename().string() + ".partial-XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int descriptor = mkstemp(name.data());
-  if (descriptor < 0) {
-    throw RunError("cannot write " + path + ": " + std::strerror(errno));
+  std::string name = target.filename().string();
+  size_t kept = std::min(name.size(), longestFileName - 1 - suffix.size());
+  while (kept > 0 && kept < name.size() && (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80) {
+    --kept;
   }
-  // mkstemp makes the file private; give it the permissions any new file would get.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(descriptor, 0666 & ~mask);
-  close(descriptor);
-  return std::string(name.data());
+  return (folder / ("." + name.substr(0, kept) + suffix)).string();
 }
 
 }  // namespace
@@ -395,22 +530,15 @@ ImageFormat imageFormatForPath(const std::string& path) {
 }
 
 RgbaImage readImageFile(const std::string& path) {
-  FilePointer file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    throw RunError("cannot open the image " + path + ": " + std::strerror(errno));
-  }
-  unsigned char magic[8] = {};
-  size_t length = std::fread(magic, 1, sizeof magic, file.get());
   static const unsigned char pngMagic[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   static const unsigned char exrMagic[4] = {0x76, 0x2F, 0x31, 0x01};
   try {
-    if (length == 8 && std::memcmp(magic, pngMagic, 8) == 0) {
-      std::rewind(file.get());
-      return readPng(file.get(), path);
+    const std::vector<unsigned char> bytes = readWholeFile(path);
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), pngMagic, 8) == 0) {
+      return readPng(bytes, path);
     }
-    if (length >= 4 && std::memcmp(magic, exrMagic, 4) == 0) {
-      file.reset();
-      return readExr(path);
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), exrMagic, 4) == 0) {
+      return readExr(bytes, path);
     }
   } catch (const std::bad_alloc&) {
     throw RunError("cannot read the image " + path + ": out of memory");
@@ -420,16 +548,29 @@ RgbaImage readImageFile(const std::string& path) {
 
 void writeImageFile(const std::string& path, const PF_EffectWorld& world, int bitDepth) {
   ImageFormat format = imageFormatForPath(path);
-  std::string temporary = makeTemporaryFile(path);
+  std::string pattern = temporaryNamePattern(path);
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  // Written through the descriptor mkstemp returns: reopening by name could reach another file.
+  OpenDescriptor file(mkstemp(name.data()));
+  if (file.descriptor < 0) {
+    throw RunError("cannot write " + path + ": " + std::strerror(errno));
+  }
+  const std::string temporary(name.data());
   setTemporaryFileInProgress(temporary.c_str());
   try {
+    // mkstemp makes the file private; give it the permissions any new file would get.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(file.descriptor, 0666 & ~mask);
+    FileSink sink{file.descriptor};
     if (format == ImageFormat::png) {
-      writePng(temporary, path, world, bitDepth);
+      writePng(sink, path, world, bitDepth);
     } else {
-      writeExr(temporary, path, world, bitDepth);
+      writeExr(sink, path, world, bitDepth);
     }
-    syncToDisk(temporary, path);
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    // Data first on disk, then the rename: otherwise a crash can leave the final name on an empty file.
+    if (fsync(file.descriptor) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
       throw RunError("cannot write " + path + ": " + std::strerror(errno));
     }
   } catch (...) {

@@ -10,8 +10,10 @@ enum class ImageFormat { png, exr };
 // The output format named by a file's extension (.png, .exr; any case). Throws UsageError.
 ImageFormat imageFormatForPath(const std::string& path);
 
-// Reads a PNG or OpenEXR file, recognised by its content. Grey images become grey RGB; a missing
-// alpha channel is opaque; PNG colour is premultiplied by its alpha. Throws RunError naming the file.
+// Reads a PNG or OpenEXR file, recognised by its content; a pipe or FIFO works too. Grey images
+// become grey RGB; a missing alpha channel is opaque; PNG colour is premultiplied by its alpha.
+// Memory is taken only for pixels the file can hold. Throws RunError naming the file, Cancelled
+// when a stop signal arrives while it waits for data.
 RgbaImage readImageFile(const std::string& path);
 
 // Writes a host world of bitDepth bits per channel. PNG takes 8 or 16 bits: colour is divided by

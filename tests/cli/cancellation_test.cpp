@@ -14,10 +14,12 @@ namespace {
 TEST(CancellationDeathTest, ASecondSignalEndsTheProgramAndRemovesOnlyTheFileInProgress) {
   std::string scratch = makeScratchFolder();
   struct Case {
+    int signal;
     bool inProgress;
     bool removed;
   };
-  for (const Case& test : {Case{true, true}, Case{false, false}}) {
+  for (const Case& test : {Case{SIGINT, true, true}, Case{SIGINT, false, false}, Case{SIGHUP, true, true},
+                           Case{SIGTERM, true, true}}) {
     std::string temporary = scratch + "/.frame.png.partial-Ab12Cd";
     std::ofstream(temporary) << "half a frame";
     EXPECT_EXIT(
@@ -27,15 +29,17 @@ TEST(CancellationDeathTest, ASecondSignalEndsTheProgramAndRemovesOnlyTheFileInPr
           if (!test.inProgress) {
             setTemporaryFileInProgress(nullptr);
           }
-          std::raise(SIGINT);
-          if (cancellationSignal() != SIGINT) {
+          // A closed pipe must not end the program in the middle of a file.
+          std::raise(SIGPIPE);
+          std::raise(test.signal);
+          if (cancellationSignal() != test.signal) {
             std::_Exit(3);
           }
-          std::raise(SIGINT);
+          std::raise(test.signal);
           std::_Exit(4);
         },
-        testing::KilledBySignal(SIGINT), "");
-    EXPECT_EQ(!std::filesystem::exists(temporary), test.removed) << test.inProgress;
+        testing::KilledBySignal(test.signal), "");
+    EXPECT_EQ(!std::filesystem::exists(temporary), test.removed) << test.signal << " " << test.inProgress;
   }
   std::filesystem::remove_all(scratch);
 }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <thread>
 
 #include <sys/stat.h>
@@ -457,19 +458,44 @@ TEST_F(ProgramTest, UnreadableImagesExitWithOneNamingTheFile) {
 }
 
 TEST_F(ProgramTest, InterruptStopsTheRenderAndLeavesNoFile) {
-  // Several seconds of frames; the interrupt arrives during the first.
-  RunningProgram running =
-      startProgram({"render", "--size", "96x1200", "--frames", "0-9", "--quiet", "-o", frames + "/long_#.exr"}, scratch);
-  // Interrupt only once the program catches SIGINT, however slowly it starts on a busy machine.
-  for (int wait = 0; wait < 2000 && !catchesInterrupt(running.pid); ++wait) {
+  for (int signal : {SIGINT, SIGHUP}) {
+    // Several seconds of frames; the signal arrives during the first.
+    RunningProgram running = startProgram(
+        {"render", "--size", "96x1200", "--frames", "0-9", "--quiet", "-o", frames + "/long_#.exr"}, scratch);
+    // Signal only once the program catches SIGINT, however slowly it starts on a busy machine.
+    for (int wait = 0; wait < 2000 && !catchesInterrupt(running.pid); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(running.pid, signal);
+    ProgramRun result = finishProgram(running);
+    EXPECT_EQ(result.exitCode, 128 + signal) << result.err;
+    EXPECT_NE(result.err.find("cancelled"), std::string::npos) << result.err;
+    EXPECT_TRUE(framesFolderEntries().empty());
+  }
+}
+
+// What the process waits for in the kernel, such as "wait_for_partner" while it opens a FIFO.
+std::string kernelWait(int pid) {
+  std::ifstream wchan("/proc/" + std::to_string(pid) + "/wchan");
+  std::string name;
+  std::getline(wchan, name);
+  return name;
+}
+
+TEST_F(ProgramTest, InterruptWhileOpeningAFifoInputIsACancel) {
+  std::string fifo = scratch + "/layer.png";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  RunningProgram running = startProgram(renderArguments({"--input", fifo, "-o", frames + "/out.png"}), scratch);
+  bool waiting = false;
+  for (int wait = 0; wait < 2000 && !(waiting = kernelWait(running.pid) == "wait_for_partner"); ++wait) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(waiting) << "never saw the program open the FIFO";
   kill(running.pid, SIGINT);
   ProgramRun result = finishProgram(running);
   EXPECT_EQ(result.exitCode, 130) << result.err;
   EXPECT_NE(result.err.find("cancelled"), std::string::npos) << result.err;
-  EXPECT_TRUE(framesFolderEntries().empty());
 }
 
 TEST_F(ProgramTest, ParamsListsTheDeclaredControls) {

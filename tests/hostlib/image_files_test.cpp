@@ -1,10 +1,21 @@
 // Image files written by the host and read back.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <ImfChannelList.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
+#include <thread>
 
 #include "hostlib/image_files.h"
 #include "hostlib/program_errors.h"
@@ -150,6 +161,136 @@ TEST_F(ImageFilesTest, ImagesLargerThanTheEffectTakesAreRefusedBeforeDecoding) {
       }
     }
   }
+}
+
+// A PNG of only a header claiming width x height, an empty image data chunk and an end.
+std::string bigEndian32(uint32_t value) {
+  return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+}
+
+// A PNG of only a header claiming width x height, an empty image data chunk and an end.
+std::string headerOnlyPng(uint32_t width, uint32_t height, int bitDepth) {
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [&](const char* type, const std::string& data) {
+    const std::string body = type + data;
+    png += bigEndian32(uint32_t(data.size())) + body +
+           bigEndian32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+  };
+  const char colourTypeAndMethods[] = {char(bitDepth), 6, 0, 0, 0};
+  chunk("IHDR", bigEndian32(width) + bigEndian32(height) + std::string(colourTypeAndMethods, 5));
+  const char emptyDeflate[] = {0x78, char(0x9c), 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
+  chunk("IDAT", std::string(emptyDeflate, sizeof emptyDeflate));
+  chunk("IEND", "");
+  return png;
+}
+
+// An OpenEXR file whose header and offset table claim width x height pixels and no pixel data.
+void writeHeaderOnlyExr(const std::string& path, int width, int height) {
+  Imf::Header header(width, height);
+  for (const char* name : {"R", "G", "B", "A"}) {
+    header.channels().insert(name, Imf::Channel(Imf::HALF));
+  }
+  Imf::OutputFile file(path.c_str(), header);
+}
+
+// Reads each file with the address space capped 256 MiB above what the process uses, so taking
+// the gigabytes a header claims fails; exits 0 when every file is refused with a RunError naming
+// it, 1 on running out of memory, 2 when one was read, 3 for any other failure.
+void readUnderAMemoryCap(const std::vector<std::string>& paths) {
+  long pages = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) {
+    std::_Exit(4);
+  }
+  std::fclose(statm);
+  const rlim_t limit = rlim_t(pages) * 4096 + (rlim_t(256) << 20);
+  const rlimit cap{limit, limit};
+  if (setrlimit(RLIMIT_AS, &cap) != 0) {
+    std::_Exit(5);
+  }
+  for (const std::string& path : paths) {
+    try {
+      readImageFile(path);
+      std::_Exit(2);
+    } catch (const RunError& error) {
+      const std::string message = error.what();
+      if (message.find("out of memory") != std::string::npos) {
+        std::_Exit(1);
+      }
+      if (message.find(path) == std::string::npos) {
+        std::_Exit(3);
+      }
+    } catch (...) {
+      std::_Exit(3);
+    }
+  }
+  std::_Exit(0);
+}
+
+TEST_F(ImageFilesTest, HeadersClaimingMorePixelsThanTheFileHoldsAreRefusedBeforeAllocating) {
+  std::vector<std::string> paths;
+  for (int bitDepth : {8, 16}) {
+    paths.push_back(scratch + "/claims-" + std::to_string(bitDepth) + ".png");
+    std::ofstream(paths.back(), std::ios::binary) << headerOnlyPng(16384, 16384, bitDepth);
+  }
+  paths.push_back(scratch + "/claims.exr");
+  writeHeaderOnlyExr(paths.back(), 16384, 16384);
+  EXPECT_LT(std::filesystem::file_size(paths.back()), 16384u);
+  EXPECT_EXIT(readUnderAMemoryCap(paths), testing::ExitedWithCode(0), "");
+
+  try {
+    readImageFile(paths[0]);
+  } catch (const RunError& error) {
+    EXPECT_NE(std::string(error.what()).find("cannot hold the 16384x16384 pixels it claims"), std::string::npos)
+        << error.what();
+  }
+}
+
+TEST_F(ImageFilesTest, ImagesArriveThroughAFifo) {
+  std::string source = scratch + "/source.png";
+  HostWorld world = patternedWorld(8, true);
+  writeImageFile(source, world.world, 8);
+  std::string fifo = scratch + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    std::ifstream in(source, std::ios::binary);
+    std::ofstream(fifo, std::ios::binary) << in.rdbuf();
+  });
+  RgbaImage image;
+  EXPECT_NO_THROW(image = readImageFile(fifo));
+  writer.join();
+  EXPECT_TRUE(sameWorldPixels(world, hostWorldFromImage(image, 8), 8));
+}
+
+TEST_F(ImageFilesTest, EveryLegalOutputNameWorks) {
+  struct Case {
+    std::string stem;  // the name is stem + ".png"
+    bool written;
+  };
+  const std::string twoByteLetter = "\xc3\xa9";  // e with an acute accent in UTF-8
+  std::string manyLetters;
+  for (int i = 0; i < 125; ++i) {
+    manyLetters += twoByteLetter;
+  }
+  const Case cases[] = {{std::string(236, 'a'), true}, {std::string(251, 'b'), true},
+                        {manyLetters + "z", true},      // 255 bytes; the cut falls inside a letter
+                        {std::string(252, 'c'), false}};  // 256 bytes: no file system takes it
+  HostWorld world = makeHostWorld(2, 2, 8);
+  for (const Case& test : cases) {
+    std::string path = scratch + "/" + test.stem + ".png";
+    if (test.written) {
+      EXPECT_NO_THROW(writeImageFile(path, world.world, 8)) << path.size();
+      EXPECT_TRUE(std::filesystem::exists(path)) << path.size();
+    } else {
+      EXPECT_THROW(writeImageFile(path, world.world, 8), RunError);
+    }
+  }
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(scratch)) {
+    EXPECT_NE(entry.path().filename().string()[0], '.') << "temporary file left: " << entry.path();
+    ++files;
+  }
+  EXPECT_EQ(files, 3u);
 }
 
 TEST_F(ImageFilesTest, FormatComesFromTheExtensionWhenWritingAndTheContentWhenReading) {
