@@ -7,9 +7,9 @@
 #   2. a second submission, cancelled once its first frames are there, then resubmitted with
 #      --skip-existing: the sequence completes and the frames already there keep their inode and
 #      time, so they were not written again.
-# Usage: tests/farm/slurm_cluster_test.sh PATH/TO/vortelline
-# (KEEP_WORK=1 keeps the temporary folder, with the daemons' and the tasks' logs.)
-# (`./build.sh cluster-test` installs the Slurm packages, builds the program and runs this.)
+# Usage: tests/farm/slurm_cluster_test.sh PATH/TO/vortelline; `./build.sh cluster-test` installs the
+# Slurm packages, builds the program and runs this. KEEP_WORK=1 keeps the temporary folder, with the
+# daemons' and the tasks' logs.
 set -euo pipefail
 
 say() { echo "slurm cluster test: $*" >&2; }
@@ -56,11 +56,14 @@ stop_cluster() {
   trap - EXIT INT TERM
   if [ ${#submitted_jobs[@]} -gt 0 ] && [ ${#daemon_pids[@]} -ge 3 ]; then
     timeout 10 scancel "${submitted_jobs[@]}" 2>/dev/null || true
-    # Tasks can outlive the controller: wait until the node runs none.
+    # Tasks can outlive the controller: wait until the node runs none, then end what is left.
+    local task_pids=""
     for _ in $(seq 50); do
-      [ -z "$(timeout 5 scontrol listpids 2>/dev/null | tail -n +2)" ] && break
+      task_pids=$(timeout 5 scontrol listpids 2>/dev/null | awk 'NR > 1 { print $1 }')
+      [ -z "$task_pids" ] && break
       sleep 0.2
     done
+    [ -z "$task_pids" ] || kill -KILL $task_pids 2>/dev/null || true
   fi
   [ $status -eq 0 ] || dump_logs
   local index pid
