@@ -53,7 +53,9 @@ dump_logs() {
 # Cancels what is still queued, then stops the daemons, newest first: SIGTERM, SIGKILL after 10 s.
 stop_cluster() {
   local status=$?
-  trap - EXIT INT TERM
+  trap - EXIT INT TERM ERR
+  # Cleaning up goes on past any failing step.
+  set +e
   if [ ${#submitted_jobs[@]} -gt 0 ] && [ ${#daemon_pids[@]} -ge 3 ]; then
     timeout 10 scancel "${submitted_jobs[@]}" 2>/dev/null || true
     # Tasks can outlive the controller: wait until the node runs none, then end what is left.
