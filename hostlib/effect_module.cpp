@@ -37,7 +37,11 @@ PF_Err recordRegistration(void* inPtr, const A_u_char* inNodeName, const A_u_cha
 
 }  // namespace
 
-void ModuleCloser::operator()(void* handle) const { dlclose(handle); }
+void ModuleCloser::operator()(void* handle) const {
+  if (handle) {
+    dlclose(handle);
+  }
+}
 
 EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite) {
   EffectModule module;
@@ -55,7 +59,7 @@ EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite)
     throw RunError("the module " + path + " is not an effect");
   }
   // RTLD_LOCAL: the module's symbols must not leak into or clash with anything else loaded.
-  module.handle.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
+  module.handle.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL), ModuleCloser{});
   if (!module.handle) {
     const char* reason = dlerror();
     throw RunError("cannot load the effect module " + path + ": " + (reason ? reason : "unknown error"));

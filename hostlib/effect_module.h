@@ -30,9 +30,10 @@ struct ModuleCloser {
   void operator()(void* handle) const;
 };
 
+// Copies share the loaded module, which stays loaded while any of them lives.
 struct EffectModule {
   std::string path;
-  std::unique_ptr<void, ModuleCloser> handle;
+  std::shared_ptr<void> handle;
   RegistrationResource resource;
   EffectRegistration registration;
   EffectMainFunction effectMain = nullptr;

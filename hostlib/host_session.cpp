@@ -80,12 +80,14 @@ PF_Err appColor(PF_App_ColorType color_type, PF_App_Color* app_colorP) {
   return PF_Err_NONE;
 }
 
-// This host is a render engine: it has no user interface for dialogs.
+std::atomic<void*> hostMainWindow{nullptr};
+
+// A host without a main window is a render engine: it has no user interface for dialogs.
 PF_Err isRenderEngine(PF_Boolean* render_enginePB) {
   if (!render_enginePB) {
     return PF_Err_BAD_CALLBACK_PARAM;
   }
-  *render_enginePB = 1;
+  *render_enginePB = hostMainWindow.load() == nullptr;
   return PF_Err_NONE;
 }
 
@@ -236,11 +238,16 @@ PF_Err addParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
   return PF_Err_NONE;
 }
 
+bool stopWanted(PF_ProgPtr effect_ref) {
+  const std::atomic<bool>* stop = effect_ref ? sessionOf(effect_ref).stopRequested : nullptr;
+  return cancellationSignal() != 0 || (stop && stop->load());
+}
+
 PF_Err abortCheck(PF_ProgPtr effect_ref) {
   if (effect_ref && sessionOf(effect_ref).progress) {
     drawProgress(*sessionOf(effect_ref).progress, false);
   }
-  return cancellationSignal() != 0 ? PF_Interrupt_CANCEL : PF_Err_NONE;
+  return stopWanted(effect_ref) ? PF_Interrupt_CANCEL : PF_Err_NONE;
 }
 
 PF_Err reportProgress(PF_ProgPtr effect_ref, A_long current, A_long total) {
@@ -249,7 +256,7 @@ PF_Err reportProgress(PF_ProgPtr effect_ref, A_long current, A_long total) {
     progress.frameFraction = std::clamp(static_cast<double>(current) / total, 0.0, 1.0);
     drawProgress(progress, false);
   }
-  return cancellationSignal() != 0 ? PF_Interrupt_CANCEL : PF_Err_NONE;
+  return stopWanted(effect_ref) ? PF_Interrupt_CANCEL : PF_Err_NONE;
 }
 
 PF_Err registerUi(PF_ProgPtr effect_ref, PF_CustomUIInfo* cust_info) {
@@ -260,12 +267,11 @@ PF_Err registerUi(PF_ProgPtr effect_ref, PF_CustomUIInfo* cust_info) {
   return PF_Err_NONE;
 }
 
-// A command-line host has no main window.
 PF_Err platformData(PF_ProgPtr, PF_PlatDataID which, void* data) {
   if (!data || which != PF_PlatData_MAIN_WND) {
     return PF_Err_BAD_CALLBACK_PARAM;
   }
-  *static_cast<void**>(data) = nullptr;
+  *static_cast<void**>(data) = hostMainWindow.load();
   return PF_Err_NONE;
 }
 
@@ -275,14 +281,14 @@ PF_UtilCallbacks utilCallbacks{platformData};
 
 const HostWorld* layerWorldOf(const HostSession& session, int position) {
   if (position == 0) {
-    return session.layers.empty() ? nullptr : &session.layers[0];
+    return session.layers.empty() ? nullptr : session.layers[0].get();
   }
   auto assigned = session.layerAssignments.find(position);
   if (assigned != session.layerAssignments.end()) {
-    return &session.layers.at(static_cast<size_t>(assigned->second));
+    return session.layers.at(static_cast<size_t>(assigned->second)).get();
   }
   bool myself = session.params[position].def.u.ld.dephault == PF_LayerDefault_MYSELF;
-  return myself && !session.layers.empty() ? &session.layers[0] : nullptr;
+  return myself && !session.layers.empty() ? session.layers[0].get() : nullptr;
 }
 
 PF_Err checkoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout_id, const PF_RenderRequest* req,
@@ -386,11 +392,11 @@ std::string returnMessage(const PF_OutData& out) {
 
 // Turns a command's result into the program's failure: the effect's own message when it gave
 // one, otherwise the command and the code.
-void raiseOnFailure(PF_Err err, const PF_OutData& out, const std::string& what) {
+void raiseOnFailure(HostSession& session, PF_Err err, const PF_OutData& out, const std::string& what) {
   if (err == PF_Err_NONE) {
     return;
   }
-  if (err == PF_Interrupt_CANCEL && cancellationSignal() != 0) {
+  if (err == PF_Interrupt_CANCEL && stopWanted(effectRefOf(session))) {
     throw Cancelled{cancellationSignal()};
   }
   std::string message = returnMessage(out);
@@ -432,7 +438,7 @@ HostWorld renderSmart(HostSession& session, long frame) {
   PF_PreRenderExtra preRenderExtra{&preRenderInput, &preRenderOutput, &preRenderCallbacks};
   PF_OutData out{};
   PF_Err err = session.module.effectMain(PF_Cmd_SMART_PRE_RENDER, &in, &out, nullptr, nullptr, &preRenderExtra);
-  raiseOnFailure(err, out, what);
+  raiseOnFailure(session, err, out, what);
   // From here the host owns the pre-render data and frees it with the effect's function.
   std::unique_ptr<void, PreRenderDataDeleter> preRenderData(
       preRenderOutput.pre_render_data, PreRenderDataDeleter{preRenderOutput.delete_pre_render_data_func});
@@ -449,7 +455,7 @@ HostWorld renderSmart(HostSession& session, long frame) {
   PF_SmartRenderExtra renderExtra{&renderInput, &renderCallbacks};
   out = PF_OutData{};
   err = session.module.effectMain(PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &renderExtra);
-  raiseOnFailure(err, out, what);
+  raiseOnFailure(session, err, out, what);
 
   if (result.left == 0 && result.top == 0 && result.right == request.rect.right &&
       result.bottom == request.rect.bottom) {
@@ -485,7 +491,7 @@ HostWorld renderPlain(HostSession& session, long frame) {
   HostWorld output = makeHostWorld(scaledWidth(session), scaledHeight(session), session.bitDepth);
   PF_OutData out{};
   PF_Err err = session.module.effectMain(PF_Cmd_RENDER, &in, &out, array.params.data(), &output.world, nullptr);
-  raiseOnFailure(err, out, "to render frame " + std::to_string(frame));
+  raiseOnFailure(session, err, out, "to render frame " + std::to_string(frame));
   return output;
 }
 
@@ -514,7 +520,7 @@ void declareParameters(HostSession& session) {
   PF_InData in = makeInData(session, 0);
   PF_OutData out{};
   PF_Err err = session.module.effectMain(PF_Cmd_PARAMS_SETUP, &in, &out, nullptr, nullptr, nullptr);
-  raiseOnFailure(err, out, "to declare its parameters");
+  raiseOnFailure(session, err, out, "to declare its parameters");
   session.numParams = out.num_params;
   if (session.numParams != static_cast<A_long>(session.params.size())) {
     throw RunError("the effect declared " + std::to_string(session.params.size() - 1) + " controls but reports " +
@@ -528,6 +534,8 @@ void declareParameters(HostSession& session) {
 
 }  // namespace
 
+void setHostMainWindow(void* window) { hostMainWindow.store(window); }
+
 std::unique_ptr<HostSession> startSession(const std::string& modulePath) {
   auto session = std::make_unique<HostSession>();
   session->module = loadEffectModule(modulePath, &basicSuite);
@@ -535,7 +543,7 @@ std::unique_ptr<HostSession> startSession(const std::string& modulePath) {
   PF_InData in = makeInData(*session, 0);
   PF_OutData out{};
   PF_Err err = session->module.effectMain(PF_Cmd_GLOBAL_SETUP, &in, &out, nullptr, nullptr, nullptr);
-  raiseOnFailure(err, out, "global set-up");
+  raiseOnFailure(*session, err, out, "global set-up");
   session->effectVersion = out.my_version;
   session->outFlags = out.out_flags;
   session->outFlags2 = out.out_flags2;
@@ -555,7 +563,7 @@ void endSession(HostSession& session) {
   PF_InData in = makeInData(session, 0);
   PF_OutData out{};
   PF_Err err = session.module.effectMain(PF_Cmd_GLOBAL_SETDOWN, &in, &out, nullptr, nullptr, nullptr);
-  raiseOnFailure(err, out, "global set-down");
+  raiseOnFailure(session, err, out, "global set-down");
 }
 
 void setParamTrack(HostSession& session, const ParamAssignment& assignment) {
@@ -632,12 +640,33 @@ void setParamValue(HostSession& session, int position, long frame, double value)
   }
 }
 
+void toggleKeyframe(HostSession& session, int position, long frame) {
+  const A_long time = static_cast<A_long>(frame * session.clock.timeStep);
+  std::optional<double> value = valueOf(definitionAt(session, position, time, session.clock.timeScale));
+  if (!value) {
+    return;
+  }
+  ParamTrack& track = session.tracks.at(static_cast<size_t>(position));
+  if (!track.animated) {
+    track = ParamTrack{{Keyframe{static_cast<double>(time), *value}}, true};
+    return;
+  }
+  auto at = std::find_if(track.keys.begin(), track.keys.end(), [&](const Keyframe& key) { return key.time == time; });
+  if (at == track.keys.end()) {
+    setParamValue(session, position, frame, *value);
+  } else if (track.keys.size() > 1) {
+    track.keys.erase(at);
+  } else {
+    track = ParamTrack{{Keyframe{0.0, *value}}, false};
+  }
+}
+
 void updateParamsUi(HostSession& session, long frame) {
   PF_InData in = makeInData(session, frame);
   ParamArray array = paramArrayAt(session, in);
   PF_OutData out{};
   PF_Err err = session.module.effectMain(PF_Cmd_UPDATE_PARAMS_UI, &in, &out, array.params.data(), nullptr, nullptr);
-  raiseOnFailure(err, out, "to update its controls");
+  raiseOnFailure(session, err, out, "to update its controls");
 }
 
 void userChangedParam(HostSession& session, int position, long frame) {
@@ -655,7 +684,7 @@ void userChangedParam(HostSession& session, int position, long frame) {
       setParamValue(session, changed, frame, *value);
     }
   }
-  raiseOnFailure(err, out, "to take the change of " + qualifiedName(session.params, position));
+  raiseOnFailure(session, err, out, "to take the change of " + qualifiedName(session.params, position));
 }
 
 bool isSupervised(const HostSession& session, int position) {
@@ -678,15 +707,23 @@ HostWorld renderFrame(HostSession& session, long frame, RenderPath path) {
   return path == RenderPath::smart ? renderSmart(session, frame) : renderPlain(session, frame);
 }
 
-std::string aboutText(HostSession& session) {
+namespace {
+
+std::string dialogText(HostSession& session, PF_Cmd command) {
   PF_InData in = makeInData(session, 0);
   PF_OutData out{};
-  PF_Err err = session.module.effectMain(PF_Cmd_ABOUT, &in, &out, nullptr, nullptr, nullptr);
-  raiseOnFailure(err, out, "to show its About information");
+  PF_Err err = session.module.effectMain(command, &in, &out, nullptr, nullptr, nullptr);
+  raiseOnFailure(session, err, out, "to show its About information");
   std::string text = returnMessage(out);
   std::replace(text.begin(), text.end(), '\r', '\n');
   return text;
 }
+
+}  // namespace
+
+std::string aboutText(HostSession& session) { return dialogText(session, PF_Cmd_ABOUT); }
+
+std::string optionsDialogText(HostSession& session) { return dialogText(session, PF_Cmd_DO_DIALOG); }
 
 int customControlPosition(const HostSession& session) {
   for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
@@ -714,6 +751,6 @@ PF_EventOutFlags drawCustomControl(HostSession& session, QPainter& painter, cons
   PF_OutData out{};
   PF_Err err = session.module.effectMain(PF_Cmd_EVENT, &in, &out, array.params.data(), nullptr, &event);
   finishDrawing(drawing);
-  raiseOnFailure(err, out, "to draw its custom control");
+  raiseOnFailure(session, err, out, "to draw its custom control");
   return event.evt_out_flags;
 }

@@ -3,6 +3,7 @@
 // set for them, and the commands that set the effect up, render a frame and shut it down.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,6 +33,8 @@ struct SmartRenderCheckouts {
   HostWorld* output = nullptr;
 };
 
+// A copy is an independent instance of the same loaded effect, with the same values: a preview
+// renders from a copy while the user goes on changing the original.
 struct HostSession {
   EffectModule module;
   // What global set-up reported.
@@ -54,15 +57,21 @@ struct HostSession {
   PF_RationalScale pixelAspect{1, 1};
   int bitDepth = 8;
   // Layer pixels at the render's resolution and depth; layers[0] is this layer's own.
-  std::vector<HostWorld> layers;
+  std::vector<std::shared_ptr<const HostWorld>> layers;
   // Layer parameter position -> index into layers given by the user; others take their default.
   std::map<int, int> layerAssignments;
 
   ProgressDisplay* progress = nullptr;
+  // Set by another thread to stop the render at the effect's next abort check.
+  const std::atomic<bool>* stopRequested = nullptr;
   SmartRenderCheckouts* checkouts = nullptr;
 };
 
 enum class RenderPath { smart, plain };
+
+// The window that get_platform_data hands out as the host's main window (a QWidget* in the
+// studio); none for a command-line host, which then also reports itself as a render engine.
+void setHostMainWindow(void* window);
 
 // Loads the module, registers it and sends global set-up and parameter set-up.
 // Throws RunError or EffectFailure.
@@ -77,6 +86,10 @@ void setParamTrack(HostSession& session, const ParamAssignment& assignment);
 // Sets a control's value at a frame: a key at that frame on an animated track, else the
 // control's constant value.
 void setParamValue(HostSession& session, int position, long frame, double value);
+
+// Sets a key at the frame holding the control's value there, or removes the key the frame has.
+// The first key animates the control; when the last key goes, its value stays as a constant.
+void toggleKeyframe(HostSession& session, int position, long frame);
 
 // PF_Cmd_UPDATE_PARAMS_UI with the values at the frame: the effect redraws its controls through
 // the Param Utils suite (hue dials follow their sliders, unused controls are greyed out).
@@ -100,15 +113,20 @@ int layerParamNamed(const HostSession& session, const std::string& name);
 PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale);
 
 // The frame's pixels at the session's depth, at 1/downsample of the layer's size.
-// Throws EffectFailure or RunError when the effect fails, Cancelled when it stopped on request.
+// Throws EffectFailure or RunError when the effect fails, Cancelled when it stopped on request
+// (signal 0 when stopRequested asked for it).
 HostWorld renderFrame(HostSession& session, long frame, RenderPath path);
 
 // The frame size at the session's resolution.
 A_long scaledWidth(const HostSession& session);
 A_long scaledHeight(const HostSession& session);
 
-// The effect's About information, as it hands it to a host without a main window.
+// The effect's About information (PF_Cmd_ABOUT), as it hands it to a host without a main window;
+// empty when it showed its own dialog over the main window.
 std::string aboutText(HostSession& session);
+
+// The effect's options button was pressed (PF_Cmd_DO_DIALOG); returns what aboutText does.
+std::string optionsDialogText(HostSession& session);
 
 // The position of the control the effect draws itself (PF_PUI_CONTROL), or -1.
 int customControlPosition(const HostSession& session);

@@ -77,13 +77,13 @@ void checkEffectSupports(const HostSession& session, const RenderOptions& option
   }
 }
 
-// The layer's pixels at the render's resolution and depth; transparent when no file is given.
-HostWorld layerWorld(const RgbaImage* image, FrameSize layer, int downsample, int bitDepth) {
+// The layer's pixels at the render's resolution and depth; transparent when no image is given.
+std::shared_ptr<const HostWorld> layerWorld(const HostSession& session, const RgbaImage* image) {
   if (!image) {
-    return makeHostWorld((layer.width + downsample - 1) / downsample, (layer.height + downsample - 1) / downsample,
-                         bitDepth);
+    return std::make_shared<const HostWorld>(makeHostWorld(scaledWidth(session), scaledHeight(session), session.bitDepth));
   }
-  return hostWorldFromImage(downsampleImage(*image, downsample), bitDepth);
+  return std::make_shared<const HostWorld>(
+      hostWorldFromImage(downsampleImage(*image, session.downsample), session.bitDepth));
 }
 
 // Whether the "Source" popup picks a layer at any key; its first choice is the built-in volume.
@@ -286,15 +286,7 @@ void runRender(const RenderOptions& options) {
   }
   noteGreyedOutSettings(*session, setPositions, options.firstFrame);
 
-  session->layers.push_back(layerWorld(input ? &*input : nullptr, layer, options.downsample, bitDepth));
-  if (emitter) {
-    int emitterParam = layerParamNamed(*session, "Emitter Layer");
-    if (emitterParam < 0) {
-      throw UsageError("the effect has no \"Emitter Layer\" for --emitter");
-    }
-    session->layers.push_back(layerWorld(&*emitter, layer, options.downsample, bitDepth));
-    session->layerAssignments[emitterParam] = 1;
-  }
+  placeLayers(*session, input ? &*input : nullptr, emitter ? &*emitter : nullptr);
   std::optional<bool> layerSource = usesLayerSource(*session);
   if (emitter && layerSource == false) {
     std::cerr << "vortelline: note: the emitter is used with --set \"Source=Layer Alpha\" or \"Source=Layer Luma\"\n";
@@ -311,20 +303,10 @@ void runRender(const RenderOptions& options) {
   session->progress = &progress;
   try {
     for (long frame = frames.first; frame <= frames.last; ++frame) {
-      if (cancellationSignal() != 0) {
-        throw Cancelled{cancellationSignal()};
-      }
       if (options.skipExisting && frameFileExists(options, frame)) {
         continue;
       }
-      HostWorld image = renderFrame(*session, frame, options.path);
-      std::string path = expandFramePattern(options.outputPattern, frame);
-      std::filesystem::path folder = std::filesystem::path(path).parent_path();
-      std::error_code ignored;
-      if (!folder.empty()) {
-        std::filesystem::create_directories(folder, ignored);
-      }
-      writeImageFile(path, image.world, bitDepth);
+      renderFrameToFile(*session, options.outputPattern, frame, options.path);
       finishFrame(progress);
     }
   } catch (...) {
@@ -338,6 +320,34 @@ void runRender(const RenderOptions& options) {
     throw Cancelled{cancellationSignal()};
   }
   scope.end();
+}
+
+void placeLayers(HostSession& session, const RgbaImage* input, const RgbaImage* emitter) {
+  session.layers.clear();
+  session.layerAssignments.clear();
+  session.layers.push_back(layerWorld(session, input));
+  if (emitter) {
+    int emitterParam = layerParamNamed(session, "Emitter Layer");
+    if (emitterParam < 0) {
+      throw UsageError("the effect has no \"Emitter Layer\" for the emitter image");
+    }
+    session.layers.push_back(layerWorld(session, emitter));
+    session.layerAssignments[emitterParam] = 1;
+  }
+}
+
+void renderFrameToFile(HostSession& session, const std::string& pattern, long frame, RenderPath path) {
+  if (cancellationSignal() != 0 || (session.stopRequested && session.stopRequested->load())) {
+    throw Cancelled{cancellationSignal()};
+  }
+  HostWorld image = renderFrame(session, frame, path);
+  std::string file = expandFramePattern(pattern, frame);
+  std::filesystem::path folder = std::filesystem::path(file).parent_path();
+  std::error_code ignored;
+  if (!folder.empty()) {
+    std::filesystem::create_directories(folder, ignored);
+  }
+  writeImageFile(file, image.world, session.bitDepth);
 }
 
 void printParams(const std::string& modulePath, std::ostream& out) {

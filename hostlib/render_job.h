@@ -4,10 +4,21 @@
 #include <iosfwd>
 #include <string>
 
+#include "hostlib/host_pixels.h"
 #include "hostlib/render_options.h"
 
 // Renders every frame of the options into files. Throws the program errors of program_errors.h.
 void runRender(const RenderOptions& options);
+
+// The layer's own pixels (transparent without an image) and, given one, the Emitter Layer's, at
+// the session's layer size, resolution and depth. Throws UsageError when the effect has no
+// "Emitter Layer".
+void placeLayers(HostSession& session, const RgbaImage* input, const RgbaImage* emitter);
+
+// Renders a frame into the file the pattern names, at the session's depth. Throws the program
+// errors; Cancelled, before it starts or from the effect, when a signal or the session's
+// stopRequested asks to stop.
+void renderFrameToFile(HostSession& session, const std::string& pattern, long frame, RenderPath path);
 
 // The parameter table, read from what the module declared.
 void printParams(const std::string& modulePath, std::ostream& out);

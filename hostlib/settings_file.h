@@ -9,8 +9,9 @@
 #include "hostlib/host_session.h"
 
 struct SettingsScene {
-  int width = 960;
-  int height = 540;
+  // Small enough that the default look renders in seconds on the CPU.
+  int width = 480;
+  int height = 270;
   FrameClock clock;
   long frame = 0;           // the frame on show
   std::string emitterPath;  // absolute, or empty for the layer itself

@@ -115,7 +115,7 @@ HostWorld effectFloatOutput(RenderPath path) {
   session->layerHeight = 18;
   session->bitDepth = 32;
   setParamTrack(*session, parseAssignment(session->params, "Quality=Draft (64)"));
-  session->layers.push_back(makeHostWorld(32, 18, 32));
+  session->layers.push_back(std::make_shared<const HostWorld>(makeHostWorld(32, 18, 32)));
   HostWorld output = renderFrame(*session, 0, path);
   endSession(*session);
   return output;

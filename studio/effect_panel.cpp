@@ -1,0 +1,340 @@
+#include "studio/effect_panel.h"
+
+#include "studio/custom_control_view.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDial>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int sliderSteps = 1000;
+constexpr int labelWidth = 130;   // pixels, so that the editors line up
+constexpr int numberWidth = 96;   // pixels: wide enough for "-1000.00 %"
+
+// A collapsible section: a header that twirls the body open and shut.
+QVBoxLayout* addGroup(QVBoxLayout* parent, const QString& title, bool collapsed) {
+  auto* header = new QToolButton;
+  header->setText(title);
+  header->setCheckable(true);
+  header->setChecked(!collapsed);
+  header->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  header->setArrowType(collapsed ? Qt::RightArrow : Qt::DownArrow);
+  header->setAutoRaise(true);
+  header->setObjectName(title);
+  auto* body = new QWidget;
+  auto* layout = new QVBoxLayout(body);
+  layout->setContentsMargins(16, 0, 0, 0);
+  layout->setSpacing(2);
+  body->setVisible(!collapsed);
+  QObject::connect(header, &QToolButton::toggled, body, [header, body](bool open) {
+    header->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    body->setVisible(open);
+  });
+  parent->addWidget(header);
+  parent->addWidget(body);
+  return layout;
+}
+
+double sliderValueAt(int step, const PF_FloatSliderDef& def) {
+  return def.slider_min + (static_cast<double>(def.slider_max) - def.slider_min) * step / sliderSteps;
+}
+
+int sliderStepOf(double value, const PF_FloatSliderDef& def) {
+  double span = static_cast<double>(def.slider_max) - def.slider_min;
+  if (!(span > 0.0) || !std::isfinite(value)) {
+    return 0;
+  }
+  return static_cast<int>(std::lround(std::clamp((value - def.slider_min) / span, 0.0, 1.0) * sliderSteps));
+}
+
+bool hasKeyAt(const ParamTrack& track, double time) {
+  return track.animated &&
+         std::any_of(track.keys.begin(), track.keys.end(), [&](const Keyframe& key) { return key.time == time; });
+}
+
+}  // namespace
+
+EffectPanel::EffectPanel(HostSession& session, QWidget* parent) : QWidget(parent), session_(session) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setSpacing(2);
+  auto* title = new QHBoxLayout;
+  title->addWidget(new QLabel(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(session.module.registration.name))));
+  title->addStretch();
+  if (!session.optionsButtonName.empty()) {
+    auto* options = new QPushButton(QString::fromStdString(session.optionsButtonName));
+    options->setObjectName(QStringLiteral("optionsButton"));
+    connect(options, &QPushButton::clicked, this, &EffectPanel::optionsButtonPressed);
+    title->addWidget(options);
+  }
+  layout->addLayout(title);
+
+  // Groups nest: each start opens a section inside the current one, each end closes it.
+  std::vector<QVBoxLayout*> sections{layout};
+  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
+    const PF_ParamDef& def = session.params[position].def;
+    if (def.param_type == PF_Param_GROUP_START) {
+      sections.push_back(addGroup(sections.back(), QString::fromUtf8(def.name),
+                                  (def.flags & PF_ParamFlag_COLLAPSE_TWIRLY) != 0));
+    } else if (def.param_type == PF_Param_GROUP_END) {
+      if (sections.size() > 1) {
+        sections.pop_back();
+      }
+    } else if (!(def.ui_flags & PF_PUI_NO_ECW_UI)) {
+      addControl(position, sections.back());
+    }
+  }
+  layout->addStretch();
+}
+
+void EffectPanel::addControl(int position, QVBoxLayout* into) {
+  const PF_ParamDef& def = session_.params[position].def;
+  Control control;
+  control.position = position;
+  control.keyedPosition = position;
+  control.row = new QWidget;
+  auto* rowLayout = new QHBoxLayout(control.row);
+  rowLayout->setContentsMargins(0, 0, 0, 0);
+  auto* label = new QLabel(QString::fromUtf8(def.name));
+  label->setFixedWidth(labelWidth);
+  rowLayout->addWidget(label);
+
+  switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+      addSlider(control, def.u.fs_d);
+      break;
+    case PF_Param_ANGLE:
+      addAngle(control);
+      break;
+    case PF_Param_POPUP: {
+      control.popup = new QComboBox;
+      for (const std::string& choice : splitChoices(session_.params[position].choices)) {
+        control.popup->addItem(QString::fromStdString(choice));
+      }
+      connect(control.popup, &QComboBox::currentIndexChanged, this,
+              [this, position](int index) { emit valueEdited(position, index + 1); });
+      control.editor = control.popup;
+      break;
+    }
+    case PF_Param_CHECKBOX:
+      control.checkbox = new QCheckBox(QString::fromStdString(session_.params[position].choices));
+      connect(control.checkbox, &QCheckBox::toggled, this,
+              [this, position](bool on) { emit valueEdited(position, on ? 1.0 : 0.0); });
+      control.editor = control.checkbox;
+      break;
+    case PF_Param_LAYER:
+      // The emitter is the one layer a user gives the effect; the others are the layer itself.
+      if (emitterLabel_ || std::string(def.name) != "Emitter Layer") {
+        delete control.row;
+        return;
+      }
+      addLayer(control);
+      break;
+    default:
+      delete control.row;
+      // The control the effect draws itself (its banner) spans the panel, without a label.
+      if (def.ui_flags & PF_PUI_CONTROL) {
+        customControl_ = new CustomControlView(session_, position);
+        customControl_->setObjectName(QStringLiteral("customControl"));
+        into->addWidget(customControl_);
+      }
+      return;
+  }
+  if (control.slider) {
+    rowLayout->addWidget(control.slider, 1);
+    rowLayout->addWidget(control.number);
+  } else if (control.dial) {
+    rowLayout->addWidget(control.dial);
+    rowLayout->addWidget(control.number);
+    rowLayout->addStretch(1);
+  } else if (control.editor) {
+    rowLayout->addWidget(control.editor, 1);
+  }
+  if (control.key) {
+    rowLayout->addWidget(control.key);
+  }
+  control.editor->setObjectName(QString::fromStdString(qualifiedName(session_.params, position)));
+  into->addWidget(control.row);
+  if (def.param_type == PF_Param_LAYER) {
+    into->addWidget(emitterTextRow_);
+  }
+  controlByName_[QString::fromStdString(qualifiedName(session_.params, position))] = controls_.size();
+  controls_.push_back(control);
+}
+
+void EffectPanel::addSlider(Control& control, const PF_FloatSliderDef& def) {
+  const int position = control.position;
+  control.slider = new QSlider(Qt::Horizontal);
+  control.slider->setRange(0, sliderSteps);
+  control.number = new QDoubleSpinBox;
+  control.number->setRange(def.valid_min, def.valid_max);
+  control.number->setDecimals(std::clamp<int>(def.precision, 0, 6));
+  control.number->setSingleStep(std::pow(10.0, -std::clamp<int>(def.precision, 0, 6)));
+  control.number->setKeyboardTracking(false);
+  control.number->setFixedWidth(numberWidth);
+  if (def.display_flags & PF_ValueDisplayFlag_PERCENT) {
+    control.number->setSuffix(QStringLiteral(" %"));
+  }
+  QDoubleSpinBox* number = control.number;
+  connect(control.slider, &QSlider::valueChanged, this, [this, position, number, def](int step) {
+    double value = sliderValueAt(step, def);
+    const QSignalBlocker blocker(number);
+    number->setValue(value);
+    emit valueEdited(position, number->value());
+  });
+  connect(control.number, &QDoubleSpinBox::valueChanged, this,
+          [this, position](double value) { emit valueEdited(position, value); });
+  control.editor = control.number;
+  control.key = addKeyButton(control);
+}
+
+void EffectPanel::addAngle(Control& control) {
+  const int position = control.position;
+  control.dial = new QDial;
+  control.dial->setRange(0, 359);
+  control.dial->setWrapping(true);
+  control.dial->setNotchesVisible(true);
+  control.dial->setFixedSize(48, 48);
+  control.number = new QDoubleSpinBox;
+  control.number->setRange(-32767.0, 32767.0);
+  control.number->setDecimals(1);
+  control.number->setSuffix(QStringLiteral("\u00B0"));
+  control.number->setFixedWidth(numberWidth);
+  control.number->setKeyboardTracking(false);
+  // The dial's zero points up, as a compass does.
+  connect(control.dial, &QDial::valueChanged, this,
+          [this, position](int degrees) { emit valueEdited(position, (degrees + 180) % 360); });
+  connect(control.number, &QDoubleSpinBox::valueChanged, this,
+          [this, position](double degrees) { emit valueEdited(position, degrees); });
+  control.editor = control.number;
+  // A dial that edits a hidden keyframable slider keys that slider.
+  int slider = hueSliderEditedBy(session_.params, position);
+  if (slider >= 0 || !(session_.params[position].def.flags & PF_ParamFlag_CANNOT_TIME_VARY)) {
+    control.keyedPosition = slider >= 0 ? slider : position;
+    control.key = addKeyButton(control);
+  }
+}
+
+void EffectPanel::addLayer(Control& control) {
+  emitterLabel_ = new QLabel(tr("This layer"));
+  auto* choose = new QPushButton(tr("Image..."));
+  auto* clear = new QPushButton(tr("None"));
+  connect(choose, &QPushButton::clicked, this, [this] {
+    QString path = QFileDialog::getOpenFileName(this, tr("Emitter Layer"), QString(), tr("Images (*.png *.exr)"));
+    if (!path.isEmpty()) {
+      emit emitterImageChosen(path);
+    }
+  });
+  connect(clear, &QPushButton::clicked, this, [this] { emit emitterImageChosen(QString()); });
+  auto* editor = new QWidget;
+  auto* layout = new QHBoxLayout(editor);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(emitterLabel_, 1);
+  layout->addWidget(choose);
+  layout->addWidget(clear);
+  control.editor = editor;
+
+  // Flames from a title: the text becomes the layer. It greys out with the layer.
+  emitterTextRow_ = new QWidget;
+  auto* textLayout = new QHBoxLayout(emitterTextRow_);
+  textLayout->setContentsMargins(0, 0, 0, 0);
+  auto* textLabel = new QLabel(tr("Emitter Text"));
+  textLabel->setFixedWidth(labelWidth);
+  emitterText_ = new QLineEdit;
+  emitterText_->setObjectName(QStringLiteral("emitterText"));
+  emitterText_->setPlaceholderText(tr("Text drawn white as the emitter"));
+  connect(emitterText_, &QLineEdit::editingFinished, this, [this] { emit emitterTextEdited(emitterText_->text()); });
+  textLayout->addWidget(textLabel);
+  textLayout->addWidget(emitterText_, 1);
+}
+
+QToolButton* EffectPanel::addKeyButton(Control& control) {
+  auto* key = new QToolButton;
+  key->setText(QStringLiteral("\u25C6"));
+  key->setCheckable(true);
+  key->setAutoRaise(true);
+  key->setToolTip(tr("Keyframe at this frame: set one, or remove the one here"));
+  const int keyed = control.keyedPosition;
+  connect(key, &QToolButton::clicked, this, [this, keyed] { emit keyToggled(keyed); });
+  return key;
+}
+
+void EffectPanel::showValue(const Control& control, const PF_ParamDef& def) {
+  switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER: {
+      const QSignalBlocker sliderBlocker(control.slider);
+      const QSignalBlocker numberBlocker(control.number);
+      control.slider->setValue(sliderStepOf(def.u.fs_d.value, def.u.fs_d));
+      control.number->setValue(def.u.fs_d.value);
+      break;
+    }
+    case PF_Param_ANGLE: {
+      const QSignalBlocker dialBlocker(control.dial);
+      const QSignalBlocker numberBlocker(control.number);
+      double degrees = def.u.ad.value / 65536.0;
+      control.dial->setValue((static_cast<int>(std::lround(std::fmod(degrees, 360.0) + 360.0)) + 180) % 360);
+      control.number->setValue(degrees);
+      break;
+    }
+    case PF_Param_POPUP: {
+      const QSignalBlocker blocker(control.popup);
+      control.popup->setCurrentIndex(def.u.pd.value - 1);
+      break;
+    }
+    case PF_Param_CHECKBOX: {
+      const QSignalBlocker blocker(control.checkbox);
+      control.checkbox->setChecked(def.u.bd.value != 0);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void EffectPanel::refresh(long frame) {
+  if (customControl_) {
+    customControl_->setFrame(frame);
+  }
+  const A_long time = static_cast<A_long>(frame * session_.clock.timeStep);
+  for (const Control& control : controls_) {
+    showValue(control, definitionAt(session_, control.position, time, session_.clock.timeScale));
+    bool enabled = !isGreyedOut(session_, control.position);
+    control.row->setEnabled(enabled);
+    if (session_.params[control.position].def.param_type == PF_Param_LAYER) {
+      emitterTextRow_->setEnabled(enabled);
+    }
+    if (control.key) {
+      const QSignalBlocker blocker(control.key);
+      control.key->setChecked(hasKeyAt(session_.tracks[control.keyedPosition], time));
+    }
+  }
+}
+
+void EffectPanel::showEmitter(const QString& description, const QString& text) {
+  if (emitterLabel_) {
+    emitterLabel_->setText(description);
+    emitterText_->setText(text);
+  }
+}
+
+QWidget* EffectPanel::editor(const QString& qualifiedName) const {
+  auto found = controlByName_.find(qualifiedName);
+  return found == controlByName_.end() ? nullptr : controls_[found->second].editor;
+}
+
+QWidget* EffectPanel::row(const QString& qualifiedName) const {
+  auto found = controlByName_.find(qualifiedName);
+  return found == controlByName_.end() ? nullptr : controls_[found->second].row;
+}

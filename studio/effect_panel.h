@@ -1,0 +1,77 @@
+// The effect's control panel, built from what the module declared at parameter set-up: groups as
+// collapsible sections, sliders with value fields, angle dials, popups, checkboxes, the emitter
+// layer as an image chooser or a text, and the effect's options button. It shows the session's
+// values and the state the effect last drew; edits go out as signals.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "hostlib/host_session.h"
+
+class CustomControlView;
+class QCheckBox;
+class QComboBox;
+class QDial;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QSlider;
+class QToolButton;
+class QVBoxLayout;
+
+class EffectPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  EffectPanel(HostSession& session, QWidget* parent = nullptr);
+
+  // Shows the values at the frame and the controls the effect greys out.
+  void refresh(long frame);
+  // What the emitter layer shows: a file name, a text, or the layer itself.
+  void showEmitter(const QString& description, const QString& text);
+
+  // The editor of a control by its qualified name ("Emitter/Source"), or nullptr.
+  QWidget* editor(const QString& qualifiedName) const;
+  // The row holding a control's label and editors.
+  QWidget* row(const QString& qualifiedName) const;
+
+ signals:
+  void valueEdited(int position, double value);
+  void keyToggled(int position);
+  void emitterImageChosen(const QString& path);  // empty: the layer itself
+  void emitterTextEdited(const QString& text);
+  void optionsButtonPressed();
+
+ private:
+  struct Control {
+    int position = 0;
+    int keyedPosition = 0;  // the control whose keys the key button sets (a dial's hidden slider)
+    QWidget* row = nullptr;
+    QWidget* editor = nullptr;
+    QSlider* slider = nullptr;
+    QDoubleSpinBox* number = nullptr;
+    QDial* dial = nullptr;
+    QComboBox* popup = nullptr;
+    QCheckBox* checkbox = nullptr;
+    QToolButton* key = nullptr;
+  };
+
+  void addControl(int position, QVBoxLayout* into);
+  void addSlider(Control& control, const PF_FloatSliderDef& def);
+  void addAngle(Control& control);
+  void addLayer(Control& control);
+  QToolButton* addKeyButton(Control& control);
+  void showValue(const Control& control, const PF_ParamDef& def);
+
+  HostSession& session_;
+  std::vector<Control> controls_;
+  std::map<QString, size_t> controlByName_;
+  QLabel* emitterLabel_ = nullptr;
+  QLineEdit* emitterText_ = nullptr;
+  QWidget* emitterTextRow_ = nullptr;
+  CustomControlView* customControl_ = nullptr;
+};

@@ -1,0 +1,58 @@
+// vortelline-studio: the effect's panel beside a live preview of its flames, as an interactive
+// host for the same module that `vortelline` drives from the command line.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+#include <cstdio>
+
+#include "hostlib/effect_module.h"
+#include "hostlib/host_session.h"
+#include "studio/studio_window.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("vortelline-studio"));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Procedural volumetric flames, live"));
+  parser.addHelpOption();
+  QCommandLineOption moduleOption(QStringLiteral("module"), QStringLiteral("The effect module to load."),
+                                  QStringLiteral("PATH"));
+  QCommandLineOption screenshotOption(
+      QStringLiteral("screenshot"),
+      QStringLiteral("Save a picture of the window after the first full-resolution frame, then quit."),
+      QStringLiteral("FILE"));
+  parser.addOption(moduleOption);
+  parser.addOption(screenshotOption);
+  parser.addPositionalArgument(QStringLiteral("settings"), QStringLiteral("A settings file to open."),
+                               QStringLiteral("[SETTINGS.json]"));
+  parser.process(application);
+
+  std::string modulePath = parser.isSet(moduleOption) ? parser.value(moduleOption).toStdString()
+                                                       : defaultModulePath(VORTELLINE_BUILT_MODULE_PATH);
+  std::unique_ptr<HostSession> session;
+  try {
+    session = startSession(modulePath);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "vortelline-studio: %s\n", error.what());
+    return 1;
+  }
+
+  int status = 0;
+  {
+    StudioWindow window(std::move(session));
+    // The effect shows its dialogs over this window.
+    setHostMainWindow(&window);
+    if (!parser.positionalArguments().isEmpty() && !window.openSettings(parser.positionalArguments().first())) {
+      setHostMainWindow(nullptr);
+      return 1;
+    }
+    if (parser.isSet(screenshotOption)) {
+      window.takeScreenshotWhenReady(parser.value(screenshotOption));
+    }
+    window.show();
+    status = QApplication::exec();
+    setHostMainWindow(nullptr);
+  }
+  return status;
+}

@@ -1,0 +1,103 @@
+#include "studio/preview_renderer.h"
+
+#include <QElapsedTimer>
+#include <QMutexLocker>
+#include <new>
+
+#include "hostlib/program_errors.h"
+#include "hostlib/render_job.h"
+
+PreviewRenderer::PreviewRenderer(QObject* parent) : QThread(parent) {}
+
+PreviewRenderer::~PreviewRenderer() {
+  {
+    QMutexLocker lock(&mutex_);
+    quitting_ = true;
+    restart_ = true;
+    wake_.wakeOne();
+  }
+  wait();
+}
+
+void PreviewRenderer::render(PreviewRequest request) {
+  QMutexLocker lock(&mutex_);
+  pending_ = std::move(request);
+  restart_ = true;
+  if (!isRunning()) {
+    start();
+  } else {
+    wake_.wakeOne();
+  }
+}
+
+std::optional<PreviewRequest> PreviewRenderer::nextRequest() {
+  QMutexLocker lock(&mutex_);
+  while (!pending_ && !quitting_) {
+    wake_.wait(&mutex_);
+  }
+  if (quitting_) {
+    return std::nullopt;
+  }
+  std::optional<PreviewRequest> request = std::move(pending_);
+  pending_.reset();
+  restart_ = false;
+  return request;
+}
+
+void PreviewRenderer::run() {
+  while (std::optional<PreviewRequest> request = nextRequest()) {
+    for (int downsample : request->downsamples) {
+      // Each pass renders from its own copy, so that nothing it reads changes under it.
+      HostSession pass = *request->session;
+      pass.downsample = downsample;
+      pass.stopRequested = &restart_;
+      emit passStarted(request->generation, downsample);
+      try {
+        placeLayers(pass, nullptr, request->emitter.get());
+        QElapsedTimer timer;
+        timer.start();
+        HostWorld world = renderFrame(pass, request->frame, RenderPath::smart);
+        double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        emit frameReady(PreviewFrame{imageFromHostWorld(world), request->frame, downsample, seconds,
+                                     request->generation});
+      } catch (const Cancelled&) {
+        emit passStopped(request->generation, downsample);
+        break;
+      } catch (const std::exception& error) {
+        emit renderFailed(QString::fromStdString(error.what()), request->generation);
+        break;
+      }
+      if (restart_) {
+        break;
+      }
+    }
+  }
+}
+
+QImage imageFromHostWorld(const HostWorld& world) {
+  QImage image(world.world.width, world.world.height, QImage::Format_ARGB32_Premultiplied);
+  for (int y = 0; y < world.world.height; ++y) {
+    const auto* pixel = reinterpret_cast<const uint8_t*>(pixelAddress(world.world, 0, y, 8));
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < world.world.width; ++x, pixel += 4) {
+      line[x] = qRgba(pixel[1], pixel[2], pixel[3], pixel[0]);
+    }
+  }
+  return image;
+}
+
+HostWorld hostWorldFromPreview(const QImage& image) {
+  QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  HostWorld world = makeHostWorld(premultiplied.width(), premultiplied.height(), 8);
+  for (int y = 0; y < premultiplied.height(); ++y) {
+    auto* pixel = reinterpret_cast<uint8_t*>(pixelAddress(world.world, 0, y, 8));
+    const auto* line = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
+    for (int x = 0; x < premultiplied.width(); ++x, pixel += 4) {
+      pixel[0] = static_cast<uint8_t>(qAlpha(line[x]));
+      pixel[1] = static_cast<uint8_t>(qRed(line[x]));
+      pixel[2] = static_cast<uint8_t>(qGreen(line[x]));
+      pixel[3] = static_cast<uint8_t>(qBlue(line[x]));
+    }
+  }
+  return world;
+}

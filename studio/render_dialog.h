@@ -1,0 +1,50 @@
+// Render...: a frame range into image files, with progress and cancel, through the host
+// library's render job on a thread of its own.
+#pragma once
+
+#include <QDialog>
+#include <QThread>
+#include <atomic>
+#include <memory>
+
+#include "hostlib/host_session.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+
+class RenderDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Renders the values the session has when Render is pressed; session outlives the dialog.
+  RenderDialog(const HostSession& session, std::shared_ptr<const RgbaImage> emitter, long lastFrame,
+               QWidget* parent = nullptr);
+  ~RenderDialog() override;
+
+  // Starts rendering; false (with the reason shown) when the choices cannot be rendered.
+  bool start(const QString& pattern, long first, long last);
+  bool running() const { return worker_ != nullptr; }
+
+ signals:
+  void finished(bool completed, const QString& message);
+
+ private:
+  void stop();
+  void frameWritten();
+  void workerEnded(bool completed, const QString& message);
+
+  const HostSession& session_;
+  std::shared_ptr<const RgbaImage> emitter_;
+  QLineEdit* pattern_;
+  QSpinBox* first_;
+  QSpinBox* last_;
+  QProgressBar* progress_;
+  QLabel* status_;
+  QPushButton* render_;
+  QPushButton* cancel_;
+  QThread* worker_ = nullptr;
+  std::atomic<bool> stopRequested_{false};
+};

@@ -1,0 +1,471 @@
+#include "studio/studio_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "hostlib/image_files.h"
+#include "hostlib/program_errors.h"
+#include "hostlib/render_options.h"
+#include "hostlib/settings_file.h"
+#include "studio/effect_panel.h"
+#include "studio/preview_view.h"
+#include "studio/render_dialog.h"
+#include "studio/text_emitter.h"
+
+namespace {
+
+constexpr long defaultLastFrame = 47;
+
+QString frameRateText(const FrameClock& clock) {
+  return clock.timeStep == 1 ? QString::number(clock.timeScale)
+                             : QStringLiteral("%1/%2").arg(clock.timeScale).arg(clock.timeStep);
+}
+
+}  // namespace
+
+StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent)
+    : QMainWindow(parent), session_(std::move(session)) {
+  qRegisterMetaType<PreviewFrame>();
+  setWindowTitle(QStringLiteral("vortelline-studio"));
+  const SettingsScene scene;
+  session_->layerWidth = scene.width;
+  session_->layerHeight = scene.height;
+  session_->clock = scene.clock;
+  session_->bitDepth = 8;
+  session_->downsample = 1;
+  session_->totalTime = static_cast<A_long>((defaultLastFrame + 1) * session_->clock.timeStep);
+
+  panel_ = new EffectPanel(*session_);
+  auto* panelScroll = new QScrollArea;
+  panelScroll->setWidget(panel_);
+  panelScroll->setWidgetResizable(true);
+  panelScroll->setMinimumWidth(420);
+  view_ = new PreviewView;
+  renderInfo_ = new QLabel;
+  auto* viewer = new QWidget;
+  auto* viewerLayout = new QVBoxLayout(viewer);
+  viewerLayout->setContentsMargins(0, 0, 0, 0);
+  viewerLayout->addWidget(view_, 1);
+  viewerLayout->addWidget(buildTimeline());
+  auto* splitter = new QSplitter;
+  splitter->addWidget(panelScroll);
+  splitter->addWidget(viewer);
+  splitter->setStretchFactor(1, 1);
+  setCentralWidget(splitter);
+  statusBar()->addPermanentWidget(renderInfo_);
+  buildMenus();
+  resize(1280, 760);
+
+  connect(panel_, &EffectPanel::valueEdited, this, &StudioWindow::editValue);
+  connect(panel_, &EffectPanel::keyToggled, this, &StudioWindow::toggleKey);
+  connect(panel_, &EffectPanel::optionsButtonPressed, this, [this] { showEffectDialog(true); });
+  connect(panel_, &EffectPanel::emitterImageChosen, this, &StudioWindow::setEmitterImage);
+  connect(panel_, &EffectPanel::emitterTextEdited, this, &StudioWindow::setEmitterText);
+  connect(&renderer_, &PreviewRenderer::frameReady, this, &StudioWindow::showFrame);
+  connect(&renderer_, &PreviewRenderer::renderFailed, this, [this](const QString& message, quint64 generation) {
+    if (generation == generation_) {
+      statusBar()->showMessage(message);
+    }
+  });
+
+  panel_->refresh(frame_);
+  panel_->showEmitter(tr("This layer"), QString());
+  requestPreview();
+}
+
+StudioWindow::~StudioWindow() = default;
+
+void StudioWindow::buildMenus() {
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  file->addAction(tr("&Open Settings..."), QKeySequence::Open, this, [this] {
+    QString path = QFileDialog::getOpenFileName(this, tr("Open Settings"), QString(), tr("Settings (*.json)"));
+    if (!path.isEmpty()) {
+      openSettings(path);
+    }
+  });
+  file->addAction(tr("&Save Settings..."), QKeySequence::Save, this, [this] {
+    QString path = QFileDialog::getSaveFileName(this, tr("Save Settings"), QStringLiteral("flames.json"),
+                                                tr("Settings (*.json)"));
+    if (!path.isEmpty()) {
+      saveSettings(path);
+    }
+  });
+  file->addAction(tr("&Render..."), QKeySequence(Qt::CTRL | Qt::Key_R), this, &StudioWindow::showRenderDialog);
+  file->addSeparator();
+  file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+
+  QMenu* view = menuBar()->addMenu(tr("&View"));
+  view->addAction(tr("&Layer Size..."), this, [this] {
+    QSize size = layerSize();
+    bool ok = false;
+    QString text = QInputDialog::getText(this, tr("Layer Size"), tr("Width x height in pixels:"), QLineEdit::Normal,
+                                         QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), &ok);
+    if (ok) {
+      try {
+        FrameSize parsed = parseFrameSize(text.toStdString());
+        setLayerSize(QSize(parsed.width, parsed.height));
+      } catch (const UsageError& error) {
+        QMessageBox::warning(this, tr("Layer Size"), QString::fromStdString(error.what()));
+      }
+    }
+  });
+
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  QAction* about = help->addAction(tr("&About Vortelline"), this, [this] { showEffectDialog(false); });
+  about->setObjectName(QStringLiteral("aboutAction"));
+}
+
+QWidget* StudioWindow::buildTimeline() {
+  auto* timeline = new QWidget;
+  auto* layout = new QHBoxLayout(timeline);
+  play_ = new QToolButton;
+  play_->setText(tr("Play"));
+  play_->setCheckable(true);
+  loop_ = new QCheckBox(tr("Loop"));
+  loop_->setChecked(true);
+  frameSlider_ = new QSlider(Qt::Horizontal);
+  frameNumber_ = new QSpinBox;
+  lastFrame_ = new QSpinBox;
+  lastFrame_->setRange(0, 99999);
+  lastFrame_->setValue(static_cast<int>(defaultLastFrame));
+  lastFrame_->setPrefix(tr("last "));
+  frameRate_ = new QLineEdit(frameRateText(session_->clock));
+  frameRate_->setMaximumWidth(90);
+  playTimer_ = new QTimer(this);
+  layout->addWidget(play_);
+  layout->addWidget(loop_);
+  layout->addWidget(frameSlider_, 1);
+  layout->addWidget(frameNumber_);
+  layout->addWidget(lastFrame_);
+  layout->addWidget(new QLabel(tr("fps")));
+  layout->addWidget(frameRate_);
+  refreshTimeline();
+
+  connect(frameSlider_, &QSlider::valueChanged, this, [this](int frame) { setFrame(frame); });
+  connect(frameNumber_, &QSpinBox::valueChanged, this, [this](int frame) { setFrame(frame); });
+  connect(lastFrame_, &QSpinBox::valueChanged, this, [this](int last) {
+    session_->totalTime = static_cast<A_long>((last + 1) * session_->clock.timeStep);
+    refreshTimeline();
+    if (frame_ > last) {
+      setFrame(last);
+    }
+  });
+  connect(frameRate_, &QLineEdit::editingFinished, this, [this] { setFrameRate(frameRate_->text()); });
+  connect(play_, &QToolButton::toggled, this, [this](bool playing) {
+    play_->setText(playing ? tr("Stop") : tr("Play"));
+    if (playing) {
+      playTimer_->start(static_cast<int>(1000.0 * session_->clock.timeStep / session_->clock.timeScale));
+    } else {
+      playTimer_->stop();
+    }
+  });
+  connect(playTimer_, &QTimer::timeout, this, &StudioWindow::playTick);
+  return timeline;
+}
+
+void StudioWindow::refreshTimeline() {
+  const QSignalBlocker sliderBlocker(frameSlider_);
+  const QSignalBlocker numberBlocker(frameNumber_);
+  frameSlider_->setRange(0, lastFrame_->value());
+  frameNumber_->setRange(0, lastFrame_->value());
+  frameSlider_->setValue(static_cast<int>(frame_));
+  frameNumber_->setValue(static_cast<int>(frame_));
+}
+
+QSize StudioWindow::layerSize() const { return QSize(session_->layerWidth, session_->layerHeight); }
+
+void StudioWindow::runEffectCommand(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::exception& error) {
+    statusBar()->showMessage(QString::fromStdString(error.what()));
+  }
+}
+
+void StudioWindow::editValue(int position, double value) {
+  setParamValue(*session_, position, frame_, value);
+  // As a compositing host does: the effect hears of each change to a control it supervises.
+  if (isSupervised(*session_, position)) {
+    runEffectCommand([&] { userChangedParam(*session_, position, frame_); });
+  }
+  valuesChanged();
+}
+
+void StudioWindow::toggleKey(int position) {
+  toggleKeyframe(*session_, position, frame_);
+  valuesChanged();
+}
+
+void StudioWindow::valuesChanged() {
+  ++generation_;
+  cache_.clear();
+  panel_->refresh(frame_);
+  requestPreview();
+}
+
+void StudioWindow::setFrame(long frame) {
+  if (frame == frame_) {
+    return;
+  }
+  frame_ = frame;
+  refreshTimeline();
+  // A keyframed hue moves its dial: the effect redraws its controls for the new time.
+  runEffectCommand([&] { updateParamsUi(*session_, frame_); });
+  panel_->refresh(frame_);
+  auto cached = cache_.find(frame_);
+  if (cached != cache_.end()) {
+    view_->showImage(*cached, layerSize());
+    renderInfo_->setText(tr("Frame %1 (cached)").arg(frame_));
+    return;
+  }
+  requestPreview();
+}
+
+void StudioWindow::requestPreview() {
+  PreviewRequest request;
+  request.session = std::make_shared<const HostSession>(*session_);
+  request.emitter = emitter_;
+  request.frame = frame_;
+  request.generation = generation_;
+  // While playing only finished frames are shown: the coarse pass would only slow the loop.
+  if (play_->isChecked()) {
+    request.downsamples = {1};
+  }
+  renderer_.render(std::move(request));
+}
+
+void StudioWindow::showFrame(const PreviewFrame& frame) {
+  if (frame.generation != generation_) {
+    return;
+  }
+  if (frame.downsample == 1) {
+    cache_.insert(frame.frame, frame.image);
+  }
+  if (frame.frame != frame_) {
+    return;
+  }
+  view_->showImage(frame.image, layerSize());
+  renderInfo_->setText(frame.downsample == 1 ? tr("Frame %1: %2 s").arg(frame.frame).arg(frame.seconds, 0, 'f', 3)
+                                             : tr("Frame %1 at 1/%2: %3 s")
+                                                   .arg(frame.frame)
+                                                   .arg(frame.downsample)
+                                                   .arg(frame.seconds, 0, 'f', 3));
+  if (frame.downsample != 1) {
+    return;
+  }
+  finishedImage_ = frame.image;
+  finishedGeneration_ = frame.generation;
+  emit previewFinished(frame.generation, frame.frame);
+  if (!screenshotPath_.isEmpty()) {
+    QString path = screenshotPath_;
+    screenshotPath_.clear();
+    // After this event, so that the view has painted the frame.
+    QTimer::singleShot(0, this, [this, path] {
+      bool saved = grab().save(path);
+      if (!saved) {
+        fprintf(stderr, "vortelline-studio: cannot write the screenshot %s\n", qPrintable(path));
+      }
+      QApplication::exit(saved ? 0 : 1);
+    });
+  }
+}
+
+void StudioWindow::playTick() {
+  // The next frame only once this one is finished, so that every frame is seen at least once.
+  if (!cache_.contains(frame_)) {
+    return;
+  }
+  long next = frame_ + 1;
+  if (next > lastFrame_->value()) {
+    if (!loop_->isChecked()) {
+      play_->setChecked(false);
+      return;
+    }
+    next = 0;
+  }
+  setFrame(next);
+}
+
+void StudioWindow::setFrameRate(const QString& text) {
+  PF_RationalScale rate;
+  try {
+    rate = parseRate(text.toStdString(), "The frame rate", "24, 23.976 or 30000/1001");
+  } catch (const UsageError& error) {
+    statusBar()->showMessage(QString::fromStdString(error.what()));
+    frameRate_->setText(frameRateText(session_->clock));
+    return;
+  }
+  const FrameClock clock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
+  if (clock.timeScale == session_->clock.timeScale && clock.timeStep == session_->clock.timeStep) {
+    return;
+  }
+  // Keys stay on their frames.
+  for (ParamTrack& track : session_->tracks) {
+    for (Keyframe& key : track.keys) {
+      key.time = key.time / session_->clock.timeStep * clock.timeStep;
+    }
+  }
+  session_->clock = clock;
+  session_->totalTime = static_cast<A_long>((lastFrame_->value() + 1) * clock.timeStep);
+  if (play_->isChecked()) {
+    playTimer_->setInterval(static_cast<int>(1000.0 * clock.timeStep / clock.timeScale));
+  }
+  valuesChanged();
+}
+
+bool StudioWindow::setLayerSize(QSize size) {
+  session_->layerWidth = size.width();
+  session_->layerHeight = size.height();
+  if (!emitterText_.isEmpty()) {
+    emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(emitterText_, size.width(), size.height()));
+  }
+  valuesChanged();
+  return true;
+}
+
+void StudioWindow::setEmitterImage(const QString& path) {
+  if (path.isEmpty()) {
+    emitter_.reset();
+    emitterPath_.clear();
+    emitterText_.clear();
+    panel_->showEmitter(tr("This layer"), QString());
+    valuesChanged();
+    return;
+  }
+  try {
+    emitter_ = std::make_shared<const RgbaImage>(readImageFile(path.toStdString()));
+  } catch (const std::exception& error) {
+    QMessageBox::warning(this, tr("Emitter Layer"), QString::fromStdString(error.what()));
+    return;
+  }
+  emitterPath_ = QFileInfo(path).absoluteFilePath();
+  emitterText_.clear();
+  panel_->showEmitter(QFileInfo(path).fileName(), QString());
+  valuesChanged();
+}
+
+void StudioWindow::setEmitterText(const QString& text) {
+  if (text == emitterText_) {
+    return;
+  }
+  if (text.isEmpty()) {
+    setEmitterImage(QString());
+    return;
+  }
+  emitterText_ = text;
+  emitterPath_.clear();
+  emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(text, session_->layerWidth, session_->layerHeight));
+  panel_->showEmitter(tr("Text"), text);
+  valuesChanged();
+}
+
+bool StudioWindow::saveSettings(const QString& path) {
+  SettingsScene scene;
+  scene.width = session_->layerWidth;
+  scene.height = session_->layerHeight;
+  scene.clock = session_->clock;
+  scene.frame = frame_;
+  scene.emitterPath = emitterPath_.toStdString();
+  scene.emitterText = emitterText_.toStdString();
+  try {
+    if (!emitterText_.isEmpty()) {
+      // A renderer without fonts reads the drawn text as an image beside the settings.
+      QFileInfo info(path);
+      QString imageName = info.completeBaseName() + QStringLiteral(".emitter.png");
+      writeImageFile(info.dir().filePath(imageName).toStdString(), hostWorldFromImage(*emitter_, 8).world, 8);
+      scene.emitterPath = imageName.toStdString();
+    }
+    writeSettingsFile(path.toStdString(), *session_, scene);
+  } catch (const std::exception& error) {
+    QMessageBox::warning(this, tr("Save Settings"), QString::fromStdString(error.what()));
+    return false;
+  }
+  statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
+  return true;
+}
+
+bool StudioWindow::openSettings(const QString& path) {
+  SettingsFile file;
+  std::shared_ptr<const RgbaImage> emitter;
+  // Every control starts from its declared value; the file sets the rest. Nothing changes when
+  // the file cannot be used.
+  HostSession opened = *session_;
+  std::vector<int> positions;
+  try {
+    file = readSettingsFile(path.toStdString());
+    if (!file.scene.emitterPath.empty()) {
+      emitter = std::make_shared<const RgbaImage>(readImageFile(file.scene.emitterPath));
+    }
+    opened.tracks.assign(opened.tracks.size(), ParamTrack{});
+    opened.clock = file.scene.clock;
+    positions = applyAssignments(opened, file.assignments, path.toStdString());
+  } catch (const std::exception& error) {
+    QMessageBox::warning(this, tr("Open Settings"), QString::fromStdString(error.what()));
+    return false;
+  }
+  *session_ = opened;
+  session_->layerWidth = file.scene.width;
+  session_->layerHeight = file.scene.height;
+  emitter_ = emitter;
+  emitterPath_ = QString::fromStdString(file.scene.emitterPath);
+  emitterText_ = QString::fromStdString(file.scene.emitterText);
+  QString emitterName = emitter ? QFileInfo(emitterPath_).fileName() : tr("This layer");
+  panel_->showEmitter(emitterText_.isEmpty() ? emitterName : tr("Text"), emitterText_);
+  frame_ = file.scene.frame;
+  {
+    const QSignalBlocker blocker(lastFrame_);
+    lastFrame_->setValue(std::max<int>(lastFrame_->value(), static_cast<int>(frame_)));
+  }
+  session_->totalTime = static_cast<A_long>((lastFrame_->value() + 1) * session_->clock.timeStep);
+  frameRate_->setText(frameRateText(session_->clock));
+  refreshTimeline();
+  runEffectCommand([&] {
+    for (int position : positions) {
+      if (isSupervised(*session_, position)) {
+        userChangedParam(*session_, position, frame_);
+      }
+    }
+    updateParamsUi(*session_, frame_);
+  });
+  valuesChanged();
+  return true;
+}
+
+void StudioWindow::showEffectDialog(bool optionsButton) {
+  std::string text;
+  try {
+    text = optionsButton ? optionsDialogText(*session_) : aboutText(*session_);
+  } catch (const std::exception& error) {
+    QMessageBox::warning(this, tr("About"), QString::fromStdString(error.what()));
+    return;
+  }
+  // An effect that showed its own dialog hands back no text.
+  if (!text.empty()) {
+    QMessageBox::about(this, tr("About %1").arg(QString::fromStdString(session_->module.registration.name)),
+                       QString::fromStdString(text));
+  }
+}
+
+void StudioWindow::showRenderDialog() {
+  RenderDialog dialog(*session_, emitter_, lastFrame_->value(), this);
+  dialog.exec();
+}
+
+void StudioWindow::takeScreenshotWhenReady(const QString& path) { screenshotPath_ = path; }

@@ -1,0 +1,91 @@
+// vortelline-studio's main window: the effect's panel beside a live preview, a timeline below,
+// settings files and a render dialog. The window owns the host session; previews and renders
+// work on copies of it on other threads, so the panel never waits for a frame.
+#pragma once
+
+#include <QHash>
+#include <QImage>
+#include <QMainWindow>
+#include <memory>
+
+#include "hostlib/host_session.h"
+#include "studio/preview_renderer.h"
+
+class EffectPanel;
+class PreviewView;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QSlider;
+class QSpinBox;
+class QTimer;
+class QToolButton;
+
+class StudioWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent = nullptr);
+  ~StudioWindow() override;
+
+  // Each returns false after telling the user what went wrong.
+  bool openSettings(const QString& path);
+  bool saveSettings(const QString& path);
+  bool setLayerSize(QSize size);
+  void setFrame(long frame);
+  void setEmitterImage(const QString& path);  // empty: the layer itself
+  void setEmitterText(const QString& text);
+  // Saves a picture of the window after the first full-resolution frame, then quits.
+  void takeScreenshotWhenReady(const QString& path);
+
+  EffectPanel* panel() const { return panel_; }
+  const HostSession& session() const { return *session_; }
+  PreviewRenderer& renderer() { return renderer_; }
+  // The last full-resolution frame shown, with the state of the values it shows.
+  const QImage& finishedImage() const { return finishedImage_; }
+  quint64 generation() const { return generation_; }
+  quint64 finishedGeneration() const { return finishedGeneration_; }
+  QSize layerSize() const;
+
+ signals:
+  void previewFinished(quint64 generation, long frame);
+
+ private:
+  void buildMenus();
+  QWidget* buildTimeline();
+  void editValue(int position, double value);
+  void toggleKey(int position);
+  void valuesChanged();
+  void requestPreview();
+  void showFrame(const PreviewFrame& frame);
+  void playTick();
+  void setFrameRate(const QString& text);
+  void showEffectDialog(bool optionsButton);
+  void showRenderDialog();
+  void runEffectCommand(const std::function<void()>& command);
+  void refreshTimeline();
+
+  std::unique_ptr<HostSession> session_;
+  PreviewRenderer renderer_;
+  EffectPanel* panel_ = nullptr;
+  PreviewView* view_ = nullptr;
+  QLabel* renderInfo_ = nullptr;
+  QSlider* frameSlider_ = nullptr;
+  QSpinBox* frameNumber_ = nullptr;
+  QSpinBox* lastFrame_ = nullptr;
+  QLineEdit* frameRate_ = nullptr;
+  QToolButton* play_ = nullptr;
+  QCheckBox* loop_ = nullptr;
+  QTimer* playTimer_ = nullptr;
+
+  long frame_ = 0;
+  quint64 generation_ = 1;
+  // Finished frames of the current values, for playback.
+  QHash<long, QImage> cache_;
+  QImage finishedImage_;
+  quint64 finishedGeneration_ = 0;
+  std::shared_ptr<const RgbaImage> emitter_;
+  QString emitterPath_;
+  QString emitterText_;
+  QString screenshotPath_;
+};

@@ -1,0 +1,42 @@
+#include "studio/text_emitter.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+
+RgbaImage drawEmitterText(const QString& text, int width, int height) {
+  QImage canvas(width, height, QImage::Format_ARGB32_Premultiplied);
+  canvas.fill(Qt::transparent);
+  if (!text.isEmpty()) {
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setBold(true);
+    font.setPixelSize(std::max(1, height / 2));
+    double textWidth = QFontMetricsF(font).horizontalAdvance(text);
+    if (textWidth > width * 0.9) {
+      font.setPixelSize(std::max(1, static_cast<int>(font.pixelSize() * width * 0.9 / textWidth)));
+    }
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(canvas.rect(), Qt::AlignCenter, text);
+  }
+  RgbaImage image;
+  image.width = width;
+  image.height = height;
+  image.rgba.resize(static_cast<size_t>(width) * height * 4);
+  float* out = image.rgba.data();
+  for (int y = 0; y < height; ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(canvas.constScanLine(y));
+    for (int x = 0; x < width; ++x) {
+      // White premultiplied is the coverage in every channel, computed as reading an 8-bit PNG of
+      // straight white computes it, so that a saved copy reads back equal to the bit.
+      float coverage = static_cast<float>(qAlpha(line[x])) / 255.0f;
+      for (int channel = 0; channel < 4; ++channel) {
+        *out++ = coverage;
+      }
+    }
+  }
+  return image;
+}

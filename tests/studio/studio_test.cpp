@@ -1,0 +1,211 @@
+// The studio's window against the real module: what the panel changes is what the preview and
+// the command line render, the effect's greying reaches the panel, and a change stops a running
+// render.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <fstream>
+#include <iterator>
+
+#include "hostlib/image_files.h"
+#include "studio/effect_panel.h"
+#include "studio/studio_window.h"
+#include "tests/support/program_runner.h"
+
+namespace {
+
+constexpr int waitMilliseconds = 120000;  // a ceiling for slow sanitizer builds, never a measure
+
+std::string fileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::unique_ptr<StudioWindow> openWindow(QSize layerSize, const char* quality = "Draft (64)") {
+  auto window = std::make_unique<StudioWindow>(startSession(VORTELLINE_MODULE_PATH));
+  window->setLayerSize(layerSize);
+  auto* qualityPopup = qobject_cast<QComboBox*>(window->panel()->editor(QStringLiteral("Quality")));
+  qualityPopup->setCurrentText(QString::fromUtf8(quality));
+  return window;
+}
+
+bool waitForFinishedFrame(StudioWindow& window) {
+  return QTest::qWaitFor([&] { return window.finishedGeneration() == window.generation(); }, waitMilliseconds);
+}
+
+void setNumber(StudioWindow& window, const char* control, double value) {
+  auto* number = qobject_cast<QDoubleSpinBox*>(window.panel()->editor(QString::fromUtf8(control)));
+  ASSERT_NE(number, nullptr) << control;
+  number->setValue(value);
+}
+
+TEST(Studio, PreviewShowsWhatTheCommandLineRenders) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(48, 27));
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  const QImage before = window->finishedImage();
+
+  setNumber(*window, "Density", 1.7);
+  setNumber(*window, "Noise Flow/Y", -0.8);
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  ASSERT_EQ(window->finishedImage().size(), QSize(48, 27));
+  EXPECT_NE(window->finishedImage(), before);
+
+  const std::string folder = makeScratchFolder();
+  writeImageFile(folder + "/studio.png", hostWorldFromPreview(window->finishedImage()).world, 8);
+  ASSERT_TRUE(window->saveSettings(QString::fromStdString(folder + "/look.json")));
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+  };
+  const Case cases[] = {
+      {"options", {"--size", "48x27", "--set", "Quality=Draft (64)", "--set", "Density=1.7", "--set",
+                   "Noise Flow/Y=-0.8"}},
+      {"settings", {"--settings", folder + "/look.json"}},
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> arguments{"render", "--quiet", "-o", folder + "/" + test.name + ".png"};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+    ProgramRun run = runProgram(arguments, folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(fileBytes(folder + "/" + test.name + ".png"), fileBytes(folder + "/studio.png")) << test.name;
+  }
+}
+
+TEST(Studio, TextEmitterSavesAndRendersTheSame) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(64, 36));
+  qobject_cast<QComboBox*>(window->panel()->editor(QStringLiteral("Emitter/Source")))->setCurrentText("Layer Alpha");
+  window->setEmitterText(QStringLiteral("VO"));
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  const std::string folder = makeScratchFolder();
+  writeImageFile(folder + "/studio.png", hostWorldFromPreview(window->finishedImage()).world, 8);
+  ASSERT_TRUE(window->saveSettings(QString::fromStdString(folder + "/title.json")));
+  ProgramRun run = runProgram({"render", "--quiet", "--settings", folder + "/title.json", "-o", folder + "/cli.png"},
+                              folder);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(fileBytes(folder + "/cli.png"), fileBytes(folder + "/studio.png"));
+  // Flames rise from the letters: the frame is not empty.
+  const QImage& image = window->finishedImage();
+  int lit = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      lit += qAlpha(image.pixel(x, y)) > 0;
+    }
+  }
+  EXPECT_GT(lit, 0);
+}
+
+TEST(Studio, TheEffectGreysWhatTheSourceDoesNotUse) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  auto* source = qobject_cast<QComboBox*>(window->panel()->editor(QStringLiteral("Emitter/Source")));
+  ASSERT_NE(source, nullptr);
+  const char* layerControls[] = {"Emitter/Emitter Layer", "Emitter/Rise Height", "Emitter/Rise Speed"};
+  const char* volumeControls[] = {"Step Size", "Sphere Radius", "View/Camera Distance"};
+  struct Case {
+    const char* source;
+    bool layerSource;
+  };
+  for (const Case& test : {Case{"Original Volume", false}, Case{"Layer Alpha", true}, Case{"Layer Luma", true},
+                           Case{"Original Volume", false}}) {
+    source->setCurrentText(QString::fromUtf8(test.source));
+    for (const char* control : layerControls) {
+      EXPECT_EQ(window->panel()->row(QString::fromUtf8(control))->isEnabled(), test.layerSource)
+          << test.source << ": " << control;
+    }
+    for (const char* control : volumeControls) {
+      EXPECT_EQ(window->panel()->row(QString::fromUtf8(control))->isEnabled(), !test.layerSource)
+          << test.source << ": " << control;
+    }
+  }
+}
+
+TEST(Studio, HueDialsFollowTheirKeyframedSliders) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  const QString hue = QStringLiteral("Inner Color/Hue");
+  auto* dial = qobject_cast<QDoubleSpinBox*>(window->panel()->editor(hue));
+  auto* key = window->panel()->row(hue)->findChild<QToolButton*>();
+  ASSERT_NE(dial, nullptr);
+  ASSERT_NE(key, nullptr);
+  // Turn the dial at frame 0 and key it; turn it again at frame 10, which keys it there too.
+  dial->setValue(100.0);
+  key->click();
+  window->setFrame(10);
+  dial->setValue(200.0);
+  EXPECT_TRUE(key->isChecked());
+
+  struct Case {
+    long frame;
+    double shown;
+  };
+  for (const Case& test : {Case{5, 150.0}, Case{0, 100.0}, Case{20, 200.0}, Case{10, 200.0}}) {
+    window->setFrame(test.frame);
+    EXPECT_EQ(dial->value(), test.shown) << test.frame;
+    EXPECT_EQ(key->isChecked(), test.frame == 0 || test.frame == 10) << test.frame;
+  }
+  // Removing the key at frame 10 leaves 100 everywhere.
+  key->click();
+  window->setFrame(20);
+  EXPECT_EQ(dial->value(), 100.0);
+}
+
+TEST(Studio, AChangeStopsTheRunningRender) {
+  // Large enough at full quality that the full-resolution pass is still running when the value
+  // changes; the change must stop it at an abort check rather than wait for it.
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(320, 180), "Original (256)");
+  QSignalSpy stopped(&window->renderer(), &PreviewRenderer::passStopped);
+  const quint64 slowGeneration = window->generation();
+  bool changed = false;
+  QObject::connect(&window->renderer(), &PreviewRenderer::passStarted, window.get(),
+                   [&](quint64 generation, int downsample) {
+                     if (generation == slowGeneration && downsample == 1 && !changed) {
+                       changed = true;
+                       setNumber(*window, "Density", 0.5);
+                     }
+                   });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.count() > 0; }, waitMilliseconds));
+  EXPECT_TRUE(changed);
+  EXPECT_EQ(stopped.first().at(0).value<quint64>(), slowGeneration);
+  EXPECT_EQ(stopped.first().at(1).toInt(), 1);
+  EXPECT_NE(window->finishedGeneration(), slowGeneration);
+}
+
+TEST(Studio, AboutOpensAndCloses) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  window->show();
+  QString shown;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      shown = modal->windowTitle();
+      for (QLabel* label : modal->findChildren<QLabel*>()) {
+        shown += "\n" + label->text();
+      }
+      modal->close();
+    }
+  });
+  closer.start(20);
+  auto* about = window->menuBar()->findChild<QAction*>(QStringLiteral("aboutAction"));
+  ASSERT_NE(about, nullptr);
+  about->trigger();
+  EXPECT_TRUE(shown.contains(QStringLiteral("Vortelline"))) << shown.toStdString();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
