@@ -43,6 +43,7 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   status_ = new QLabel(tr("Each run of # in the name becomes the frame number."));
   render_ = new QPushButton(tr("Render"));
   cancel_ = new QPushButton(tr("Close"));
+  cancel_->setObjectName(QStringLiteral("cancel"));
   connect(render_, &QPushButton::clicked, this, [this] { start(pattern_->text(), first_->value(), last_->value()); });
   connect(cancel_, &QPushButton::clicked, this, [this] {
     if (running()) {

@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QFileInfo>
+#include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 #include <fstream>
@@ -18,6 +20,7 @@
 
 #include "hostlib/image_files.h"
 #include "studio/effect_panel.h"
+#include "studio/render_dialog.h"
 #include "studio/studio_window.h"
 #include "tests/support/program_runner.h"
 
@@ -197,6 +200,40 @@ TEST(Studio, AboutOpensAndCloses) {
   about->trigger();
   EXPECT_TRUE(shown.contains(QStringLiteral("Vortelline"))) << shown.toStdString();
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+
+TEST(Studio, RenderDialogWritesTheRangeOrStopsOnCancel) {
+  const std::string folder = makeScratchFolder();
+  struct Case {
+    const char* name;
+    QSize size;
+    const char* quality;
+    bool cancel;
+  };
+  // The cancelled render is slow enough that Cancel comes while its first frame renders.
+  for (const Case& test : {Case{"done", QSize(24, 14), "Draft (64)", false},
+                           Case{"cancel", QSize(320, 180), "Original (256)", true}}) {
+    std::unique_ptr<StudioWindow> window = openWindow(test.size, test.quality);
+    RenderDialog dialog(window->session(), nullptr, 2);
+    QSignalSpy finished(&dialog, &RenderDialog::finished);
+    const QString pattern = QString::fromStdString(folder + "/" + test.name + "_#.png");
+    ASSERT_TRUE(dialog.start(pattern, 0, 2));
+    if (test.cancel) {
+      dialog.findChild<QPushButton*>(QStringLiteral("cancel"))->click();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds));
+    EXPECT_EQ(finished.first().at(0).toBool(), !test.cancel) << test.name;
+    for (int frame = 0; frame <= 2; ++frame) {
+      QString file = QString::fromStdString(folder + "/" + test.name + "_" + std::to_string(frame) + ".png");
+      EXPECT_EQ(QFileInfo::exists(file), !test.cancel) << file.toStdString();
+    }
+  }
+  // What cannot be rendered is refused before anything starts.
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  RenderDialog dialog(window->session(), nullptr, 2);
+  EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/no_number.png"), 0, 2));
+  EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/frame.tiff"), 0, 0));
 }
 
 }  // namespace
