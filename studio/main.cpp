@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   {
     StudioWindow window(std::move(session));
     // The effect shows its dialogs over this window.
-    setHostMainWindow(&window);
+    setHostMainWindow(static_cast<QWidget*>(&window));
     if (!parser.positionalArguments().isEmpty() && !window.openSettings(parser.positionalArguments().first())) {
       setHostMainWindow(nullptr);
       return 1;
