@@ -17,20 +17,15 @@ constexpr int kChunkRows = 4;
 constexpr int kBandRows = 24;
 
 // The first failure of one parallelFor call, kept until every thread has been joined.
-class FirstFailure {
- public:
-  void record(std::exception_ptr failure) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!first_) first_ = std::move(failure);
-  }
-  void rethrowIfAny() {
-    if (first_) std::rethrow_exception(first_);
-  }
-
- private:
-  std::mutex mutex_;
-  std::exception_ptr first_;
+struct FirstFailure {
+  std::mutex mutex;
+  std::exception_ptr first;
 };
+
+void recordFailure(FirstFailure& failure, std::exception_ptr thrown) {
+  std::lock_guard<std::mutex> lock(failure.mutex);
+  if (!failure.first) failure.first = std::move(thrown);
+}
 
 // The C++ library's own text for this code varies by platform ("Resource temporarily
 // unavailable" on Linux); users see this one everywhere.
@@ -56,7 +51,7 @@ void runChunks(int n, const std::function<void(int)>& job, std::atomic<int>& nex
       }
     }
   } catch (...) {
-    failure.record(std::current_exception());
+    recordFailure(failure, std::current_exception());
     nextChunk.store(n);
   }
 }
@@ -83,10 +78,10 @@ void parallelFor(int n, const std::function<void(int)>& job, unsigned hardwareTh
     try {
       workers.emplace_back(runChunks, n, std::cref(job), std::ref(nextChunk), std::ref(failure));
     } catch (const std::system_error&) {
-      failure.record(std::make_exception_ptr(ThreadStartFailure()));
+      recordFailure(failure, std::make_exception_ptr(ThreadStartFailure()));
       break;
     } catch (...) {
-      failure.record(std::current_exception());
+      recordFailure(failure, std::current_exception());
       break;
     }
   }
@@ -96,7 +91,7 @@ void parallelFor(int n, const std::function<void(int)>& job, unsigned hardwareTh
   for (std::thread& worker : workers) {
     worker.join();
   }
-  failure.rethrowIfAny();
+  if (failure.first) std::rethrow_exception(failure.first);
 }
 
 bool renderRowBands(uint32_t height, AbortCheckFunction abortCheck, void* abortContext,

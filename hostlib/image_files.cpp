@@ -18,8 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 #include <vector>
 
@@ -54,8 +54,26 @@ bool retryAfterInterruption() {
   return true;
 }
 
+// The reader a file's first bytes call for; none when they are neither a PNG's nor an OpenEXR's.
+std::optional<ImageFormat> formatOfContent(const std::vector<unsigned char>& bytes, size_t length) {
+  static const unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  static const unsigned char exrSignature[4] = {0x76, 0x2F, 0x31, 0x01};
+  if (length >= sizeof pngSignature && std::memcmp(bytes.data(), pngSignature, sizeof pngSignature) == 0) {
+    return ImageFormat::png;
+  }
+  if (length >= sizeof exrSignature && std::memcmp(bytes.data(), exrSignature, sizeof exrSignature) == 0) {
+    return ImageFormat::exr;
+  }
+  return std::nullopt;
+}
+
+RunError notAnImage(const std::string& path) {
+  return RunError("cannot read the image " + path + ": it is neither a PNG nor an OpenEXR file");
+}
+
 // The whole file, read as it arrives: pipes and FIFOs work too, and memory grows only with the
-// data actually there.
+// data actually there. Anything that does not start as an image is refused after its first bytes,
+// so an endless stream such as /dev/zero is not read to the end of memory.
 std::vector<unsigned char> readWholeFile(const std::string& path) {
   if (cancellationSignal() != 0) {
     throw Cancelled{cancellationSignal()};
@@ -78,6 +96,9 @@ std::vector<unsigned char> readWholeFile(const std::string& path) {
     ssize_t count = read(descriptor, bytes.data() + length, bytes.size() - length);
     if (count > 0) {
       length += static_cast<size_t>(count);
+      if (length >= 8 && !formatOfContent(bytes, length)) {
+        throw notAnImage(path);
+      }
     } else if (count == 0) {
       break;
     } else if (!retryAfterInterruption()) {
@@ -231,29 +252,30 @@ struct FileSink {
   int descriptor = -1;
   uint64_t position = 0;
   int error = 0;
-
-  bool write(const void* data, size_t size) {
-    const char* next = static_cast<const char*>(data);
-    while (size > 0) {
-      ssize_t count = pwrite(descriptor, next, size, static_cast<off_t>(position));
-      if (count < 0 && errno == EINTR) {
-        continue;
-      }
-      if (count <= 0) {
-        error = error != 0 ? error : (count < 0 ? errno : EIO);
-        return false;
-      }
-      next += count;
-      size -= static_cast<size_t>(count);
-      position += static_cast<uint64_t>(count);
-    }
-    return true;
-  }
 };
+
+// Writes everything at the sink's position, resuming after short writes and signals.
+bool writeToSink(FileSink& sink, const void* data, size_t size) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t count = pwrite(sink.descriptor, next, size, static_cast<off_t>(sink.position));
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      sink.error = sink.error != 0 ? sink.error : (count < 0 ? errno : EIO);
+      return false;
+    }
+    next += count;
+    size -= static_cast<size_t>(count);
+    sink.position += static_cast<uint64_t>(count);
+  }
+  return true;
+}
 
 void writePngBytes(png_structp png, png_bytep data, size_t length) {
   auto* sink = static_cast<FileSink*>(png_get_io_ptr(png));
-  if (!sink->write(data, length)) {
+  if (!writeToSink(*sink, data, length)) {
     png_error(png, std::strerror(sink->error));
   }
 }
@@ -434,7 +456,7 @@ class FileOutput : public Imf::OStream {
  public:
   FileOutput(FileSink& sink, const std::string& path) : Imf::OStream(path.c_str()), sink_(sink) {}
   void write(const char data[], int count) override {
-    if (!sink_.write(data, static_cast<size_t>(count))) {
+    if (!writeToSink(sink_, data, static_cast<size_t>(count))) {
       throw Iex::IoExc(std::strerror(sink_.error));
     }
   }
@@ -530,20 +552,16 @@ ImageFormat imageFormatForPath(const std::string& path) {
 }
 
 RgbaImage readImageFile(const std::string& path) {
-  static const unsigned char pngMagic[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  static const unsigned char exrMagic[4] = {0x76, 0x2F, 0x31, 0x01};
   try {
     const std::vector<unsigned char> bytes = readWholeFile(path);
-    if (bytes.size() >= 8 && std::memcmp(bytes.data(), pngMagic, 8) == 0) {
-      return readPng(bytes, path);
+    const std::optional<ImageFormat> format = formatOfContent(bytes, bytes.size());
+    if (!format) {
+      throw notAnImage(path);
     }
-    if (bytes.size() >= 4 && std::memcmp(bytes.data(), exrMagic, 4) == 0) {
-      return readExr(bytes, path);
-    }
+    return *format == ImageFormat::png ? readPng(bytes, path) : readExr(bytes, path);
   } catch (const std::bad_alloc&) {
     throw RunError("cannot read the image " + path + ": out of memory");
   }
-  throw RunError("cannot read the image " + path + ": it is neither a PNG nor an OpenEXR file");
 }
 
 void writeImageFile(const std::string& path, const PF_EffectWorld& world, int bitDepth) {

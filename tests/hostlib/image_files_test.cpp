@@ -303,6 +303,8 @@ TEST_F(ImageFilesTest, FormatComesFromTheExtensionWhenWritingAndTheContentWhenRe
   writeImageFile(misnamed, world.world, 8);
   std::filesystem::rename(misnamed, scratch + "/really_a_png.exr");
   EXPECT_EQ(readImageFile(scratch + "/really_a_png.exr").width, 7);
+  // An endless stream that is no image is refused after its first bytes.
+  EXPECT_THROW(readImageFile("/dev/zero"), RunError);
 }
 
 }  // namespace
