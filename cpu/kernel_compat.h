@@ -29,8 +29,10 @@ struct int4 {
 KERNEL_FUNC float3 make_float3(float x, float y, float z) { return float3{x, y, z}; }
 KERNEL_FUNC float4 make_float4(float x, float y, float z, float w) { return float4{x, y, z, w}; }
 
-// Single-precision library functions: floorf and sqrtf are exact, expf is glibc's (< 1 ulp).
+// Single-precision library functions that are exact on every platform; the exponential is our own
+// (cpu/kernel_exp.h) because library expf results differ between CPU variants.
 KERNEL_FUNC float kernelFloor(float v) { return floorf(v); }
 KERNEL_FUNC float kernelSqrt(float v) { return sqrtf(v); }
-KERNEL_FUNC float kernelExp(float v) { return expf(v); }
 KERNEL_FUNC float kernelAbs(float v) { return fabsf(v); }
+
+#include "cpu/kernel_exp.h"
