@@ -7,8 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "cpu/flame_march.h"
-
 namespace {
 
 constexpr int kInlineBelow = 16;
@@ -106,27 +104,4 @@ bool renderRowBands(uint32_t height, AbortCheckFunction abortCheck, void* abortC
     parallelFor(band, [&](int j) { renderRow(first + j); }, hardwareThreads);
   }
   return !stopRequested(abortCheck, abortContext);
-}
-
-bool renderFrameCpu(const FlameSettings& settings, AbortCheckFunction abortCheck,
-                    void* abortContext, const EmitterMatte& matte, std::vector<float4>& image) {
-  const uint32_t width = settings.width;
-  image.resize(size_t{width} * size_t{settings.height}, make_float4(0.0f, 0.0f, 0.0f, 0.0f));
-  const EmitterMatteView matteView = viewOf(matte);
-  auto renderRow = [&](int row) {
-    float4* out = image.data() + size_t(row) * width;
-    const float ly = (float)row + settings.originY;
-    for (uint32_t column = 0; column < width; ++column) {
-      const float lx = (float)column + settings.originX;
-      if (lx < 0.0f || ly < 0.0f || lx >= settings.frameWidth || ly >= settings.frameHeight) {
-        out[column] = make_float4(0.0f, 0.0f, 0.0f, 0.0f);
-      } else if (settings.emitterMode != 0) {
-        out[column] = shadeLayerPixel(int(column), row, settings, matteView);
-      } else {
-        out[column] = shadeVolumePixel(int(column), row, settings);
-      }
-    }
-  };
-  return renderRowBands(settings.height, abortCheck, abortContext, renderRow,
-                        std::thread::hardware_concurrency());
 }

@@ -1,0 +1,653 @@
+// One text, compiled once per instruction set by Highway's foreach_target. Every function below
+// repeats the kernel code of cpu/flame_march.h, cpu/value_noise.h, cpu/colour_shaping.h and
+// cpu/kernel_exp.h operation for operation, lane by lane: branches become selects of both
+// results, which is exact because the unchosen result is simply dropped. Mul and Add stay
+// separate instructions (no MulAdd: a fused multiply-add rounds once and changes pixels).
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "cpu/simd_row_shading.cpp"
+// AVX-512, AVX2 and the portable emulation; SSE4 adds nothing a user would pick over those.
+#define HWY_DISABLED_TARGETS (HWY_SSSE3 | HWY_SSE4)
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "cpu/flame_march.h"
+#include "cpu/simd_row_shading.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace simd_row_shading {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using DF = hn::ScalableTag<float>;
+using DI = hn::RebindToSigned<DF>;
+using DD = hn::Repartition<double, DF>;
+using DI64 = hn::RebindToSigned<DD>;
+using DH = hn::Half<DF>;
+using V = hn::Vec<DF>;
+using M = hn::Mask<DF>;
+using VD = hn::Vec<DD>;
+
+struct V3 {
+  V x, y, z;
+};
+
+struct V4 {
+  V x, y, z, w;
+};
+
+HWY_INLINE V splat(float value) { return hn::Set(DF(), value); }
+
+HWY_INLINE V select(M condition, V yes, V no) { return hn::IfThenElse(condition, yes, no); }
+
+HWY_INLINE V4 select4(M condition, const V4& yes, const V4& no) {
+  return V4{select(condition, yes.x, no.x), select(condition, yes.y, no.y),
+            select(condition, yes.z, no.z), select(condition, yes.w, no.w)};
+}
+
+HWY_INLINE V4 splat4(float4 c) { return V4{splat(c.x), splat(c.y), splat(c.z), splat(c.w)}; }
+
+HWY_INLINE V4 scale4(const V4& c, V k) {
+  return V4{hn::Mul(c.x, k), hn::Mul(c.y, k), hn::Mul(c.z, k), hn::Mul(c.w, k)};
+}
+
+// v > 1 ? 1 : (v < 0 ? 0 : v), which keeps a NaN where Min/Max would not.
+HWY_INLINE V clampUnit(V v) {
+  const V one = splat(1.0f);
+  return select(hn::Gt(v, one), one, select(hn::Lt(v, hn::Zero(DF())), hn::Zero(DF()), v));
+}
+
+// ---- kernelExp, in double lanes.
+
+HWY_INLINE VD expOfClamped(VD xd) {
+  const DD dd;
+  const DI64 di64;
+  const VD shift = hn::Set(dd, kernelExpRoundingShift);
+  const VD kd = hn::Sub(hn::Add(hn::Mul(xd, hn::Set(dd, kernelExpScale)), shift), shift);
+  const VD r = hn::Add(hn::Sub(hn::Mul(xd, hn::Set(dd, kernelExpScaleHigh)), kd),
+                       hn::Mul(xd, hn::Set(dd, kernelExpScaleLow)));
+  const auto k = hn::ConvertTo(di64, kd);
+  const VD tableValue = hn::GatherIndex(dd, kernelExpTable, hn::And(k, hn::Set(di64, 31)));
+  // 2^(k >> 5) built from its exponent bits: the same exact power of two as kernelPowerOfTwo.
+  const VD powerOfTwo =
+      hn::BitCast(dd, hn::ShiftLeft<52>(hn::Add(hn::ShiftRight<5>(k), hn::Set(di64, 1023))));
+  const VD s = hn::Mul(tableValue, powerOfTwo);
+  const VD z = hn::Add(hn::Mul(hn::Set(dd, kernelExpC3), r), hn::Set(dd, kernelExpC2));
+  const VD r2 = hn::Mul(r, r);
+  VD y = hn::Add(hn::Mul(hn::Set(dd, kernelExpC1), r), hn::Set(dd, 1.0));
+  y = hn::Add(hn::Mul(z, r2), y);
+  return hn::Mul(y, s);
+}
+
+HWY_INLINE V kernelExpLanes(V x) {
+#if HWY_TARGET == HWY_SCALAR
+  // One lane: the double lanes below would need half a vector.
+  return splat(kernelExp(hn::GetLane(x)));
+#else
+  const DF df;
+  const DH dh;
+  const DD dd;
+  const V threshold = splat(-103.97207641601562f);
+  const V highest = splat(89.0f);
+  const M computed = hn::And(hn::Ge(x, threshold), hn::Le(x, highest));
+  // Lanes outside [threshold, 89] get their result below; 89 stands in for larger ones exactly
+  // as in the scalar code, and 0 keeps NaN and huge inputs away from the integer conversion.
+  const V clamped = select(computed, x, select(hn::Gt(x, highest), highest, hn::Zero(df)));
+  const VD lower = expOfClamped(hn::PromoteTo(dd, hn::LowerHalf(dh, clamped)));
+  const VD upper = expOfClamped(hn::PromoteTo(dd, hn::UpperHalf(dh, clamped)));
+  const V result = hn::Combine(df, hn::DemoteTo(dh, upper), hn::DemoteTo(dh, lower));
+  return select(hn::Ne(x, x), x, select(hn::Lt(x, threshold), hn::Zero(df), result));
+#endif
+}
+
+// ---- Noise.
+
+// The eight corner hashes of each lane's cell, in kCornerOffsets order.
+struct Corners {
+  V h[kCellCorners];
+};
+
+// Lane by lane: the table where the cell has a tuple, noiseHash of the float corner index (as
+// valueNoise forms it) where it does not.
+HWY_NOINLINE Corners cornersLaneByLane(V n, const HashCornerOctave* octave) {
+  const DF df;
+  HWY_ALIGN float index[hn::MaxLanes(df)];
+  HWY_ALIGN float values[kCellCorners][hn::MaxLanes(df)];
+  hn::Store(n, df, index);
+  for (size_t lane = 0; lane < hn::Lanes(df); ++lane) {
+    const float cell = index[lane];
+    if (octave != nullptr && cell >= octave->lowestCell && cell <= octave->highestCell) {
+      const float* tuple = octave->corners + size_t(int32_t(cell) - octave->firstCell) * kCellCorners;
+      for (int c = 0; c < kCellCorners; ++c) {
+        values[c][lane] = tuple[c];
+      }
+    } else {
+      values[0][lane] = noiseHash(cell);
+      for (int c = 1; c < kCellCorners; ++c) {
+        values[c][lane] = noiseHash(cell + float(kCornerOffsets[c]));
+      }
+    }
+  }
+  Corners corners;
+  for (int c = 0; c < kCellCorners; ++c) {
+    corners.h[c] = hn::Load(df, values[c]);
+  }
+  return corners;
+}
+
+// Every lane's cell has a tuple; tuple is the cell's position in the octave's table.
+HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
+  const DF df;
+  Corners corners;
+  const hn::Vec<DI> first = hn::ShiftLeft<3>(tuple);
+  for (int c = 0; c < kCellCorners; ++c) {
+    corners.h[c] = hn::GatherIndex(df, table + c, first);
+  }
+  return corners;
+}
+
+HWY_INLINE Corners cellCorners(V n, const HashCornerOctave* octave) {
+  const DF df;
+  const DI di;
+  if (octave != nullptr) {
+    const M inside =
+        hn::And(hn::Ge(n, splat(octave->lowestCell)), hn::Le(n, splat(octave->highestCell)));
+    if (hn::AllTrue(df, inside)) {
+      const hn::Vec<DI> tuple = hn::Sub(hn::ConvertTo(di, n), hn::Set(di, octave->firstCell));
+      return cornersFromTable(tuple, octave->corners);
+    }
+  }
+  return cornersLaneByLane(n, octave);
+}
+
+HWY_INLINE V lerp(V a, V b, V t) { return hn::Add(hn::Mul(hn::Sub(b, a), t), a); }
+
+HWY_INLINE V smoothWeight(V f) {
+  return hn::Mul(hn::Sub(splat(3.0f), hn::Add(f, f)), hn::Mul(f, f));
+}
+
+HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave) {
+  const V px = hn::Floor(p.x);
+  const V py = hn::Floor(p.y);
+  const V pz = hn::Floor(p.z);
+  const V ux = smoothWeight(hn::Sub(p.x, px));
+  const V uy = smoothWeight(hn::Sub(p.y, py));
+  const V uz = smoothWeight(hn::Sub(p.z, pz));
+  const V n = hn::Add(hn::Add(hn::Mul(py, splat(57.0f)), px), hn::Mul(pz, splat(113.0f)));
+  const Corners k = cellCorners(n, octave);
+  const V a = lerp(k.h[0], k.h[1], ux);
+  const V b = lerp(k.h[2], k.h[3], ux);
+  const V c = lerp(k.h[4], k.h[5], ux);
+  const V d = lerp(k.h[6], k.h[7], ux);
+  const V ab = lerp(a, b, uy);
+  const V cd = lerp(c, d, uy);
+  return lerp(ab, cd, uz);
+}
+
+HWY_INLINE V3 nextOctavePoint(const V3& q, float k) {
+  const V scale = splat(k);
+  const V x = hn::Mul(hn::Sub(hn::Mul(q.y, splat(-0.8f)), hn::Mul(q.z, splat(0.6f))), scale);
+  const V y = hn::Mul(
+      hn::Sub(hn::Add(hn::Mul(q.x, splat(0.8f)), hn::Mul(q.y, splat(0.36f))), hn::Mul(q.z, splat(0.48f))),
+      scale);
+  const V z = hn::Mul(
+      hn::Add(hn::Sub(hn::Mul(q.x, splat(0.6f)), hn::Mul(q.y, splat(0.48f))), hn::Mul(q.z, splat(0.64f))),
+      scale);
+  return V3{x, y, z};
+}
+
+// octaves: the table's four octaves, or null when there is no table.
+HWY_INLINE V fbm(const V3& p, const HashCornerOctave* octaves) {
+  const V3 q1 = nextOctavePoint(p, 2.02f);
+  const V3 q2 = nextOctavePoint(q1, 2.03f);
+  const V3 q3 = nextOctavePoint(q2, 2.01f);
+  const HashCornerOctave* none = nullptr;
+  V sum = hn::Mul(valueNoise(p, octaves ? &octaves[0] : none), splat(0.5f));
+  sum = hn::Add(sum, hn::Mul(valueNoise(q1, octaves ? &octaves[1] : none), splat(0.25f)));
+  sum = hn::Add(sum, hn::Mul(valueNoise(q2, octaves ? &octaves[2] : none), splat(0.125f)));
+  sum = hn::Add(sum, hn::Mul(valueNoise(q3, octaves ? &octaves[3] : none), splat(0.0625f)));
+  return sum;
+}
+
+// ---- Palette.
+
+struct Palette {
+  V4 color0, color1, color3, clear;
+  V4 integralBase[4];
+  // paletteColor(0.999) premultiplied the way paletteIntegral's tail uses it.
+  float tailR, tailG, tailB, tailA;
+  float negativeR, negativeG, negativeB, negativeA;
+};
+
+Palette paletteOf(const FlameSettings& settings) {
+  Palette palette;
+  palette.color0 = splat4(settings.color0);
+  palette.color1 = splat4(settings.color1);
+  palette.color3 = splat4(settings.color3);
+  palette.clear = splat4(make_float4(0.0f, 0.0f, 0.0f, 0.0f));
+  for (int i = 0; i < 4; ++i) {
+    palette.integralBase[i] = splat4(settings.integralBase[i]);
+  }
+  const float4 e = ::paletteColor(0.999f, settings);
+  palette.tailR = e.w * e.x;
+  palette.tailG = e.y * e.w;
+  palette.tailB = e.z * e.w;
+  palette.tailA = e.w;
+  const float4 c0 = settings.color0;
+  palette.negativeR = c0.w * c0.x;
+  palette.negativeG = c0.y * c0.w;
+  palette.negativeB = c0.z * c0.w;
+  palette.negativeA = c0.w;
+  return palette;
+}
+
+HWY_INLINE V4 lerpColor(const V4& a, const V4& b, V f) {
+  return V4{lerp(a.x, b.x, f), lerp(a.y, b.y, f), lerp(a.z, b.z, f), lerp(a.w, b.w, f)};
+}
+
+HWY_INLINE V4 paletteColor(V x, const Palette& palette) {
+  V t = select(hn::Lt(x, hn::Zero(DF())), hn::Zero(DF()), x);
+  t = select(hn::Gt(x, splat(0.999f)), splat(0.999f), t);
+  const V t4 = hn::Mul(t, splat(4.0f));
+  const V f = hn::Sub(t4, hn::Floor(t4));
+  const M first = hn::Lt(t, splat(0.25f));
+  const M second = hn::Lt(t, splat(0.5f));
+  const M third = hn::Lt(t, splat(0.75f));
+  const V4 a = select4(first, palette.color0,
+                       select4(second, palette.color1, select4(third, palette.clear, palette.color3)));
+  const V4 b = select4(first, palette.color1,
+                       select4(second, palette.clear, select4(third, palette.color3, palette.clear)));
+  return lerpColor(a, b, f);
+}
+
+HWY_INLINE V4 premultipliedPaletteColor(V s, const Palette& palette) {
+  const V4 q = paletteColor(s, palette);
+  return V4{hn::Mul(q.x, q.w), hn::Mul(q.y, q.w), hn::Mul(q.z, q.w), q.w};
+}
+
+HWY_INLINE V segmentChannel(V ac, V aw, V dc, V da, V u, V u2, V u3) {
+  const V inner = hn::Mul(hn::Add(hn::Mul(da, ac), hn::Mul(dc, aw)), u2);
+  const V linear = hn::Add(hn::Mul(inner, splat(0.5f)), hn::Mul(hn::Mul(ac, aw), u));
+  const V cubic = hn::Div(hn::Mul(hn::Mul(da, dc), u3), splat(3.0f));
+  return hn::Mul(hn::Add(linear, cubic), splat(0.25f));
+}
+
+HWY_INLINE V4 segmentIntegral(const V4& a, const V4& b, V u) {
+  const V minusOne = splat(-1.0f);
+  const V dr = hn::Add(hn::Mul(a.x, minusOne), b.x);
+  const V dg = hn::Add(hn::Mul(a.y, minusOne), b.y);
+  const V db = hn::Add(hn::Mul(a.z, minusOne), b.z);
+  const V da = hn::Add(hn::Mul(a.w, minusOne), b.w);
+  const V u2 = hn::Mul(u, u);
+  const V u3 = hn::Mul(u2, u);
+  return V4{segmentChannel(a.x, a.w, dr, da, u, u2, u3), segmentChannel(a.y, a.w, dg, da, u, u2, u3),
+            segmentChannel(a.z, a.w, db, da, u, u2, u3),
+            hn::Mul(hn::Add(hn::Mul(hn::Mul(da, u2), splat(0.5f)), hn::Mul(a.w, u)), splat(0.25f))};
+}
+
+HWY_INLINE V4 paletteIntegral(V x, const Palette& palette) {
+  const DF df;
+  const DI di;
+  const V s = hn::Mul(select(hn::Lt(x, splat(0.999f)), x, splat(0.999f)), splat(4.0f));
+  // Negative s only in lanes that take the x < 0 result below; the conversion saturates there.
+  const hn::Vec<DI> segment = hn::ConvertTo(di, s);
+  const V u = hn::Sub(s, hn::ConvertTo(df, segment));
+  const M first = hn::RebindMask(df, hn::Eq(segment, hn::Zero(di)));
+  const M second = hn::RebindMask(df, hn::Eq(segment, hn::Set(di, 1)));
+  const M third = hn::RebindMask(df, hn::Eq(segment, hn::Set(di, 2)));
+  const V4 a = select4(first, palette.color0,
+                       select4(second, palette.color1, select4(third, palette.clear, palette.color3)));
+  const V4 b = select4(first, palette.color1,
+                       select4(second, palette.clear, select4(third, palette.color3, palette.clear)));
+  const V4 g = segmentIntegral(a, b, u);
+  const V4 base = select4(first, palette.integralBase[0],
+                          select4(second, palette.integralBase[1],
+                                  select4(third, palette.integralBase[2], palette.integralBase[3])));
+  V tail = hn::Sub(x, splat(0.999f));
+  tail = select(hn::Lt(tail, hn::Zero(df)), hn::Zero(df), tail);
+  const V4 inside{hn::Add(hn::Add(g.x, base.x), hn::Mul(splat(palette.tailR), tail)),
+                  hn::Add(hn::Add(g.y, base.y), hn::Mul(splat(palette.tailG), tail)),
+                  hn::Add(hn::Add(g.z, base.z), hn::Mul(splat(palette.tailB), tail)),
+                  hn::Add(hn::Add(g.w, base.w), hn::Mul(tail, splat(palette.tailA)))};
+  const V4 below{hn::Mul(splat(palette.negativeR), x), hn::Mul(splat(palette.negativeG), x),
+                 hn::Mul(splat(palette.negativeB), x), hn::Mul(splat(palette.negativeA), x)};
+  return select4(hn::Lt(x, hn::Zero(df)), below, inside);
+}
+
+// ---- March.
+
+struct March {
+  V4 accumulator;
+  V sPrev;
+  V4 fPrev;
+};
+
+HWY_INLINE March startMarch(V sStart, bool smooth, const Palette& palette) {
+  March state;
+  state.accumulator = palette.clear;
+  state.sPrev = sStart;
+  state.fPrev = smooth ? paletteIntegral(sStart, palette) : palette.clear;
+  return state;
+}
+
+HWY_INLINE void marchSample(March& state, V s, V densityScale, bool smooth,
+                            const Palette& palette) {
+  const DF df;
+  V4 c;
+  if (smooth) {
+    const V4 f = paletteIntegral(s, palette);
+    const V difference = hn::Sub(s, state.sPrev);
+    const M close = hn::Lt(hn::Abs(difference), splat(0.001f));
+    V4 quotient = palette.clear;
+    if (!hn::AllTrue(df, close)) {
+      const V w = hn::Div(splat(1.0f), difference);
+      quotient = V4{hn::Mul(hn::Sub(f.x, state.fPrev.x), w), hn::Mul(hn::Sub(f.y, state.fPrev.y), w),
+                    hn::Mul(hn::Sub(f.z, state.fPrev.z), w), hn::Mul(hn::Sub(f.w, state.fPrev.w), w)};
+    }
+    V4 midpoint = palette.clear;
+    if (!hn::AllFalse(df, close)) {
+      midpoint = premultipliedPaletteColor(hn::Mul(hn::Add(s, state.sPrev), splat(0.5f)), palette);
+    }
+    c = select4(close, midpoint, quotient);
+    state.sPrev = s;
+    state.fPrev = f;
+  } else {
+    c = premultipliedPaletteColor(s, palette);
+  }
+  c = scale4(c, densityScale);
+  if (smooth) {
+    const V alpha = select(hn::Gt(c.w, hn::Zero(df)), c.w, hn::Zero(df));
+    const M small = hn::Lt(alpha, splat(0.001f));
+    const V series = hn::Add(hn::Sub(splat(1.0f), hn::Mul(alpha, splat(0.5f))),
+                             hn::Div(hn::Mul(alpha, alpha), splat(6.0f)));
+    V exact = series;
+    if (!hn::AllTrue(df, small)) {
+      exact = hn::Div(hn::Sub(splat(1.0f), kernelExpLanes(hn::Neg(alpha))), alpha);
+    }
+    c = scale4(c, select(small, series, exact));
+  }
+  const V transmittance = hn::Sub(splat(1.0f), state.accumulator.w);
+  state.accumulator =
+      V4{hn::Add(hn::Mul(transmittance, c.x), state.accumulator.x),
+         hn::Add(hn::Mul(transmittance, c.y), state.accumulator.y),
+         hn::Add(hn::Mul(transmittance, c.z), state.accumulator.z),
+         hn::Add(hn::Mul(transmittance, c.w), state.accumulator.w)};
+}
+
+HWY_INLINE V adjustChannel(V v, V luma, float tintFactor, const FlameSettings& settings) {
+  v = hn::Add(hn::Mul(hn::Sub(v, luma), splat(settings.saturation)), luma);
+  v = hn::Add(hn::Mul(hn::Sub(v, splat(0.5f)), splat(settings.contrast)), splat(0.5f));
+  v = hn::Add(hn::Sub(v, splat(1.0f)), splat(settings.brightness));
+  v = hn::Add(hn::Mul(hn::Sub(hn::Mul(v, splat(tintFactor)), v), splat(settings.tint)), v);
+  return clampUnit(v);
+}
+
+HWY_INLINE V4 adjustColor(const V4& c, const FlameSettings& settings, bool alphaFromColour) {
+  const V luma = hn::Add(hn::Add(hn::Mul(c.x, splat(0.2125f)), hn::Mul(c.y, splat(0.7154f))),
+                         hn::Mul(c.z, splat(0.0721f)));
+  const V r = adjustChannel(c.x, luma, settings.tintR, settings);
+  const V g = adjustChannel(c.y, luma, settings.tintG, settings);
+  const V b = adjustChannel(c.z, luma, settings.tintB, settings);
+  V a = splat(1.0f);
+  if (alphaFromColour) {
+    a = select(hn::Gt(r, g), r, g);
+    a = select(hn::Gt(a, b), a, b);
+  }
+  return V4{r, g, b, a};
+}
+
+// ---- Pixels.
+
+struct RowContext {
+  const FlameSettings& settings;
+  const HashCornerOctave* octaves;
+  EmitterMatteView matte;
+  Palette palette;
+  bool smooth;
+};
+
+HWY_INLINE V volumeDistance(const V3& p, const V3& offset, const RowContext& context) {
+  const FlameSettings& settings = context.settings;
+  const V frequency = splat(settings.frequency);
+  const V3 n{hn::Add(hn::Mul(p.x, frequency), offset.x), hn::Add(hn::Mul(p.y, frequency), offset.y),
+             hn::Add(hn::Mul(p.z, frequency), offset.z)};
+  const V length = hn::Sqrt(hn::Add(hn::Add(hn::Mul(p.x, p.x), hn::Mul(p.y, p.y)), hn::Mul(p.z, p.z)));
+  return hn::Add(hn::Sub(length, splat(settings.radius)),
+                 hn::Mul(fbm(n, context.octaves), splat(settings.amplitude)));
+}
+
+V4 shadeVolumeLanes(V column, int y, const RowContext& context) {
+  const FlameSettings& s = context.settings;
+  const float camera = s.camera;
+  const float steps = (float)s.steps;
+  V u = hn::Div(hn::Add(hn::Add(column, splat(s.originX)), splat(0.5f)), splat(s.frameWidth));
+  u = hn::Sub(hn::Add(u, u), splat(1.0f));
+  const V screenX =
+      hn::Add(hn::Div(hn::Mul(hn::Mul(u, splat(s.aspect)), splat(5.0f)), splat(s.zoom)), splat(s.centerX));
+  float v = (((float)y + s.originY) + 0.5f) / s.frameHeight;
+  v = v + v;
+  const V screenY = splat(((1.0f - v) * 5.0f) / s.zoom + s.centerY);
+  const V length = hn::Sqrt(
+      hn::Add(hn::Add(hn::Mul(screenY, screenY), hn::Mul(screenX, screenX)), splat(camera * camera)));
+  const V w = hn::Div(splat(1.0f), length);
+  const V3 dir{hn::Mul(screenX, w), hn::Mul(screenY, w), hn::Mul(splat(camera), w)};
+  const V dt = splat((s.stepSize * 10.0f) / steps);
+  const V3 step{hn::Mul(dir.x, dt), hn::Mul(dir.y, dt), hn::Mul(dir.z, dt)};
+  const V3 offset{splat(s.time * s.animX), splat(s.time * s.animY), splat(s.time * s.animZ)};
+  V3 p{dir.x, dir.y, hn::Sub(dir.z, splat(camera))};
+  const V densityScale = splat(((s.density * 15.0f) * s.density) / steps);
+  const bool smooth = context.smooth;
+  March state = startMarch(smooth ? volumeDistance(p, offset, context) : hn::Zero(DF()), smooth,
+                           context.palette);
+  for (int i = 0; i < (int)s.steps; i = i + 1) {
+    const V3 pNext{hn::Add(p.x, step.x), hn::Add(p.y, step.y), hn::Add(p.z, step.z)};
+    const V sample = volumeDistance(smooth ? pNext : p, offset, context);
+    marchSample(state, sample, densityScale, smooth, context.palette);
+    p = pNext;
+  }
+  return adjustColor(state.accumulator, s, false);
+}
+
+// The matte reads stay scalar: two per pixel, against a few thousand noise lookups.
+HWY_INLINE void sampleMatteLanes(V x, float y, const M& wanted, const RowContext& context,
+                                 V* value, V* age) {
+  const DF df;
+  HWY_ALIGN float xs[hn::MaxLanes(df)];
+  HWY_ALIGN float values[hn::MaxLanes(df)];
+  HWY_ALIGN float ages[hn::MaxLanes(df)];
+  HWY_ALIGN float wantedLanes[hn::MaxLanes(df)];
+  hn::Store(x, df, xs);
+  hn::Store(select(wanted, splat(1.0f), hn::Zero(df)), df, wantedLanes);
+  for (size_t lane = 0; lane < hn::Lanes(df); ++lane) {
+    MatteCell cell{0.0f, 0.0f};
+    if (wantedLanes[lane] != 0.0f) {
+      cell = sampleMatte(context.matte, xs[lane], y);
+    }
+    values[lane] = cell.value;
+    ages[lane] = cell.age;
+  }
+  *value = hn::Load(df, values);
+  *age = hn::Load(df, ages);
+}
+
+HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowContext& context) {
+  const FlameSettings& s = context.settings;
+  const V3 n{base.x, base.y, hn::Add(splat((z * s.frequency) * 3.0f), base.z)};
+  return hn::Add(hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f)))),
+                 hn::Mul(hn::Mul(hn::Sub(fbm(n, context.octaves), splat(0.45f)), splat(s.amplitude)),
+                         splat(0.16f)));
+}
+
+V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& context) {
+  const DF df;
+  const FlameSettings& s = context.settings;
+  const float frameWidth = s.frameWidth;
+  const float frameHeight = s.frameHeight;
+  const float halfWidth = frameWidth * 0.5f - 0.5f;
+  const float halfHeight = frameHeight * 0.5f - 0.5f;
+  const V mx = hn::Add(splat((frameWidth * s.centerX) / (s.aspect * 10.0f)),
+                       hn::Add(hn::Div(hn::Sub(hn::Add(column, splat(s.originX)), splat(halfWidth)),
+                                       splat(s.zoom)),
+                               splat(halfWidth)));
+  const float my = ((((float)y + s.originY) - halfHeight) / s.zoom + halfHeight) -
+                   (frameHeight * s.centerY) / 10.0f;
+  if (my <= -1.0f || my >= frameHeight) {
+    return V4{hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+  }
+  const M offMatte = hn::Or(hn::Le(mx, splat(-1.0f)), hn::Ge(mx, splat(frameWidth)));
+  const M onMatte = hn::AndNot(offMatte, insideLayer);
+  if (hn::AllFalse(df, onMatte)) {
+    return V4{hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+  }
+  V value0, age0;
+  sampleMatteLanes(mx, my, onMatte, context, &value0, &age0);
+  const V3 base{
+      hn::Add(hn::Mul(hn::Mul(hn::Mul(hn::Div(hn::Add(mx, splat(0.5f)), splat(frameWidth)), splat(s.aspect)),
+                              splat(8.0f)),
+                      splat(s.frequency)),
+              splat(s.time * s.animX)),
+      splat(((s.riseSpeed - s.animY) * s.time) + (((my + 0.5f) / frameHeight) * 8.0f) * s.frequency),
+      splat(s.time * s.animZ)};
+  const V flicker = fbm(base, context.octaves);
+  const V ageShare = clampUnit(hn::Div(age0, splat(s.riseHeight)));
+  const V mx2 = hn::Add(
+      hn::Mul(hn::Mul(hn::Mul(hn::Sub(flicker, splat(0.47f)), splat(s.riseHeight)), splat(0.45f)), ageShare),
+      mx);
+  V value1, age1;
+  sampleMatteLanes(mx2, my, onMatte, context, &value1, &age1);
+  const M active = hn::AndNot(hn::Lt(value1, splat(0.001f)), onMatte);
+  if (hn::AllFalse(df, active)) {
+    return V4{hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+  }
+  const float steps = (float)s.steps;
+  const V densityScale = splat(((s.density * s.density) * 15.0f) / steps);
+  const float dz = 2.0f / steps;
+  float z = -1.0f;
+  const bool smooth = context.smooth;
+  March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context) : hn::Zero(df),
+                           smooth, context.palette);
+  for (int i = 0; i < (int)s.steps; i = i + 1) {
+    V sample;
+    if (smooth) {
+      z = z + dz;
+      sample = layerDistance(z, base, value1, context);
+    } else {
+      sample = layerDistance(z, base, value1, context);
+      z = z + dz;
+    }
+    marchSample(state, sample, densityScale, smooth, context.palette);
+  }
+  const V4 q = adjustColor(state.accumulator, s, true);
+  const V coverage = clampUnit(hn::Mul(value1, splat(4.0f)));
+  const V4 shaded = scale4(q, coverage);
+  return V4{hn::IfThenElseZero(active, shaded.x), hn::IfThenElseZero(active, shaded.y),
+            hn::IfThenElseZero(active, shaded.z), hn::IfThenElseZero(active, shaded.w)};
+}
+
+void shadeRow(const FlameSettings& settings, const HashCornerTable* table, EmitterMatteView matte,
+              int row, float4* out) {
+  const DF df;
+  const DI di;
+  const size_t lanes = hn::Lanes(df);
+  const RowContext context{settings, table != nullptr ? table->octaves : nullptr, matte,
+                           paletteOf(settings), settings.smoothSampling != 0u};
+  const float ly = (float)row + settings.originY;
+  const bool rowInside = !(ly < 0.0f || ly >= settings.frameHeight);
+  HWY_ALIGN float pixels[4 * hn::MaxLanes(df)];
+  for (size_t first = 0; first < settings.width; first += lanes) {
+    const size_t count = std::min<size_t>(lanes, settings.width - first);
+    const V column = hn::ConvertTo(df, hn::Iota(di, int32_t(first)));
+    const V lx = hn::Add(column, splat(settings.originX));
+    const M outside = hn::Or(hn::Lt(lx, hn::Zero(df)), hn::Ge(lx, splat(settings.frameWidth)));
+    const M inside = rowInside ? hn::Not(outside) : hn::FirstN(df, 0);
+    V4 shaded{hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
+    if (!hn::AllFalse(df, inside)) {
+      shaded = settings.emitterMode != 0 ? shadeLayerLanes(column, row, inside, context)
+                                         : shadeVolumeLanes(column, row, context);
+    }
+    hn::StoreInterleaved4(hn::IfThenElseZero(inside, shaded.x), hn::IfThenElseZero(inside, shaded.y),
+                          hn::IfThenElseZero(inside, shaded.z), hn::IfThenElseZero(inside, shaded.w),
+                          df, pixels);
+    std::memcpy(out + first, pixels, count * sizeof(float4));
+  }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace simd_row_shading
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+namespace {
+
+using ShadeRowFunction = void (*)(const FlameSettings&, const HashCornerTable*, EmitterMatteView,
+                                  int, float4*);
+
+// The instruction set each path needs, and the code compiled for it (null where this build
+// has none).
+struct KernelTarget {
+  CpuKernel kernel;
+  int64_t target;
+  ShadeRowFunction shadeRow;
+};
+
+const KernelTarget kKernelTargets[] = {
+#if HWY_TARGETS & HWY_AVX3
+    {CpuKernel::avx512, HWY_AVX3, &simd_row_shading::N_AVX3::shadeRow},
+#endif
+#if HWY_TARGETS & HWY_AVX2
+    {CpuKernel::avx2, HWY_AVX2, &simd_row_shading::N_AVX2::shadeRow},
+#endif
+#if HWY_TARGETS & HWY_EMU128
+    {CpuKernel::scalar, HWY_EMU128, &simd_row_shading::N_EMU128::shadeRow},
+#else
+    {CpuKernel::scalar, HWY_SCALAR, &simd_row_shading::N_SCALAR::shadeRow},
+#endif
+};
+
+const KernelTarget* targetOf(CpuKernel kernel) {
+  for (const KernelTarget& target : kKernelTargets) {
+    if (target.kernel == kernel && (hwy::SupportedTargets() & target.target) != 0) {
+      return &target;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool cpuSupports(CpuKernel kernel) {
+  return kernel == CpuKernel::reference || targetOf(kernel) != nullptr;
+}
+
+const char* cpuKernelName(CpuKernel kernel) {
+  switch (kernel) {
+    case CpuKernel::reference:
+      return "reference";
+    case CpuKernel::scalar:
+      return "scalar";
+    case CpuKernel::avx2:
+      return "avx2";
+    case CpuKernel::avx512:
+      return "avx512";
+  }
+  return "reference";
+}
+
+CpuKernel fastestCpuKernel() {
+  for (CpuKernel kernel : {CpuKernel::avx512, CpuKernel::avx2}) {
+    if (cpuSupports(kernel)) {
+      return kernel;
+    }
+  }
+  return CpuKernel::scalar;
+}
+
+void shadeRowWithTable(CpuKernel kernel, const FlameSettings& settings,
+                       const HashCornerTable* table, EmitterMatteView matte, int row, float4* out) {
+  targetOf(kernel)->shadeRow(settings, table, matte, row, out);
+}
+
+#endif  // HWY_ONCE

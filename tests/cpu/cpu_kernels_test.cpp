@@ -1,0 +1,136 @@
+// Every fast CPU path against the reference renderer, whole frames, byte for byte.
+#include "cpu/render_frame_cpu.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cpu/flame_march.h"
+#include "tests/cpu/test_settings.h"
+
+namespace {
+
+constexpr CpuKernel kFastKernels[] = {CpuKernel::scalar, CpuKernel::avx2, CpuKernel::avx512};
+
+// A strong emitting band at the bottom and a fading, ageing trail above it.
+EmitterMatte rampMatte(int width, int height) {
+  EmitterMatte matte;
+  matte.width = width;
+  matte.height = height;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int fromBottom = height - 1 - y;
+      const float value = fromBottom < 2 ? 0.2f + 0.15f * float(x % 4) : 0.8f / float(fromBottom);
+      matte.cells.push_back(MatteCell{value, float(fromBottom)});
+    }
+  }
+  return matte;
+}
+
+std::vector<float4> render(CpuKernel kernel, const FlameSettings& settings,
+                           const EmitterMatte& matte) {
+  std::vector<float4> image;
+  EXPECT_TRUE(renderFrameCpuWith(kernel, settings, nullptr, nullptr, matte, image));
+  return image;
+}
+
+void expectSameBytes(const std::vector<float4>& expected, const std::vector<float4>& actual,
+                     const std::string& what) {
+  ASSERT_EQ(expected.size(), actual.size()) << what;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(std::memcmp(&expected[i], &actual[i], sizeof(float4)), 0)
+        << what << ": first difference at pixel " << i;
+  }
+}
+
+TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
+  struct Case {
+    const char* name;
+    uint32_t width, height, emitterMode;
+    bool smooth;
+    void (*adjust)(FlameSettings&);
+  };
+  const Case cases[] = {
+      {"volume, one column", 1, 5, 0, true, nullptr},
+      {"volume, 15 wide", 15, 4, 0, false, nullptr},
+      {"volume, 17 wide, animated", 17, 4, 0, true, [](FlameSettings& s) { s.time = 7.75f; s.animX = 0.6f; }},
+      {"volume, 33 wide, 128 steps", 33, 3, 0, true, [](FlameSettings& s) { s.steps = 128; }},
+      {"volume, layer offset and smaller than the output", 33, 6, 0, true,
+       [](FlameSettings& s) { s.originX = -5.0f; s.originY = -2.0f; s.frameWidth = 20.0f; s.frameHeight = 3.0f; }},
+      {"volume, downsampled: layer aspect kept on a smaller frame", 17, 5, 0, false,
+       [](FlameSettings& s) { s.frameWidth = 9.0f; s.frameHeight = 3.0f; s.aspect = 3.4f; s.zoom = 1.7f; }},
+      {"volume, dense: the exponential on most samples", 16, 4, 0, true,
+       [](FlameSettings& s) { s.density = 3.0f; s.amplitude = 3.0f; s.radius = 4.0f; }},
+      {"layer alpha, one column", 1, 12, 1, true, nullptr},
+      {"layer alpha, 15 wide", 15, 12, 1, false, nullptr},
+      {"layer luma, 33 wide, zoomed and moved", 33, 12, 2, true,
+       [](FlameSettings& s) { s.zoom = 0.7f; s.centerX = 0.3f; s.centerY = -0.4f; }},
+      {"layer, offset origins and a smaller layer", 17, 12, 1, true,
+       [](FlameSettings& s) { s.originX = -3.0f; s.originY = 2.0f; s.frameWidth = 12.0f; s.frameHeight = 9.0f; }},
+      // About 4 million cells: above the table's memory bound, so every corner is hashed.
+      {"layer, frequency beyond the table", 17, 12, 1, true, [](FlameSettings& s) { s.frequency = 30.0f; }},
+      // Windows beyond +-2e9: no table at all.
+      {"volume, noise far beyond the windows' range", 17, 3, 0, true,
+       [](FlameSettings& s) { s.time = 1e7f; s.animZ = 1000.0f; }},
+  };
+  for (const Case& c : cases) {
+    FlameSettings s = testSettings(c.width, c.height, c.emitterMode, c.smooth);
+    if (c.adjust != nullptr) {
+      c.adjust(s);
+    }
+    const EmitterMatte matte =
+        c.emitterMode != 0 ? rampMatte(int(s.frameWidth), int(s.frameHeight)) : EmitterMatte{};
+    const std::vector<float4> reference = render(CpuKernel::reference, s, matte);
+    for (CpuKernel kernel : kFastKernels) {
+      if (!cpuSupports(kernel)) {
+        std::printf("[ SKIPPED  ] %s: this CPU has no %s\n", c.name, cpuKernelName(kernel));
+        continue;
+      }
+      expectSameBytes(reference, render(kernel, s, matte), std::string(c.name) + ", " + cpuKernelName(kernel));
+    }
+  }
+}
+
+// A table whose windows miss part of the frame: those lanes hash their corners themselves while
+// the others read the table, within one vector.
+TEST(CpuKernels, CellsOutsideTheTableFallBackLaneByLane) {
+  for (uint32_t mode : {0u, 1u}) {
+    FlameSettings s = testSettings(33, 12, mode, true);
+    assignHashWindows(s);
+    int4 shifted[kHashOctaves];
+    std::memcpy(shifted, s.hashWindows, sizeof shifted);
+    for (int4& window : shifted) {
+      window.x += window.z / 2;
+    }
+    const std::shared_ptr<const HashCornerTable> table = buildHashCornerTable(shifted);
+    ASSERT_NE(table, nullptr);
+    const EmitterMatte matte = mode != 0 ? rampMatte(33, 12) : EmitterMatte{};
+    const std::vector<float4> reference = render(CpuKernel::reference, s, matte);
+    for (CpuKernel kernel : kFastKernels) {
+      if (!cpuSupports(kernel)) {
+        continue;
+      }
+      std::vector<float4> image(reference.size());
+      for (int row = 0; row < 12; ++row) {
+        shadeRowWithTable(kernel, s, table.get(), viewOf(matte), row, image.data() + row * 33);
+      }
+      expectSameBytes(reference, image, std::string("mode ") + std::to_string(mode) + ", " + cpuKernelName(kernel));
+    }
+  }
+}
+
+TEST(CpuKernels, EnvironmentChoosesThePath) {
+  setenv("VORTELLINE_CPU_KERNEL", "reference", 1);
+  EXPECT_EQ(cpuKernelFromEnvironment(), CpuKernel::reference);
+  setenv("VORTELLINE_CPU_KERNEL", "scalar", 1);
+  EXPECT_EQ(cpuKernelFromEnvironment(), CpuKernel::scalar);
+  setenv("VORTELLINE_CPU_KERNEL", "no such path", 1);
+  EXPECT_EQ(cpuKernelFromEnvironment(), fastestCpuKernel());
+  unsetenv("VORTELLINE_CPU_KERNEL");
+  EXPECT_EQ(cpuKernelFromEnvironment(), fastestCpuKernel());
+  EXPECT_TRUE(cpuSupports(fastestCpuKernel()));
+}
+
+}  // namespace
