@@ -61,6 +61,25 @@ HWY_INLINE V clampUnit(V v) {
 
 // ---- kernelExp, in double lanes.
 
+#if HWY_TARGET == HWY_AVX3
+// The 32 table entries fit in four registers: two two-register permutes and a select instead of
+// a gather.
+HWY_INLINE VD expTableValue(hn::Vec<DI64> index) {
+  const __m512d t0 = _mm512_loadu_pd(kernelExpTable);
+  const __m512d t1 = _mm512_loadu_pd(kernelExpTable + 8);
+  const __m512d t2 = _mm512_loadu_pd(kernelExpTable + 16);
+  const __m512d t3 = _mm512_loadu_pd(kernelExpTable + 24);
+  const __m512d low = _mm512_permutex2var_pd(t0, index.raw, t1);
+  const __m512d high = _mm512_permutex2var_pd(t2, index.raw, t3);
+  const __mmask8 upperHalf = _mm512_test_epi64_mask(index.raw, _mm512_set1_epi64(16));
+  return VD{_mm512_mask_blend_pd(upperHalf, low, high)};
+}
+#else
+HWY_INLINE VD expTableValue(hn::Vec<DI64> index) {
+  return hn::GatherIndex(DD(), kernelExpTable, index);
+}
+#endif
+
 HWY_INLINE VD expOfClamped(VD xd) {
   const DD dd;
   const DI64 di64;
@@ -69,7 +88,7 @@ HWY_INLINE VD expOfClamped(VD xd) {
   const VD r = hn::Add(hn::Sub(hn::Mul(xd, hn::Set(dd, kernelExpScaleHigh)), kd),
                        hn::Mul(xd, hn::Set(dd, kernelExpScaleLow)));
   const auto k = hn::ConvertTo(di64, kd);
-  const VD tableValue = hn::GatherIndex(dd, kernelExpTable, hn::And(k, hn::Set(di64, 31)));
+  const VD tableValue = expTableValue(hn::And(k, hn::Set(di64, 31)));
   // 2^(k >> 5) built from its exponent bits: the same exact power of two as kernelPowerOfTwo.
   const VD powerOfTwo =
       hn::BitCast(dd, hn::ShiftLeft<52>(hn::Add(hn::ShiftRight<5>(k), hn::Set(di64, 1023))));
@@ -166,6 +185,8 @@ HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
   // first[k] holds the tuples of lanes k and k + 4, second[k] those of lanes 8 + k and 12 + k.
   __m512 first[4];
   __m512 second[4];
+  // Unrolled so that the vectors stay in registers.
+#pragma GCC unroll 4
   for (int k = 0; k < 4; ++k) {
     first[k] = pair(k, k + 4);
     second[k] = pair(8 + k, 12 + k);
@@ -173,6 +194,8 @@ HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
   transposeBlocks(first);
   transposeBlocks(second);
   Corners corners;
+  // Unrolled so that the vectors stay in registers.
+#pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
     corners.h[j] = V{_mm512_shuffle_f32x4(first[j], second[j], _MM_SHUFFLE(2, 0, 2, 0))};
     corners.h[4 + j] = V{_mm512_shuffle_f32x4(first[j], second[j], _MM_SHUFFLE(3, 1, 3, 1))};
@@ -198,6 +221,8 @@ HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
   hn::Store(tuple, DI(), cells);
   __m256 first[4];
   __m256 second[4];
+  // Unrolled so that the vectors stay in registers.
+#pragma GCC unroll 4
   for (int k = 0; k < 4; ++k) {
     first[k] = _mm256_load_ps(table + size_t(cells[k]) * kCellCorners);
     second[k] = _mm256_load_ps(table + size_t(cells[4 + k]) * kCellCorners);
@@ -205,6 +230,8 @@ HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
   transposeBlocks(first);
   transposeBlocks(second);
   Corners corners;
+  // Unrolled so that the vectors stay in registers.
+#pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
     corners.h[j] = V{_mm256_permute2f128_ps(first[j], second[j], 0x20)};
     corners.h[4 + j] = V{_mm256_permute2f128_ps(first[j], second[j], 0x31)};
@@ -368,6 +395,13 @@ HWY_INLINE V4 segmentIntegral(const V4& a, const V4& b, V u) {
 HWY_INLINE V4 paletteIntegral(V x, const Palette& palette) {
   const DF df;
   const DI di;
+  const M negative = hn::Lt(x, hn::Zero(df));
+  const V4 below{hn::Mul(splat(palette.negativeR), x), hn::Mul(splat(palette.negativeG), x),
+                 hn::Mul(splat(palette.negativeB), x), hn::Mul(splat(palette.negativeA), x)};
+  // Inside the flame's core every lane is below 0: the ramp itself is not needed.
+  if (hn::AllTrue(df, negative)) {
+    return below;
+  }
   const V s = hn::Mul(select(hn::Lt(x, splat(0.999f)), x, splat(0.999f)), splat(4.0f));
   // Negative s only in lanes that take the x < 0 result below; the conversion saturates there.
   const hn::Vec<DI> segment = hn::ConvertTo(di, s);
@@ -389,9 +423,7 @@ HWY_INLINE V4 paletteIntegral(V x, const Palette& palette) {
                   hn::Add(hn::Add(g.y, base.y), hn::Mul(splat(palette.tailG), tail)),
                   hn::Add(hn::Add(g.z, base.z), hn::Mul(splat(palette.tailB), tail)),
                   hn::Add(hn::Add(g.w, base.w), hn::Mul(tail, splat(palette.tailA)))};
-  const V4 below{hn::Mul(splat(palette.negativeR), x), hn::Mul(splat(palette.negativeG), x),
-                 hn::Mul(splat(palette.negativeB), x), hn::Mul(splat(palette.negativeA), x)};
-  return select4(hn::Lt(x, hn::Zero(df)), below, inside);
+  return select4(negative, below, inside);
 }
 
 // ---- March.
