@@ -68,7 +68,7 @@ case "${1:-}" in
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     cmake --build build -j "$JOBS" --target vortelline vortelline_effect
     mkdir -p out
-    ./build/cli/vortelline render --frames 0-11 --size 480x270 --set "Quality=Draft (64)" -o "out/flames_####.png"
+    ./build/cli/vortelline render --frames 0-11 --size 1920x1080 --set "Quality=Draft (64)" -o "out/flames_####.png"
     ;;
   *)
     echo "usage: $0 test|render|sanitize|cluster-test|deps" >&2
