@@ -43,9 +43,13 @@ int main(int argc, char** argv) {
     StudioWindow window(std::move(session));
     // The effect shows its dialogs over this window.
     setHostMainWindow(static_cast<QWidget*>(&window));
-    if (!parser.positionalArguments().isEmpty() && !window.openSettings(parser.positionalArguments().first())) {
-      setHostMainWindow(nullptr);
-      return 1;
+    if (!parser.positionalArguments().isEmpty()) {
+      QString error = window.openSettings(parser.positionalArguments().first());
+      if (!error.isEmpty()) {
+        std::fprintf(stderr, "vortelline-studio: %s\n", qPrintable(error));
+        setHostMainWindow(nullptr);
+        return 1;
+      }
     }
     if (parser.isSet(screenshotOption)) {
       window.takeScreenshotWhenReady(parser.value(screenshotOption));

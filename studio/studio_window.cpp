@@ -96,15 +96,17 @@ void StudioWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->addAction(tr("&Open Settings..."), QKeySequence::Open, this, [this] {
     QString path = QFileDialog::getOpenFileName(this, tr("Open Settings"), QString(), tr("Settings (*.json)"));
-    if (!path.isEmpty()) {
-      openSettings(path);
+    QString error = path.isEmpty() ? QString() : openSettings(path);
+    if (!error.isEmpty()) {
+      QMessageBox::warning(this, tr("Open Settings"), error);
     }
   });
   file->addAction(tr("&Save Settings..."), QKeySequence::Save, this, [this] {
     QString path = QFileDialog::getSaveFileName(this, tr("Save Settings"), QStringLiteral("flames.json"),
                                                 tr("Settings (*.json)"));
-    if (!path.isEmpty()) {
-      saveSettings(path);
+    QString error = path.isEmpty() ? QString() : saveSettings(path);
+    if (!error.isEmpty()) {
+      QMessageBox::warning(this, tr("Save Settings"), error);
     }
   });
   file->addAction(tr("&Render..."), QKeySequence(Qt::CTRL | Qt::Key_R), this, &StudioWindow::showRenderDialog);
@@ -330,14 +332,13 @@ void StudioWindow::setFrameRate(const QString& text) {
   valuesChanged();
 }
 
-bool StudioWindow::setLayerSize(QSize size) {
+void StudioWindow::setLayerSize(QSize size) {
   session_->layerWidth = size.width();
   session_->layerHeight = size.height();
   if (!emitterText_.isEmpty()) {
     emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(emitterText_, size.width(), size.height()));
   }
   valuesChanged();
-  return true;
 }
 
 void StudioWindow::setEmitterImage(const QString& path) {
@@ -376,7 +377,7 @@ void StudioWindow::setEmitterText(const QString& text) {
   valuesChanged();
 }
 
-bool StudioWindow::saveSettings(const QString& path) {
+QString StudioWindow::saveSettings(const QString& path) {
   SettingsScene scene;
   scene.width = session_->layerWidth;
   scene.height = session_->layerHeight;
@@ -394,14 +395,13 @@ bool StudioWindow::saveSettings(const QString& path) {
     }
     writeSettingsFile(path.toStdString(), *session_, scene);
   } catch (const std::exception& error) {
-    QMessageBox::warning(this, tr("Save Settings"), QString::fromStdString(error.what()));
-    return false;
+    return QString::fromStdString(error.what());
   }
   statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
-  return true;
+  return QString();
 }
 
-bool StudioWindow::openSettings(const QString& path) {
+QString StudioWindow::openSettings(const QString& path) {
   SettingsFile file;
   std::shared_ptr<const RgbaImage> emitter;
   // Every control starts from its declared value; the file sets the rest. Nothing changes when
@@ -417,8 +417,7 @@ bool StudioWindow::openSettings(const QString& path) {
     opened.clock = file.scene.clock;
     positions = applyAssignments(opened, file.assignments, path.toStdString());
   } catch (const std::exception& error) {
-    QMessageBox::warning(this, tr("Open Settings"), QString::fromStdString(error.what()));
-    return false;
+    return QString::fromStdString(error.what());
   }
   *session_ = opened;
   session_->layerWidth = file.scene.width;
@@ -445,7 +444,7 @@ bool StudioWindow::openSettings(const QString& path) {
     updateParamsUi(*session_, frame_);
   });
   valuesChanged();
-  return true;
+  return QString();
 }
 
 void StudioWindow::showEffectDialog(bool optionsButton) {

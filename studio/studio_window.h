@@ -28,10 +28,10 @@ class StudioWindow : public QMainWindow {
   explicit StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent = nullptr);
   ~StudioWindow() override;
 
-  // Each returns false after telling the user what went wrong.
-  bool openSettings(const QString& path);
-  bool saveSettings(const QString& path);
-  bool setLayerSize(QSize size);
+  // Each returns what went wrong, or an empty text; a failed open changes nothing.
+  QString openSettings(const QString& path);
+  QString saveSettings(const QString& path);
+  void setLayerSize(QSize size);
   void setFrame(long frame);
   void setEmitterImage(const QString& path);  // empty: the layer itself
   void setEmitterText(const QString& text);

@@ -64,7 +64,7 @@ TEST(Studio, PreviewShowsWhatTheCommandLineRenders) {
 
   const std::string folder = makeScratchFolder();
   writeImageFile(folder + "/studio.png", hostWorldFromPreview(window->finishedImage()).world, 8);
-  ASSERT_TRUE(window->saveSettings(QString::fromStdString(folder + "/look.json")));
+  ASSERT_EQ(window->saveSettings(QString::fromStdString(folder + "/look.json")), QString());
   struct Case {
     const char* name;
     std::vector<std::string> options;
@@ -90,7 +90,7 @@ TEST(Studio, TextEmitterSavesAndRendersTheSame) {
   ASSERT_TRUE(waitForFinishedFrame(*window));
   const std::string folder = makeScratchFolder();
   writeImageFile(folder + "/studio.png", hostWorldFromPreview(window->finishedImage()).world, 8);
-  ASSERT_TRUE(window->saveSettings(QString::fromStdString(folder + "/title.json")));
+  ASSERT_EQ(window->saveSettings(QString::fromStdString(folder + "/title.json")), QString());
   ProgramRun run = runProgram({"render", "--quiet", "--settings", folder + "/title.json", "-o", folder + "/cli.png"},
                               folder);
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -234,6 +234,36 @@ TEST(Studio, RenderDialogWritesTheRangeOrStopsOnCancel) {
   RenderDialog dialog(window->session(), nullptr, 2);
   EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/no_number.png"), 0, 2));
   EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/frame.tiff"), 0, 0));
+}
+
+
+TEST(Studio, OpenedSettingsShowWhatWasSaved) {
+  const std::string folder = makeScratchFolder();
+  const QString path = QString::fromStdString(folder + "/look.json");
+  QImage saved;
+  {
+    std::unique_ptr<StudioWindow> window = openWindow(QSize(40, 22));
+    qobject_cast<QComboBox*>(window->panel()->editor(QStringLiteral("Emitter/Source")))->setCurrentText("Layer Luma");
+    window->setEmitterText(QStringLiteral("A"));
+    auto* key = window->panel()->row(QStringLiteral("Density"))->findChild<QToolButton*>();
+    key->click();
+    window->setFrame(8);
+    setNumber(*window, "Density", 1.9);
+    window->setFrame(3);
+    ASSERT_TRUE(waitForFinishedFrame(*window));
+    saved = window->finishedImage();
+    ASSERT_EQ(window->saveSettings(path), QString());
+  }
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  ASSERT_EQ(window->openSettings(path), QString());
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  EXPECT_EQ(window->layerSize(), QSize(40, 22));
+  EXPECT_EQ(window->finishedImage(), saved);
+  // The opened values drive the panel too: the layer source greys the volume's controls.
+  EXPECT_FALSE(window->panel()->row(QStringLiteral("Step Size"))->isEnabled());
+  // A file that is not settings changes nothing.
+  EXPECT_NE(window->openSettings(QString::fromStdString(folder + "/missing.json")), QString());
+  EXPECT_EQ(window->layerSize(), QSize(40, 22));
 }
 
 }  // namespace
