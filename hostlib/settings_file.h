@@ -9,9 +9,9 @@
 #include "hostlib/host_session.h"
 
 struct SettingsScene {
-  // Small enough that the default look renders in seconds on the CPU.
-  int width = 480;
-  int height = 270;
+  // Large enough to judge the look, small enough to follow every change at once on the CPU.
+  int width = 960;
+  int height = 540;
   FrameClock clock;
   long frame = 0;           // the frame on show
   std::string emitterPath;  // absolute, or empty for the layer itself
