@@ -8,6 +8,7 @@
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -136,6 +137,32 @@ TEST_F(ImageFilesTest, FailedWritesLeaveNoFileBehind) {
     ++files;
   }
   EXPECT_EQ(files, 1u) << "no temporary files remain";
+}
+
+// With files capped at 64 bytes every write fails part way (a full disk acts the same); exits 0
+// when each format reports it and leaves nothing behind.
+void writeIntoAFullDisk(const std::string& folder) {
+  std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead
+  const rlimit cap{64, 64};
+  if (setrlimit(RLIMIT_FSIZE, &cap) != 0) {
+    std::_Exit(5);
+  }
+  HostWorld world = makeHostWorld(16, 16, 8);
+  for (const char* name : {"/full.png", "/full.exr"}) {
+    try {
+      writeImageFile(folder + name, world.world, 8);
+      std::_Exit(2);
+    } catch (const RunError& error) {
+      if (std::string(error.what()).find(std::strerror(EFBIG)) == std::string::npos) {
+        std::_Exit(3);
+      }
+    }
+  }
+  std::_Exit(std::filesystem::is_empty(folder) ? 0 : 4);
+}
+
+TEST_F(ImageFilesTest, WriteErrorsFailTheFileAndLeaveNothing) {
+  EXPECT_EXIT(writeIntoAFullDisk(scratch), testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ImageFilesTest, ImagesLargerThanTheEffectTakesAreRefusedBeforeDecoding) {
