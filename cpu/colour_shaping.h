@@ -1,6 +1,7 @@
 // Palette ramp, its pre-integrated form and the final colour adjustment. Kernel code: see
 // cpu/kernel_compat.h for the dialect.
-#pragma once
+#ifndef VORTELLINE_CPU_COLOUR_SHAPING_H
+#define VORTELLINE_CPU_COLOUR_SHAPING_H
 
 #include "cpu/flame_settings.h"
 
@@ -110,3 +111,5 @@ KERNEL_FUNC float4 adjustColor(float4 c, KERNEL_IN(FlameSettings) settings, bool
   }
   return make_float4(r, g, b, a);
 }
+
+#endif  // VORTELLINE_CPU_COLOUR_SHAPING_H

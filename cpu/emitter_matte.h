@@ -1,6 +1,7 @@
 // The emitter field a layer emitter rises from: one cell per layer pixel at the current
 // resolution, row-major, top row first. Empty (0 x 0) when the frame has no layer emitter.
-#pragma once
+#ifndef VORTELLINE_CPU_EMITTER_MATTE_H
+#define VORTELLINE_CPU_EMITTER_MATTE_H
 
 #include <cstdint>
 #include <vector>
@@ -28,3 +29,5 @@ inline EmitterMatteView viewOf(const EmitterMatte& matte) {
 }
 
 #define MATTE_CELL(matte, column, row) ((matte).cells[(row) * (matte).width + (column)])
+
+#endif  // VORTELLINE_CPU_EMITTER_MATTE_H

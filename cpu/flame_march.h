@@ -1,5 +1,6 @@
 // The per-pixel ray march of both emitters. Kernel code: see cpu/kernel_compat.h.
-#pragma once
+#ifndef VORTELLINE_CPU_FLAME_MARCH_H
+#define VORTELLINE_CPU_FLAME_MARCH_H
 
 #include "cpu/colour_shaping.h"
 #include "cpu/emitter_matte.h"
@@ -210,3 +211,5 @@ KERNEL_FUNC float4 shadeLayerPixel(int x, int y, KERNEL_IN(FlameSettings) settin
   coverage = coverage > 1.0f ? 1.0f : (coverage < 0.0f ? 0.0f : coverage);
   return make_float4(q.x * coverage, q.y * coverage, q.z * coverage, q.w * coverage);
 }
+
+#endif  // VORTELLINE_CPU_FLAME_MARCH_H

@@ -1,8 +1,7 @@
 // The validated per-frame settings both renderers read. The layout is also the GPU kernel's
 // constant buffer, so every field sits at a fixed byte offset (checked below).
-#pragma once
-
-#include <cstddef>
+#ifndef VORTELLINE_CPU_FLAME_SETTINGS_H
+#define VORTELLINE_CPU_FLAME_SETTINGS_H
 
 #include "cpu/kernel_compat.h"
 
@@ -50,6 +49,10 @@ struct FlameSettings {
   float4 integralBase[4];
 };
 
+// The shader compiler reads this header too; the layout checks are C++.
+#ifdef __cplusplus
+#include <cstddef>
+
 static_assert(sizeof(FlameSettings) == 320);
 static_assert(offsetof(FlameSettings, width) == 0);
 static_assert(offsetof(FlameSettings, height) == 4);
@@ -92,3 +95,6 @@ static_assert(offsetof(FlameSettings, emitterMode) == 244);
 static_assert(offsetof(FlameSettings, riseHeight) == 248);
 static_assert(offsetof(FlameSettings, riseSpeed) == 252);
 static_assert(offsetof(FlameSettings, integralBase) == 256);
+#endif
+
+#endif  // VORTELLINE_CPU_FLAME_SETTINGS_H

@@ -5,7 +5,8 @@
 // marked KERNEL_FUNC taking and returning values, KERNEL_IN(T) for read-only records, the math
 // wrappers below, NOISE_HASH(n) and MATTE_CELL(matte, column, row). No pointers, references,
 // templates, std:: calls or exceptions appear in kernel code itself.
-#pragma once
+#ifndef VORTELLINE_CPU_KERNEL_COMPAT_H
+#define VORTELLINE_CPU_KERNEL_COMPAT_H
 
 #include <math.h>
 #include <stdint.h>
@@ -36,3 +37,5 @@ KERNEL_FUNC float kernelSqrt(float v) { return sqrtf(v); }
 KERNEL_FUNC float kernelAbs(float v) { return fabsf(v); }
 
 #include "cpu/kernel_exp.h"
+
+#endif  // VORTELLINE_CPU_KERNEL_COMPAT_H

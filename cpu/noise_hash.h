@@ -1,6 +1,7 @@
 // The lattice hash behind the flame noise. CPU only: the GPU kernel reads the same values from a
 // table filled with this function, so it must stay bit for bit as it is.
-#pragma once
+#ifndef VORTELLINE_CPU_NOISE_HASH_H
+#define VORTELLINE_CPU_NOISE_HASH_H
 
 #include <math.h>
 
@@ -20,3 +21,5 @@ inline float noiseHashOfOctave(float n, int octave) {
 }
 
 #define NOISE_HASH(n, octave) noiseHashOfOctave(n, octave)
+
+#endif  // VORTELLINE_CPU_NOISE_HASH_H

@@ -1,5 +1,6 @@
 // Four-octave value noise that shapes the flames. Kernel code: see cpu/kernel_compat.h.
-#pragma once
+#ifndef VORTELLINE_CPU_VALUE_NOISE_H
+#define VORTELLINE_CPU_VALUE_NOISE_H
 
 #include "cpu/kernel_compat.h"
 #include "cpu/noise_hash.h"
@@ -53,3 +54,5 @@ KERNEL_FUNC float fbm(float3 p) {
   sum = sum + valueNoise(q3, 3) * 0.0625f;
   return sum;
 }
+
+#endif  // VORTELLINE_CPU_VALUE_NOISE_H
