@@ -14,12 +14,11 @@ KERNEL_FUNC float4 segmentIntegral(float4 a, float4 b, float u) {
   float da = a.w * -1.0f + b.w;
   float u2 = u * u;
   float u3 = u2 * u;
-  float4 result;
-  result.x = ((((da * a.x + dr * a.w) * u2) * 0.5f + (a.x * a.w) * u) + ((da * dr) * u3) / 3.0f) * 0.25f;
-  result.y = ((((da * a.y + dg * a.w) * u2) * 0.5f + (a.y * a.w) * u) + ((da * dg) * u3) / 3.0f) * 0.25f;
-  result.z = ((((da * a.z + db * a.w) * u2) * 0.5f + (a.z * a.w) * u) + ((da * db) * u3) / 3.0f) * 0.25f;
-  result.w = ((da * u2) * 0.5f + a.w * u) * 0.25f;
-  return result;
+  KERNEL_PRECISE float red = ((((da * a.x + dr * a.w) * u2) * 0.5f + (a.x * a.w) * u) + ((da * dr) * u3) / 3.0f) * 0.25f;
+  KERNEL_PRECISE float green = ((((da * a.y + dg * a.w) * u2) * 0.5f + (a.y * a.w) * u) + ((da * dg) * u3) / 3.0f) * 0.25f;
+  KERNEL_PRECISE float blue = ((((da * a.z + db * a.w) * u2) * 0.5f + (a.z * a.w) * u) + ((da * db) * u3) / 3.0f) * 0.25f;
+  float alpha = ((da * u2) * 0.5f + a.w * u) * 0.25f;
+  return make_float4(red, green, blue, alpha);
 }
 
 KERNEL_FUNC float4 lerpColor(float4 a, float4 b, float f) {

@@ -106,7 +106,7 @@ KERNEL_FUNC MarchState marchSample(MarchState state, float s, float densityScale
   if (settings.smoothSampling != 0u) {
     float alpha = c.w > 0.0f ? c.w : 0.0f;
     // (1 - e^-alpha) / alpha cancels badly for tiny alpha; its series takes over below 0.001.
-    float p = alpha < 0.001f ? (1.0f - alpha * 0.5f) + (alpha * alpha) / 6.0f
+    KERNEL_PRECISE float p = alpha < 0.001f ? (1.0f - alpha * 0.5f) + (alpha * alpha) / 6.0f
                              : (1.0f - kernelExp(-alpha)) / alpha;
     c = make_float4(c.x * p, c.y * p, c.z * p, c.w * p);
   }
@@ -166,7 +166,7 @@ KERNEL_FUNC float4 shadeLayerPixel(int x, int y, KERNEL_IN(FlameSettings) settin
   // height per unit.
   float mx = (frameWidth * settings.centerX) / (settings.aspect * 10.0f) +
              ((((float)x + settings.originX) - halfWidth) / settings.zoom + halfWidth);
-  float my = ((((float)y + settings.originY) - halfHeight) / settings.zoom + halfHeight) -
+  KERNEL_PRECISE float my = ((((float)y + settings.originY) - halfHeight) / settings.zoom + halfHeight) -
              (frameHeight * settings.centerY) / 10.0f;
   if (mx <= -1.0f || my <= -1.0f || mx >= frameWidth || my >= frameHeight) {
     return transparent;

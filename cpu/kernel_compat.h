@@ -14,6 +14,10 @@
 #define KERNEL_FUNC inline
 // Records are passed by const reference on the CPU (FlameSettings is 320 bytes) and by value in HLSL.
 #define KERNEL_IN(T) const T&
+// Marks a variable whose computation must keep its divisions by constants: HLSL's `precise`. The
+// shader compiler would otherwise turn x / 3.0f into x * 0.33333334f, which rounds differently.
+// C++ without fast-math never does that.
+#define KERNEL_PRECISE
 
 struct float3 {
   float x, y, z;

@@ -48,6 +48,8 @@ struct GpuContext {
   VkPhysicalDevice adapter = VK_NULL_HANDLE;
   VkPhysicalDeviceMemoryProperties memoryTypes{};
   VkDeviceSize maxStorageBufferRange = 0;
+  // The device has 64-bit floats, so the kernel takes the CPU renderer's exponential.
+  bool cpuExponential = false;
   VkDevice device = VK_NULL_HANDLE;
   VkQueue queue = VK_NULL_HANDLE;
   VkCommandPool commandPool = VK_NULL_HANDLE;
@@ -178,6 +180,9 @@ void chooseAdapter(GpuContext& context) {
   VkPhysicalDeviceProperties properties;
   vkGetPhysicalDeviceProperties(context.adapter, &properties);
   context.maxStorageBufferRange = properties.limits.maxStorageBufferRange;
+  VkPhysicalDeviceFeatures features;
+  vkGetPhysicalDeviceFeatures(context.adapter, &features);
+  context.cpuExponential = features.shaderFloat64 == VK_TRUE;
 }
 
 void createDevice(GpuContext& context) {
@@ -192,6 +197,9 @@ void createDevice(GpuContext& context) {
   info.sType = VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO;
   info.queueCreateInfoCount = 1;
   info.pQueueCreateInfos = &queueInfo;
+  VkPhysicalDeviceFeatures features{};
+  features.shaderFloat64 = context.cpuExponential ? VK_TRUE : VK_FALSE;
+  info.pEnabledFeatures = &features;
   bool created = vkCreateDevice(context.adapter, &info, nullptr, &context.device) == VK_SUCCESS;
   if (created) {
     vkGetDeviceQueue(context.device, family, 0, &context.queue);
@@ -245,8 +253,9 @@ void createShader(GpuContext& context) {
   if (created) {
     VkShaderModuleCreateInfo info{};
     info.sType = VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO;
-    info.codeSize = flameKernelSpirvWords * sizeof(uint32_t);
-    info.pCode = flameKernelSpirv;
+    info.codeSize = (context.cpuExponential ? flameKernelDoubleExpSpirvWords : flameKernelSpirvWords) *
+                    sizeof(uint32_t);
+    info.pCode = context.cpuExponential ? flameKernelDoubleExpSpirv : flameKernelSpirv;
     created = vkCreateShaderModule(context.device, &info, nullptr, &context.shader) == VK_SUCCESS;
   }
   if (created) {
@@ -575,3 +584,5 @@ bool renderFrame(GpuContext& context, std::vector<float4>& image, FlameSettings&
   });
   return !stopRequested(abortCheck, abortContext);
 }
+
+bool usesCpuExponential(const GpuContext& context) { return context.cpuExponential; }

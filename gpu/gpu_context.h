@@ -27,3 +27,7 @@ void releaseSharedGpuContext();
 bool renderFrame(GpuContext& context, std::vector<float4>& image, FlameSettings& settings,
                  AbortCheckFunction abortCheck, void* abortContext, const EmitterMatte& matte);
 
+
+// Whether the context's kernel computes e^x like the CPU renderer (in double precision, on a
+// device with 64-bit floats); its frames are then bit-identical to CPU frames.
+bool usesCpuExponential(const GpuContext& context);

@@ -10,6 +10,7 @@
 
 #define KERNEL_FUNC
 #define KERNEL_IN(T) T
+#define KERNEL_PRECISE precise
 #define uint32_t uint
 #define int32_t int
 
@@ -18,8 +19,16 @@ float4 make_float4(float x, float y, float z, float w) { return float4(x, y, z, 
 
 float kernelFloor(float v) { return floor(v); }
 float kernelSqrt(float v) { return sqrt(v); }
-float kernelExp(float v) { return exp(v); }
 float kernelAbs(float v) { return abs(v); }
+
+#ifdef VORTELLINE_GPU_DOUBLE_EXP
+// The CPU renderer's own exponential, computed in double precision: on a device with 64-bit
+// floats the frames come out bit-identical to CPU frames.
+#include "cpu/kernel_exp.h"
+#else
+// The device's exponential, whose rounding may differ from the CPU's by some ulp.
+float kernelExp(float v) { return exp(v); }
+#endif
 
 struct MatteCell {
   float value;

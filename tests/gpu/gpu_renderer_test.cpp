@@ -82,6 +82,8 @@ TEST(GpuFrame, MatchesTheCpuRenderer) {
     settings.originY = c.originY;
     settings.frameWidth = c.frameWidth;
     settings.frameHeight = c.frameHeight;
+    settings.centerX = 0.3f;
+    settings.centerY = -0.7f;
     const EmitterMatte matte = c.emitterMode == 0 ? EmitterMatte{}
                                                   : patternMatte(int32_t(c.frameWidth), int32_t(c.frameHeight));
     std::vector<float4> cpu;
@@ -92,11 +94,12 @@ TEST(GpuFrame, MatchesTheCpuRenderer) {
     ASSERT_EQ(gpu.size(), cpu.size()) << c.name;
     EXPECT_GT(gpuSettings.hashWindows[3].z, 0) << c.name;
     const FrameDifference difference = compareFrames(gpu, cpu);
-    // Without smooth sampling no exponential is taken, and every operation rounds as on the CPU.
-    if (!c.smooth) {
+    // Every operation rounds as on the CPU; only the device's own exponential, taken with smooth
+    // sampling, may differ (by up to 94 ulp on lavapipe).
+    if (!c.smooth || usesCpuExponential(*context)) {
       EXPECT_EQ(difference.identicalPixels, cpu.size()) << c.name << ": largest " << difference.largestUlps << " ulp";
     } else {
-      EXPECT_LE(difference.largestUlps, 64) << c.name;
+      EXPECT_LE(difference.largestUlps, 128) << c.name;
     }
     size_t outside = 0;
     for (uint32_t y = 0; y < c.height; ++y) {
@@ -111,6 +114,215 @@ TEST(GpuFrame, MatchesTheCpuRenderer) {
       }
     }
     EXPECT_EQ(outside > 0, c.originX < 0 || c.frameWidth < float(c.width)) << c.name;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+int attempts(GpuOperation operation) { return gpuOperationAttempts(operation); }
+
+TEST(GpuFrame, SameSizeAndWindowsCreateNothingNew) {
+  ACQUIRE_GPU_OR_SKIP(context);
+  FlameSettings settings = testSettings(19, 11, 1, false);
+  settings.steps = 4;
+  const EmitterMatte matte = patternMatte(19, 11);
+  std::vector<float4> image;
+  FlameSettings first = settings;
+  ASSERT_TRUE(renderFrame(*context, image, first, nullptr, nullptr, matte));
+  struct Step {
+    const char* name;
+    float time;
+    uint32_t width;
+    int outputTextures, hashBuffers, matteTextures;
+  };
+  const Step steps[] = {
+      {"same frame again", settings.time, 19, 0, 0, 0},
+      {"moved noise: new table only", settings.time + 0.5f, 19, 0, 1, 0},
+      {"wider output: new textures, same table", settings.time + 0.5f, 23, 1, 0, 0},
+  };
+  for (const Step& step : steps) {
+    const int outputBefore = attempts(GpuOperation::createOutputTexture);
+    const int readbackBefore = attempts(GpuOperation::createReadbackTexture);
+    const int hashBefore = attempts(GpuOperation::createHashBuffer);
+    const int matteBefore = attempts(GpuOperation::createMatteTexture);
+    FlameSettings frame = settings;
+    frame.time = step.time;
+    frame.width = step.width;
+    ASSERT_TRUE(renderFrame(*context, image, frame, nullptr, nullptr, matte)) << step.name;
+    EXPECT_EQ(image.size(), size_t(step.width) * 11) << step.name;
+    EXPECT_EQ(attempts(GpuOperation::createOutputTexture) - outputBefore, step.outputTextures) << step.name;
+    EXPECT_EQ(attempts(GpuOperation::createReadbackTexture) - readbackBefore, step.outputTextures) << step.name;
+    EXPECT_EQ(attempts(GpuOperation::createHashBuffer) - hashBefore, step.hashBuffers) << step.name;
+    EXPECT_EQ(attempts(GpuOperation::createMatteTexture) - matteBefore, step.matteTextures) << step.name;
+  }
+}
+
+// Answers "stop" from its `stopFrom`-th call on, counting calls; optionally blocks in its first
+// call until released, to hold the frame lock from another thread.
+struct AbortScript {
+  std::atomic<int> calls{0};
+  int stopFrom = 0;
+  std::latch* entered = nullptr;
+  std::latch* release = nullptr;
+  static bool ask(void* context) {
+    auto* script = static_cast<AbortScript*>(context);
+    const int call = ++script->calls;
+    if (call == 1 && script->entered != nullptr) {
+      script->entered->count_down();
+      script->release->wait();
+    }
+    return script->stopFrom != 0 && call >= script->stopFrom;
+  }
+};
+
+TEST(GpuFrame, AbortWhileAnotherFrameHoldsTheLockReturnsWithoutIt) {
+  ACQUIRE_GPU_OR_SKIP(context);
+  std::latch entered(1);
+  std::latch release(1);
+  AbortScript holder;
+  holder.entered = &entered;
+  holder.release = &release;
+  std::vector<float4> heldImage;
+  bool heldResult = false;
+  std::thread holding([&] {
+    FlameSettings settings = testSettings(17, 9, 0, false);
+    settings.steps = 4;
+    heldResult = renderFrame(*context, heldImage, settings, AbortScript::ask, &holder, EmitterMatte{});
+  });
+  entered.wait();  // the other frame now holds the lock and waits in its abort check
+  AbortScript stopping;
+  stopping.stopFrom = 1;
+  std::vector<float4> image;
+  FlameSettings settings = testSettings(17, 9, 0, false);
+  EXPECT_FALSE(renderFrame(*context, image, settings, AbortScript::ask, &stopping, EmitterMatte{}));
+  EXPECT_EQ(stopping.calls.load(), 1);
+  EXPECT_TRUE(image.empty());
+  release.count_down();
+  holding.join();
+  EXPECT_TRUE(heldResult);
+  EXPECT_EQ(heldImage.size(), 17u * 9u);
+}
+
+TEST(GpuFrame, AbortAfterSubmissionLeavesTheNextFrameIntact) {
+  ACQUIRE_GPU_OR_SKIP(context);
+  struct Case {
+    const char* name;
+    int stopFrom;  // 2: at the first completion poll, or at the end when the GPU was that quick
+  };
+  for (const Case& c : {Case{"stop while drawing", 2}, Case{"stop at the very end", 3}}) {
+    FlameSettings settings = testSettings(32, 24, 0, true);
+    settings.steps = 64;
+    AbortScript script;
+    script.stopFrom = c.stopFrom;
+    std::vector<float4> image;
+    EXPECT_FALSE(renderFrame(*context, image, settings, AbortScript::ask, &script, EmitterMatte{})) << c.name;
+    // The lock is free again and the aborted work does not spill into the next frame.
+    FlameSettings next = testSettings(17, 9, 0, false);
+    next.steps = 8;
+    std::vector<float4> gpu;
+    std::vector<float4> cpu;
+    ASSERT_TRUE(renderFrame(*context, gpu, next, nullptr, nullptr, EmitterMatte{})) << c.name;
+    ASSERT_TRUE(renderFrameCpu(next, nullptr, nullptr, EmitterMatte{}, cpu));
+    EXPECT_EQ(std::memcmp(gpu.data(), cpu.data(), cpu.size() * sizeof(float4)), 0) << c.name;
+  }
+}
+
+TEST(GpuContextSlot, ConcurrentFirstRendersCreateOneContext) {
+  ACQUIRE_GPU_OR_SKIP(existing);
+  existing.reset();
+  releaseSharedGpuContext();
+  const int devicesBefore = attempts(GpuOperation::createDevice);
+  constexpr int kThreads = 4;
+  std::latch start(kThreads);
+  std::shared_ptr<GpuContext> seen[kThreads];
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      start.arrive_and_wait();
+      seen[i] = acquireSharedGpuContext();
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(attempts(GpuOperation::createDevice) - devicesBefore, 1);
+  for (const auto& context : seen) EXPECT_EQ(context.get(), seen[0].get());
+}
+
+TEST(GpuFailures, EveryMessageAndRecovery) {
+  ACQUIRE_GPU_OR_SKIP(existing);
+  existing.reset();
+  struct Case {
+    GpuOperation operation;
+    bool duringSetUp;
+    const char* message;
+  };
+  const Case cases[] = {
+      {GpuOperation::createInstance, true, "DXGI initialization failed"},
+      {GpuOperation::enumerateAdapters, true, "GPU enumeration failed"},
+      {GpuOperation::describeAdapter, true, "GPU description failed"},
+      {GpuOperation::createDevice, true, "Direct3D 11 GPU initialization failed"},
+      {GpuOperation::createShader, true, "GPU shader initialization failed"},
+      {GpuOperation::createConstantBuffer, true, "GPU constant buffer allocation failed"},
+      {GpuOperation::createHashBuffer, false, "Noise hash buffer allocation failed"},
+      {GpuOperation::createHashView, false, "Noise hash view failed"},
+      {GpuOperation::createMatteTexture, false, "Matte texture allocation failed"},
+      {GpuOperation::createMatteView, false, "Matte view allocation failed"},
+      {GpuOperation::createOutputTexture, false, "GPU texture allocation failed"},
+      {GpuOperation::createOutputView, false, "GPU output view failed"},
+      {GpuOperation::createReadbackTexture, false, "GPU readback allocation failed"},
+      {GpuOperation::readBack, false, "GPU readback failed"},
+  };
+  // Each frame has a new size and new windows, so that every resource is made again.
+  uint32_t width = 40;
+  for (const Case& c : cases) {
+    releaseSharedGpuContext();
+    std::shared_ptr<GpuContext> context;
+    if (!c.duringSetUp) context = acquireSharedGpuContext();
+    FlameSettings settings = testSettings(width++, 9, 1, false);
+    settings.steps = 2;
+    const EmitterMatte matte = patternMatte(int32_t(settings.width), 9);
+    std::vector<float4> image;
+    injectGpuFailure(c.operation);
+    try {
+      if (c.duringSetUp) context = acquireSharedGpuContext();
+      renderFrame(*context, image, settings, nullptr, nullptr, matte);
+      ADD_FAILURE() << c.message << ": no failure";
+    } catch (const std::runtime_error& failure) {
+      EXPECT_EQ(std::string(failure.what()), c.message);
+    }
+    clearGpuFailures();
+    // Nothing of the failed step is kept: the next attempt repeats it and succeeds.
+    if (c.duringSetUp) context = acquireSharedGpuContext();
+    FlameSettings again = settings;
+    EXPECT_TRUE(renderFrame(*context, image, again, nullptr, nullptr, matte)) << c.message;
+    EXPECT_EQ(image.size(), size_t(settings.width) * 9) << c.message;
+  }
+}
+
+TEST(AdapterRule, PicksTheFirstOfTheLargestDedicatedMemory) {
+  const AdapterDescription software{true, true, 0};
+  const AdapterDescription integrated{false, true, 0};
+  const AdapterDescription small{false, true, 4};
+  const AdapterDescription large{false, true, 8};
+  const AdapterDescription largeWithoutCompute{false, false, 16};
+  struct Case {
+    const char* name;
+    std::vector<AdapterDescription> adapters;
+    bool allowSoftware;
+    int chosen;
+  };
+  const Case cases[] = {
+      {"none", {}, false, -1},
+      {"software only", {software}, false, -1},
+      {"software allowed", {software}, true, 0},
+      {"integrated with no dedicated memory", {software, integrated}, false, 1},
+      {"more memory wins", {small, large}, false, 1},
+      {"a tie keeps the first", {large, small, large}, false, 0},
+      {"no compute queue, no candidate", {small, largeWithoutCompute}, false, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(chooseAdapter(c.adapters, c.allowSoftware), c.chosen) << c.name;
   }
 }
 
