@@ -7,6 +7,8 @@
 [[vk::binding(0)]] cbuffer FlamesConstants : register(b0) {
   FlameSettings frameSettings;
 };
+// A storage buffer rather than a typed one: a Vulkan device need address only 65,536 texels of a
+// texel buffer but 128 MiB of a storage buffer, and the table may hold 64,000,000 bytes.
 [[vk::binding(1)]] StructuredBuffer<float> hashValues : register(t0);
 [[vk::binding(2)]] Texture2D<float2> matteField : register(t1);
 [[vk::binding(3)]] RWTexture2D<float4> outputImage : register(u0);
@@ -44,7 +46,8 @@ void main(uint3 id : SV_DispatchThreadID) {
   }
   float lx = (float)id.x + settings.originX;
   float ly = (float)row + settings.originY;
-  float4 pixel = float4(0.0f, 0.0f, 0.0f, 0.0f);
+  // Pixels outside the layer are transparent black, as in the CPU renderer's row loop.
+  float4 pixel;
   if (lx < 0.0f || ly < 0.0f || lx >= settings.frameWidth || ly >= settings.frameHeight) {
     pixel = float4(0.0f, 0.0f, 0.0f, 0.0f);
   } else if (settings.emitterMode != 0u) {
@@ -54,5 +57,5 @@ void main(uint3 id : SV_DispatchThreadID) {
   } else {
     pixel = shadeVolumePixel((int)id.x, (int)row, settings);
   }
-  outputImage[int2(id.xy)] = pixel;
+  outputImage[int2(id.x, row)] = pixel;
 }
