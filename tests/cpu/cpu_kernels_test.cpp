@@ -69,6 +69,8 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
        [](FlameSettings& s) { s.zoom = 0.7f; s.centerX = 0.3f; s.centerY = -0.4f; }},
       {"layer, offset origins and a smaller layer", 17, 12, 1, true,
        [](FlameSettings& s) { s.originX = -3.0f; s.originY = 2.0f; s.frameWidth = 12.0f; s.frameHeight = 9.0f; }},
+      // Lattice indices from 3e7 to some 5e8, where floats are 2 to 64 apart and n + 57 rounds.
+      {"volume, noise far out", 17, 3, 0, true, [](FlameSettings& s) { s.time = 1e4f; s.animY = 53.0f; }},
       // About 4 million cells: above the table's memory bound, so every corner is hashed.
       {"layer, frequency beyond the table", 17, 12, 1, true, [](FlameSettings& s) { s.frequency = 30.0f; }},
       // Windows beyond +-2e9: no table at all.

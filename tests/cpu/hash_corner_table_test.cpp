@@ -1,0 +1,54 @@
+#include "cpu/hash_corner_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "cpu/noise_hash.h"
+#include "tests/cpu/test_settings.h"
+
+namespace {
+
+// Windows placed by hand: near 0, across the float spacing of 2 beyond 2^24 and of 128 near 2^31.
+TEST(HashCornerTable, TuplesHoldTheCornerHashesAsTheNoiseFormsThem) {
+  const int4 windows[kHashOctaves] = {
+      {-700, 0, 1200, 0}, {16777000, 1200, 1300, 0}, {1999990000, 2500, 1400, 0}, {-2000000000, 3900, 1196, 0}};
+  const std::shared_ptr<const HashCornerTable> table = buildHashCornerTable(windows);
+  ASSERT_NE(table, nullptr);
+  for (int k = 0; k < kHashOctaves; ++k) {
+    const HashCornerOctave& octave = table->octaves[k];
+    const int32_t lastCell = windows[k].x + windows[k].z - 1 - kCornerOffsets[kCellCorners - 1];
+    EXPECT_GE(double(octave.lowestCell), double(windows[k].x)) << k;
+    EXPECT_LE(double(octave.highestCell), double(lastCell)) << k;
+    EXPECT_GT(double(std::nextafter(octave.highestCell, INFINITY)), double(lastCell)) << k;
+    // Every float cell index the octave accepts: the integers among the floats, as floor gives.
+    for (float n = octave.lowestCell; n <= octave.highestCell;
+         n = std::fabs(n) < 16777216.0f ? n + 1.0f : std::nextafter(n, INFINITY)) {
+      const float* tuple = octave.corners + size_t(int32_t(n) - octave.firstCell) * kCellCorners;
+      ASSERT_EQ(tuple[0], noiseHash(n)) << k << ": " << n;
+      for (int c = 1; c < kCellCorners; ++c) {
+        ASSERT_EQ(tuple[c], noiseHash(n + float(kCornerOffsets[c]))) << k << ": " << n << " + " << c;
+      }
+    }
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(octave.corners) % 32, 0u) << k;
+  }
+}
+
+TEST(HashCornerTable, KeptWhileTheWindowsStayAndBoundedInSize) {
+  FlameSettings s = testSettings(16, 8, 0, true);
+  const std::shared_ptr<const HashCornerTable> first = hashCornerTableFor(s);
+  ASSERT_NE(first, nullptr);
+  s.density = 2.0f;  // no effect on the windows
+  EXPECT_EQ(hashCornerTableFor(s), first);
+  s.time = 30.0f;  // the noise drifts away
+  const std::shared_ptr<const HashCornerTable> moved = hashCornerTableFor(s);
+  ASSERT_NE(moved, nullptr);
+  EXPECT_NE(moved, first);
+  EXPECT_NE(moved->windows[0].x, first->windows[0].x);
+  // Windows within their limits whose tuples would take about 130 MB.
+  FlameSettings layer = testSettings(16, 8, 1, true);
+  layer.frequency = 30.0f;
+  EXPECT_EQ(hashCornerTableFor(layer), nullptr);
+}
+
+}  // namespace
