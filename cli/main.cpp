@@ -132,6 +132,11 @@ int main(int argc, char** argv) {
   addModuleOption(*params, modulePath);
   CLI::App* about = app.add_subcommand("about", "Show the effect's About information");
   addModuleOption(*about, modulePath);
+  CLI::App* banner = app.add_subcommand("banner", "Draw the effect's banner control into a PNG file");
+  std::string bannerSize, bannerPath;
+  banner->add_option("--size", bannerSize, "Control size WIDTHxHEIGHT")->default_str("the size the control declares, 240x60");
+  banner->add_option("-o,--output", bannerPath, "Output .png file")->required();
+  addModuleOption(*banner, modulePath);
 
   try {
     app.parse(argc, argv);
@@ -150,6 +155,8 @@ int main(int argc, char** argv) {
                                     render->count("--task") > 0));
     } else if (params->parsed()) {
       printParams(modulePath, std::cout);
+    } else if (banner->parsed()) {
+      writeCustomControlImage(modulePath, bannerSize, bannerPath);
     } else {
       printAbout(modulePath, std::cout);
     }

@@ -8,6 +8,7 @@
 #include "host/render_commands.h"
 #include "sdk/smart_render_sdk.h"
 #include "ui/about_dialog.h"
+#include "ui/banner_control.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ PF_Err dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
       return onUserChangedParam(in_data, params, static_cast<const PF_UserChangedParamExtra*>(extra));
     case PF_Cmd_UPDATE_PARAMS_UI:
       return syncParamsUi(in_data, params);
+    case PF_Cmd_EVENT:
+      return drawBanner(in_data, static_cast<PF_EventExtra*>(extra));
     case PF_Cmd_SMART_PRE_RENDER:
       return handleSmartPreRender(in_data, static_cast<PF_PreRenderExtra*>(extra));
     case PF_Cmd_SMART_RENDER:

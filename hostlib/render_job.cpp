@@ -1,16 +1,21 @@
 #include "hostlib/render_job.h"
 
+#include <QImage>
+#include <QPainter>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <set>
 #include <ostream>
 
 #include "hostlib/cancellation.h"
 #include "hostlib/frame_output.h"
+#include "hostlib/host_session.h"
 #include "hostlib/image_files.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/settings_file.h"
@@ -410,4 +415,40 @@ void printAbout(const std::string& modulePath, std::ostream& out) {
   }
   out << text << (text.back() == '\n' ? "" : "\n");
   scope.end();
+}
+
+void writeCustomControlImage(const std::string& modulePath, const std::string& size, const std::string& outputPath) {
+  if (imageFormatForPath(outputPath) != ImageFormat::png) {
+    throw UsageError("the banner is written as PNG: give an output file ending in .png");
+  }
+  std::unique_ptr<HostSession> session = startSession(modulePath);
+  SessionScope scope{*session};
+  const int position = customControlPosition(*session);
+  if (position < 0) {
+    throw RunError("the effect declares no control that it draws itself");
+  }
+  FrameSize frame{session->params[position].def.ui_width, session->params[position].def.ui_height};
+  if (!size.empty()) {
+    frame = parseFrameSize(size);
+  }
+  QImage drawn(frame.width, frame.height, QImage::Format_ARGB32_Premultiplied);
+  if (drawn.isNull()) {
+    throw std::bad_alloc();
+  }
+  drawn.fill(Qt::transparent);
+  QPainter painter(&drawn);
+  drawCustomControl(*session, painter, PF_Rect{0, 0, frame.width, frame.height}, 0);
+  painter.end();
+  scope.end();
+
+  HostWorld world = makeHostWorld(frame.width, frame.height, 8);
+  for (int y = 0; y < frame.height; ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(drawn.constScanLine(y));
+    for (int x = 0; x < frame.width; ++x) {
+      auto* pixel = reinterpret_cast<PF_Pixel*>(pixelAddress(world.world, x, y, 8));
+      *pixel = PF_Pixel{static_cast<A_u_char>(qAlpha(line[x])), static_cast<A_u_char>(qRed(line[x])),
+                        static_cast<A_u_char>(qGreen(line[x])), static_cast<A_u_char>(qBlue(line[x]))};
+    }
+  }
+  writeImageFile(outputPath, world.world, 8);
 }

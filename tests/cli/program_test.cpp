@@ -1,6 +1,8 @@
 // End-to-end runs of the vortelline program on tiny frames.
 #include <gtest/gtest.h>
 
+#include <QRect>
+
 #include <ImfChannelList.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
@@ -513,6 +515,42 @@ TEST_F(ProgramTest, AboutPrintsTheEffectsText) {
   ProgramRun result = run({"about"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out.rfind("Vortelline\nmake by Ternwick\n", 0), 0u) << result.out;
+}
+
+TEST_F(ProgramTest, BannerDrawsTheControlOpaqueGreyWhereTheBannerGoes) {
+  struct Case {
+    std::vector<std::string> size;
+    int width, height;
+    QRect banner;  // where opaque pixels are; transparent elsewhere
+  };
+  const Case cases[] = {
+      {{}, 240, 60, QRect(0, 0, 240, 60)},
+      {{"--size", "120x60"}, 120, 60, QRect(0, 15, 120, 30)},
+      {{"--size", "480x120"}, 480, 120, QRect(0, 0, 240, 60)},
+  };
+  for (const Case& c : cases) {
+    std::string path = frames + "/banner.png";
+    std::vector<std::string> arguments{"banner", "-o", path};
+    arguments.insert(arguments.end(), c.size.begin(), c.size.end());
+    ProgramRun result = run(arguments);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    RgbaImage image = readImageFile(path);
+    ASSERT_EQ(image.width, c.width);
+    ASSERT_EQ(image.height, c.height);
+    int light = 0;
+    for (int y = 0; y < image.height; ++y) {
+      for (int x = 0; x < image.width; ++x) {
+        const float* pixel = &image.rgba[(size_t(y) * image.width + x) * 4];
+        ASSERT_EQ(pixel[3], c.banner.contains(x, y) ? 1.0f : 0.0f) << c.width << ": " << x << "," << y;
+        ASSERT_TRUE(pixel[0] == pixel[1] && pixel[1] == pixel[2]) << x << "," << y;
+        light += pixel[0] > 0.3f;
+      }
+    }
+    EXPECT_GT(light, c.banner.width() * c.banner.height() / 100) << c.width;
+  }
+  ProgramRun exr = run({"banner", "-o", frames + "/banner.exr"});
+  EXPECT_EQ(exr.exitCode, 2);
+  EXPECT_NE(exr.err.find(".png"), std::string::npos) << exr.err;
 }
 
 TEST_F(ProgramTest, MissingOrForeignModulesExitWithOne) {

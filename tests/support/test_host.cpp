@@ -118,7 +118,7 @@ struct TestHostCallbacks {
       return err;
     }
     if (which == PF_PlatData_MAIN_WND && data != nullptr) {
-      *static_cast<void**>(data) = nullptr;  // no main window outside the real host
+      *static_cast<void**>(data) = host.mainWindow;
     }
     return PF_Err_NONE;
   }
@@ -141,6 +141,7 @@ struct TestHostCallbacks {
 
   static SPErr releaseSuite(const char* name, A_long) {
     ++currentHost->releases_[name];
+    currentHost->releasedSuites.push_back(name);
     return 0;
   }
 

@@ -143,6 +143,9 @@ class TestHost {
   int paramsCheckedOut = 0;  // successful checkouts minus check-ins
   std::vector<PF_CustomUIInfo> registeredUi;
   std::vector<std::string> optionsButtonNames;
+  std::vector<std::string> releasedSuites;  // names, in the order of release
+  // What get_platform_data(PF_PlatData_MAIN_WND) hands out: none, as for a host without windows.
+  void* mainWindow = nullptr;
   std::vector<LayerCheckout> layerCheckouts;
   int layerPixelsCheckedOut = 0;  // successful checkouts minus check-ins
   int outputCheckouts = 0;
