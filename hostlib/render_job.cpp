@@ -421,15 +421,20 @@ void writeCustomControlImage(const std::string& modulePath, const std::string& s
   if (imageFormatForPath(outputPath) != ImageFormat::png) {
     throw UsageError("the banner is written as PNG: give an output file ending in .png");
   }
+  std::optional<FrameSize> requested;
+  if (!size.empty()) {
+    requested = parseFrameSize(size);
+  }
   std::unique_ptr<HostSession> session = startSession(modulePath);
   SessionScope scope{*session};
   const int position = customControlPosition(*session);
   if (position < 0) {
     throw RunError("the effect declares no control that it draws itself");
   }
-  FrameSize frame{session->params[position].def.ui_width, session->params[position].def.ui_height};
-  if (!size.empty()) {
-    frame = parseFrameSize(size);
+  const FrameSize frame =
+      requested.value_or(FrameSize{session->params[position].def.ui_width, session->params[position].def.ui_height});
+  if (frame.width < 1 || frame.height < 1) {
+    throw UsageError("the effect's control declares no size: give one with --size");
   }
   QImage drawn(frame.width, frame.height, QImage::Format_ARGB32_Premultiplied);
   if (drawn.isNull()) {
