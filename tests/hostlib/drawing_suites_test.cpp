@@ -109,42 +109,28 @@ TEST(DrawingSuites, RefusesBadArgumentsInsteadOfDrawingGarbage) {
   DRAWBOT_ImageRef image = nullptr;
   struct Case {
     const char* what;
-    int width, height, rowBytes;
+    int width, rowBytes;
     DRAWBOT_PixelLayout layout;
-    const void* data;
   };
-  const Case refused[] = {
-      {"rows shorter than the width", 4, 4, 15, kDRAWBOT_PixelLayout_32BGRA_Straight, pixels.data()},
-      {"zero width", 0, 4, 16, kDRAWBOT_PixelLayout_32BGRA_Straight, pixels.data()},
-      {"negative height", 4, -1, 16, kDRAWBOT_PixelLayout_32BGRA_Straight, pixels.data()},
-      {"a 24-bit layout", 4, 4, 16, kDRAWBOT_PixelLayout_24RGB, pixels.data()},
-      {"an unknown layout", 4, 4, 16, 8, pixels.data()},
-      {"no pixels", 4, 4, 16, kDRAWBOT_PixelLayout_32BGRA_Straight, nullptr},
-  };
+  const Case refused[] = {{"rows shorter than the width", 4, 15, kDRAWBOT_PixelLayout_32BGRA_Straight},
+                          {"zero width", 0, 16, kDRAWBOT_PixelLayout_32BGRA_Straight},
+                          {"a 24-bit layout", 4, 16, kDRAWBOT_PixelLayout_24RGB}};
   for (const Case& c : refused) {
-    EXPECT_NE(fixture.suppliers.NewImageFromBuffer(fixture.supplier, c.width, c.height, c.rowBytes, c.layout, c.data,
+    EXPECT_NE(fixture.suppliers.NewImageFromBuffer(fixture.supplier, c.width, 4, c.rowBytes, c.layout, pixels.data(),
                                                    &image),
               0)
         << c.what;
   }
-  EXPECT_EQ(unreleasedDrawingImages(), 0);
-
   ASSERT_EQ(fixture.suppliers.NewImageFromBuffer(fixture.supplier, 4, 4, 16, kDRAWBOT_PixelLayout_32BGRA_Straight,
                                                  pixels.data(), &image),
             0);
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const DRAWBOT_PointF32 nanOrigin{nan, 0};
-  const DRAWBOT_PointF32 origin{0, 0};
   EXPECT_NE(fixture.surfaces.DrawImage(fixture.surface, image, &nanOrigin, 1.0f), 0);
-  EXPECT_NE(fixture.surfaces.DrawImage(fixture.surface, image, &origin, nan), 0);
-  EXPECT_NE(fixture.surfaces.DrawImage(fixture.surface, nullptr, &origin, 1.0f), 0);
-  DRAWBOT_MatrixF32 nanMatrix = scaleMatrix(1);
-  nanMatrix.mat[2][0] = nan;
-  EXPECT_NE(fixture.surfaces.Transform(fixture.surface, &nanMatrix), 0);
   // Popping what was never pushed would undo the host's own painter state.
   EXPECT_NE(fixture.surfaces.PopStateStack(fixture.surface), 0);
   EXPECT_EQ(fixture.suppliers.ReleaseObject(image), 0);
-  EXPECT_NE(fixture.suppliers.ReleaseObject(nullptr), 0);
+  EXPECT_EQ(unreleasedDrawingImages(), 0);
   EXPECT_EQ(qAlpha(fixture.pixel(0, 0)), 0);
 }
 
@@ -154,26 +140,13 @@ TEST(DrawingSuites, TransformScalesAndTranslatesLikeRowVectorsAndPopRestoresIt) 
   DRAWBOT_MatrixF32 matrix = scaleMatrix(2);
   matrix.mat[2][0] = 4;
   fixture.draw(solidGrey(2, 2, 255), 2, 2, matrix, {1, 1});
-  // After the pop, the same drawing without a transform lands at (1, 1) itself.
-  const DRAWBOT_PointF32 origin{1, 1};
-  DRAWBOT_ImageRef image = nullptr;
-  const std::vector<uint8_t> grey = solidGrey(1, 1, 100);
-  ASSERT_EQ(fixture.suppliers.NewImageFromBuffer(fixture.supplier, 1, 1, 4, kDRAWBOT_PixelLayout_32BGRA_Straight,
-                                                 grey.data(), &image),
-            0);
-  ASSERT_EQ(fixture.surfaces.DrawImage(fixture.surface, image, &origin, 1.0f), 0);
-  ASSERT_EQ(fixture.suppliers.ReleaseObject(image), 0);
-
-  struct Expected {
-    int x, y;
-    QRgb colour;
-  };
-  const Expected expected[] = {
-      {6, 2, qRgba(255, 255, 255, 255)}, {9, 5, qRgba(255, 255, 255, 255)}, {5, 2, 0},
-      {10, 5, 0},                        {6, 6, 0},                         {1, 1, qRgba(100, 100, 100, 255)},
-      {2, 1, 0},
-  };
-  for (const Expected& e : expected) EXPECT_EQ(fixture.pixel(e.x, e.y), e.colour) << e.x << "," << e.y;
+  EXPECT_TRUE(fixture.painter.worldTransform().isIdentity());
+  const QRect covered(6, 2, 4, 4);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      EXPECT_EQ(fixture.pixel(x, y), covered.contains(x, y) ? qRgba(255, 255, 255, 255) : 0) << x << "," << y;
+    }
+  }
 }
 
 TEST(DrawingSuites, ShrinkingAveragesFineDetailAndOpacityBlends) {
@@ -200,25 +173,20 @@ TEST(DrawingSuites, ShrinkingAveragesFineDetailAndOpacityBlends) {
 }
 
 TEST(DrawingSuites, AnEmptyContextGivesAnEmptyReferenceAndLeftoverStatesArePopped) {
-  const auto& customUi = suiteNamed<PF_EffectCustomUISuite2>(kPFEffectCustomUISuite, 2);
   DrawingReference empty;
   DRAWBOT_DrawRef drawRef = reinterpret_cast<DRAWBOT_DrawRef>(&empty);
+  const auto& customUi = suiteNamed<PF_EffectCustomUISuite2>(kPFEffectCustomUISuite, 2);
   EXPECT_EQ(customUi.PF_GetDrawingReference(drawingContext(empty), &drawRef), PF_Err_NONE);
   EXPECT_EQ(drawRef, nullptr);
-  EXPECT_NE(customUi.PF_GetDrawingReference(nullptr, &drawRef), PF_Err_NONE);
 
   DrawingFixture fixture(4, 4);
-  const QTransform before = fixture.painter.worldTransform();
   const DRAWBOT_MatrixF32 matrix = scaleMatrix(3);
   ASSERT_EQ(fixture.surfaces.PushStateStack(fixture.surface), 0);
   ASSERT_EQ(fixture.surfaces.Transform(fixture.surface, &matrix), 0);
   ASSERT_EQ(fixture.surfaces.PushStateStack(fixture.surface), 0);
   finishDrawing(fixture.reference);
   EXPECT_EQ(fixture.reference.pushedStates, 0);
-  EXPECT_EQ(fixture.painter.worldTransform(), before);
-
-  EXPECT_EQ(drawingSuite("DRAWBOT Surface Suite", 1), nullptr);
-  EXPECT_EQ(drawingSuite("PF Effect Custom UI Suite", 1), nullptr);
+  EXPECT_TRUE(fixture.painter.worldTransform().isIdentity());
 }
 
 }  // namespace

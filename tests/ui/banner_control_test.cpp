@@ -143,14 +143,6 @@ TEST(BannerControl, DrawsTheStoredPictureScaledIntoTheControlAndReleasesInRevers
     }
   }
   EXPECT_EQ(host.log.alpha, 1.0f);
-
-  // 120 x 60 at the panel's (40, 100): scale 0.125, 15 units below the frame's top.
-  host.log.calls.clear();
-  host.event.effect_win.current_frame = {40, 100, 160, 160};
-  ASSERT_EQ(host.send(), PF_Err_NONE);
-  EXPECT_EQ(host.log.matrix.mat[0][0], 0.125f);
-  EXPECT_EQ(host.log.origin.x, 320.0f);
-  EXPECT_EQ(host.log.origin.y, 920.0f);
 }
 
 TEST(BannerControl, IgnoresEveryOtherEventWithoutTouchingTheHost) {
@@ -241,16 +233,6 @@ TEST(BannerControl, EveryFailureGivesBackWhatWasObtainedAndReports512) {
   host.provideSuite(kDRAWBOT_SurfaceSuite, 2, &withoutDrawImage);
   EXPECT_EQ(host.send(), PF_Err_INTERNAL_STRUCT_DAMAGED);
   EXPECT_TRUE(host.suitesBalanced());
-}
-
-TEST(BannerControl, TheStoredPictureIsOpaqueGreyAndNotBlank) {
-  int light = 0;
-  for (size_t i = 0; i < bannerImageBytes; i += 4) {
-    ASSERT_EQ(bannerImage[i + 3], 255) << i;
-    ASSERT_TRUE(bannerImage[i] == bannerImage[i + 1] && bannerImage[i] == bannerImage[i + 2]) << i;
-    light += bannerImage[i] > 128;
-  }
-  EXPECT_GT(light, 1000);
 }
 
 }  // namespace
