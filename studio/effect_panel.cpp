@@ -3,6 +3,8 @@
 #include "studio/custom_control_view.h"
 
 #include <QCheckBox>
+#include <QColor>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDial>
 #include <QDoubleSpinBox>
@@ -58,6 +60,12 @@ int sliderStepOf(double value, const PF_FloatSliderDef& def) {
     return 0;
   }
   return static_cast<int>(std::lround(std::clamp((value - def.slider_min) / span, 0.0, 1.0) * sliderSteps));
+}
+
+// The fully saturated colour of a hue in degrees, any number of turns.
+QColor hueColour(double degrees) {
+  double turn = std::fmod(degrees, 360.0);
+  return QColor::fromHsvF(static_cast<float>((turn < 0.0 ? turn + 360.0 : turn) / 360.0), 1.0f, 1.0f);
 }
 
 bool hasKeyAt(const ParamTrack& track, double time) {
@@ -158,6 +166,9 @@ void EffectPanel::addControl(int position, QVBoxLayout* into) {
   } else if (control.dial) {
     rowLayout->addWidget(control.dial);
     rowLayout->addWidget(control.number);
+    if (control.swatch) {
+      rowLayout->addWidget(control.swatch);
+    }
     rowLayout->addStretch(1);
   } else if (control.editor) {
     rowLayout->addWidget(control.editor, 1);
@@ -219,8 +230,23 @@ void EffectPanel::addAngle(Control& control) {
   connect(control.number, &QDoubleSpinBox::valueChanged, this,
           [this, position](double degrees) { emit valueEdited(position, degrees); });
   control.editor = control.number;
-  // A dial that edits a hidden keyframable slider keys that slider.
+  // A dial that edits a hidden keyframable slider keys that slider. Such a dial is a colour's hue:
+  // it also gets a swatch of that hue, whose picker sets the dial.
   int slider = hueSliderEditedBy(session_.params, position);
+  if (slider >= 0) {
+    control.swatch = new QToolButton;
+    control.swatch->setObjectName(QString::fromStdString(qualifiedName(session_.params, position)) +
+                                  QStringLiteral(" swatch"));
+    control.swatch->setFixedSize(32, 22);
+    control.swatch->setToolTip(tr("Pick the colour's hue"));
+    QDoubleSpinBox* number = control.number;
+    connect(control.swatch, &QToolButton::clicked, this, [this, position, number] {
+      QColor picked = QColorDialog::getColor(hueColour(number->value()), this, tr("Hue"));
+      if (picked.isValid() && picked.hsvHue() >= 0) {
+        emit valueEdited(position, picked.hsvHue());
+      }
+    });
+  }
   if (slider >= 0 || !(session_.params[position].def.flags & PF_ParamFlag_CANNOT_TIME_VARY)) {
     control.keyedPosition = slider >= 0 ? slider : position;
     control.key = addKeyButton(control);
@@ -266,6 +292,7 @@ QToolButton* EffectPanel::addKeyButton(Control& control) {
   key->setCheckable(true);
   key->setAutoRaise(true);
   key->setToolTip(tr("Keyframe at this frame: set one, or remove the one here"));
+  key->setObjectName(QString::fromStdString(qualifiedName(session_.params, control.position)) + QStringLiteral(" key"));
   const int keyed = control.keyedPosition;
   connect(key, &QToolButton::clicked, this, [this, keyed] { emit keyToggled(keyed); });
   return key;
@@ -286,6 +313,9 @@ void EffectPanel::showValue(const Control& control, const PF_ParamDef& def) {
       double degrees = def.u.ad.value / 65536.0;
       control.dial->setValue((static_cast<int>(std::lround(std::fmod(degrees, 360.0) + 360.0)) + 180) % 360);
       control.number->setValue(degrees);
+      if (control.swatch) {
+        control.swatch->setStyleSheet(QStringLiteral("background-color: %1").arg(hueColour(degrees).name()));
+      }
       break;
     }
     case PF_Param_POPUP: {

@@ -14,6 +14,7 @@
 
 class CustomControlView;
 class QCheckBox;
+class QColor;
 class QComboBox;
 class QDial;
 class QDoubleSpinBox;
@@ -58,6 +59,7 @@ class EffectPanel : public QWidget {
     QComboBox* popup = nullptr;
     QCheckBox* checkbox = nullptr;
     QToolButton* key = nullptr;
+    QToolButton* swatch = nullptr;  // a hue dial's colour, with a colour picker
   };
 
   void addControl(int position, QVBoxLayout* into);
