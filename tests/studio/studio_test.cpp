@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSemaphore>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QFileInfo>
@@ -282,6 +283,24 @@ TEST(Studio, OpenedSettingsShowWhatWasSaved) {
   // A file that is not settings changes nothing.
   EXPECT_NE(window->openSettings(QString::fromStdString(folder + "/missing.json")), QString());
   EXPECT_EQ(window->layerSize(), QSize(40, 22));
+}
+
+
+TEST(Studio, TheEffectDrawsItsBannerAtThePanelsTop) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  window->show();
+  QWidget* banner = window->panel()->findChild<QWidget*>(QStringLiteral("customControl"));
+  ASSERT_NE(banner, nullptr);
+  const QImage picture = banner->grab().toImage();
+  ASSERT_FALSE(picture.isNull());
+  // Drawn by the effect: a picture, not one flat colour or an error text on the background.
+  QSet<QRgb> colours;
+  for (int y = 0; y < picture.height(); y += 2) {
+    for (int x = 0; x < picture.width(); x += 2) {
+      colours.insert(picture.pixel(x, y));
+    }
+  }
+  EXPECT_GT(colours.size(), 50);
 }
 
 }  // namespace
