@@ -308,11 +308,9 @@ struct SharedGpuContextSlot {
   std::shared_ptr<GpuContext> context;
 };
 
-// Never destroyed: the context goes at global set-down, not in a static destructor at exit, where
-// the Vulkan driver may already have torn down its own state.
 SharedGpuContextSlot& sharedGpuContext() {
-  static SharedGpuContextSlot* slot = new SharedGpuContextSlot;
-  return *slot;
+  static SharedGpuContextSlot slot;
+  return slot;
 }
 
 }  // namespace
