@@ -207,26 +207,23 @@ TEST(GpuFrame, AbortWhileAnotherFrameHoldsTheLockReturnsWithoutIt) {
 
 TEST(GpuFrame, AbortAfterSubmissionLeavesTheNextFrameIntact) {
   ACQUIRE_GPU_OR_SKIP(context);
-  struct Case {
-    const char* name;
-    int stopFrom;  // 2: at the first completion poll, or at the end when the GPU was that quick
-  };
-  for (const Case& c : {Case{"stop while drawing", 2}, Case{"stop at the very end", 3}}) {
-    FlameSettings settings = testSettings(32, 24, 0, true);
-    settings.steps = 64;
-    AbortScript script;
-    script.stopFrom = c.stopFrom;
-    std::vector<float4> image;
-    EXPECT_FALSE(renderFrame(*context, image, settings, AbortScript::ask, &script, EmitterMatte{})) << c.name;
-    // The lock is free again and the aborted work does not spill into the next frame.
-    FlameSettings next = testSettings(17, 9, 0, false);
-    next.steps = 8;
-    std::vector<float4> gpu;
-    std::vector<float4> cpu;
-    ASSERT_TRUE(renderFrame(*context, gpu, next, nullptr, nullptr, EmitterMatte{})) << c.name;
-    ASSERT_TRUE(renderFrameCpu(next, nullptr, nullptr, EmitterMatte{}, cpu));
-    EXPECT_EQ(std::memcmp(gpu.data(), cpu.data(), cpu.size() * sizeof(float4)), 0) << c.name;
-  }
+  // The first check comes before submission; the second is either a completion poll (the frame
+  // is still drawing) or the final check (the GPU was quicker than one poll). Which one depends on
+  // the machine's load, so stopping from the second covers both without a race in the test.
+  FlameSettings settings = testSettings(32, 24, 0, true);
+  settings.steps = 64;
+  AbortScript script;
+  script.stopFrom = 2;
+  std::vector<float4> image;
+  EXPECT_FALSE(renderFrame(*context, image, settings, AbortScript::ask, &script, EmitterMatte{}));
+  // The lock is free again and the aborted work does not spill into the next frame.
+  FlameSettings next = testSettings(17, 9, 0, false);
+  next.steps = 8;
+  std::vector<float4> gpu;
+  std::vector<float4> cpu;
+  ASSERT_TRUE(renderFrame(*context, gpu, next, nullptr, nullptr, EmitterMatte{}));
+  ASSERT_TRUE(renderFrameCpu(next, nullptr, nullptr, EmitterMatte{}, cpu));
+  EXPECT_EQ(std::memcmp(gpu.data(), cpu.data(), cpu.size() * sizeof(float4)), 0);
 }
 
 TEST(GpuContextSlot, ConcurrentFirstRendersCreateOneContext) {
