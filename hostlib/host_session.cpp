@@ -32,22 +32,6 @@ double clockTicks(const HostSession& session, A_long time, A_u_long timeScale) {
   return timeScale == 0 ? 0.0 : static_cast<double>(time) * session.clock.timeScale / timeScale;
 }
 
-// A value control's value as the tracks keep it: slider value, popup choice, checkbox 0 or 1,
-// angle in degrees; none for the other types.
-std::optional<double> valueOf(const PF_ParamDef& def) {
-  switch (def.param_type) {
-    case PF_Param_FLOAT_SLIDER:
-      return def.u.fs_d.value;
-    case PF_Param_POPUP:
-      return def.u.pd.value;
-    case PF_Param_CHECKBOX:
-      return def.u.bd.value;
-    case PF_Param_ANGLE:
-      return def.u.ad.value / 65536.0;
-    default:
-      return std::nullopt;
-  }
-}
 
 // ---- Suites ----
 
@@ -104,7 +88,7 @@ PF_Err updateParamUi(PF_ProgPtr effect_ref, PF_ParamIndex param_index, const PF_
   }
   try {
     session.params[param_index].def.ui_flags = defP->ui_flags;
-    std::optional<double> value = valueOf(*defP);
+    std::optional<double> value = paramValue(*defP);
     if (value && !session.tracks[param_index].animated) {
       session.tracks[param_index].keys = {Keyframe{0.0, *value}};
     }
@@ -642,7 +626,7 @@ void setParamValue(HostSession& session, int position, long frame, double value)
 
 void toggleKeyframe(HostSession& session, int position, long frame) {
   const A_long time = static_cast<A_long>(frame * session.clock.timeStep);
-  std::optional<double> value = valueOf(definitionAt(session, position, time, session.clock.timeScale));
+  std::optional<double> value = paramValue(definitionAt(session, position, time, session.clock.timeScale));
   if (!value) {
     return;
   }
@@ -679,7 +663,7 @@ void userChangedParam(HostSession& session, int position, long frame) {
   // What the effect changed in the array is the user's change too, even when it then failed.
   for (int changed = 1; changed < static_cast<int>(array.definitions.size()); ++changed) {
     const PF_ParamDef& def = array.definitions[changed];
-    std::optional<double> value = valueOf(def);
+    std::optional<double> value = paramValue(def);
     if ((def.uu.change_flags & PF_ChangeFlag_CHANGED_VALUE) && value) {
       setParamValue(session, changed, frame, *value);
     }
@@ -753,4 +737,19 @@ PF_EventOutFlags drawCustomControl(HostSession& session, QPainter& painter, cons
   finishDrawing(drawing);
   raiseOnFailure(session, err, out, "to draw its custom control");
   return event.evt_out_flags;
+}
+
+std::optional<double> paramValue(const PF_ParamDef& def) {
+  switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+      return def.u.fs_d.value;
+    case PF_Param_POPUP:
+      return def.u.pd.value;
+    case PF_Param_CHECKBOX:
+      return def.u.bd.value;
+    case PF_Param_ANGLE:
+      return def.u.ad.value / 65536.0;
+    default:
+      return std::nullopt;
+  }
 }

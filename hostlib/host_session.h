@@ -105,6 +105,10 @@ bool isSupervised(const HostSession& session, int position);
 // Whether the effect last drew the control greyed out.
 bool isGreyedOut(const HostSession& session, int position);
 
+// A value control's value as the tracks keep it: slider value, popup choice, checkbox 0 or 1,
+// angle in degrees; none for the other types.
+std::optional<double> paramValue(const PF_ParamDef& def);
+
 // The declared layer parameter with this name, or -1.
 int layerParamNamed(const HostSession& session, const std::string& name);
 

@@ -41,19 +41,6 @@ json valueJson(const DeclaredParam& param, double value) {
   }
 }
 
-double declaredValue(const PF_ParamDef& def) {
-  switch (def.param_type) {
-    case PF_Param_FLOAT_SLIDER:
-      return def.u.fs_d.value;
-    case PF_Param_POPUP:
-      return def.u.pd.value;
-    case PF_Param_CHECKBOX:
-      return def.u.bd.value;
-    default:
-      return def.u.ad.value / 65536.0;
-  }
-}
-
 bool isSavedControl(const HostSession& session, int position) {
   switch (session.params[position].def.param_type) {
     case PF_Param_FLOAT_SLIDER:
@@ -118,7 +105,7 @@ void writeSettingsFile(const std::string& path, const HostSession& session, cons
     const ParamTrack& track = session.tracks[position];
     const std::string name = qualifiedName(session.params, position);
     if (!track.animated) {
-      controls[name] = valueJson(param, track.keys.empty() ? declaredValue(param.def) : track.keys.front().value);
+      controls[name] = valueJson(param, track.keys.empty() ? *paramValue(param.def) : track.keys.front().value);
       continue;
     }
     json keys = json::array();
