@@ -4,6 +4,7 @@
 
 #include <QPainter>
 
+#include "hostlib/host_pixels.h"
 #include "sdk/custom_ui_sdk.h"
 
 // What PF_GetDrawingReference hands out for one event's context. The draw reference, supplier and
@@ -22,6 +23,9 @@ void finishDrawing(DrawingReference& reference);
 // The table of "PF Effect Custom UI Suite" 2 or one of the three DRAWBOT suites, or null for any
 // other name and version.
 const void* drawingSuite(const char* name, A_long version);
+
+// What a painter drew on an image, as an 8-bit host world (alpha, red, green, blue, premultiplied).
+HostWorld hostWorldFromQImage(const QImage& image);
 
 // Images created by NewImageFromBuffer and not yet released, across all references.
 int unreleasedDrawingImages();

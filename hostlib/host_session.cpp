@@ -223,8 +223,7 @@ PF_Err addParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def) 
 }
 
 bool stopWanted(PF_ProgPtr effect_ref) {
-  const std::atomic<bool>* stop = effect_ref ? sessionOf(effect_ref).stopRequested : nullptr;
-  return cancellationSignal() != 0 || (stop && stop->load());
+  return effect_ref ? stopWanted(sessionOf(effect_ref)) : cancellationSignal() != 0;
 }
 
 PF_Err abortCheck(PF_ProgPtr effect_ref) {
@@ -752,4 +751,12 @@ std::optional<double> paramValue(const PF_ParamDef& def) {
     default:
       return std::nullopt;
   }
+}
+
+bool stopWanted(const HostSession& session) {
+  return cancellationSignal() != 0 || (session.stopRequested && session.stopRequested->load());
+}
+
+void setLastFrame(HostSession& session, long lastFrame) {
+  session.totalTime = static_cast<A_long>((lastFrame + 1) * session.clock.timeStep);
 }

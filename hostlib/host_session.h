@@ -102,6 +102,12 @@ void userChangedParam(HostSession& session, int position, long frame);
 
 bool isSupervised(const HostSession& session, int position);
 
+// The sequence the effect is told about: frames 0 ... lastFrame under session.clock.
+void setLastFrame(HostSession& session, long lastFrame);
+
+// Whether the user stopped the program (a signal) or the session's owner asked it to stop.
+bool stopWanted(const HostSession& session);
+
 // Whether the effect last drew the control greyed out.
 bool isGreyedOut(const HostSession& session, int position);
 

@@ -14,6 +14,7 @@
 #include <ostream>
 
 #include "hostlib/cancellation.h"
+#include "hostlib/drawing_suites.h"
 #include "hostlib/frame_output.h"
 #include "hostlib/host_session.h"
 #include "hostlib/image_files.h"
@@ -264,7 +265,7 @@ void runRender(const RenderOptions& options) {
   SessionScope scope{*session};
   session->clock = options.clock;
   // The whole sequence's, also for a task's share: the effect sees what a full run shows it.
-  session->totalTime = static_cast<A_long>((options.lastFrame + 1) * options.clock.timeStep);
+  setLastFrame(*session, options.lastFrame);
   session->layerWidth = layer.width;
   session->layerHeight = layer.height;
   session->downsample = options.downsample;
@@ -342,7 +343,7 @@ void placeLayers(HostSession& session, const RgbaImage* input, const RgbaImage* 
 }
 
 void renderFrameToFile(HostSession& session, const std::string& pattern, long frame, RenderPath path) {
-  if (cancellationSignal() != 0 || (session.stopRequested && session.stopRequested->load())) {
+  if (stopWanted(session)) {
     throw Cancelled{cancellationSignal()};
   }
   HostWorld image = renderFrame(session, frame, path);
@@ -446,14 +447,6 @@ void writeCustomControlImage(const std::string& modulePath, const std::string& s
   painter.end();
   scope.end();
 
-  HostWorld world = makeHostWorld(frame.width, frame.height, 8);
-  for (int y = 0; y < frame.height; ++y) {
-    const auto* line = reinterpret_cast<const QRgb*>(drawn.constScanLine(y));
-    for (int x = 0; x < frame.width; ++x) {
-      auto* pixel = reinterpret_cast<PF_Pixel*>(pixelAddress(world.world, x, y, 8));
-      *pixel = PF_Pixel{static_cast<A_u_char>(qAlpha(line[x])), static_cast<A_u_char>(qRed(line[x])),
-                        static_cast<A_u_char>(qGreen(line[x])), static_cast<A_u_char>(qBlue(line[x]))};
-    }
-  }
+  HostWorld world = hostWorldFromQImage(drawn);
   writeImageFile(outputPath, world.world, 8);
 }

@@ -55,11 +55,6 @@ bool isSavedControl(const HostSession& session, int position) {
   }
 }
 
-std::string frameRateText(const FrameClock& clock) {
-  return clock.timeStep == 1 ? std::to_string(clock.timeScale)
-                             : std::to_string(clock.timeScale) + "/" + std::to_string(clock.timeStep);
-}
-
 std::string valueText(const json& value, const std::string& where) {
   if (value.is_boolean()) {
     return value.get<bool>() ? "on" : "off";
@@ -214,4 +209,9 @@ std::vector<int> applyAssignments(HostSession& session, const std::vector<std::s
     positions.push_back(assignment.position);
   }
   return positions;
+}
+
+std::string frameRateText(const FrameClock& clock) {
+  return clock.timeStep == 1 ? std::to_string(clock.timeScale)
+                             : std::to_string(clock.timeScale) + "/" + std::to_string(clock.timeStep);
 }

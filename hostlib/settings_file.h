@@ -35,3 +35,6 @@ SettingsFile readSettingsFile(const std::string& path);
 // Throws UsageError naming the file and the control.
 std::vector<int> applyAssignments(HostSession& session, const std::vector<std::string>& assignments,
                                   const std::string& where);
+
+// The frame rate as the settings file and the studio write it: "24", or "30000/1001".
+std::string frameRateText(const FrameClock& clock);

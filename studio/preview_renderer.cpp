@@ -86,18 +86,3 @@ QImage imageFromHostWorld(const HostWorld& world) {
   return image;
 }
 
-HostWorld hostWorldFromPreview(const QImage& image) {
-  QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  HostWorld world = makeHostWorld(premultiplied.width(), premultiplied.height(), 8);
-  for (int y = 0; y < premultiplied.height(); ++y) {
-    auto* pixel = reinterpret_cast<uint8_t*>(pixelAddress(world.world, 0, y, 8));
-    const auto* line = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
-    for (int x = 0; x < premultiplied.width(); ++x, pixel += 4) {
-      pixel[0] = static_cast<uint8_t>(qAlpha(line[x]));
-      pixel[1] = static_cast<uint8_t>(qRed(line[x]));
-      pixel[2] = static_cast<uint8_t>(qGreen(line[x]));
-      pixel[3] = static_cast<uint8_t>(qBlue(line[x]));
-    }
-  }
-  return world;
-}

@@ -61,6 +61,5 @@ class PreviewRenderer : public QThread {
   std::atomic<bool> restart_{false};
 };
 
-// The 8-bit host world as a premultiplied QImage, and back: the same bytes both ways.
+// The 8-bit host world as a premultiplied QImage; hostWorldFromQImage turns it back, byte for byte.
 QImage imageFromHostWorld(const HostWorld& world);
-HostWorld hostWorldFromPreview(const QImage& image);

@@ -33,11 +33,6 @@ namespace {
 
 constexpr long defaultLastFrame = 47;
 
-QString frameRateText(const FrameClock& clock) {
-  return clock.timeStep == 1 ? QString::number(clock.timeScale)
-                             : QStringLiteral("%1/%2").arg(clock.timeScale).arg(clock.timeStep);
-}
-
 }  // namespace
 
 StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent)
@@ -50,7 +45,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   session_->clock = scene.clock;
   session_->bitDepth = 8;
   session_->downsample = 1;
-  session_->totalTime = static_cast<A_long>((defaultLastFrame + 1) * session_->clock.timeStep);
+  setLastFrame(*session_, defaultLastFrame);
 
   panel_ = new EffectPanel(*session_);
   auto* panelScroll = new QScrollArea;
@@ -148,7 +143,7 @@ QWidget* StudioWindow::buildTimeline() {
   lastFrame_->setRange(0, 99999);
   lastFrame_->setValue(static_cast<int>(defaultLastFrame));
   lastFrame_->setPrefix(tr("last "));
-  frameRate_ = new QLineEdit(frameRateText(session_->clock));
+  frameRate_ = new QLineEdit(QString::fromStdString(frameRateText(session_->clock)));
   frameRate_->setMaximumWidth(90);
   playTimer_ = new QTimer(this);
   layout->addWidget(play_);
@@ -163,7 +158,7 @@ QWidget* StudioWindow::buildTimeline() {
   connect(frameSlider_, &QSlider::valueChanged, this, [this](int frame) { setFrame(frame); });
   connect(frameNumber_, &QSpinBox::valueChanged, this, [this](int frame) { setFrame(frame); });
   connect(lastFrame_, &QSpinBox::valueChanged, this, [this](int last) {
-    session_->totalTime = static_cast<A_long>((last + 1) * session_->clock.timeStep);
+    setLastFrame(*session_, last);
     refreshTimeline();
     if (frame_ > last) {
       setFrame(last);
@@ -311,7 +306,7 @@ void StudioWindow::setFrameRate(const QString& text) {
     rate = parseRate(text.toStdString(), "The frame rate", "24, 23.976 or 30000/1001");
   } catch (const UsageError& error) {
     statusBar()->showMessage(QString::fromStdString(error.what()));
-    frameRate_->setText(frameRateText(session_->clock));
+    frameRate_->setText(QString::fromStdString(frameRateText(session_->clock)));
     return;
   }
   const FrameClock clock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
@@ -325,7 +320,7 @@ void StudioWindow::setFrameRate(const QString& text) {
     }
   }
   session_->clock = clock;
-  session_->totalTime = static_cast<A_long>((lastFrame_->value() + 1) * clock.timeStep);
+  setLastFrame(*session_, lastFrame_->value());
   if (play_->isChecked()) {
     playTimer_->setInterval(static_cast<int>(1000.0 * clock.timeStep / clock.timeScale));
   }
@@ -432,8 +427,8 @@ QString StudioWindow::openSettings(const QString& path) {
     const QSignalBlocker blocker(lastFrame_);
     lastFrame_->setValue(std::max<int>(lastFrame_->value(), static_cast<int>(frame_)));
   }
-  session_->totalTime = static_cast<A_long>((lastFrame_->value() + 1) * session_->clock.timeStep);
-  frameRate_->setText(frameRateText(session_->clock));
+  setLastFrame(*session_, lastFrame_->value());
+  frameRate_->setText(QString::fromStdString(frameRateText(session_->clock)));
   refreshTimeline();
   runEffectCommand([&] {
     for (int position : positions) {

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "hostlib/drawing_suites.h"
 #include "hostlib/image_files.h"
 #include "studio/effect_panel.h"
 #include "studio/render_dialog.h"
@@ -66,7 +67,7 @@ TEST(Studio, PreviewShowsWhatTheCommandLineRenders) {
   EXPECT_NE(window->finishedImage(), before);
 
   const std::string folder = makeScratchFolder();
-  writeImageFile(folder + "/studio.png", hostWorldFromPreview(window->finishedImage()).world, 8);
+  writeImageFile(folder + "/studio.png", hostWorldFromQImage(window->finishedImage()).world, 8);
   ASSERT_EQ(window->saveSettings(QString::fromStdString(folder + "/look.json")), QString());
   struct Case {
     const char* name;
@@ -92,7 +93,7 @@ TEST(Studio, TextEmitterSavesAndRendersTheSame) {
   window->setEmitterText(QStringLiteral("VO"));
   ASSERT_TRUE(waitForFinishedFrame(*window));
   const std::string folder = makeScratchFolder();
-  writeImageFile(folder + "/studio.png", hostWorldFromPreview(window->finishedImage()).world, 8);
+  writeImageFile(folder + "/studio.png", hostWorldFromQImage(window->finishedImage()).world, 8);
   ASSERT_EQ(window->saveSettings(QString::fromStdString(folder + "/title.json")), QString());
   ProgramRun run = runProgram({"render", "--quiet", "--settings", folder + "/title.json", "-o", folder + "/cli.png"},
                               folder);
