@@ -692,11 +692,11 @@ HostWorld renderFrame(HostSession& session, long frame, RenderPath path) {
 
 namespace {
 
-std::string dialogText(HostSession& session, PF_Cmd command) {
+std::string dialogText(HostSession& session, PF_Cmd command, const std::string& what) {
   PF_InData in = makeInData(session, 0);
   PF_OutData out{};
   PF_Err err = session.module.effectMain(command, &in, &out, nullptr, nullptr, nullptr);
-  raiseOnFailure(session, err, out, "to show its About information");
+  raiseOnFailure(session, err, out, what);
   std::string text = returnMessage(out);
   std::replace(text.begin(), text.end(), '\r', '\n');
   return text;
@@ -704,9 +704,13 @@ std::string dialogText(HostSession& session, PF_Cmd command) {
 
 }  // namespace
 
-std::string aboutText(HostSession& session) { return dialogText(session, PF_Cmd_ABOUT); }
+std::string aboutText(HostSession& session) {
+  return dialogText(session, PF_Cmd_ABOUT, "to show its About information");
+}
 
-std::string optionsDialogText(HostSession& session) { return dialogText(session, PF_Cmd_DO_DIALOG); }
+std::string optionsDialogText(HostSession& session) {
+  return dialogText(session, PF_Cmd_DO_DIALOG, "to show its options dialog");
+}
 
 int customControlPosition(const HostSession& session) {
   for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "hostlib/host_session.h"
+#include "hostlib/program_errors.h"
 
 namespace {
 
@@ -116,6 +117,33 @@ TEST(HostSession, KeyTimesFollowTheFrameRate) {
   }
   // A checkout in another time scale reads the same moment.
   EXPECT_EQ(definitionAt(*session, density, 45 * 1001 * 2, 60000).u.fs_d.value, 1.5);
+  endSession(*session);
+}
+
+// An effect that fails every command without a message of its own: the host says what failed.
+PF_Err failingEffectMain(PF_Cmd, PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, void*) {
+  return PF_Err_INTERNAL_STRUCT_DAMAGED;
+}
+
+TEST(HostSession, AFailedDialogIsReportedAsTheDialogThatFailed) {
+  std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
+  const EffectMainFunction effectMain = session->module.effectMain;
+  session->module.effectMain = failingEffectMain;
+  struct Case {
+    std::string (*show)(HostSession&);
+    const char* message;
+  };
+  const Case cases[] = {{aboutText, "the effect failed to show its About information (error 512)"},
+                        {optionsDialogText, "the effect failed to show its options dialog (error 512)"}};
+  for (const Case& test : cases) {
+    try {
+      test.show(*session);
+      ADD_FAILURE() << "no failure reported: " << test.message;
+    } catch (const RunError& error) {
+      EXPECT_EQ(std::string(error.what()), test.message);
+    }
+  }
+  session->module.effectMain = effectMain;
   endSession(*session);
 }
 
