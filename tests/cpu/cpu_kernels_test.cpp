@@ -9,6 +9,7 @@
 
 #include "cpu/flame_march.h"
 #include "tests/cpu/test_settings.h"
+#include "tests/support/test_mattes.h"
 
 namespace {
 
@@ -16,17 +17,7 @@ constexpr CpuKernel kFastKernels[] = {CpuKernel::scalar, CpuKernel::avx2, CpuKer
 
 // A strong emitting band at the bottom and a fading, ageing trail above it.
 EmitterMatte rampMatte(int width, int height) {
-  EmitterMatte matte;
-  matte.width = width;
-  matte.height = height;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const int fromBottom = height - 1 - y;
-      const float value = fromBottom < 2 ? 0.2f + 0.15f * float(x % 4) : 0.8f / float(fromBottom);
-      matte.cells.push_back(MatteCell{value, float(fromBottom)});
-    }
-  }
-  return matte;
+  return bandMatte(width, height, EmitterBand{2, 0.2f, 0.15f, 4, 0.8f, 0, 0});
 }
 
 std::vector<float4> render(CpuKernel kernel, const FlameSettings& settings,

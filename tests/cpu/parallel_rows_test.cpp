@@ -19,6 +19,7 @@
 
 #include "cpu/flame_march.h"
 #include "tests/cpu/test_settings.h"
+#include "tests/support/test_mattes.h"
 
 namespace {
 
@@ -266,17 +267,7 @@ uint64_t fnv1a(const std::vector<float4>& image) {
 // Bottom rows emit strongly, with a fading trail above; enough structure to exercise both the
 // matte blending and the flicker.
 EmitterMatte testMatte(int width, int height) {
-  EmitterMatte matte;
-  matte.width = width;
-  matte.height = height;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const int fromBottom = height - 1 - y;
-      const float value = fromBottom < 3 ? 0.3f + 0.1f * float(x % 5) : 0.9f / float(fromBottom + 1);
-      matte.cells.push_back(MatteCell{value, fromBottom < 3 ? 0.0f : float(fromBottom - 2)});
-    }
-  }
-  return matte;
+  return bandMatte(width, height, EmitterBand{3, 0.3f, 0.1f, 5, 0.9f, 1, 2});
 }
 
 TEST(RenderFrameCpu, PinnedFrames) {

@@ -14,21 +14,16 @@
 #include "gpu/gpu_operations.h"
 #include "tests/cpu/test_settings.h"
 #include "tests/gpu/gpu_test_device.h"
+#include "tests/support/test_mattes.h"
 
 namespace {
 
 // A matte with strong and weak cells and ages growing downward, so both matte reads matter.
 EmitterMatte patternMatte(int32_t width, int32_t height) {
-  EmitterMatte matte;
-  matte.width = width;
-  matte.height = height;
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      const float value = (x * 7 + y * 3) % 5 == 0 ? 0.0f : float((x + y) % 9) / 8.0f;
-      matte.cells.push_back(MatteCell{value, float(y % 6) * 1.5f});
-    }
-  }
-  return matte;
+  return makeMatte(width, height, [](int32_t x, int32_t y) {
+    const float value = (x * 7 + y * 3) % 5 == 0 ? 0.0f : float((x + y) % 9) / 8.0f;
+    return MatteCell{value, float(y % 6) * 1.5f};
+  });
 }
 
 int64_t orderedBits(float v) {
