@@ -12,6 +12,7 @@
 #include "host/parameter_set.h"
 #include "render/render_driver.h"
 #include "tests/support/test_host.h"
+#include "tests/support/without_gpu.h"
 
 namespace {
 
@@ -170,6 +171,7 @@ TEST_F(RenderCommands, SmartRenderChecksTheEmitterBackInOnEveryPath) {
 }
 
 TEST_F(RenderCommands, GpuRequiredFailsWithTheGpuMessage) {
+  const WithoutGpu withoutGpu;
   host.setValue(kParamProcessing, 2);  // "GPU required"
   HostWorld output = makeHostWorld({12, 8, 8});
   ASSERT_EQ(host.smartPreRender({0, 0, 12, 8}, 8).err, PF_Err_NONE);

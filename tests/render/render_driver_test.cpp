@@ -12,6 +12,7 @@
 #include "cpu/parallel_rows.h"
 #include "render/flame_settings_build.h"
 #include "render/gpu_attempt.h"
+#include "tests/support/without_gpu.h"
 
 namespace {
 
@@ -195,6 +196,7 @@ TEST(RenderDriver, FailuresAndEarlyAbortLeaveTheOutputUntouched) {
 }
 
 TEST(RenderDriver, GpuRequiredReportsTheMissingGpuAndAutoFallsBackSilently) {
+  const WithoutGpu withoutGpu;
   Buffer required = makeBuffer(5, 3, kDepth32);
   const std::vector<uint8_t> original = required.bytes;
   EXPECT_EQ(failureOf(required.geometry, draftParams(kProcessingGpuRequired), requestFor(5, 3)),
