@@ -92,36 +92,39 @@ std::shared_ptr<const HostWorld> layerWorld(const HostSession& session, const Rg
       hostWorldFromImage(downsampleImage(*image, session.downsample), session.bitDepth));
 }
 
-// Whether the "Source" popup picks a layer at any key; its first choice is the built-in volume.
-// nullopt when the effect has no such control.
-std::optional<bool> usesLayerSource(const HostSession& session) {
+// The "Source" popup, which chooses the built-in volume (its first choice) or a layer to take the
+// flames from; -1 when the effect has no such control.
+int sourcePopupPosition(const HostSession& session) {
   for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
     const PF_ParamDef& def = session.params[position].def;
     if (def.param_type == PF_Param_POPUP && std::string(def.name) == "Source") {
-      const std::vector<Keyframe>& keys = session.tracks[position].keys;
-      if (keys.empty()) {
-        return def.u.pd.value != 1;
-      }
-      return std::any_of(keys.begin(), keys.end(), [](const Keyframe& key) { return key.value != 1.0; });
+      return position;
     }
   }
-  return std::nullopt;
+  return -1;
+}
+
+// Whether the "Source" popup at position source picks a layer at any key.
+bool usesLayerSource(const HostSession& session, int source) {
+  const std::vector<Keyframe>& keys = session.tracks[source].keys;
+  if (keys.empty()) {
+    return session.params[source].def.u.pd.value != 1;
+  }
+  return std::any_of(keys.begin(), keys.end(), [](const Keyframe& key) { return key.value != 1.0; });
 }
 
 // A value set for a control that the effect greys out has no effect on the frames; say so, with
-// the choice of "Source" that makes it so when the effect has one.
-void noteGreyedOutSettings(const HostSession& session, const std::vector<int>& setPositions, long frame) {
+// the choice of the "Source" popup at position source (-1: none) that makes it so.
+void noteGreyedOutSettings(const HostSession& session, const std::vector<int>& setPositions, int source,
+                           long frame) {
   std::string because;
-  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
-    const PF_ParamDef& def = session.params[position].def;
-    if (def.param_type == PF_Param_POPUP && std::string(def.name) == "Source") {
-      std::vector<std::string> choices = splitChoices(session.params[position].choices);
-      long choice = definitionAt(session, position, static_cast<A_long>(frame * session.clock.timeStep),
-                                 session.clock.timeScale)
-                        .u.pd.value;
-      if (choice >= 1 && choice <= static_cast<long>(choices.size())) {
-        because = " while \"Source\" is \"" + choices[choice - 1] + "\"";
-      }
+  if (source >= 0) {
+    std::vector<std::string> choices = splitChoices(session.params[source].choices);
+    long choice = definitionAt(session, source, static_cast<A_long>(frame * session.clock.timeStep),
+                               session.clock.timeScale)
+                      .u.pd.value;
+    if (choice >= 1 && choice <= static_cast<long>(choices.size())) {
+      because = " while \"Source\" is \"" + choices[choice - 1] + "\"";
     }
   }
   std::set<int> noted;
@@ -138,9 +141,25 @@ bool frameFileExists(const RenderOptions& options, long frame) {
   return std::filesystem::is_regular_file(expandFramePattern(options.outputPattern, frame), unreadable);
 }
 
-// The frames this run renders: the task's share, less the frames whose files exist when those are
-// skipped. Says on stderr what it leaves to other tasks and what it skips, for the job's log.
-FrameRange framesOfThisRun(const RenderOptions& options, long& skipped) {
+// The frames this run renders: the task's share less the skipped frames. Each frame's file is
+// looked at once, before the first render, so the count on stderr and the frames rendered agree
+// even when another run writes a file meanwhile.
+struct FramesOfThisRun {
+  FrameRange share;
+  std::vector<long> skipped;  // ascending
+};
+
+long framesToRender(const FramesOfThisRun& frames) {
+  return std::max(0L, frames.share.last - frames.share.first + 1 - static_cast<long>(frames.skipped.size()));
+}
+
+bool isSkipped(const FramesOfThisRun& frames, long frame) {
+  return std::binary_search(frames.skipped.begin(), frames.skipped.end(), frame);
+}
+
+// With --skip-existing, the frames whose files exist are skipped. Says on stderr what it leaves to
+// other tasks and what it skips, for the job's log.
+FramesOfThisRun framesOfThisRun(const RenderOptions& options) {
   FrameRange sequence{options.firstFrame, options.lastFrame};
   FrameRange share = taskFrames(sequence, options.task);
   std::string task = std::to_string(options.task.index) + "/" + std::to_string(options.task.count);
@@ -150,15 +169,17 @@ FrameRange framesOfThisRun(const RenderOptions& options, long& skipped) {
   } else if (options.task.count > 1) {
     std::cerr << "vortelline: task " << task << ": frames " << share.first << "-" << share.last << "\n";
   }
-  skipped = 0;
+  FramesOfThisRun frames{share, {}};
   if (options.skipExisting) {
     for (long frame = share.first; frame <= share.last; ++frame) {
-      skipped += frameFileExists(options, frame) ? 1 : 0;
+      if (frameFileExists(options, frame)) {
+        frames.skipped.push_back(frame);
+      }
     }
-    std::cerr << "vortelline: skipping " << skipped << " of " << share.last - share.first + 1
+    std::cerr << "vortelline: skipping " << frames.skipped.size() << " of " << share.last - share.first + 1
               << " frames whose files already exist\n";
   }
-  return share;
+  return frames;
 }
 
 std::string numberText(double value) {
@@ -274,12 +295,7 @@ void runRender(const RenderOptions& options) {
   checkEffectSupports(*session, options, bitDepth);
 
   std::vector<int> changed = applyAssignments(*session, options.savedSettings, options.settingsPath);
-  std::vector<int> setPositions;
-  for (const std::string& setting : options.settings) {
-    ParamAssignment assignment = parseAssignment(session->params, setting);
-    setParamTrack(*session, assignment);
-    setPositions.push_back(assignment.position);
-  }
+  std::vector<int> setPositions = applyAssignments(*session, options.settings, "--set");
   if (options.processing) {
     setParamTrack(*session, parseAssignment(session->params, "Processing=" + *options.processing));
   }
@@ -290,26 +306,27 @@ void runRender(const RenderOptions& options) {
       userChangedParam(*session, position, options.firstFrame);
     }
   }
-  noteGreyedOutSettings(*session, setPositions, options.firstFrame);
+  const int source = sourcePopupPosition(*session);
+  noteGreyedOutSettings(*session, setPositions, source, options.firstFrame);
 
   placeLayers(*session, input ? &*input : nullptr, emitter ? &*emitter : nullptr);
-  std::optional<bool> layerSource = usesLayerSource(*session);
-  if (emitter && layerSource == false) {
-    std::cerr << "vortelline: note: the emitter is used with --set \"Source=Layer Alpha\" or \"Source=Layer Luma\"\n";
-  }
-  if (!emitter && !input && layerSource == true) {
-    std::cerr << "vortelline: note: \"Source\" takes the flames from a layer, but neither --emitter nor --input "
-                 "gives one, so those frames are transparent\n";
+  if (source >= 0) {
+    const bool layerSource = usesLayerSource(*session, source);
+    if (emitter && !layerSource) {
+      std::cerr << "vortelline: note: the emitter is used with --set \"Source=Layer Alpha\" or \"Source=Layer Luma\"\n";
+    }
+    if (!emitter && !input && layerSource) {
+      std::cerr << "vortelline: note: \"Source\" takes the flames from a layer, but neither --emitter nor --input "
+                   "gives one, so those frames are transparent\n";
+    }
   }
 
-  long skipped = 0;
-  FrameRange frames = framesOfThisRun(options, skipped);
-  ProgressDisplay progress =
-      startProgress(static_cast<int>(std::max(0L, frames.last - frames.first + 1 - skipped)), options.quiet);
+  const FramesOfThisRun frames = framesOfThisRun(options);
+  ProgressDisplay progress = startProgress(static_cast<int>(framesToRender(frames)), options.quiet);
   session->progress = &progress;
   try {
-    for (long frame = frames.first; frame <= frames.last; ++frame) {
-      if (options.skipExisting && frameFileExists(options, frame)) {
+    for (long frame = frames.share.first; frame <= frames.share.last; ++frame) {
+      if (isSkipped(frames, frame)) {
         continue;
       }
       renderFrameToFile(*session, options.outputPattern, frame, options.path);

@@ -394,7 +394,7 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
     std::string output = "usage.png";
   };
   const std::vector<Case> cases{
-      {{"--set", "Densty=1"}, {"unknown control \"Densty\"", "\"Density\""}},
+      {{"--set", "Densty=1"}, {"--set: unknown control \"Densty\"", "\"Density\""}},
       {{"--set", "Noise Freq=2"}, {"\"Noise Frequency\""}},
       {{"--set", "Gain=120"}, {"\"Inner Color/Gain\"", "\"Main Color/Gain\"", "\"Outer Color/Gain\""}},
       {{"--set", "Quality=Fast"}, {"\"Draft (64)\"", "\"Balanced (128)\"", "\"Original (256)\""}},
