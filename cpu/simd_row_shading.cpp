@@ -273,7 +273,28 @@ HWY_INLINE V smoothWeight(V f) {
   return hn::Mul(hn::Sub(splat(3.0f), hn::Add(f, f)), hn::Mul(f, f));
 }
 
-HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave) {
+// The last cell each lane read in one octave, with its corners. Consecutive march samples move
+// a small step, so all lanes often stay in the cells of the previous sample: the corners are then
+// reused instead of read again.
+struct OctaveCells {
+  V n;
+  Corners corners;
+};
+
+struct NoiseCells {
+  OctaveCells octave[kHashOctaves];
+};
+
+HWY_INLINE NoiseCells noCells() {
+  NoiseCells cells;
+  for (OctaveCells& octave : cells.octave) {
+    // NaN equals nothing, so the first sample reads its corners.
+    octave.n = hn::NaN(DF());
+  }
+  return cells;
+}
+
+HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave, OctaveCells& cells) {
   const V px = hn::Floor(p.x);
   const V py = hn::Floor(p.y);
   const V pz = hn::Floor(p.z);
@@ -281,7 +302,11 @@ HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave) {
   const V uy = smoothWeight(hn::Sub(p.y, py));
   const V uz = smoothWeight(hn::Sub(p.z, pz));
   const V n = hn::Add(hn::Add(hn::Mul(py, splat(57.0f)), px), hn::Mul(pz, splat(113.0f)));
-  const Corners k = cellCorners(n, octave);
+  if (!hn::AllTrue(DF(), hn::Eq(n, cells.n))) {
+    cells.n = n;
+    cells.corners = cellCorners(n, octave);
+  }
+  const Corners& k = cells.corners;
   const V a = lerp(k.h[0], k.h[1], ux);
   const V b = lerp(k.h[2], k.h[3], ux);
   const V c = lerp(k.h[4], k.h[5], ux);
@@ -304,15 +329,15 @@ HWY_INLINE V3 nextOctavePoint(const V3& q, float k) {
 }
 
 // octaves: the table's four octaves, or null when there is no table.
-HWY_INLINE V fbm(const V3& p, const HashCornerOctave* octaves) {
+HWY_INLINE V fbm(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells) {
   const V3 q1 = nextOctavePoint(p, 2.02f);
   const V3 q2 = nextOctavePoint(q1, 2.03f);
   const V3 q3 = nextOctavePoint(q2, 2.01f);
   const HashCornerOctave* none = nullptr;
-  V sum = hn::Mul(valueNoise(p, octaves ? &octaves[0] : none), splat(0.5f));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q1, octaves ? &octaves[1] : none), splat(0.25f)));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q2, octaves ? &octaves[2] : none), splat(0.125f)));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q3, octaves ? &octaves[3] : none), splat(0.0625f)));
+  V sum = hn::Mul(valueNoise(p, octaves ? &octaves[0] : none, cells.octave[0]), splat(0.5f));
+  sum = hn::Add(sum, hn::Mul(valueNoise(q1, octaves ? &octaves[1] : none, cells.octave[1]), splat(0.25f)));
+  sum = hn::Add(sum, hn::Mul(valueNoise(q2, octaves ? &octaves[2] : none, cells.octave[2]), splat(0.125f)));
+  sum = hn::Add(sum, hn::Mul(valueNoise(q3, octaves ? &octaves[3] : none, cells.octave[3]), splat(0.0625f)));
   return sum;
 }
 
@@ -518,14 +543,15 @@ struct RowContext {
   bool smooth;
 };
 
-HWY_INLINE V volumeDistance(const V3& p, const V3& offset, const RowContext& context) {
+HWY_INLINE V volumeDistance(const V3& p, const V3& offset, const RowContext& context,
+                            NoiseCells& cells) {
   const FlameSettings& settings = context.settings;
   const V frequency = splat(settings.frequency);
   const V3 n{hn::Add(hn::Mul(p.x, frequency), offset.x), hn::Add(hn::Mul(p.y, frequency), offset.y),
              hn::Add(hn::Mul(p.z, frequency), offset.z)};
   const V length = hn::Sqrt(hn::Add(hn::Add(hn::Mul(p.x, p.x), hn::Mul(p.y, p.y)), hn::Mul(p.z, p.z)));
   return hn::Add(hn::Sub(length, splat(settings.radius)),
-                 hn::Mul(fbm(n, context.octaves), splat(settings.amplitude)));
+                 hn::Mul(fbm(n, context.octaves, cells), splat(settings.amplitude)));
 }
 
 V4 shadeVolumeLanes(V column, int y, const RowContext& context) {
@@ -549,11 +575,12 @@ V4 shadeVolumeLanes(V column, int y, const RowContext& context) {
   V3 p{dir.x, dir.y, hn::Sub(dir.z, splat(camera))};
   const V densityScale = splat(((s.density * 15.0f) * s.density) / steps);
   const bool smooth = context.smooth;
-  March state = startMarch(smooth ? volumeDistance(p, offset, context) : hn::Zero(DF()), smooth,
+  NoiseCells cells = noCells();
+  March state = startMarch(smooth ? volumeDistance(p, offset, context, cells) : hn::Zero(DF()), smooth,
                            context.palette);
   for (int i = 0; i < (int)s.steps; i = i + 1) {
     const V3 pNext{hn::Add(p.x, step.x), hn::Add(p.y, step.y), hn::Add(p.z, step.z)};
-    const V sample = volumeDistance(smooth ? pNext : p, offset, context);
+    const V sample = volumeDistance(smooth ? pNext : p, offset, context, cells);
     marchSample(state, sample, densityScale, smooth, context.palette);
     p = pNext;
   }
@@ -582,11 +609,12 @@ HWY_INLINE void sampleMatteLanes(V x, float y, const M& wanted, const RowContext
   *age = hn::Load(df, ages);
 }
 
-HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowContext& context) {
+HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowContext& context,
+                           NoiseCells& cells) {
   const FlameSettings& s = context.settings;
   const V3 n{base.x, base.y, hn::Add(splat((z * s.frequency) * 3.0f), base.z)};
   return hn::Add(hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f)))),
-                 hn::Mul(hn::Mul(hn::Sub(fbm(n, context.octaves), splat(0.45f)), splat(s.amplitude)),
+                 hn::Mul(hn::Mul(hn::Sub(fbm(n, context.octaves, cells), splat(0.45f)), splat(s.amplitude)),
                          splat(0.16f)));
 }
 
@@ -620,7 +648,8 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
               splat(s.time * s.animX)),
       splat(((s.riseSpeed - s.animY) * s.time) + (((my + 0.5f) / frameHeight) * 8.0f) * s.frequency),
       splat(s.time * s.animZ)};
-  const V flicker = fbm(base, context.octaves);
+  NoiseCells cells = noCells();
+  const V flicker = fbm(base, context.octaves, cells);
   const V ageShare = clampUnit(hn::Div(age0, splat(s.riseHeight)));
   const V mx2 = hn::Add(
       hn::Mul(hn::Mul(hn::Mul(hn::Sub(flicker, splat(0.47f)), splat(s.riseHeight)), splat(0.45f)), ageShare),
@@ -636,15 +665,15 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   const float dz = 2.0f / steps;
   float z = -1.0f;
   const bool smooth = context.smooth;
-  March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context) : hn::Zero(df),
+  March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context, cells) : hn::Zero(df),
                            smooth, context.palette);
   for (int i = 0; i < (int)s.steps; i = i + 1) {
     V sample;
     if (smooth) {
       z = z + dz;
-      sample = layerDistance(z, base, value1, context);
+      sample = layerDistance(z, base, value1, context, cells);
     } else {
-      sample = layerDistance(z, base, value1, context);
+      sample = layerDistance(z, base, value1, context, cells);
       z = z + dz;
     }
     marchSample(state, sample, densityScale, smooth, context.palette);
