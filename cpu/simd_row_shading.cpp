@@ -343,13 +343,55 @@ HWY_INLINE V fbm(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells
 
 // ---- Palette.
 
+// What the palette integral computes from the palette alone, per segment: a lane looks its
+// segment's numbers up instead of selecting among the colours and forming them again. Each is
+// formed by the same float operations as in segmentIntegral, so it holds the same bits.
+struct SegmentTerms {
+  float quadratic[3][4];  // da * a.c + dc * a.w for colour channel c
+  float linear[3][4];     // a.c * a.w
+  float cubic[3][4];      // da * dc
+  float alphaQuadratic[4];  // da
+  float alphaLinear[4];     // a.w
+  float base[4][4];         // integralBase, channel by channel
+};
+
 struct Palette {
   V4 color0, color1, color3, clear;
-  V4 integralBase[4];
+  SegmentTerms segments;
+  // The integral's ramp part from 0.999 on, where it no longer changes: beyond the flame most
+  // samples of a vector lie there.
+  V4 rampEnd;
   // paletteColor(0.999) premultiplied the way paletteIntegral's tail uses it.
   float tailR, tailG, tailB, tailA;
   float negativeR, negativeG, negativeB, negativeA;
 };
+
+SegmentTerms segmentTermsOf(const FlameSettings& settings) {
+  const float4 clear = make_float4(0.0f, 0.0f, 0.0f, 0.0f);
+  const float4 starts[4] = {settings.color0, settings.color1, clear, settings.color3};
+  const float4 ends[4] = {settings.color1, clear, settings.color3, clear};
+  SegmentTerms terms;
+  for (int segment = 0; segment < 4; ++segment) {
+    const float4 a = starts[segment];
+    const float4 b = ends[segment];
+    const float da = a.w * -1.0f + b.w;
+    const float ac[3] = {a.x, a.y, a.z};
+    const float dc[3] = {a.x * -1.0f + b.x, a.y * -1.0f + b.y, a.z * -1.0f + b.z};
+    for (int c = 0; c < 3; ++c) {
+      terms.quadratic[c][segment] = da * ac[c] + dc[c] * a.w;
+      terms.linear[c][segment] = ac[c] * a.w;
+      terms.cubic[c][segment] = da * dc[c];
+    }
+    terms.alphaQuadratic[segment] = da;
+    terms.alphaLinear[segment] = a.w;
+    const float4 base = settings.integralBase[segment];
+    terms.base[0][segment] = base.x;
+    terms.base[1][segment] = base.y;
+    terms.base[2][segment] = base.z;
+    terms.base[3][segment] = base.w;
+  }
+  return terms;
+}
 
 Palette paletteOf(const FlameSettings& settings) {
   Palette palette;
@@ -357,9 +399,13 @@ Palette paletteOf(const FlameSettings& settings) {
   palette.color1 = splat4(settings.color1);
   palette.color3 = splat4(settings.color3);
   palette.clear = splat4(make_float4(0.0f, 0.0f, 0.0f, 0.0f));
-  for (int i = 0; i < 4; ++i) {
-    palette.integralBase[i] = splat4(settings.integralBase[i]);
-  }
+  palette.segments = segmentTermsOf(settings);
+  const float4 clear = make_float4(0.0f, 0.0f, 0.0f, 0.0f);
+  const float endCoordinate = 0.999f * 4.0f;
+  const float4 endIntegral = ::segmentIntegral(settings.color3, clear, endCoordinate - float(int(endCoordinate)));
+  const float4 lastBase = settings.integralBase[3];
+  palette.rampEnd = splat4(make_float4(endIntegral.x + lastBase.x, endIntegral.y + lastBase.y,
+                                       endIntegral.z + lastBase.z, endIntegral.w + lastBase.w));
   const float4 e = ::paletteColor(0.999f, settings);
   palette.tailR = e.w * e.x;
   palette.tailG = e.y * e.w;
@@ -397,24 +443,21 @@ HWY_INLINE V4 premultipliedPaletteColor(V s, const Palette& palette) {
   return V4{hn::Mul(q.x, q.w), hn::Mul(q.y, q.w), hn::Mul(q.z, q.w), q.w};
 }
 
-HWY_INLINE V segmentChannel(V ac, V aw, V dc, V da, V u, V u2, V u3) {
-  const V inner = hn::Mul(hn::Add(hn::Mul(da, ac), hn::Mul(dc, aw)), u2);
-  const V linear = hn::Add(hn::Mul(inner, splat(0.5f)), hn::Mul(hn::Mul(ac, aw), u));
-  const V cubic = hn::Div(hn::Mul(hn::Mul(da, dc), u3), splat(3.0f));
-  return hn::Mul(hn::Add(linear, cubic), splat(0.25f));
+// values[segment] in each lane. segment is 0 to 3 in every lane whose result is kept.
+HWY_INLINE V segmentLookup(const float (&values)[4], hn::Vec<DI> segment) {
+#if HWY_TARGET == HWY_SCALAR
+  return splat(values[hn::GetLane(segment) & 3]);
+#else
+  const DF df;
+  return hn::TableLookupLanes(hn::LoadDup128(df, values), hn::IndicesFromVec(df, segment));
+#endif
 }
 
-HWY_INLINE V4 segmentIntegral(const V4& a, const V4& b, V u) {
-  const V minusOne = splat(-1.0f);
-  const V dr = hn::Add(hn::Mul(a.x, minusOne), b.x);
-  const V dg = hn::Add(hn::Mul(a.y, minusOne), b.y);
-  const V db = hn::Add(hn::Mul(a.z, minusOne), b.z);
-  const V da = hn::Add(hn::Mul(a.w, minusOne), b.w);
-  const V u2 = hn::Mul(u, u);
-  const V u3 = hn::Mul(u2, u);
-  return V4{segmentChannel(a.x, a.w, dr, da, u, u2, u3), segmentChannel(a.y, a.w, dg, da, u, u2, u3),
-            segmentChannel(a.z, a.w, db, da, u, u2, u3),
-            hn::Mul(hn::Add(hn::Mul(hn::Mul(da, u2), splat(0.5f)), hn::Mul(a.w, u)), splat(0.25f))};
+HWY_INLINE V segmentChannel(const SegmentTerms& terms, int c, hn::Vec<DI> segment, V u, V u2, V u3) {
+  const V inner = hn::Mul(segmentLookup(terms.quadratic[c], segment), u2);
+  const V linear = hn::Add(hn::Mul(inner, splat(0.5f)), hn::Mul(segmentLookup(terms.linear[c], segment), u));
+  const V cubic = hn::Div(hn::Mul(segmentLookup(terms.cubic[c], segment), u3), splat(3.0f));
+  return hn::Mul(hn::Add(linear, cubic), splat(0.25f));
 }
 
 HWY_INLINE V4 paletteIntegral(V x, const Palette& palette) {
@@ -427,31 +470,40 @@ HWY_INLINE V4 paletteIntegral(V x, const Palette& palette) {
   if (hn::AllTrue(df, negative)) {
     return below;
   }
-  const V s = hn::Mul(select(hn::Lt(x, splat(0.999f)), x, splat(0.999f)), splat(4.0f));
-  // Negative s only in lanes that take the x < 0 result below; the conversion saturates there.
-  const hn::Vec<DI> segment = hn::ConvertTo(di, s);
-  const V u = hn::Sub(s, hn::ConvertTo(df, segment));
-  const M first = hn::RebindMask(df, hn::Eq(segment, hn::Zero(di)));
-  const M second = hn::RebindMask(df, hn::Eq(segment, hn::Set(di, 1)));
-  const M third = hn::RebindMask(df, hn::Eq(segment, hn::Set(di, 2)));
-  const V4 a = select4(first, palette.color0,
-                       select4(second, palette.color1, select4(third, palette.clear, palette.color3)));
-  const V4 b = select4(first, palette.color1,
-                       select4(second, palette.clear, select4(third, palette.color3, palette.clear)));
-  const V4 g = segmentIntegral(a, b, u);
-  const V4 base = select4(first, palette.integralBase[0],
-                          select4(second, palette.integralBase[1],
-                                  select4(third, palette.integralBase[2], palette.integralBase[3])));
+  const M beforeEnd = hn::Lt(x, splat(0.999f));
+  V4 ramp = palette.rampEnd;
+  if (!hn::AllFalse(df, hn::AndNot(negative, beforeEnd))) {
+    const V s = hn::Mul(select(beforeEnd, x, splat(0.999f)), splat(4.0f));
+    const hn::Vec<DI> whole = hn::ConvertTo(di, s);
+    const V u = hn::Sub(s, hn::ConvertTo(df, whole));
+    // Negative s only in lanes that take the x < 0 result below: their index is kept in range.
+    const hn::Vec<DI> segment = hn::And(whole, hn::Set(di, 3));
+    const V u2 = hn::Mul(u, u);
+    const V u3 = hn::Mul(u2, u);
+    const SegmentTerms& terms = palette.segments;
+    const V alpha = hn::Mul(hn::Add(hn::Mul(hn::Mul(segmentLookup(terms.alphaQuadratic, segment), u2), splat(0.5f)),
+                                    hn::Mul(segmentLookup(terms.alphaLinear, segment), u)),
+                            splat(0.25f));
+    ramp = V4{hn::Add(segmentChannel(terms, 0, segment, u, u2, u3), segmentLookup(terms.base[0], segment)),
+              hn::Add(segmentChannel(terms, 1, segment, u, u2, u3), segmentLookup(terms.base[1], segment)),
+              hn::Add(segmentChannel(terms, 2, segment, u, u2, u3), segmentLookup(terms.base[2], segment)),
+              hn::Add(alpha, segmentLookup(terms.base[3], segment))};
+  }
   V tail = hn::Sub(x, splat(0.999f));
   tail = select(hn::Lt(tail, hn::Zero(df)), hn::Zero(df), tail);
-  const V4 inside{hn::Add(hn::Add(g.x, base.x), hn::Mul(splat(palette.tailR), tail)),
-                  hn::Add(hn::Add(g.y, base.y), hn::Mul(splat(palette.tailG), tail)),
-                  hn::Add(hn::Add(g.z, base.z), hn::Mul(splat(palette.tailB), tail)),
-                  hn::Add(hn::Add(g.w, base.w), hn::Mul(tail, splat(palette.tailA)))};
+  const V4 inside{hn::Add(ramp.x, hn::Mul(splat(palette.tailR), tail)),
+                  hn::Add(ramp.y, hn::Mul(splat(palette.tailG), tail)),
+                  hn::Add(ramp.z, hn::Mul(splat(palette.tailB), tail)),
+                  hn::Add(ramp.w, hn::Mul(tail, splat(palette.tailA)))};
   return select4(negative, below, inside);
 }
 
 // ---- March.
+
+// The march takes its samples in batches: first the noise of a batch of steps, then their
+// compositing. Neither half waits on the other within a batch, so the processor overlaps
+// consecutive samples' work instead of running one long dependency chain per step.
+constexpr int kMarchBatch = 8;
 
 struct March {
   V4 accumulator;
@@ -578,11 +630,17 @@ V4 shadeVolumeLanes(V column, int y, const RowContext& context) {
   NoiseCells cells = noCells();
   March state = startMarch(smooth ? volumeDistance(p, offset, context, cells) : hn::Zero(DF()), smooth,
                            context.palette);
-  for (int i = 0; i < (int)s.steps; i = i + 1) {
-    const V3 pNext{hn::Add(p.x, step.x), hn::Add(p.y, step.y), hn::Add(p.z, step.z)};
-    const V sample = volumeDistance(smooth ? pNext : p, offset, context, cells);
-    marchSample(state, sample, densityScale, smooth, context.palette);
-    p = pNext;
+  V samples[kMarchBatch];
+  for (int i = 0; i < (int)s.steps; i = i + kMarchBatch) {
+    const int count = std::min(kMarchBatch, (int)s.steps - i);
+    for (int j = 0; j < count; ++j) {
+      const V3 pNext{hn::Add(p.x, step.x), hn::Add(p.y, step.y), hn::Add(p.z, step.z)};
+      samples[j] = volumeDistance(smooth ? pNext : p, offset, context, cells);
+      p = pNext;
+    }
+    for (int j = 0; j < count; ++j) {
+      marchSample(state, samples[j], densityScale, smooth, context.palette);
+    }
   }
   return adjustColor(state.accumulator, s, false);
 }
@@ -667,16 +725,21 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   const bool smooth = context.smooth;
   March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context, cells) : hn::Zero(df),
                            smooth, context.palette);
-  for (int i = 0; i < (int)s.steps; i = i + 1) {
-    V sample;
-    if (smooth) {
-      z = z + dz;
-      sample = layerDistance(z, base, value1, context, cells);
-    } else {
-      sample = layerDistance(z, base, value1, context, cells);
-      z = z + dz;
+  V samples[kMarchBatch];
+  for (int i = 0; i < (int)s.steps; i = i + kMarchBatch) {
+    const int count = std::min(kMarchBatch, (int)s.steps - i);
+    for (int j = 0; j < count; ++j) {
+      if (smooth) {
+        z = z + dz;
+        samples[j] = layerDistance(z, base, value1, context, cells);
+      } else {
+        samples[j] = layerDistance(z, base, value1, context, cells);
+        z = z + dz;
+      }
     }
-    marchSample(state, sample, densityScale, smooth, context.palette);
+    for (int j = 0; j < count; ++j) {
+      marchSample(state, samples[j], densityScale, smooth, context.palette);
+    }
   }
   const V4 q = adjustColor(state.accumulator, s, true);
   const V coverage = clampUnit(hn::Mul(value1, splat(4.0f)));
