@@ -810,8 +810,10 @@ const KernelTarget kKernelTargets[] = {
 };
 
 const KernelTarget* targetOf(CpuKernel kernel) {
+  // Asked once: every row looks its path up, and Highway asks the processor each time.
+  static const int64_t supported = hwy::SupportedTargets();
   for (const KernelTarget& target : kKernelTargets) {
-    if (target.kernel == kernel && (hwy::SupportedTargets() & target.target) != 0) {
+    if (target.kernel == kernel && (supported & target.target) != 0) {
       return &target;
     }
   }
