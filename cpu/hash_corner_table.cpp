@@ -52,9 +52,12 @@ std::shared_ptr<const HashCornerTable> buildHashCornerTable(const int4 (&windows
     // sum because float(n) is exact for a cell index, so the values match the noise bit for bit.
     const float* windowValues = values.data() + window.y;
     for (size_t cell = 0; cell < cells[k]; ++cell) {
+      float corners[kCellCorners];
       for (int c = 0; c < kCellCorners; ++c) {
-        *next++ = windowValues[cell + size_t(kCornerOffsets[c])];
+        corners[c] = windowValues[cell + size_t(kCornerOffsets[c])];
       }
+      writeCellTuple(corners, next);
+      next += kCellCorners;
     }
   }
   return table;

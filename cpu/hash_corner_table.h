@@ -13,8 +13,18 @@
 constexpr int kCellCorners = 8;
 constexpr int32_t kCornerOffsets[kCellCorners] = {0, 1, 57, 58, 113, 114, 170, 171};
 
+// The tuple of a cell, from its eight corner hashes in kCornerOffsets order: for each of the
+// cell's four edges along x, the hash at its start and its rise to the end, the difference that
+// valueNoise's x lerps form. Stored taken, the rise costs nothing per sample.
+inline void writeCellTuple(const float (&corners)[kCellCorners], float* tuple) {
+  for (int edge = 0; edge < kCellCorners; edge += 2) {
+    tuple[edge] = corners[edge];
+    tuple[edge + 1] = corners[edge + 1] - corners[edge];
+  }
+}
+
 // The cells of one octave's hash window whose corners all lie inside it: cell index n (the float
-// lattice index of the lowest corner) has its corners at corners[8 * (n - firstCell)].
+// lattice index of the lowest corner) has its tuple at corners[8 * (n - firstCell)].
 struct HashCornerOctave {
   int32_t firstCell;
   // The float range of cell indices with a tuple: a float index n with lowestCell <= n <=

@@ -123,37 +123,41 @@ HWY_INLINE V kernelExpLanes(V x) {
 
 // ---- Noise.
 
-// The eight corner hashes of each lane's cell, in kCornerOffsets order.
-struct Corners {
-  V h[kCellCorners];
+// Each lane's cell tuple (see HashCornerOctave), element by element.
+struct CellTuple {
+  V v[kCellCorners];
 };
 
-// Lane by lane: the table where the cell has a tuple, noiseHash of the float corner index (as
-// valueNoise forms it) where it does not.
-HWY_NOINLINE Corners cornersLaneByLane(V n, const HashCornerOctave* octave) {
+// Lane by lane: the table where the cell has a tuple, the tuple of noiseHash at the float
+// corner indices (as valueNoise forms them) where it does not.
+HWY_NOINLINE CellTuple tuplesLaneByLane(V n, const HashCornerOctave* octave) {
   const DF df;
   HWY_ALIGN float index[hn::MaxLanes(df)];
   HWY_ALIGN float values[kCellCorners][hn::MaxLanes(df)];
   hn::Store(n, df, index);
   for (size_t lane = 0; lane < hn::Lanes(df); ++lane) {
     const float cell = index[lane];
+    float hashed[kCellCorners];
+    const float* tuple = hashed;
     if (octave != nullptr && cell >= octave->lowestCell && cell <= octave->highestCell) {
-      const float* tuple = octave->corners + size_t(int32_t(cell) - octave->firstCell) * kCellCorners;
-      for (int c = 0; c < kCellCorners; ++c) {
-        values[c][lane] = tuple[c];
-      }
+      tuple = octave->corners + size_t(int32_t(cell) - octave->firstCell) * kCellCorners;
     } else {
-      values[0][lane] = noiseHash(cell);
+      float corners[kCellCorners];
+      corners[0] = noiseHash(cell);
       for (int c = 1; c < kCellCorners; ++c) {
-        values[c][lane] = noiseHash(cell + float(kCornerOffsets[c]));
+        corners[c] = noiseHash(cell + float(kCornerOffsets[c]));
       }
+      writeCellTuple(corners, hashed);
+    }
+    for (int c = 0; c < kCellCorners; ++c) {
+      values[c][lane] = tuple[c];
     }
   }
-  Corners corners;
+  CellTuple tuples;
   for (int c = 0; c < kCellCorners; ++c) {
-    corners.h[c] = hn::Load(df, values[c]);
+    tuples.v[c] = hn::Load(df, values[c]);
   }
-  return corners;
+  return tuples;
 }
 
 // Every lane's cell has a tuple; tuple is the cell's position in the octave's table. With
@@ -174,7 +178,7 @@ HWY_INLINE void transposeBlocks(__m512 (&rows)[4]) {
   rows[3] = _mm512_shuffle_ps(t1, t3, 0xEE);
 }
 
-HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
+HWY_INLINE CellTuple tuplesFromTable(hn::Vec<DI> tuple, const float* table) {
   HWY_ALIGN int32_t cells[16];
   hn::Store(tuple, DI(), cells);
   auto pair = [&](int low, int high) {
@@ -193,14 +197,14 @@ HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
   }
   transposeBlocks(first);
   transposeBlocks(second);
-  Corners corners;
+  CellTuple tuples;
   // Unrolled so that the vectors stay in registers.
 #pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
-    corners.h[j] = V{_mm512_shuffle_f32x4(first[j], second[j], _MM_SHUFFLE(2, 0, 2, 0))};
-    corners.h[4 + j] = V{_mm512_shuffle_f32x4(first[j], second[j], _MM_SHUFFLE(3, 1, 3, 1))};
+    tuples.v[j] = V{_mm512_shuffle_f32x4(first[j], second[j], _MM_SHUFFLE(2, 0, 2, 0))};
+    tuples.v[4 + j] = V{_mm512_shuffle_f32x4(first[j], second[j], _MM_SHUFFLE(3, 1, 3, 1))};
   }
-  return corners;
+  return tuples;
 }
 
 #elif HWY_TARGET == HWY_AVX2
@@ -216,7 +220,7 @@ HWY_INLINE void transposeBlocks(__m256 (&rows)[4]) {
   rows[3] = _mm256_shuffle_ps(t1, t3, 0xEE);
 }
 
-HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
+HWY_INLINE CellTuple tuplesFromTable(hn::Vec<DI> tuple, const float* table) {
   HWY_ALIGN int32_t cells[8];
   hn::Store(tuple, DI(), cells);
   __m256 first[4];
@@ -229,31 +233,31 @@ HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
   }
   transposeBlocks(first);
   transposeBlocks(second);
-  Corners corners;
+  CellTuple tuples;
   // Unrolled so that the vectors stay in registers.
 #pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
-    corners.h[j] = V{_mm256_permute2f128_ps(first[j], second[j], 0x20)};
-    corners.h[4 + j] = V{_mm256_permute2f128_ps(first[j], second[j], 0x31)};
+    tuples.v[j] = V{_mm256_permute2f128_ps(first[j], second[j], 0x20)};
+    tuples.v[4 + j] = V{_mm256_permute2f128_ps(first[j], second[j], 0x31)};
   }
-  return corners;
+  return tuples;
 }
 
 #else
 
-HWY_INLINE Corners cornersFromTable(hn::Vec<DI> tuple, const float* table) {
+HWY_INLINE CellTuple tuplesFromTable(hn::Vec<DI> tuple, const float* table) {
   const DF df;
-  Corners corners;
+  CellTuple tuples;
   const hn::Vec<DI> first = hn::ShiftLeft<3>(tuple);
   for (int c = 0; c < kCellCorners; ++c) {
-    corners.h[c] = hn::GatherIndex(df, table + c, first);
+    tuples.v[c] = hn::GatherIndex(df, table + c, first);
   }
-  return corners;
+  return tuples;
 }
 
 #endif
 
-HWY_INLINE Corners cellCorners(V n, const HashCornerOctave* octave) {
+HWY_INLINE CellTuple cellTuples(V n, const HashCornerOctave* octave) {
   const DF df;
   const DI di;
   if (octave != nullptr) {
@@ -261,10 +265,10 @@ HWY_INLINE Corners cellCorners(V n, const HashCornerOctave* octave) {
         hn::And(hn::Ge(n, splat(octave->lowestCell)), hn::Le(n, splat(octave->highestCell)));
     if (hn::AllTrue(df, inside)) {
       const hn::Vec<DI> tuple = hn::Sub(hn::ConvertTo(di, n), hn::Set(di, octave->firstCell));
-      return cornersFromTable(tuple, octave->corners);
+      return tuplesFromTable(tuple, octave->corners);
     }
   }
-  return cornersLaneByLane(n, octave);
+  return tuplesLaneByLane(n, octave);
 }
 
 HWY_INLINE V lerp(V a, V b, V t) { return hn::Add(hn::Mul(hn::Sub(b, a), t), a); }
@@ -273,12 +277,12 @@ HWY_INLINE V smoothWeight(V f) {
   return hn::Mul(hn::Sub(splat(3.0f), hn::Add(f, f)), hn::Mul(f, f));
 }
 
-// The last cell each lane read in one octave, with its corners. Consecutive march samples move
-// a small step, so all lanes often stay in the cells of the previous sample: the corners are then
+// The last cell each lane read in one octave, with its tuple. Consecutive march samples move
+// a small step, so all lanes often stay in the cells of the previous sample: the tuples are then
 // reused instead of read again.
 struct OctaveCells {
   V n;
-  Corners corners;
+  CellTuple tuples;
 };
 
 struct NoiseCells {
@@ -288,7 +292,7 @@ struct NoiseCells {
 HWY_INLINE NoiseCells noCells() {
   NoiseCells cells;
   for (OctaveCells& octave : cells.octave) {
-    // NaN equals nothing, so the first sample reads its corners.
+    // NaN equals nothing, so the first sample reads its tuples.
     octave.n = hn::NaN(DF());
   }
   return cells;
@@ -304,13 +308,14 @@ HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave, OctaveCells
   const V n = hn::Add(hn::Add(hn::Mul(py, splat(57.0f)), px), hn::Mul(pz, splat(113.0f)));
   if (!hn::AllTrue(DF(), hn::Eq(n, cells.n))) {
     cells.n = n;
-    cells.corners = cellCorners(n, octave);
+    cells.tuples = cellTuples(n, octave);
   }
-  const Corners& k = cells.corners;
-  const V a = lerp(k.h[0], k.h[1], ux);
-  const V b = lerp(k.h[2], k.h[3], ux);
-  const V c = lerp(k.h[4], k.h[5], ux);
-  const V d = lerp(k.h[6], k.h[7], ux);
+  // The x lerps with their rise already taken: rise * ux + start.
+  const CellTuple& k = cells.tuples;
+  const V a = hn::Add(hn::Mul(k.v[1], ux), k.v[0]);
+  const V b = hn::Add(hn::Mul(k.v[3], ux), k.v[2]);
+  const V c = hn::Add(hn::Mul(k.v[5], ux), k.v[4]);
+  const V d = hn::Add(hn::Mul(k.v[7], ux), k.v[6]);
   const V ab = lerp(a, b, uy);
   const V cd = lerp(c, d, uy);
   return lerp(ab, cd, uz);
