@@ -451,7 +451,7 @@ HWY_INLINE V4 premultipliedPaletteColor(V s, const Palette& palette) {
 // values[segment] in each lane. segment is 0 to 3 in every lane whose result is kept.
 HWY_INLINE V segmentLookup(const float (&values)[4], hn::Vec<DI> segment) {
 #if HWY_TARGET == HWY_SCALAR
-  return splat(values[hn::GetLane(segment) & 3]);
+  return splat(values[hn::GetLane(segment)]);
 #else
   const DF df;
   return hn::TableLookupLanes(hn::LoadDup128(df, values), hn::IndicesFromVec(df, segment));
