@@ -325,13 +325,15 @@ void runRender(const RenderOptions& options) {
   ProgressDisplay progress = startProgress(static_cast<int>(framesToRender(frames)), options.quiet);
   session->progress = &progress;
   try {
+    FrameFileWriter writer;
     for (long frame = frames.share.first; frame <= frames.share.last; ++frame) {
       if (isSkipped(frames, frame)) {
         continue;
       }
-      renderFrameToFile(*session, options.outputPattern, frame, options.path);
+      renderFrameToFile(*session, writer, options.outputPattern, frame, options.path);
       finishFrame(progress);
     }
+    writer.finish();
   } catch (...) {
     endProgress(progress);
     session->progress = nullptr;
@@ -359,18 +361,31 @@ void placeLayers(HostSession& session, const RgbaImage* input, const RgbaImage* 
   }
 }
 
-void renderFrameToFile(HostSession& session, const std::string& pattern, long frame, RenderPath path) {
+void FrameFileWriter::write(std::string file, HostWorld image) {
+  finish();
+  pending_ = std::async(std::launch::async, [file = std::move(file), image = std::move(image)] {
+    std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    std::error_code ignored;
+    if (!folder.empty()) {
+      std::filesystem::create_directories(folder, ignored);
+    }
+    writeImageFile(file, image.world, image.bitDepth);
+  });
+}
+
+void FrameFileWriter::finish() {
+  if (pending_.valid()) {
+    pending_.get();
+  }
+}
+
+void renderFrameToFile(HostSession& session, FrameFileWriter& writer, const std::string& pattern,
+                       long frame, RenderPath path) {
   if (stopWanted(session)) {
     throw Cancelled{cancellationSignal()};
   }
   HostWorld image = renderFrame(session, frame, path);
-  std::string file = expandFramePattern(pattern, frame);
-  std::filesystem::path folder = std::filesystem::path(file).parent_path();
-  std::error_code ignored;
-  if (!folder.empty()) {
-    std::filesystem::create_directories(folder, ignored);
-  }
-  writeImageFile(file, image.world, session.bitDepth);
+  writer.write(expandFramePattern(pattern, frame), std::move(image));
 }
 
 void printParams(const std::string& modulePath, std::ostream& out) {

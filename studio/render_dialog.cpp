@@ -107,10 +107,12 @@ bool RenderDialog::start(const QString& pattern, long first, long last) {
     bool completed = false;
     QString message;
     try {
+      FrameFileWriter writer;
       for (long frame = first; frame <= last; ++frame) {
-        renderFrameToFile(*job, files, frame, RenderPath::smart);
+        renderFrameToFile(*job, writer, files, frame, RenderPath::smart);
         QMetaObject::invokeMethod(this, &RenderDialog::frameWritten, Qt::QueuedConnection);
       }
+      writer.finish();
       completed = true;
       message = tr("Done.");
     } catch (const Cancelled&) {

@@ -333,6 +333,19 @@ TEST_F(ProgramTest, SequencesAreNamedByFrameNumber) {
             3);
 }
 
+// Files are written while the next frame renders: a failed write still ends the run with its
+// message, and no later frame is written.
+TEST_F(ProgramTest, AFailedWriteStopsTheSequenceAtThatFrame) {
+  std::filesystem::create_directories(frames + "/seq/flames_009.png");
+  ProgramRun result = run(renderArguments({"--frames", "8-11", "-o", frames + "/seq/flames_###.png"}));
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("flames_009.png"), std::string::npos) << result.err;
+  EXPECT_TRUE(std::filesystem::exists(frames + "/seq/flames_008.png"));
+  EXPECT_FALSE(std::filesystem::exists(frames + "/seq/flames_010.png"));
+  EXPECT_FALSE(std::filesystem::exists(frames + "/seq/flames_011.png"));
+}
+
 // What identifies the file itself: a file written again gets a new inode (atomic rename) or a new time.
 std::string fileIdentity(const std::string& path) {
   struct stat status {};
