@@ -461,6 +461,9 @@ ParamArray paramArrayAt(const HostSession& session, const PF_InData& in) {
   array.definitions.reserve(session.params.size());
   for (int position = 0; position < static_cast<int>(session.params.size()); ++position) {
     array.definitions.push_back(definitionAt(session, position, in.current_time, in.time_scale));
+    // uu held the declared id at parameter set-up; in a command's array it is the change flags,
+    // which only the effect sets. An odd id left there would read as "value changed".
+    array.definitions.back().uu.change_flags = 0;
   }
   for (PF_ParamDef& definition : array.definitions) {
     array.params.push_back(&definition);
