@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -25,6 +26,9 @@ namespace {
 constexpr int sliderSteps = 1000;
 constexpr int labelWidth = 130;   // pixels, so that the editors line up
 constexpr int numberWidth = 96;   // pixels: wide enough for "-1000.00 %"
+// A key button's face: filled when the current frame holds a key.
+const QString keyMark = QStringLiteral("\u25C6");
+const QString noKeyMark = QStringLiteral("\u25C7");
 
 // A collapsible section: a header that twirls the body open and shut.
 QVBoxLayout* addGroup(QVBoxLayout* parent, const QString& title, bool collapsed) {
@@ -105,19 +109,23 @@ EffectPanel::EffectPanel(HostSession& session, QWidget* parent) : QWidget(parent
     }
   }
   layout->addStretch();
+  // Working on a control selects it, so that the timeline shows the keys being set.
+  connect(this, &EffectPanel::valueEdited, this, [this](int position) { selectControlOf(position); });
+  connect(this, &EffectPanel::keyToggled, this, [this](int keyedPosition) { selectControlOf(keyedPosition); });
 }
 
 void EffectPanel::addControl(int position, QVBoxLayout* into) {
   const PF_ParamDef& def = session_.params[position].def;
   Control control;
+  control.name = QString::fromStdString(qualifiedName(session_.params, position));
   control.position = position;
   control.keyedPosition = position;
   control.row = new QWidget;
   auto* rowLayout = new QHBoxLayout(control.row);
   rowLayout->setContentsMargins(0, 0, 0, 0);
-  auto* label = new QLabel(QString::fromUtf8(def.name));
-  label->setFixedWidth(labelWidth);
-  rowLayout->addWidget(label);
+  control.label = new QLabel(QString::fromUtf8(def.name));
+  control.label->setFixedWidth(labelWidth);
+  rowLayout->addWidget(control.label);
 
   switch (def.param_type) {
     case PF_Param_FLOAT_SLIDER:
@@ -176,12 +184,12 @@ void EffectPanel::addControl(int position, QVBoxLayout* into) {
   if (control.key) {
     rowLayout->addWidget(control.key);
   }
-  control.editor->setObjectName(QString::fromStdString(qualifiedName(session_.params, position)));
+  control.editor->setObjectName(control.name);
+  control.row->installEventFilter(this);
   into->addWidget(control.row);
   if (def.param_type == PF_Param_LAYER) {
     into->addWidget(emitterTextRow_);
   }
-  controlByName_[QString::fromStdString(qualifiedName(session_.params, position))] = controls_.size();
   controls_.push_back(control);
 }
 
@@ -235,8 +243,7 @@ void EffectPanel::addAngle(Control& control) {
   int slider = hueSliderEditedBy(session_.params, position);
   if (slider >= 0) {
     control.swatch = new QToolButton;
-    control.swatch->setObjectName(QString::fromStdString(qualifiedName(session_.params, position)) +
-                                  QStringLiteral(" swatch"));
+    control.swatch->setObjectName(control.name + QStringLiteral(" swatch"));
     control.swatch->setFixedSize(32, 22);
     control.swatch->setToolTip(tr("Pick the colour's hue"));
     QDoubleSpinBox* number = control.number;
@@ -288,11 +295,11 @@ void EffectPanel::addLayer(Control& control) {
 
 QToolButton* EffectPanel::addKeyButton(Control& control) {
   auto* key = new QToolButton;
-  key->setText(QStringLiteral("\u25C6"));
+  key->setText(noKeyMark);
   key->setCheckable(true);
   key->setAutoRaise(true);
   key->setToolTip(tr("Keyframe at this frame: set one, or remove the one here"));
-  key->setObjectName(QString::fromStdString(qualifiedName(session_.params, control.position)) + QStringLiteral(" key"));
+  key->setObjectName(control.name + QStringLiteral(" key"));
   const int keyed = control.keyedPosition;
   connect(key, &QToolButton::clicked, this, [this, keyed] { emit keyToggled(keyed); });
   return key;
@@ -347,7 +354,9 @@ void EffectPanel::refresh(long frame) {
     }
     if (control.key) {
       const QSignalBlocker blocker(control.key);
-      control.key->setChecked(hasKeyAt(session_.tracks[control.keyedPosition], time));
+      const bool keyed = hasKeyAt(session_.tracks[control.keyedPosition], time);
+      control.key->setChecked(keyed);
+      control.key->setText(keyed ? keyMark : noKeyMark);
     }
   }
 }
@@ -359,12 +368,73 @@ void EffectPanel::showEmitter(const QString& description, const QString& text) {
   }
 }
 
+const EffectPanel::Control* EffectPanel::findControl(const QString& qualifiedName) const {
+  auto found = std::find_if(controls_.begin(), controls_.end(),
+                            [&](const Control& control) { return control.name == qualifiedName; });
+  return found == controls_.end() ? nullptr : &*found;
+}
+
 QWidget* EffectPanel::editor(const QString& qualifiedName) const {
-  auto found = controlByName_.find(qualifiedName);
-  return found == controlByName_.end() ? nullptr : controls_[found->second].editor;
+  const Control* control = findControl(qualifiedName);
+  return control ? control->editor : nullptr;
 }
 
 QWidget* EffectPanel::row(const QString& qualifiedName) const {
-  auto found = controlByName_.find(qualifiedName);
-  return found == controlByName_.end() ? nullptr : controls_[found->second].row;
+  const Control* control = findControl(qualifiedName);
+  return control ? control->row : nullptr;
+}
+
+int EffectPanel::selectedKeys() const { return selected_ < 0 ? -1 : controls_[selected_].keyedPosition; }
+
+void EffectPanel::select(int index) {
+  if (index == selected_) {
+    return;
+  }
+  if (selected_ >= 0) {
+    QLabel* label = controls_[selected_].label;
+    label->setAutoFillBackground(false);
+    label->setFont(font());
+  }
+  selected_ = index;
+  if (index >= 0) {
+    QLabel* label = controls_[index].label;
+    QPalette tinted = label->palette();
+    QColor tint = tinted.color(QPalette::Highlight);
+    tint.setAlpha(70);
+    tinted.setColor(QPalette::Window, tint);
+    label->setPalette(tinted);
+    label->setAutoFillBackground(true);
+    QFont bold = font();
+    bold.setBold(true);
+    label->setFont(bold);
+  }
+  emit selectionChanged(selectedKeys());
+}
+
+void EffectPanel::selectControlOf(int position) {
+  for (size_t index = 0; index < controls_.size(); ++index) {
+    if (controls_[index].position == position || controls_[index].keyedPosition == position) {
+      select(static_cast<int>(index));
+      return;
+    }
+  }
+}
+
+bool EffectPanel::eventFilter(QObject* watched, QEvent* event) {
+  // A click that no editor took reaches the row: on its label or between its editors. It selects
+  // the control, or clears the selection when the control is already selected.
+  if (event->type() == QEvent::MouseButtonPress) {
+    for (size_t index = 0; index < controls_.size(); ++index) {
+      if (watched == controls_[index].row) {
+        select(static_cast<int>(index) == selected_ ? -1 : static_cast<int>(index));
+        return true;
+      }
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void EffectPanel::mousePressEvent(QMouseEvent* event) {
+  select(-1);
+  event->accept();
 }

@@ -1,12 +1,12 @@
 // The effect's control panel, built from what the module declared at parameter set-up: groups as
 // collapsible sections, sliders with value fields, angle dials, popups, checkboxes, the emitter
 // layer as an image chooser or a text, and the effect's options button. It shows the session's
-// values and the state the effect last drew; edits go out as signals.
+// values and the state the effect last drew; edits go out as signals. One control at a time can be
+// selected (its label is highlighted): the timeline shows that control's keys.
 #pragma once
 
 #include <QString>
 #include <QWidget>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +20,7 @@ class QDial;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
+class QMouseEvent;
 class QSlider;
 class QToolButton;
 class QVBoxLayout;
@@ -39,6 +40,13 @@ class EffectPanel : public QWidget {
   QWidget* editor(const QString& qualifiedName) const;
   // The row holding a control's label and editors.
   QWidget* row(const QString& qualifiedName) const;
+  // The position whose keys the selected control shows (a hue dial's hidden slider), or -1.
+  int selectedKeys() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // A click on the panel outside every control clears the selection.
+  void mousePressEvent(QMouseEvent* event) override;
 
  signals:
   void valueEdited(int position, double value);
@@ -46,12 +54,15 @@ class EffectPanel : public QWidget {
   void emitterImageChosen(const QString& path);  // empty: the layer itself
   void emitterTextEdited(const QString& text);
   void optionsButtonPressed();
+  void selectionChanged(int keyedPosition);  // -1: none selected
 
  private:
   struct Control {
+    QString name;  // qualified: "Group/Name"
     int position = 0;
     int keyedPosition = 0;  // the control whose keys the key button sets (a dial's hidden slider)
     QWidget* row = nullptr;
+    QLabel* label = nullptr;
     QWidget* editor = nullptr;
     QSlider* slider = nullptr;
     QDoubleSpinBox* number = nullptr;
@@ -68,10 +79,14 @@ class EffectPanel : public QWidget {
   void addLayer(Control& control);
   QToolButton* addKeyButton(Control& control);
   void showValue(const Control& control, const PF_ParamDef& def);
+  const Control* findControl(const QString& qualifiedName) const;
+  // Selects the control at the index into controls_ (-1: none) and highlights its label.
+  void select(int index);
+  void selectControlOf(int position);
 
   HostSession& session_;
   std::vector<Control> controls_;
-  std::map<QString, size_t> controlByName_;
+  int selected_ = -1;
   QLabel* emitterLabel_ = nullptr;
   QLineEdit* emitterText_ = nullptr;
   QWidget* emitterTextRow_ = nullptr;

@@ -1,6 +1,6 @@
 #include "studio/render_dialog.h"
 
-#include <QDialogButtonBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -10,11 +10,47 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "hostlib/frame_output.h"
 #include "hostlib/image_files.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_job.h"
+
+namespace {
+
+QString depthLabel(int bitDepth) {
+  return bitDepth == 32 ? QObject::tr("32-bit float") : QObject::tr("%1 bits per channel").arg(bitDepth);
+}
+
+// The depths, in bits per channel, that the format holds and the effect renders; the format's
+// usual one first. PNG stores 8 or 16 bits; OpenEXR stores float, from a float render or, when
+// asked, a 16-bit one.
+std::vector<int> depthsFor(ImageFormat format, const HostSession& session) {
+  std::vector<int> depths = format == ImageFormat::png ? std::vector<int>{8, 16} : std::vector<int>{32, 16};
+  std::erase_if(depths, [&](int depth) {
+    return (depth == 16 && !(session.outFlags & PF_OutFlag_DEEP_COLOR_AWARE)) ||
+           (depth == 32 && !(session.outFlags2 & PF_OutFlag2_FLOAT_COLOR_AWARE));
+  });
+  return depths;
+}
+
+// Why a depth is refused for a format, with the depths it takes.
+std::string refusedDepthText(ImageFormat format, const std::vector<int>& depths, int bitDepth) {
+  std::string name = format == ImageFormat::png ? "PNG" : "OpenEXR";
+  if (depths.empty()) {
+    return "the effect renders no depth that " + name + " holds";
+  }
+  std::string offered;
+  for (int depth : depths) {
+    offered += (offered.empty() ? "" : " or ") + depthLabel(depth).toStdString();
+  }
+  return name + " files are written at " + offered + ", not at " + depthLabel(bitDepth).toStdString();
+}
+
+}  // namespace
 
 RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const RgbaImage> emitter, long lastFrame,
                            QWidget* parent)
@@ -25,11 +61,15 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   auto* browse = new QPushButton(tr("Browse..."));
   connect(browse, &QPushButton::clicked, this, [this] {
     QString path = QFileDialog::getSaveFileName(this, tr("Render to"), pattern_->text(),
-                                                tr("PNG 8 bits (*.png);;OpenEXR 32-bit float (*.exr)"));
+                                                tr("PNG (*.png);;OpenEXR (*.exr)"));
     if (!path.isEmpty()) {
       pattern_->setText(path);
     }
   });
+  depth_ = new QComboBox;
+  depth_->setObjectName(QStringLiteral("depth"));
+  connect(pattern_, &QLineEdit::textChanged, this, &RenderDialog::offerDepths);
+  offerDepths();
   auto* patternRow = new QHBoxLayout;
   patternRow->addWidget(pattern_, 1);
   patternRow->addWidget(browse);
@@ -38,13 +78,17 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   for (QSpinBox* frame : {first_, last_}) {
     frame->setRange(0, 999999);
   }
+  first_->setObjectName(QStringLiteral("firstFrame"));
+  last_->setObjectName(QStringLiteral("lastFrame"));
   last_->setValue(static_cast<int>(lastFrame));
   progress_ = new QProgressBar;
   status_ = new QLabel(tr("Each run of # in the name becomes the frame number."));
   render_ = new QPushButton(tr("Render"));
   cancel_ = new QPushButton(tr("Close"));
   cancel_->setObjectName(QStringLiteral("cancel"));
-  connect(render_, &QPushButton::clicked, this, [this] { start(pattern_->text(), first_->value(), last_->value()); });
+  render_->setObjectName(QStringLiteral("render"));
+  connect(render_, &QPushButton::clicked, this,
+          [this] { start(pattern_->text(), first_->value(), last_->value(), depth_->currentData().toInt()); });
   connect(cancel_, &QPushButton::clicked, this, [this] {
     if (running()) {
       stop();
@@ -55,6 +99,7 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
 
   auto* form = new QFormLayout;
   form->addRow(tr("Files"), patternRow);
+  form->addRow(tr("Depth"), depth_);
   form->addRow(tr("First frame"), first_);
   form->addRow(tr("Last frame"), last_);
   auto* buttons = new QHBoxLayout;
@@ -75,7 +120,23 @@ RenderDialog::~RenderDialog() {
   }
 }
 
-bool RenderDialog::start(const QString& pattern, long first, long last) {
+void RenderDialog::offerDepths() {
+  const int chosen = depth_->currentData().toInt();
+  std::vector<int> depths;
+  try {
+    depths = depthsFor(imageFormatForPath(pattern_->text().toStdString()), session_);
+  } catch (const UsageError&) {
+    // Not a name of a format yet: Render says so.
+  }
+  depth_->clear();
+  for (int depth : depths) {
+    depth_->addItem(depthLabel(depth), depth);
+  }
+  depth_->setCurrentIndex(std::max(0, depth_->findData(chosen)));
+  depth_->setEnabled(!depths.empty());
+}
+
+bool RenderDialog::start(const QString& pattern, long first, long last, int bitDepth) {
   if (running()) {
     return false;
   }
@@ -88,7 +149,11 @@ bool RenderDialog::start(const QString& pattern, long first, long last) {
     if (last > first && !patternNamesFrames(pattern.toStdString())) {
       throw UsageError("several frames need a # in the file name for the frame number, such as flames_####.png");
     }
-    job->bitDepth = format == ImageFormat::png ? 8 : 32;
+    std::vector<int> depths = depthsFor(format, session_);
+    if (std::find(depths.begin(), depths.end(), bitDepth) == depths.end()) {
+      throw UsageError(refusedDepthText(format, depths, bitDepth));
+    }
+    job->bitDepth = bitDepth;
     job->downsample = 1;
     job->stopRequested = &stopRequested_;
     placeLayers(*job, nullptr, emitter_.get());

@@ -1,5 +1,5 @@
-// Render...: a frame range into image files, with progress and cancel, through the host
-// library's render job on a thread of its own.
+// Render...: a frame range into image files at a depth the file format holds, with progress and
+// cancel, through the host library's render job on a thread of its own.
 #pragma once
 
 #include <QDialog>
@@ -9,6 +9,7 @@
 
 #include "hostlib/host_session.h"
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -24,14 +25,17 @@ class RenderDialog : public QDialog {
                QWidget* parent = nullptr);
   ~RenderDialog() override;
 
-  // Starts rendering; false (with the reason shown) when the choices cannot be rendered.
-  bool start(const QString& pattern, long first, long last);
+  // Starts rendering at bitDepth bits per channel; false (with the reason shown) when the choices
+  // cannot be rendered.
+  bool start(const QString& pattern, long first, long last, int bitDepth);
   bool running() const { return worker_ != nullptr; }
 
  signals:
   void finished(bool completed, const QString& message);
 
  private:
+  // The depth choices for the format the file name asks for, keeping the chosen depth if offered.
+  void offerDepths();
   void stop();
   void frameWritten();
   void workerEnded(bool completed, const QString& message);
@@ -39,6 +43,7 @@ class RenderDialog : public QDialog {
   const HostSession& session_;
   std::shared_ptr<const RgbaImage> emitter_;
   QLineEdit* pattern_;
+  QComboBox* depth_;
   QSpinBox* first_;
   QSpinBox* last_;
   QProgressBar* progress_;

@@ -11,7 +11,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScrollArea>
-#include <QSlider>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -28,6 +27,7 @@
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
 #include "studio/text_emitter.h"
+#include "studio/timeline_slider.h"
 
 namespace {
 
@@ -73,6 +73,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   connect(panel_, &EffectPanel::optionsButtonPressed, this, [this] { showEffectDialog(true); });
   connect(panel_, &EffectPanel::emitterImageChosen, this, &StudioWindow::setEmitterImage);
   connect(panel_, &EffectPanel::emitterTextEdited, this, &StudioWindow::setEmitterText);
+  connect(panel_, &EffectPanel::selectionChanged, this, &StudioWindow::refreshTimeline);
   connect(&renderer_, &PreviewRenderer::frameReady, this, &StudioWindow::showFrame);
   connect(&renderer_, &PreviewRenderer::renderFailed, this, [this](const QString& message, quint64 generation) {
     if (generation == generation_) {
@@ -137,18 +138,33 @@ QWidget* StudioWindow::buildTimeline() {
   play_->setCheckable(true);
   loop_ = new QCheckBox(tr("Loop"));
   loop_->setChecked(true);
-  frameSlider_ = new QSlider(Qt::Horizontal);
+  frameSlider_ = new TimelineSlider;
+  frameSlider_->setObjectName(QStringLiteral("timeline"));
+  previousKey_ = new QToolButton;
+  previousKey_->setText(QStringLiteral("\u25C0\u25C6"));
+  previousKey_->setObjectName(QStringLiteral("previousKey"));
+  previousKey_->setShortcut(Qt::Key_J);
+  previousKey_->setToolTip(tr("Previous keyframe (J)"));
+  nextKey_ = new QToolButton;
+  nextKey_->setText(QStringLiteral("\u25C6\u25B6"));
+  nextKey_->setObjectName(QStringLiteral("nextKey"));
+  nextKey_->setShortcut(Qt::Key_K);
+  nextKey_->setToolTip(tr("Next keyframe (K)"));
   frameNumber_ = new QSpinBox;
   lastFrame_ = new QSpinBox;
   lastFrame_->setRange(0, 99999);
   lastFrame_->setValue(static_cast<int>(defaultLastFrame));
   lastFrame_->setPrefix(tr("last "));
+  lastFrame_->setObjectName(QStringLiteral("lastFrame"));
   frameRate_ = new QLineEdit(QString::fromStdString(frameRateText(session_->clock)));
   frameRate_->setMaximumWidth(90);
+  frameRate_->setObjectName(QStringLiteral("frameRate"));
   playTimer_ = new QTimer(this);
   layout->addWidget(play_);
   layout->addWidget(loop_);
+  layout->addWidget(previousKey_);
   layout->addWidget(frameSlider_, 1);
+  layout->addWidget(nextKey_);
   layout->addWidget(frameNumber_);
   layout->addWidget(lastFrame_);
   layout->addWidget(new QLabel(tr("fps")));
@@ -157,6 +173,16 @@ QWidget* StudioWindow::buildTimeline() {
 
   connect(frameSlider_, &QSlider::valueChanged, this, [this](int frame) { setFrame(frame); });
   connect(frameNumber_, &QSpinBox::valueChanged, this, [this](int frame) { setFrame(frame); });
+  connect(previousKey_, &QToolButton::clicked, this, [this] {
+    if (std::optional<long> key = frameSlider_->markedFrameBefore(frame_)) {
+      setFrame(*key);
+    }
+  });
+  connect(nextKey_, &QToolButton::clicked, this, [this] {
+    if (std::optional<long> key = frameSlider_->markedFrameAfter(frame_)) {
+      setFrame(*key);
+    }
+  });
   connect(lastFrame_, &QSpinBox::valueChanged, this, [this](int last) {
     setLastFrame(*session_, last);
     refreshTimeline();
@@ -184,6 +210,9 @@ void StudioWindow::refreshTimeline() {
   frameNumber_->setRange(0, lastFrame_->value());
   frameSlider_->setValue(static_cast<int>(frame_));
   frameNumber_->setValue(static_cast<int>(frame_));
+  frameSlider_->setMarkedFrames(keyedFrames(*session_, panel_->selectedKeys()));
+  previousKey_->setEnabled(frameSlider_->markedFrameBefore(frame_).has_value());
+  nextKey_->setEnabled(frameSlider_->markedFrameAfter(frame_).has_value());
 }
 
 QSize StudioWindow::layerSize() const { return QSize(session_->layerWidth, session_->layerHeight); }
@@ -213,6 +242,7 @@ void StudioWindow::toggleKey(int position) {
 void StudioWindow::valuesChanged() {
   ++generation_;
   cache_.clear();
+  refreshTimeline();
   panel_->refresh(frame_);
   requestPreview();
 }

@@ -16,10 +16,10 @@ class PreviewView;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QSlider;
 class QSpinBox;
 class QTimer;
 class QToolButton;
+class TimelineSlider;
 
 class StudioWindow : public QMainWindow {
   Q_OBJECT
@@ -46,6 +46,7 @@ class StudioWindow : public QMainWindow {
   quint64 generation() const { return generation_; }
   quint64 finishedGeneration() const { return finishedGeneration_; }
   QSize layerSize() const;
+  long frame() const { return frame_; }
 
  signals:
   void previewFinished(quint64 generation, long frame);
@@ -63,6 +64,7 @@ class StudioWindow : public QMainWindow {
   void showEffectDialog(bool optionsButton);
   void showRenderDialog();
   void runEffectCommand(const std::function<void()>& command);
+  // The frame, its range, and the keys of the selected control (of every control when none is).
   void refreshTimeline();
 
   std::unique_ptr<HostSession> session_;
@@ -70,10 +72,12 @@ class StudioWindow : public QMainWindow {
   EffectPanel* panel_ = nullptr;
   PreviewView* view_ = nullptr;
   QLabel* renderInfo_ = nullptr;
-  QSlider* frameSlider_ = nullptr;
+  TimelineSlider* frameSlider_ = nullptr;
   QSpinBox* frameNumber_ = nullptr;
   QSpinBox* lastFrame_ = nullptr;
   QLineEdit* frameRate_ = nullptr;
+  QToolButton* previousKey_ = nullptr;
+  QToolButton* nextKey_ = nullptr;
   QToolButton* play_ = nullptr;
   QCheckBox* loop_ = nullptr;
   QTimer* playTimer_ = nullptr;

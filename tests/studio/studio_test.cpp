@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSemaphore>
@@ -22,10 +24,12 @@
 #include <iterator>
 
 #include "hostlib/drawing_suites.h"
+#include "hostlib/frame_output.h"
 #include "hostlib/image_files.h"
 #include "studio/effect_panel.h"
 #include "studio/render_dialog.h"
 #include "studio/studio_window.h"
+#include "studio/timeline_slider.h"
 #include "tests/support/program_runner.h"
 
 namespace {
@@ -167,6 +171,78 @@ TEST(Studio, HueDialsFollowTheirKeyframedSliders) {
   EXPECT_EQ(dial->value(), 100.0);
 }
 
+TEST(Studio, TheTimelineMarksKeysAndJumpsBetweenThem) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  window->show();
+  EffectPanel* panel = window->panel();
+  auto* timeline = window->findChild<TimelineSlider*>(QStringLiteral("timeline"));
+  auto* previous = window->findChild<QToolButton*>(QStringLiteral("previousKey"));
+  auto* next = window->findChild<QToolButton*>(QStringLiteral("nextKey"));
+  auto* densityKey = panel->findChild<QToolButton*>(QStringLiteral("Density key"));
+  auto* hueKey = panel->findChild<QToolButton*>(QStringLiteral("Inner Color/Hue key"));
+  ASSERT_TRUE(timeline && previous && next && densityKey && hueKey);
+  auto clickLabel = [&](const char* control) {
+    QLabel* label = panel->row(QString::fromUtf8(control))->findChild<QLabel*>();
+    QTest::mouseClick(label, Qt::LeftButton);
+  };
+
+  window->setFrame(10);
+  densityKey->click();
+  window->setFrame(30);
+  hueKey->click();  // the dial's key sits on its hidden slider
+  // Turning the dial keys the hue alone: the effect's answer to the change names no other control.
+  window->setFrame(20);
+  qobject_cast<QDoubleSpinBox*>(panel->editor(QStringLiteral("Inner Color/Hue")))->setValue(90.0);
+  struct Shown {
+    long frame;
+    bool densityKeyed;
+  };
+  for (const Shown& shown : {Shown{30, false}, Shown{20, false}, Shown{10, true}, Shown{11, false}}) {
+    window->setFrame(shown.frame);
+    EXPECT_EQ(densityKey->isChecked(), shown.densityKeyed) << shown.frame;
+    EXPECT_EQ(densityKey->text() == QStringLiteral("\u25C6"), shown.densityKeyed) << shown.frame;
+  }
+
+  // The keys of the control last worked on or clicked, or of all when a second click clears it.
+  struct Selection {
+    const char* clicked;
+    std::vector<long> marked;
+  };
+  EXPECT_EQ(timeline->visibleMarkedFrames(), (std::vector<long>{20, 30})) << "after turning the hue";
+  for (const Selection& selection : {Selection{"Density", {10}}, Selection{"Density", {10, 20, 30}},
+                                     Selection{"Inner Color/Hue", {20, 30}}, Selection{"Quality", {}},
+                                     Selection{"Quality", {10, 20, 30}}}) {
+    clickLabel(selection.clicked);
+    EXPECT_EQ(timeline->visibleMarkedFrames(), selection.marked) << selection.clicked;
+  }
+  const QImage drawn = timeline->grab().toImage();
+  for (long frame : {10L, 15L, 20L, 30L}) {
+    EXPECT_EQ(drawn.pixel(timeline->markerCentre(frame)) == TimelineSlider::markerColour, frame != 15) << frame;
+  }
+
+  struct Jump {
+    QToolButton* button;
+    long frame;
+  };
+  window->setFrame(0);
+  EXPECT_FALSE(previous->isEnabled());
+  for (const Jump& jump : {Jump{next, 10}, Jump{next, 20}, Jump{next, 30}, Jump{previous, 20}}) {
+    jump.button->click();
+    EXPECT_EQ(window->frame(), jump.frame);
+    EXPECT_EQ(previous->isEnabled(), jump.frame > 10) << jump.frame;
+    EXPECT_EQ(next->isEnabled(), jump.frame < 30) << jump.frame;
+  }
+
+  // Keys stay on their frames at another frame rate, and past the last frame they are not shown.
+  auto* rate = window->findChild<QLineEdit*>(QStringLiteral("frameRate"));
+  rate->setText(QStringLiteral("30000/1001"));
+  QTest::keyClick(rate, Qt::Key_Return);
+  EXPECT_EQ(timeline->visibleMarkedFrames(), (std::vector<long>{10, 20, 30}));
+  window->findChild<QSpinBox*>(QStringLiteral("lastFrame"))->setValue(25);
+  EXPECT_EQ(timeline->visibleMarkedFrames(), (std::vector<long>{10, 20}));
+  EXPECT_FALSE(next->isEnabled());
+}
+
 TEST(Studio, AChangeStopsTheRunningRender) {
   std::unique_ptr<StudioWindow> window = openWindow(QSize(64, 36), "Original (256)");
   QSignalSpy stopped(&window->renderer(), &PreviewRenderer::passStopped);
@@ -237,7 +313,7 @@ TEST(Studio, RenderDialogWritesTheRangeOrStopsOnCancel) {
     RenderDialog dialog(window->session(), nullptr, 2);
     QSignalSpy finished(&dialog, &RenderDialog::finished);
     const QString pattern = QString::fromStdString(folder + "/" + test.name + "_#.png");
-    ASSERT_TRUE(dialog.start(pattern, 0, 2));
+    ASSERT_TRUE(dialog.start(pattern, 0, 2, 8));
     if (test.cancel) {
       dialog.findChild<QPushButton*>(QStringLiteral("cancel"))->click();
     }
@@ -252,8 +328,54 @@ TEST(Studio, RenderDialogWritesTheRangeOrStopsOnCancel) {
   // What cannot be rendered is refused before anything starts.
   std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
   RenderDialog dialog(window->session(), nullptr, 2);
-  EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/no_number.png"), 0, 2));
-  EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/frame.tiff"), 0, 0));
+  EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/no_number.png"), 0, 2, 8));
+  EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/frame.tiff"), 0, 0, 8));
+  EXPECT_FALSE(dialog.start(QString::fromStdString(folder + "/float.png"), 0, 0, 32));
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(folder + "/float.png")));
+}
+
+TEST(Studio, RenderDialogOffersTheFormatsDepthsAndWritesThemAsTheCommandLineDoes) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(24, 14));
+  RenderDialog dialog(window->session(), nullptr, 3);
+  auto* pattern = dialog.findChild<QLineEdit*>(QStringLiteral("pattern"));
+  auto* depth = dialog.findChild<QComboBox*>(QStringLiteral("depth"));
+  ASSERT_NE(pattern, nullptr);
+  ASSERT_NE(depth, nullptr);
+  struct Offer {
+    const char* name;
+    std::vector<int> depths;
+  };
+  for (const Offer& offer : {Offer{"f_#.png", {8, 16}}, Offer{"F_#.EXR", {32, 16}}, Offer{"f_#.tiff", {}}}) {
+    pattern->setText(QString::fromUtf8(offer.name));
+    std::vector<int> offered;
+    for (int item = 0; item < depth->count(); ++item) {
+      offered.push_back(depth->itemData(item).toInt());
+    }
+    EXPECT_EQ(offered, offer.depths) << offer.name;
+  }
+
+  // 16 bits chosen for a PNG stays chosen for an EXR.
+  pattern->setText(QStringLiteral("f_#.png"));
+  depth->setCurrentIndex(depth->findData(16));
+  dialog.findChild<QSpinBox*>(QStringLiteral("firstFrame"))->setValue(3);
+  for (const char* file : {"deep_#.png", "deep_#.exr"}) {
+    pattern->setText(QString::fromStdString(folder + "/studio_" + file));
+    ASSERT_EQ(depth->currentData().toInt(), 16) << file;
+    QSignalSpy finished(&dialog, &RenderDialog::finished);
+    dialog.findChild<QPushButton*>(QStringLiteral("render"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds));
+    ASSERT_TRUE(finished.first().at(0).toBool()) << finished.first().at(1).toString().toStdString();
+
+    const std::string cliPattern = folder + "/cli_" + file;
+    ProgramRun run = runProgram({"render", "--quiet", "--size", "24x14", "--set", "Quality=Draft (64)", "--depth",
+                                 "16", "--frame", "3", "-o", cliPattern},
+                                folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string studioFile = expandFramePattern(folder + "/studio_" + file, 3);
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(studioFile))) << studioFile;
+    EXPECT_TRUE(fileBytes(studioFile) == fileBytes(expandFramePattern(cliPattern, 3))) << file;
+  }
 }
 
 
