@@ -673,6 +673,17 @@ void userChangedParam(HostSession& session, int position, long frame) {
   raiseOnFailure(session, err, out, "to take the change of " + qualifiedName(session.params, position));
 }
 
+bool effectRendersDepth(const HostSession& session, int bitDepth) {
+  switch (bitDepth) {
+    case 16:
+      return (session.outFlags & PF_OutFlag_DEEP_COLOR_AWARE) != 0;
+    case 32:
+      return (session.outFlags2 & PF_OutFlag2_FLOAT_COLOR_AWARE) != 0;
+    default:
+      return bitDepth == 8;
+  }
+}
+
 bool isSupervised(const HostSession& session, int position) {
   return (session.params.at(static_cast<size_t>(position)).def.flags & PF_ParamFlag_SUPERVISE) != 0;
 }

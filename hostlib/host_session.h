@@ -102,6 +102,9 @@ void userChangedParam(HostSession& session, int position, long frame);
 
 bool isSupervised(const HostSession& session, int position);
 
+// Whether the effect declared that it renders this depth (8, 16 or 32 bits per channel).
+bool effectRendersDepth(const HostSession& session, int bitDepth);
+
 // The sequence the effect is told about: frames 0 ... lastFrame under session.clock.
 void setLastFrame(HostSession& session, long lastFrame);
 

@@ -75,10 +75,10 @@ void checkEffectSupports(const HostSession& session, const RenderOptions& option
   if (options.path == RenderPath::smart && !(session.outFlags2 & PF_OutFlag2_SUPPORTS_SMART_RENDER)) {
     throw UsageError("the effect does not support smart rendering; use --path plain");
   }
-  if (bitDepth == 16 && !(session.outFlags & PF_OutFlag_DEEP_COLOR_AWARE)) {
+  if (bitDepth == 16 && !effectRendersDepth(session, 16)) {
     throw UsageError("the effect does not render 16 bits per channel");
   }
-  if (bitDepth == 32 && !(session.outFlags2 & PF_OutFlag2_FLOAT_COLOR_AWARE)) {
+  if (bitDepth == 32 && !effectRendersDepth(session, 32)) {
     throw UsageError("the effect does not render 32-bit float channels");
   }
 }

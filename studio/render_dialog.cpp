@@ -30,10 +30,7 @@ QString depthLabel(int bitDepth) {
 // asked, a 16-bit one.
 std::vector<int> depthsFor(ImageFormat format, const HostSession& session) {
   std::vector<int> depths = format == ImageFormat::png ? std::vector<int>{8, 16} : std::vector<int>{32, 16};
-  std::erase_if(depths, [&](int depth) {
-    return (depth == 16 && !(session.outFlags & PF_OutFlag_DEEP_COLOR_AWARE)) ||
-           (depth == 32 && !(session.outFlags2 & PF_OutFlag2_FLOAT_COLOR_AWARE));
-  });
+  std::erase_if(depths, [&](int depth) { return !effectRendersDepth(session, depth); });
   return depths;
 }
 
