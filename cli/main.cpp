@@ -5,6 +5,7 @@
 #include <new>
 
 #include "hostlib/cancellation.h"
+#include "hostlib/custom_control.h"
 #include "hostlib/effect_module.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_job.h"

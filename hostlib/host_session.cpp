@@ -8,7 +8,6 @@
 #include <new>
 
 #include "hostlib/cancellation.h"
-#include "hostlib/drawing_suites.h"
 #include "hostlib/program_errors.h"
 #include "sdk/smart_render_sdk.h"
 #include "sdk/suites_sdk.h"
@@ -102,6 +101,8 @@ const PF_EffectUISuite1 effectUiSuite{setOptionsButtonName};
 const PF_ParamUtilsSuite3 paramUtilsSuite{updateParamUi};
 const PFAppSuite1 appSuite{appBackgroundColor, appColor, nullptr, nullptr, nullptr, nullptr, isRenderEngine};
 
+std::atomic<DrawingSuiteLookup> drawingSuites{nullptr};
+
 SPErr acquireSuite(const char* name, A_long version, const void** suite) {
   if (!name || !suite) {
     return badSuiteParameterError;
@@ -118,7 +119,8 @@ SPErr acquireSuite(const char* name, A_long version, const void** suite) {
     *suite = &appSuite;
     return 0;
   }
-  if (const void* table = drawingSuite(name, version)) {
+  const DrawingSuiteLookup drawingSuite = drawingSuites.load();
+  if (const void* table = drawingSuite ? drawingSuite(name, version) : nullptr) {
     *suite = table;
     return 0;
   }
@@ -735,23 +737,24 @@ int customControlPosition(const HostSession& session) {
   return -1;
 }
 
-PF_EventOutFlags drawCustomControl(HostSession& session, QPainter& painter, const PF_Rect& controlFrame, long frame) {
+void setDrawingSuites(DrawingSuiteLookup lookup) { drawingSuites.store(lookup); }
+
+PF_EventOutFlags sendCustomControlDraw(HostSession& session, PF_ContextH context, const PF_Rect& controlFrame,
+                                       long frame) {
   const int position = customControlPosition(session);
   if (position < 0 || !session.customUi) {
     throw RunError("the effect has no custom control to draw");
   }
   PF_InData in = makeInData(session, frame);
   ParamArray array = paramArrayAt(session, in);
-  DrawingReference drawing{&painter};
   PF_EventExtra event{};
-  event.contextH = drawingContext(drawing);
+  event.contextH = context;
   event.e_type = PF_Event_DRAW;
   event.effect_win.index = position;
   event.effect_win.area = PF_EA_CONTROL;
   event.effect_win.current_frame = controlFrame;
   PF_OutData out{};
   PF_Err err = session.module.effectMain(PF_Cmd_EVENT, &in, &out, array.params.data(), nullptr, &event);
-  finishDrawing(drawing);
   raiseOnFailure(session, err, out, "to draw its custom control");
   return event.evt_out_flags;
 }

@@ -17,8 +17,6 @@
 #include "hostlib/progress_display.h"
 #include "sdk/custom_ui_sdk.h"
 
-class QPainter;
-
 // Host time: a frame lasts timeStep ticks of 1/timeScale second, so frame n starts at
 // n * timeStep / timeScale seconds.
 struct FrameClock {
@@ -144,8 +142,35 @@ std::string optionsDialogText(HostSession& session);
 // The position of the control the effect draws itself (PF_PUI_CONTROL), or -1.
 int customControlPosition(const HostSession& session);
 
-// Sends the effect the draw event of its custom control at a frame's time; the control's rectangle
-// is controlFrame in the painter's coordinates. What the effect draws through the drawing suites
-// lands on the painter, which is left in the state it had. Returns the event's out flags.
-// Throws EffectFailure or RunError.
-PF_EventOutFlags drawCustomControl(HostSession& session, QPainter& painter, const PF_Rect& controlFrame, long frame);
+// Where the session finds "PF Effect Custom UI Suite" 2 and the DRAWBOT suites: the table for a
+// name and version, or null. A host that draws (over QPainter, drawing_suites.h) sets it before it
+// sends a draw event; until then the effect's requests for those suites answer "suite not found",
+// as a host without them would. Process-wide, like the suite broker itself.
+using DrawingSuiteLookup = const void* (*)(const char* name, A_long version);
+void setDrawingSuites(DrawingSuiteLookup lookup);
+
+// Sends the effect the draw event of its custom control at a frame's time, the control's rectangle
+// being controlFrame; context is what the drawing suites turn into a drawing reference. Returns the
+// event's out flags. Throws EffectFailure or RunError.
+PF_EventOutFlags sendCustomControlDraw(HostSession& session, PF_ContextH context, const PF_Rect& controlFrame,
+                                       long frame);
+
+// Global set-down when the scope ends, unless end() already sent it: a failure on its way out
+// still shuts the effect down.
+struct SessionScope {
+  HostSession& session;
+  bool ended = false;
+  void end() {
+    ended = true;
+    endSession(session);
+  }
+  ~SessionScope() {
+    if (!ended) {
+      try {
+        endSession(session);
+      } catch (...) {
+        // A failure is already on its way out; set-down's own failure adds nothing.
+      }
+    }
+  }
+};

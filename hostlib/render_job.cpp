@@ -1,8 +1,5 @@
 #include "hostlib/render_job.h"
 
-#include <QImage>
-#include <QPainter>
-
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -14,7 +11,6 @@
 #include <ostream>
 
 #include "hostlib/cancellation.h"
-#include "hostlib/drawing_suites.h"
 #include "hostlib/frame_output.h"
 #include "hostlib/host_session.h"
 #include "hostlib/image_files.h"
@@ -22,25 +18,6 @@
 #include "hostlib/settings_file.h"
 
 namespace {
-
-// Sends global set-down however the session ends.
-struct SessionScope {
-  HostSession& session;
-  bool ended = false;
-  void end() {
-    ended = true;
-    endSession(session);
-  }
-  ~SessionScope() {
-    if (!ended) {
-      try {
-        endSession(session);
-      } catch (...) {
-        // A failure is already on its way out; set-down's own failure adds nothing.
-      }
-    }
-  }
-};
 
 int chooseBitDepth(const RenderOptions& options, ImageFormat format) {
   if (options.bitDepth != 0) {
@@ -448,37 +425,4 @@ void printAbout(const std::string& modulePath, std::ostream& out) {
   }
   out << text << (text.back() == '\n' ? "" : "\n");
   scope.end();
-}
-
-void writeCustomControlImage(const std::string& modulePath, const std::string& size, const std::string& outputPath) {
-  if (imageFormatForPath(outputPath) != ImageFormat::png) {
-    throw UsageError("the banner is written as PNG: give an output file ending in .png");
-  }
-  std::optional<FrameSize> requested;
-  if (!size.empty()) {
-    requested = parseFrameSize(size);
-  }
-  std::unique_ptr<HostSession> session = startSession(modulePath);
-  SessionScope scope{*session};
-  const int position = customControlPosition(*session);
-  if (position < 0) {
-    throw RunError("the effect declares no control that it draws itself");
-  }
-  const FrameSize frame =
-      requested.value_or(FrameSize{session->params[position].def.ui_width, session->params[position].def.ui_height});
-  if (frame.width < 1 || frame.height < 1) {
-    throw UsageError("the effect's control declares no size: give one with --size");
-  }
-  QImage drawn(frame.width, frame.height, QImage::Format_ARGB32_Premultiplied);
-  if (drawn.isNull()) {
-    throw std::bad_alloc();
-  }
-  drawn.fill(Qt::transparent);
-  QPainter painter(&drawn);
-  drawCustomControl(*session, painter, PF_Rect{0, 0, frame.width, frame.height}, 0);
-  painter.end();
-  scope.end();
-
-  HostWorld world = hostWorldFromQImage(drawn);
-  writeImageFile(outputPath, world.world, 8);
 }

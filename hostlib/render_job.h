@@ -1,4 +1,4 @@
-// The program's commands: render a frame sequence, list the parameters, show About, draw the banner.
+// The program's commands: render a frame sequence, list the parameters, show About.
 #pragma once
 
 #include <future>
@@ -43,6 +43,3 @@ void printParams(const std::string& modulePath, std::ostream& out);
 
 void printAbout(const std::string& modulePath, std::ostream& out);
 
-// Draws the effect's custom control at size ("WIDTHxHEIGHT"; empty: the size the control declares)
-// and writes what the effect drew into a PNG file, transparent where it drew nothing.
-void writeCustomControlImage(const std::string& modulePath, const std::string& size, const std::string& outputPath);

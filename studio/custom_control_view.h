@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "hostlib/host_session.h"
+#include "hostlib/custom_control.h"
 
 class CustomControlView : public QWidget {
   Q_OBJECT
