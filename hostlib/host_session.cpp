@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -781,3 +782,5 @@ bool stopWanted(const HostSession& session) {
 void setLastFrame(HostSession& session, long lastFrame) {
   session.totalTime = static_cast<A_long>((lastFrame + 1) * session.clock.timeStep);
 }
+
+long lastFrameInTimeRange(const FrameClock& clock) { return INT32_MAX / clock.timeStep - 1; }

@@ -106,6 +106,10 @@ bool effectRendersDepth(const HostSession& session, int bitDepth);
 // The sequence the effect is told about: frames 0 ... lastFrame under session.clock.
 void setLastFrame(HostSession& session, long lastFrame);
 
+// The last frame a sequence may reach under the clock: the host's times are 32-bit ticks, and the
+// sequence's length, one frame past its last, must fit too.
+long lastFrameInTimeRange(const FrameClock& clock);
+
 // Whether the user stopped the program (a signal) or the session's owner asked it to stop.
 bool stopWanted(const HostSession& session);
 

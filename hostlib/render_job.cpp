@@ -43,7 +43,7 @@ void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth
   if (options.lastFrame > options.firstFrame && !patternNamesFrames(options.outputPattern)) {
     throw UsageError("several frames need a # in the output name for the frame number, such as out/flames_####.png");
   }
-  if (options.lastFrame >= INT32_MAX / options.clock.timeStep) {
+  if (options.lastFrame > lastFrameInTimeRange(options.clock)) {
     throw UsageError("frame " + std::to_string(options.lastFrame) + " is beyond the host's time range at this --fps");
   }
 }

@@ -43,17 +43,9 @@ int main(int argc, char** argv) {
     StudioWindow window(std::move(session));
     // The effect shows its dialogs over this window.
     setHostMainWindow(static_cast<QWidget*>(&window));
-    if (!parser.positionalArguments().isEmpty()) {
-      QString error = window.openSettings(parser.positionalArguments().first());
-      if (!error.isEmpty()) {
-        std::fprintf(stderr, "vortelline-studio: %s\n", qPrintable(error));
-        setHostMainWindow(nullptr);
-        return 1;
-      }
-    }
-    if (parser.isSet(screenshotOption)) {
-      window.takeScreenshotWhenReady(parser.value(screenshotOption));
-    }
+    startFromCommandLine(window,
+                         parser.positionalArguments().isEmpty() ? QString() : parser.positionalArguments().first(),
+                         parser.isSet(screenshotOption) ? parser.value(screenshotOption) : QString());
     window.show();
     status = QApplication::exec();
     setHostMainWindow(nullptr);

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
@@ -17,12 +18,13 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <climits>
 #include <cstdio>
+#include <thread>
 
 #include "hostlib/image_files.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_options.h"
-#include "hostlib/settings_file.h"
 #include "studio/effect_panel.h"
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
@@ -32,6 +34,48 @@
 namespace {
 
 constexpr long defaultLastFrame = 47;
+
+// Runs read on a thread of its own and hands its result to show on the GUI thread, unless the
+// window is gone by then. The thread is detached: opening a FIFO waits for a writer that may never
+// come, and neither the window nor quitting should wait for it.
+template <typename Result>
+void readInBackground(StudioWindow* window, std::function<Result()> read, std::function<void(Result)> show) {
+  QPointer<StudioWindow> receiver(window);
+  std::thread([read = std::move(read), show = std::move(show), receiver]() mutable {
+    Result result = read();
+    QMetaObject::invokeMethod(
+        qApp,
+        [show = std::move(show), receiver, result = std::move(result)]() mutable {
+          if (receiver) {
+            show(std::move(result));
+          }
+        },
+        Qt::QueuedConnection);
+  }).detach();
+}
+
+// What a read found, or why it found nothing.
+template <typename Value>
+struct ReadResult {
+  Value value;
+  QString error;
+};
+
+template <typename Value>
+ReadResult<Value> readCatching(const std::function<Value()>& read) {
+  try {
+    return {read(), QString()};
+  } catch (const std::exception& error) {
+    return {Value(), QString::fromStdString(error.what())};
+  } catch (const Cancelled&) {
+    return {Value(), QObject::tr("the read was stopped")};
+  }
+}
+
+struct OpenedSettings {
+  SettingsFile file;
+  std::shared_ptr<const RgbaImage> emitter;
+};
 
 }  // namespace
 
@@ -75,11 +119,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   connect(panel_, &EffectPanel::emitterTextEdited, this, &StudioWindow::setEmitterText);
   connect(panel_, &EffectPanel::selectionChanged, this, &StudioWindow::refreshTimeline);
   connect(&renderer_, &PreviewRenderer::frameReady, this, &StudioWindow::showFrame);
-  connect(&renderer_, &PreviewRenderer::renderFailed, this, [this](const QString& message, quint64 generation) {
-    if (generation == generation_) {
-      statusBar()->showMessage(message);
-    }
-  });
+  connect(&renderer_, &PreviewRenderer::renderFailed, this, &StudioWindow::showRenderFailure);
 
   panel_->refresh(frame_);
   panel_->showEmitter(tr("This layer"), QString());
@@ -92,9 +132,16 @@ void StudioWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->addAction(tr("&Open Settings..."), QKeySequence::Open, this, [this] {
     QString path = QFileDialog::getOpenFileName(this, tr("Open Settings"), QString(), tr("Settings (*.json)"));
-    QString error = path.isEmpty() ? QString() : openSettings(path);
-    if (!error.isEmpty()) {
-      QMessageBox::warning(this, tr("Open Settings"), error);
+    if (!path.isEmpty()) {
+      connect(
+          this, &StudioWindow::settingsOpened, this,
+          [this](const QString& error) {
+            if (!error.isEmpty()) {
+              QMessageBox::warning(this, tr("Open Settings"), error);
+            }
+          },
+          Qt::SingleShotConnection);
+      openSettings(path);
     }
   });
   file->addAction(tr("&Save Settings..."), QKeySequence::Save, this, [this] {
@@ -152,7 +199,6 @@ QWidget* StudioWindow::buildTimeline() {
   nextKey_->setToolTip(tr("Next keyframe (K)"));
   frameNumber_ = new QSpinBox;
   lastFrame_ = new QSpinBox;
-  lastFrame_->setRange(0, 99999);
   lastFrame_->setValue(static_cast<int>(defaultLastFrame));
   lastFrame_->setPrefix(tr("last "));
   lastFrame_->setObjectName(QStringLiteral("lastFrame"));
@@ -169,6 +215,7 @@ QWidget* StudioWindow::buildTimeline() {
   layout->addWidget(lastFrame_);
   layout->addWidget(new QLabel(tr("fps")));
   layout->addWidget(frameRate_);
+  limitLastFrame();
   refreshTimeline();
 
   connect(frameSlider_, &QSlider::valueChanged, this, [this](int frame) { setFrame(frame); });
@@ -213,6 +260,11 @@ void StudioWindow::refreshTimeline() {
   frameSlider_->setMarkedFrames(keyedFrames(*session_, panel_->selectedKeys()));
   previousKey_->setEnabled(frameSlider_->markedFrameBefore(frame_).has_value());
   nextKey_->setEnabled(frameSlider_->markedFrameAfter(frame_).has_value());
+}
+
+void StudioWindow::limitLastFrame() {
+  const QSignalBlocker blocker(lastFrame_);
+  lastFrame_->setRange(0, static_cast<int>(std::min<long>(INT_MAX, lastFrameInTimeRange(session_->clock))));
 }
 
 QSize StudioWindow::layerSize() const { return QSize(session_->layerWidth, session_->layerHeight); }
@@ -276,6 +328,18 @@ void StudioWindow::requestPreview() {
     request.downsamples = {1};
   }
   renderer_.render(std::move(request));
+}
+
+void StudioWindow::showRenderFailure(const QString& message, quint64 generation) {
+  if (generation != generation_) {
+    return;
+  }
+  statusBar()->showMessage(message);
+  if (!screenshotPath_.isEmpty()) {
+    std::fprintf(stderr, "vortelline-studio: %s\n", qPrintable(message));
+    screenshotPath_.clear();
+    QApplication::exit(1);
+  }
 }
 
 void StudioWindow::showFrame(const PreviewFrame& frame) {
@@ -350,6 +414,7 @@ void StudioWindow::setFrameRate(const QString& text) {
     }
   }
   session_->clock = clock;
+  limitLastFrame();
   setLastFrame(*session_, lastFrame_->value());
   if (play_->isChecked()) {
     playTimer_->setInterval(static_cast<int>(1000.0 * clock.timeStep / clock.timeScale));
@@ -375,16 +440,32 @@ void StudioWindow::setEmitterImage(const QString& path) {
     valuesChanged();
     return;
   }
-  try {
-    emitter_ = std::make_shared<const RgbaImage>(readImageFile(path.toStdString()));
-  } catch (const std::exception& error) {
-    QMessageBox::warning(this, tr("Emitter Layer"), QString::fromStdString(error.what()));
-    return;
-  }
-  emitterPath_ = QFileInfo(path).absoluteFilePath();
-  emitterText_.clear();
-  panel_->showEmitter(QFileInfo(path).fileName(), QString());
-  valuesChanged();
+  statusBar()->showMessage(tr("Reading %1...").arg(path));
+  const quint64 read = ++emitterReads_;
+  using Read = ReadResult<std::shared_ptr<const RgbaImage>>;
+  readInBackground<Read>(
+      this,
+      [file = path.toStdString()] {
+        return readCatching<std::shared_ptr<const RgbaImage>>(
+            [&] { return std::make_shared<const RgbaImage>(readImageFile(file)); });
+      },
+      [this, path, read](Read result) {
+        if (read != emitterReads_) {
+          return;
+        }
+        statusBar()->clearMessage();
+        if (!result.error.isEmpty()) {
+          statusBar()->showMessage(result.error);
+          emit emitterRead(result.error);
+          return;
+        }
+        emitter_ = result.value;
+        emitterPath_ = QFileInfo(path).absoluteFilePath();
+        emitterText_.clear();
+        panel_->showEmitter(QFileInfo(path).fileName(), QString());
+        valuesChanged();
+        emit emitterRead(QString());
+      });
 }
 
 void StudioWindow::setEmitterText(const QString& text) {
@@ -426,23 +507,51 @@ QString StudioWindow::saveSettings(const QString& path) {
   return QString();
 }
 
-QString StudioWindow::openSettings(const QString& path) {
-  SettingsFile file;
-  std::shared_ptr<const RgbaImage> emitter;
+void StudioWindow::openSettings(const QString& path) {
+  statusBar()->showMessage(tr("Reading %1...").arg(path));
+  const quint64 read = ++settingsReads_;
+  using Read = ReadResult<OpenedSettings>;
+  readInBackground<Read>(
+      this,
+      [file = path.toStdString()] {
+        return readCatching<OpenedSettings>([&] {
+          OpenedSettings opened{readSettingsFile(file), nullptr};
+          if (!opened.file.scene.emitterPath.empty()) {
+            opened.emitter = std::make_shared<const RgbaImage>(readImageFile(opened.file.scene.emitterPath));
+          }
+          return opened;
+        });
+      },
+      [this, path, read](Read result) {
+        if (read != settingsReads_) {
+          return;
+        }
+        statusBar()->clearMessage();
+        if (result.error.isEmpty()) {
+          showOpenedSettings(path, std::move(result.value.file), std::move(result.value.emitter));
+        } else {
+          emit settingsOpened(result.error);
+        }
+      });
+}
+
+void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
+                                      std::shared_ptr<const RgbaImage> emitter) {
   // Every control starts from its declared value; the file sets the rest. Nothing changes when
   // the file cannot be used.
   HostSession opened = *session_;
   std::vector<int> positions;
   try {
-    file = readSettingsFile(path.toStdString());
-    if (!file.scene.emitterPath.empty()) {
-      emitter = std::make_shared<const RgbaImage>(readImageFile(file.scene.emitterPath));
+    if (file.scene.frame > lastFrameInTimeRange(file.scene.clock)) {
+      throw UsageError(path.toStdString() + ": frame " + std::to_string(file.scene.frame) +
+                       " is beyond the host's time range at its fps");
     }
     opened.tracks.assign(opened.tracks.size(), ParamTrack{});
     opened.clock = file.scene.clock;
     positions = applyAssignments(opened, file.assignments, path.toStdString());
   } catch (const std::exception& error) {
-    return QString::fromStdString(error.what());
+    emit settingsOpened(QString::fromStdString(error.what()));
+    return;
   }
   *session_ = opened;
   session_->layerWidth = file.scene.width;
@@ -453,6 +562,7 @@ QString StudioWindow::openSettings(const QString& path) {
   QString emitterName = emitter ? QFileInfo(emitterPath_).fileName() : tr("This layer");
   panel_->showEmitter(emitterText_.isEmpty() ? emitterName : tr("Text"), emitterText_);
   frame_ = file.scene.frame;
+  limitLastFrame();
   {
     const QSignalBlocker blocker(lastFrame_);
     lastFrame_->setValue(std::max<int>(lastFrame_->value(), static_cast<int>(frame_)));
@@ -469,7 +579,7 @@ QString StudioWindow::openSettings(const QString& path) {
     updateParamsUi(*session_, frame_);
   });
   valuesChanged();
-  return QString();
+  emit settingsOpened(QString());
 }
 
 void StudioWindow::showEffectDialog(bool optionsButton) {
@@ -493,3 +603,24 @@ void StudioWindow::showRenderDialog() {
 }
 
 void StudioWindow::takeScreenshotWhenReady(const QString& path) { screenshotPath_ = path; }
+
+void startFromCommandLine(StudioWindow& window, const QString& settingsPath, const QString& screenshotPath) {
+  if (settingsPath.isEmpty()) {
+    if (!screenshotPath.isEmpty()) {
+      window.takeScreenshotWhenReady(screenshotPath);
+    }
+    return;
+  }
+  QObject::connect(
+      &window, &StudioWindow::settingsOpened, &window,
+      [&window, screenshotPath](const QString& error) {
+        if (!error.isEmpty()) {
+          std::fprintf(stderr, "vortelline-studio: %s\n", qPrintable(error));
+          QApplication::exit(1);
+        } else if (!screenshotPath.isEmpty()) {
+          window.takeScreenshotWhenReady(screenshotPath);
+        }
+      },
+      Qt::SingleShotConnection);
+  window.openSettings(settingsPath);
+}

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "hostlib/host_session.h"
+#include "hostlib/settings_file.h"
 #include "studio/preview_renderer.h"
 
 class EffectPanel;
@@ -28,14 +29,18 @@ class StudioWindow : public QMainWindow {
   explicit StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent = nullptr);
   ~StudioWindow() override;
 
-  // Each returns what went wrong, or an empty text; a failed open changes nothing.
-  QString openSettings(const QString& path);
+  // Reads the file on a thread of its own (it may be a FIFO that never delivers) and then shows
+  // it; settingsOpened tells how it went. A failed open changes nothing.
+  void openSettings(const QString& path);
+  // Returns what went wrong, or an empty text.
   QString saveSettings(const QString& path);
   void setLayerSize(QSize size);
   void setFrame(long frame);
-  void setEmitterImage(const QString& path);  // empty: the layer itself
+  // Empty: the layer itself. An image is read on a thread of its own; emitterRead tells how it went.
+  void setEmitterImage(const QString& path);
   void setEmitterText(const QString& text);
-  // Saves a picture of the window after the first full-resolution frame, then quits.
+  // Saves a picture of the window after the first full-resolution frame, then quits; quits with
+  // status 1 when that frame fails.
   void takeScreenshotWhenReady(const QString& path);
 
   EffectPanel* panel() const { return panel_; }
@@ -50,6 +55,8 @@ class StudioWindow : public QMainWindow {
 
  signals:
   void previewFinished(quint64 generation, long frame);
+  void settingsOpened(const QString& error);  // empty when the file is on show
+  void emitterRead(const QString& error);
 
  private:
   void buildMenus();
@@ -57,6 +64,10 @@ class StudioWindow : public QMainWindow {
   void editValue(int position, double value);
   void toggleKey(int position);
   void valuesChanged();
+  void showOpenedSettings(const QString& path, SettingsFile file, std::shared_ptr<const RgbaImage> emitter);
+  void showRenderFailure(const QString& message, quint64 generation);
+  // The last frame's range follows the clock: the host's time must hold every frame.
+  void limitLastFrame();
   void requestPreview();
   void showFrame(const PreviewFrame& frame);
   void playTick();
@@ -92,4 +103,11 @@ class StudioWindow : public QMainWindow {
   QString emitterPath_;
   QString emitterText_;
   QString screenshotPath_;
+  // Only the newest of several reads in flight is shown.
+  quint64 settingsReads_ = 0;
+  quint64 emitterReads_ = 0;
 };
+
+// Opens the command line's settings file (if any) and takes the screenshot it asks for (if any),
+// once that file's frame is on show. A file that cannot be opened ends the program with status 1.
+void startFromCommandLine(StudioWindow& window, const QString& settingsPath, const QString& screenshotPath);

@@ -19,9 +19,13 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <thread>
 
 #include "hostlib/drawing_suites.h"
 #include "hostlib/frame_output.h"
@@ -29,6 +33,7 @@
 #include "studio/effect_panel.h"
 #include "studio/render_dialog.h"
 #include "studio/studio_window.h"
+#include "studio/text_emitter.h"
 #include "studio/timeline_slider.h"
 #include "tests/support/program_runner.h"
 
@@ -52,6 +57,18 @@ std::unique_ptr<StudioWindow> openWindow(QSize layerSize, const char* quality = 
 bool waitForFinishedFrame(StudioWindow& window) {
   return QTest::qWaitFor([&] { return window.finishedGeneration() == window.generation(); }, waitMilliseconds);
 }
+
+// What openSettings reported: empty when the file is on show.
+QString openAndWait(StudioWindow& window, const QString& path) {
+  QSignalSpy opened(&window, &StudioWindow::settingsOpened);
+  window.openSettings(path);
+  if (!QTest::qWaitFor([&] { return opened.count() == 1; }, waitMilliseconds)) {
+    return QStringLiteral("never opened");
+  }
+  return opened.first().at(0).toString();
+}
+
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 void setNumber(StudioWindow& window, const char* control, double value) {
   auto* number = qobject_cast<QDoubleSpinBox*>(window.panel()->editor(QString::fromUtf8(control)));
@@ -397,14 +414,14 @@ TEST(Studio, OpenedSettingsShowWhatWasSaved) {
     ASSERT_EQ(window->saveSettings(path), QString());
   }
   std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
-  ASSERT_EQ(window->openSettings(path), QString());
+  ASSERT_EQ(openAndWait(*window, path), QString());
   ASSERT_TRUE(waitForFinishedFrame(*window));
   EXPECT_EQ(window->layerSize(), QSize(40, 22));
   EXPECT_EQ(window->finishedImage(), saved);
   // The opened values drive the panel too: the layer source greys the volume's controls.
   EXPECT_FALSE(window->panel()->row(QStringLiteral("Step Size"))->isEnabled());
   // A file that is not settings changes nothing.
-  EXPECT_NE(window->openSettings(QString::fromStdString(folder + "/missing.json")), QString());
+  EXPECT_NE(openAndWait(*window, QString::fromStdString(folder + "/missing.json")), QString());
   EXPECT_EQ(window->layerSize(), QSize(40, 22));
 }
 
@@ -424,6 +441,98 @@ TEST(Studio, TheEffectDrawsItsBannerAtThePanelsTop) {
     }
   }
   EXPECT_GT(colours.size(), 50);
+}
+
+TEST(Studio, CommandLineScreenshotEndsWithTheFirstFramesOutcome) {
+  const std::string folder = makeScratchFolder();
+  struct Case {
+    const char* name;
+    const char* settings;
+    int status;
+  };
+  const Case cases[] = {
+      {"fine", R"({"vortelline_settings": 1, "layer": {"width": 16, "height": 9}, "frame": 100})", 0},
+      // Within the host's range, beyond what the effect animates: its first frame fails.
+      {"late", R"({"vortelline_settings": 1, "layer": {"width": 16, "height": 9}, "frame": 2147483646})", 1},
+      {"nan", R"({"vortelline_settings": 1, "layer": {"width": 16, "height": 9}, "controls": {"Density": "nan"}})", 1},
+      {"frame", R"({"vortelline_settings": 1, "layer": {"width": 16, "height": 9}, "frame": 2147483647})", 1},
+      {"ntsc", R"({"vortelline_settings": 1, "layer": {"width": 16, "height": 9}, "fps": "30000/1001",
+                  "frame": 2145338})", 1},
+      {"missing", nullptr, 1},
+  };
+  for (const Case& test : cases) {
+    const std::string settings = folder + "/" + test.name + ".json";
+    const std::string picture = folder + "/" + test.name + ".png";
+    if (test.settings) {
+      writeText(settings, test.settings);
+    }
+    int status = -1;
+    {
+      auto window = std::make_unique<StudioWindow>(startSession(VORTELLINE_MODULE_PATH));
+      startFromCommandLine(*window, QString::fromStdString(settings), QString::fromStdString(picture));
+      window->show();
+      // Only a run that never ends reaches this.
+      QTimer ceiling;
+      ceiling.setSingleShot(true);
+      QObject::connect(&ceiling, &QTimer::timeout, [] { QApplication::exit(99); });
+      ceiling.start(waitMilliseconds);
+      status = QApplication::exec();
+    }
+    EXPECT_EQ(status, test.status) << test.name;
+    EXPECT_EQ(QFileInfo::exists(QString::fromStdString(picture)), test.status == 0) << test.name;
+    // The command line draws the same line between frames it renders and frames it refuses.
+    if (test.settings) {
+      ProgramRun run = runProgram({"render", "--quiet", "--settings", settings, "-o", folder + "/cli.png"}, folder);
+      EXPECT_EQ(run.exitCode != 0, test.status != 0) << test.name << ": " << run.err;
+    }
+  }
+}
+
+// A FIFO delivers only when someone writes to it: the window goes on meanwhile, and shows what
+// arrives once it does.
+TEST(Studio, FilesThatWaitForAWriterLeaveTheWindowWorking) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(32, 18));
+  const std::string source = folder + "/look.json";
+  {
+    auto other = openWindow(QSize(24, 14));
+    setNumber(*other, "Density", 1.3);
+    ASSERT_EQ(other->saveSettings(QString::fromStdString(source)), QString());
+  }
+  RgbaImage emitterImage = drawEmitterText(QStringLiteral("F"), 32, 18);
+  writeImageFile(folder + "/emitter.png", hostWorldFromImage(emitterImage, 8).world, 8);
+
+  struct Case {
+    const char* name;
+    std::string bytes;  // what the writer sends once the window is shown to work
+    std::function<void(const QString&)> read;
+    std::function<QSize()> shown;
+    QSize expected;
+    double density;  // an edit made while the read waits
+  };
+  QSignalSpy settingsOpened(window.get(), &StudioWindow::settingsOpened);
+  QSignalSpy emitterRead(window.get(), &StudioWindow::emitterRead);
+  const Case cases[] = {
+      {"settings.fifo", fileBytes(source), [&](const QString& path) { window->openSettings(path); },
+       [&] { return window->layerSize(); }, QSize(24, 14), 2.1},
+      {"emitter.fifo", fileBytes(folder + "/emitter.png"), [&](const QString& path) { window->setEmitterImage(path); },
+       [&] { return emitterRead.isEmpty() ? QSize() : QSize(32, 18); }, QSize(32, 18), 2.3},
+  };
+  for (const Case& test : cases) {
+    const std::string fifo = folder + "/" + test.name;
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    test.read(QString::fromStdString(fifo));
+    // Still working: an edit renders a new frame while the read waits.
+    setNumber(*window, "Density", test.density);
+    ASSERT_TRUE(waitForFinishedFrame(*window)) << test.name;
+    EXPECT_NE(test.shown(), test.expected) << test.name;
+    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << test.bytes; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return test.shown() == test.expected; }, waitMilliseconds)) << test.name;
+    writer.join();
+  }
+  EXPECT_EQ(settingsOpened.count(), 1);
+  ASSERT_EQ(emitterRead.count(), 1);
+  EXPECT_EQ(emitterRead.first().at(0).toString(), QString());
 }
 
 }  // namespace
