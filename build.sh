@@ -11,7 +11,7 @@ cd "$(dirname "$0")"
 PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libpng-dev libopenexr-dev libimath-dev libcli11-dev nlohmann-json3-dev
           # GPU renderer: Vulkan loader and headers, the HLSL-to-SPIR-V compiler, Mesa's lavapipe
-          libvulkan-dev mesa-vulkan-drivers glslc spirv-tools vulkan-validationlayers
+          libvulkan-dev libvulkan-volk-dev mesa-vulkan-drivers glslc spirv-tools vulkan-validationlayers
           # SIMD CPU renderer with run-time dispatch
           libhwy-dev
           # About dialog, banner drawing and the studio; the offscreen platform lets CI drive widgets

@@ -1,6 +1,6 @@
 #include "gpu/gpu_context.h"
 
-#include <vulkan/vulkan.h>
+#include <volk.h>
 
 #include <chrono>
 #include <cstring>
@@ -106,7 +106,17 @@ GpuContext::~GpuContext() {
 
 namespace {
 
+// The Vulkan loader is opened at run time, once per process: a machine without one has no GPU to
+// offer, and the module still loads and renders on the CPU.
+bool vulkanLoaderFound() {
+  static const bool found = volkInitialize() == VK_SUCCESS;
+  return found;
+}
+
 void createInstance(GpuContext& context) {
+  if (!vulkanLoaderFound()) {
+    throw std::runtime_error("No hardware GPU available");
+  }
   VkApplicationInfo application{};
   application.sType = VK_STRUCTURE_TYPE_APPLICATION_INFO;
   application.pApplicationName = "Vortelline";
@@ -120,6 +130,10 @@ void createInstance(GpuContext& context) {
     throw std::runtime_error("No hardware GPU available");
   }
   requireGpuSuccess(GpuOperation::createInstance, result == VK_SUCCESS);
+  // Instance and device functions alike come through the loader's dispatching entry points. They
+  // are the same for every instance, so a context still rendering on another thread while a new
+  // one is set up keeps working.
+  volkLoadInstance(context.instance);
 }
 
 uint32_t computeQueueFamily(VkPhysicalDevice adapter) {

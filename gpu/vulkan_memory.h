@@ -1,7 +1,8 @@
 // Buffers and images with their own memory, the small pieces the GPU context is built from.
 #pragma once
 
-#include <vulkan/vulkan.h>
+// Vulkan through volk: every entry point is fetched from the loader, opened at run time.
+#include <volk.h>
 
 // A buffer in host-visible, coherent memory, mapped for its whole life.
 struct MappedBuffer {

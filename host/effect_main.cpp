@@ -7,7 +7,7 @@
 #include "host/registration.h"
 #include "host/render_commands.h"
 #include "sdk/smart_render_sdk.h"
-#include "ui/about_dialog.h"
+#include "ui/about.h"
 #include "ui/banner_control.h"
 
 namespace {

@@ -17,20 +17,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 
-#include "host/acquired_suite.h"
-
-const char* const makerWebsite = "https://www.ternwick.com";
-
-const char* const aboutText =
-    "Vortelline\r"
-    "make by Ternwick\r"
-    "https://www.ternwick.com\r"
-    "Flame shader and value noise by the Vortelline authors\r"
-    "https://www.ternwick.com/vortelline/source\r"
-    "Shader code licensed under the MIT License";
+#include "ui/about_information.h"
 
 namespace {
 
@@ -195,37 +184,14 @@ class AboutDialog : public QDialog {
   FocusCues cues_;
 };
 
-bool reportsRenderEngine(const AcquiredSuite<PFAppSuite1>& appSuite) {
-  if (appSuite.get() == nullptr || appSuite->PF_IsRenderEngine == nullptr) return false;
-  PF_Boolean renderEngine = 0;
-  return appSuite->PF_IsRenderEngine(&renderEngine) == PF_Err_NONE && renderEngine != 0;
-}
-
 // The host's main window, when it is a widget of a QApplication running on this thread. The
 // pointer is compared with Qt's own widgets before it is used as one.
-QWidget* hostMainWindow(PF_InData* in_data) {
-  if (in_data == nullptr || in_data->utils == nullptr || in_data->utils->get_platform_data == nullptr) return nullptr;
-  void* window = nullptr;
-  if (in_data->utils->get_platform_data(in_data->effect_ref, PF_PlatData_MAIN_WND, &window) != PF_Err_NONE ||
-      window == nullptr) {
-    return nullptr;
-  }
+QWidget* hostMainWindow(void* window) {
   const auto* application = qobject_cast<QApplication*>(QCoreApplication::instance());
-  if (application == nullptr || QThread::currentThread() != application->thread()) return nullptr;
+  if (window == nullptr || application == nullptr || QThread::currentThread() != application->thread()) return nullptr;
   const QWidgetList widgets = QApplication::allWidgets();
   const auto found = std::find(widgets.begin(), widgets.end(), static_cast<QWidget*>(window));
   return found != widgets.end() ? (*found)->window() : nullptr;
-}
-
-AboutColours hostColours(const AcquiredSuite<PFAppSuite1>& appSuite) {
-  AboutColours colours;
-  if (appSuite.get() == nullptr || appSuite->PF_AppGetColor == nullptr) return colours;
-  PF_App_Color colour{};
-  if (appSuite->PF_AppGetColor(PF_App_Color_PANEL_BACKGROUND, &colour) == PF_Err_NONE) {
-    colours.background = colourFromHost(colour);
-  }
-  if (appSuite->PF_AppGetColor(PF_App_Color_TEXT, &colour) == PF_Err_NONE) colours.text = colourFromHost(colour);
-  return colours;
 }
 
 }  // namespace
@@ -285,15 +251,9 @@ std::unique_ptr<QDialog> makeAboutDialog(QWidget* owner, const AboutColours& col
   return std::make_unique<AboutDialog>(owner != nullptr ? owner->window() : nullptr, colours);
 }
 
-PF_Err showAboutDialog(PF_InData* in_data, PF_OutData* out_data) {
-  const AcquiredSuite<PFAppSuite1> appSuite(in_data, kPFAppSuite, kPFAppSuiteVersion1);
-  if (!reportsRenderEngine(appSuite)) {
-    if (QWidget* mainWindow = hostMainWindow(in_data)) {
-      makeAboutDialog(mainWindow, hostColours(appSuite))->exec();
-      return PF_Err_NONE;
-    }
-  }
-  if (out_data == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-  std::snprintf(out_data->return_msg, sizeof out_data->return_msg, "%s", aboutText);
-  return PF_Err_NONE;
+bool showAboutDialogOver(void* window, const AboutColours& colours) {
+  QWidget* mainWindow = hostMainWindow(window);
+  if (mainWindow == nullptr) return false;
+  makeAboutDialog(mainWindow, colours)->exec();
+  return true;
 }

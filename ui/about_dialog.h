@@ -1,5 +1,5 @@
-// The effect's About information, for PF_Cmd_ABOUT and the "About..." options button: a modal
-// dialog over the host's main window where the host has one, the same information as text where not.
+// The About dialog itself, in Qt: what the companion object shows over a Qt host's main window,
+// and its parts, for the tests and screenshots.
 #pragma once
 
 #include <QColor>
@@ -10,29 +10,22 @@
 
 #include <memory>
 
-#include "sdk/effect_sdk.h"
 #include "sdk/suites_sdk.h"
 
 class QDialog;
 class QPainter;
 class QWidget;
 
-// Six lines separated by single carriage returns, as the host's message box expects.
-extern const char* const aboutText;
-
-// The maker's web site, opened by "Visit Website".
-extern const char* const makerWebsite;
-
-// Shows the dialog when the host is not a render engine, gives its main window (a QWidget) and runs
-// a QApplication on this thread; otherwise writes aboutText into out_data->return_msg.
-PF_Err showAboutDialog(PF_InData* in_data, PF_OutData* out_data);
-
-// ---- The dialog's parts, for the hosts' tests and screenshots ----
-
 struct AboutColours {
   QColor background{32, 32, 32};
   QColor text{195, 195, 195};
 };
+
+// Shows the modal dialog over the window when it is a widget of a QApplication running on this
+// thread, and returns true; otherwise returns false without touching the window.
+bool showAboutDialogOver(void* window, const AboutColours& colours);
+
+// ---- The dialog's parts, for the hosts' tests and screenshots ----
 
 // The platform's MulDiv: number * numerator / denominator rounded to the nearest integer, halves
 // away from zero, with a 64-bit product; -1 when the denominator is 0 or the result overflows.

@@ -1,5 +1,6 @@
 // A host built on the Qt-free core alone, as the hosts that live inside other programs are: it
 // links no Qt, renders the frames the command line renders, and the effect finds no drawing suites.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -66,6 +67,19 @@ TEST(HostCore, TheBannerFailsWithoutDrawingSuites) {
   }
   EXPECT_FALSE(aboutText(*session).empty());
   scope.end();
+}
+
+// A host with a main window but no Qt: the module gives its About information as text and brings
+// no toolkit into the process.
+TEST(HostCore, TheAboutCommandLoadsNoQt) {
+  int window = 0;
+  setHostMainWindow(&window);
+  std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
+  SessionScope scope{*session};
+  EXPECT_EQ(aboutText(*session).rfind("Vortelline\nmake by Ternwick\n", 0), 0u);
+  scope.end();
+  setHostMainWindow(nullptr);
+  EXPECT_EQ(dlopen("libQt6Core.so.6", RTLD_NOW | RTLD_NOLOAD), nullptr);
 }
 
 }  // namespace

@@ -25,13 +25,34 @@ std::string fileText(const std::string& path) {
 
 }  // namespace
 
-RunningProgram startProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder) {
+RunningProgram startCommand(std::vector<std::string> command, const std::string& scratchFolder) {
   static int runNumber = 0;
   RunningProgram running;
   running.outPath = scratchFolder + "/run" + std::to_string(runNumber) + ".out";
   running.errPath = scratchFolder + "/run" + std::to_string(runNumber) + ".err";
   ++runNumber;
 
+  std::vector<char*> argv;
+  for (std::string& word : command) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, running.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, running.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed) {
+    throw std::runtime_error("cannot start " + command[0]);
+  }
+  running.pid = pid;
+  return running;
+}
+
+std::vector<std::string> programCommand(const std::vector<std::string>& arguments) {
   // "--module" belongs to the subcommand: it goes after the command's name.
   std::vector<std::string> all{VORTELLINE_PROGRAM_PATH};
   bool moduleGiven = std::find(arguments.begin(), arguments.end(), "--module") != arguments.end();
@@ -43,24 +64,11 @@ RunningProgram startProgram(const std::vector<std::string>& arguments, const std
     }
     all.insert(all.end(), arguments.begin() + 1, arguments.end());
   }
-  std::vector<char*> argv;
-  for (std::string& word : all) {
-    argv.push_back(word.data());
-  }
-  argv.push_back(nullptr);
+  return all;
+}
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, running.outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, running.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed) {
-    throw std::runtime_error("cannot start " + all[0]);
-  }
-  running.pid = pid;
-  return running;
+RunningProgram startProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder) {
+  return startCommand(programCommand(arguments), scratchFolder);
 }
 
 ProgramRun finishProgram(const RunningProgram& running) {
@@ -75,6 +83,10 @@ ProgramRun finishProgram(const RunningProgram& running) {
 
 ProgramRun runProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder) {
   return finishProgram(startProgram(arguments, scratchFolder));
+}
+
+ProgramRun runCommand(const std::vector<std::string>& command, const std::string& scratchFolder) {
+  return finishProgram(startCommand(command, scratchFolder));
 }
 
 std::string makeScratchFolder() {

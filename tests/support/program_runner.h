@@ -17,6 +17,11 @@ struct RunningProgram {
 };
 
 RunningProgram startProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder);
+// The vortelline program's command line for these arguments, with --module added.
+std::vector<std::string> programCommand(const std::vector<std::string>& arguments);
+// Any program, found on PATH; the first word is its name.
+RunningProgram startCommand(std::vector<std::string> command, const std::string& scratchFolder);
+ProgramRun runCommand(const std::vector<std::string>& command, const std::string& scratchFolder);
 ProgramRun finishProgram(const RunningProgram& running);
 ProgramRun runProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder);
 

@@ -1,5 +1,6 @@
 #include "ui/about_dialog.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -18,6 +19,7 @@
 
 #include "sdk/suites_sdk.h"
 #include "tests/support/test_host.h"
+#include "ui/about.h"
 
 namespace {
 
@@ -126,6 +128,13 @@ TEST(AboutDialog, PlacementCentresOnTheOwnerThenStaysInTheWorkArea) {
 
 // ---- The dialog itself, on Qt's offscreen platform ----
 
+// The built module, which opens the dialog from the companion object beside it, as in a real host.
+EffectEntry builtModuleEntry() {
+  static void* module = dlopen(VORTELLINE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  EXPECT_NE(module, nullptr) << dlerror();
+  return module != nullptr ? reinterpret_cast<EffectEntry>(dlsym(module, "EffectMain")) : nullptr;
+}
+
 struct QtApplication {
   int argc = 1;
   char name[16] = "about_dialog";
@@ -183,7 +192,7 @@ TEST(AboutDialog, OpensOverTheMainWindowInHostColoursAndEveryCloseGivesZero) {
   mainWindow.setGeometry(100, 100, 640, 400);
   mainWindow.show();
 
-  TestHost host;
+  TestHost host(builtModuleEntry());
   PFAppSuite1 appSuite{};
   appSuite.PF_IsRenderEngine = isRenderEngine;
   appSuite.PF_AppGetColor = hostColour;
@@ -282,7 +291,7 @@ TEST(AboutDialog, NoDialogWithoutAUsableMainWindowOrInARenderEngine) {
   QtApplication qt;
   QWidget mainWindow;
   int notAWidget = 0;
-  TestHost host;
+  TestHost host(builtModuleEntry());
   PFAppSuite1 appSuite{};
   appSuite.PF_IsRenderEngine = isRenderEngine;
   host.provideSuite(kPFAppSuite, kPFAppSuiteVersion1, &appSuite);
@@ -307,7 +316,7 @@ TEST(AboutDialog, NoDialogWithoutAUsableMainWindowOrInARenderEngine) {
 }
 
 TEST(AboutDialog, WithoutAQApplicationTheMainWindowIsNotTouched) {
-  TestHost host;
+  TestHost host(builtModuleEntry());
   host.removeSuite(kPFAppSuite, kPFAppSuiteVersion1);
   int notAWidget = 0;
   host.mainWindow = &notAWidget;
