@@ -4,9 +4,11 @@
 #include <iostream>
 #include <new>
 
+#include "cli/library_commands.h"
 #include "hostlib/cancellation.h"
 #include "hostlib/custom_control.h"
 #include "hostlib/effect_module.h"
+#include "hostlib/presets.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_job.h"
 #include "hostlib/settings_file.h"
@@ -43,9 +45,13 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
                     "\"Name=VALUE@FRAME,VALUE@FRAME\" (linear in between). Repeatable; `vortelline params` lists "
                     "the controls")
       ->allow_extra_args(false);
-  render.add_option("--settings", options.settingsPath,
+  auto* settingsOption = render.add_option("--settings", options.settingsPath,
                     "A settings file saved by vortelline-studio: its layer size, frame rate, frame, emitter and "
                     "controls; the other options override it");
+  render.add_option("--preset", options.presetName,
+                    "A look from the library (`vortelline presets` lists them): its controls and emitter; --set "
+                    "and --emitter override it")
+      ->excludes(settingsOption);
   render.add_option("--depth", options.bitDepth,
                     "Bits per channel: 8, 16 or 32 (default: 8 for .png, 32 for .exr); an .exr of 16 bits holds "
                     "the 16-bit values divided by 32768")
@@ -86,6 +92,13 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
       options.emitterPath = file.scene.emitterPath;
     }
     options.savedSettings = file.assignments;
+  }
+  if (!options.presetName.empty()) {
+    SettingsFile preset = readSettingsFile(findPreset(presetFolder(), options.presetName).file.string());
+    options.savedSettings = preset.assignments;
+    if (options.emitterPath.empty()) {
+      options.emitterPath = preset.scene.emitterPath;
+    }
   }
   if (!size.empty()) {
     FrameSize parsed = parseFrameSize(size);
@@ -133,6 +146,10 @@ int main(int argc, char** argv) {
   addModuleOption(*params, modulePath);
   CLI::App* about = app.add_subcommand("about", "Show the effect's About information");
   addModuleOption(*about, modulePath);
+  CLI::App* presets = app.add_subcommand("presets", "List the library of looks for render --preset");
+  CLI::App* controls = app.add_subcommand("controls", "Describe what each control does to the picture");
+  bool markdown = false;
+  controls->add_flag("--markdown", markdown, "As the README's Markdown table");
   CLI::App* banner = app.add_subcommand("banner", "Draw the effect's banner control into a PNG file");
   std::string bannerSize, bannerPath;
   banner->add_option("--size", bannerSize, "Control size WIDTHxHEIGHT")->default_str("the size the control declares, 240x60");
@@ -156,6 +173,10 @@ int main(int argc, char** argv) {
                                     render->count("--task") > 0));
     } else if (params->parsed()) {
       printParams(modulePath, std::cout);
+    } else if (presets->parsed()) {
+      printPresets(std::cout);
+    } else if (controls->parsed()) {
+      printControlGuide(std::cout, markdown);
     } else if (banner->parsed()) {
       writeCustomControlImage(modulePath, bannerSize, bannerPath);
     } else {

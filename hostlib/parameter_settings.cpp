@@ -278,10 +278,8 @@ ParamAssignment parseAssignment(const std::vector<DeclaredParam>& params, const 
   });
 
   if (matches.empty()) {
-    std::vector<std::string> close = nearestNames(wanted, settableNames(params), 3);
-    std::string message = "unknown control " + quoted(wanted);
-    message += close.empty() ? "; `vortelline params` lists them" : "; did you mean " + joinQuoted(close) + "?";
-    throw UsageError(message);
+    throw UsageError("unknown control " + quoted(wanted) +
+                     didYouMean(wanted, settableNames(params), "; `vortelline params` lists them"));
   }
   if (matches.size() > 1) {
     std::vector<std::string> names;
@@ -350,6 +348,12 @@ std::vector<std::string> nearestNames(const std::string& wanted, const std::vect
     names.push_back(ranked[i].second);
   }
   return names;
+}
+
+std::string didYouMean(const std::string& wanted, const std::vector<std::string>& candidates,
+                       const std::string& otherwise) {
+  std::vector<std::string> close = nearestNames(wanted, candidates, 3);
+  return close.empty() ? otherwise : "; did you mean " + joinQuoted(close) + "?";
 }
 
 std::vector<std::string> splitChoices(const std::string& choices) {

@@ -53,6 +53,11 @@ double trackValueAt(const ParamTrack& track, double time, bool interpolate);
 std::vector<std::string> nearestNames(const std::string& wanted, const std::vector<std::string>& candidates,
                                       size_t count);
 
+// "; did you mean "A", "B" or "C"?" naming the candidates nearest to wanted; otherwise when none
+// is near.
+std::string didYouMean(const std::string& wanted, const std::vector<std::string>& candidates,
+                       const std::string& otherwise);
+
 // Splits popup choices "A|B|C".
 std::vector<std::string> splitChoices(const std::string& choices);
 

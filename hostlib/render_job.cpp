@@ -271,7 +271,8 @@ void runRender(const RenderOptions& options) {
   session->bitDepth = bitDepth;
   checkEffectSupports(*session, options, bitDepth);
 
-  std::vector<int> changed = applyAssignments(*session, options.savedSettings, options.settingsPath);
+  const std::string savedFrom = options.presetName.empty() ? options.settingsPath : "--preset " + options.presetName;
+  std::vector<int> changed = applyAssignments(*session, options.savedSettings, savedFrom);
   std::vector<int> setPositions = applyAssignments(*session, options.settings, "--set");
   if (options.processing) {
     setParamTrack(*session, parseAssignment(session->params, "Processing=" + *options.processing));

@@ -25,7 +25,8 @@ struct RenderOptions {
   bool skipExisting = false;  // frames whose output file exists are not rendered again
   FrameClock clock;
   std::string settingsPath;
-  std::vector<std::string> savedSettings;  // "Name=VALUE" from a settings file, applied first
+  std::string presetName;
+  std::vector<std::string> savedSettings;  // "Name=VALUE" from a settings file or preset, applied first
   std::vector<std::string> settings;       // "Name=VALUE" from --set
   std::optional<std::string> processing;
   int bitDepth = 0;  // 0: the output format's own

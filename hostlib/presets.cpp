@@ -1,0 +1,89 @@
+#include "hostlib/presets.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <system_error>
+
+#include "hostlib/parameter_settings.h"
+#include "hostlib/program_errors.h"
+
+namespace {
+
+constexpr const char* presetExtension = ".json";
+
+std::string lowercase(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+std::string presetDescription(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  nlohmann::json preset = nlohmann::json::parse(text.str(), nullptr, false);
+  if (preset.is_discarded() || !preset.is_object() || !preset.contains("vortelline_settings")) {
+    return "(not a settings file)";
+  }
+  const auto description = preset.find("description");
+  return description != preset.end() && description->is_string() ? description->get<std::string>() : "";
+}
+
+}  // namespace
+
+std::filesystem::path presetFolderFor(const std::filesystem::path& programFile, const char* environmentValue,
+                                      const std::filesystem::path& sourceFolder) {
+  if (environmentValue != nullptr && *environmentValue != '\0') {
+    return environmentValue;
+  }
+  std::error_code error;
+  const std::filesystem::path installed =
+      (programFile.parent_path() / VORTELLINE_INSTALLED_PRESETS_FROM_PROGRAM).lexically_normal();
+  if (!programFile.empty() && std::filesystem::is_directory(installed, error)) {
+    return installed;
+  }
+  return sourceFolder;
+}
+
+std::filesystem::path presetFolder() {
+  std::error_code error;
+  std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  return presetFolderFor(error ? std::filesystem::path() : program, std::getenv(presetFolderVariable),
+                         VORTELLINE_SOURCE_PRESETS_DIR);
+}
+
+std::vector<PresetInfo> listPresets(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::directory_iterator entries(folder, error);
+  if (error) {
+    throw RunError("cannot read the preset folder " + folder.string() + ": " + error.message() +
+                   " (set " + presetFolderVariable + " to the folder that holds the presets)");
+  }
+  std::vector<PresetInfo> presets;
+  for (const std::filesystem::directory_entry& entry : entries) {
+    const std::filesystem::path& file = entry.path();
+    if (file.extension() == presetExtension && entry.is_regular_file(error)) {
+      presets.push_back(PresetInfo{file.stem().string(), presetDescription(file), file});
+    }
+  }
+  std::sort(presets.begin(), presets.end(),
+            [](const PresetInfo& a, const PresetInfo& b) { return a.name < b.name; });
+  return presets;
+}
+
+PresetInfo findPreset(const std::filesystem::path& folder, const std::string& name) {
+  std::vector<PresetInfo> presets = listPresets(folder);
+  std::vector<std::string> names;
+  for (const PresetInfo& preset : presets) {
+    if (lowercase(preset.name) == lowercase(name)) {
+      return preset;
+    }
+    names.push_back(preset.name);
+  }
+  throw UsageError("unknown preset \"" + name + "\"" + didYouMean(name, names, "; `vortelline presets` lists them"));
+}

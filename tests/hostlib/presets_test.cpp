@@ -1,0 +1,95 @@
+// Presets are found where the program is, and every shipped one renders flames.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "hostlib/image_files.h"
+#include "hostlib/presets.h"
+#include "hostlib/program_errors.h"
+#include "tests/support/program_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path shippedPresets = fs::path(VORTELLINE_SOURCE_DIR) / "presets";
+
+TEST(Presets, FolderFollowsTheEnvironmentThenTheInstalledLayoutThenTheSourceTree) {
+  const fs::path root = makeScratchFolder();
+  fs::create_directories(root / "installed/bin");
+  fs::create_directories(root / "installed/share/vortelline/presets");
+  fs::create_directories(root / "build/cli");
+  struct Case {
+    fs::path program;
+    const char* environment;
+    fs::path expected;
+  };
+  const std::string chosen = (root / "chosen").string();
+  const Case cases[] = {
+      {root / "installed/bin/vortelline", nullptr, root / "installed/share/vortelline/presets"},
+      {root / "installed/bin/vortelline", chosen.c_str(), root / "chosen"},
+      {root / "build/cli/vortelline", nullptr, "/source/presets"},
+      {root / "build/cli/vortelline", "", "/source/presets"},
+      {fs::path(), nullptr, "/source/presets"},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(presetFolderFor(test.program, test.environment, "/source/presets"), test.expected)
+        << test.program << " " << (test.environment ? test.environment : "(unset)");
+  }
+}
+
+TEST(Presets, NamesComeFromFilesAndMistypedNamesGetSuggestions) {
+  const fs::path folder = makeScratchFolder();
+  std::ofstream(folder / "blue-flame.json") << R"({"vortelline_settings": 1, "description": "Blue", "controls": {}})";
+  std::ofstream(folder / "broken.json") << "not json";
+  std::ofstream(folder / "notes.txt") << "not a preset";
+  std::vector<PresetInfo> presets = listPresets(folder);
+  ASSERT_EQ(presets.size(), 2u);
+  EXPECT_EQ(presets[0].name, "blue-flame");
+  EXPECT_EQ(presets[0].description, "Blue");
+  EXPECT_EQ(presets[1].description, "(not a settings file)");
+  EXPECT_EQ(findPreset(folder, "Blue-Flame").file, folder / "blue-flame.json");
+  try {
+    findPreset(folder, "blue-flam");
+    ADD_FAILURE();
+  } catch (const UsageError& error) {
+    EXPECT_NE(std::string(error.what()).find("did you mean \"blue-flame\""), std::string::npos) << error.what();
+  }
+  EXPECT_THROW(listPresets(folder / "missing"), RunError);
+}
+
+// The share of pixels that show any flame.
+double litShare(const RgbaImage& image) {
+  size_t lit = 0;
+  for (size_t pixel = 0; pixel * 4 < image.rgba.size(); ++pixel) {
+    const float* rgba = &image.rgba[pixel * 4];
+    lit += (rgba[0] + rgba[1] + rgba[2]) * rgba[3] > 0.1f ? 1 : 0;
+  }
+  return double(lit) / double(image.rgba.size() / 4);
+}
+
+TEST(Presets, EveryShippedPresetRendersFlamesAndSetOverridesIt) {
+  const std::string scratch = makeScratchFolder();
+  std::vector<PresetInfo> presets = listPresets(shippedPresets);
+  ASSERT_GE(presets.size(), 1u);
+  for (const PresetInfo& preset : presets) {
+    EXPECT_GE(preset.description.size(), 10u) << preset.name;
+    EXPECT_LE(preset.description.size(), 80u) << preset.name << ": keep it to one short line";
+    const std::string out = scratch + "/" + preset.name + ".png";
+    ProgramRun run = runProgram({"render", "--quiet", "--preset", preset.name, "--size", "96x54", "--frame", "12",
+                                 "--set", "Quality=Draft (64)", "-o", out},
+                                scratch);
+    ASSERT_EQ(run.exitCode, 0) << preset.name << ": " << run.err;
+    EXPECT_EQ(run.err, "") << preset.name;
+    EXPECT_GT(litShare(readImageFile(out)), 0.01) << preset.name << " renders an empty frame";
+  }
+  ProgramRun overridden = runProgram({"render", "--quiet", "--preset", presets.front().name, "--size", "96x54",
+                                      "--set", "Density=0", "--set", "Source=Original Volume", "-o",
+                                      scratch + "/overridden.png"},
+                                     scratch);
+  ASSERT_EQ(overridden.exitCode, 0) << overridden.err;
+  EXPECT_EQ(litShare(readImageFile(scratch + "/overridden.png")), 0.0);
+}
+
+}  // namespace
