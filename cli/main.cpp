@@ -68,13 +68,44 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
       ->default_str("smart");
   render.add_option("--input", options.inputPath, "The layer's own pixels, PNG or EXR (default: transparent)");
   render.add_option("--emitter", options.emitterPath,
-                    "The Emitter Layer's pixels, PNG or EXR, placed at the layer's top left (default: this layer)");
+                    "The Emitter Layer's pixels, PNG or EXR, placed by --emitter-fit (default: this layer)");
   render.add_flag("-q,--quiet", options.quiet, "No progress bar");
   // As in most renderers, a repeated option overrides the earlier one; only --set accumulates.
   for (CLI::Option* option : render.get_options()) {
     if (option->get_name() != "--set") {
       option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
+  }
+}
+
+// The emitter placement as typed; it overrides a settings file's or preset's, option by option.
+struct EmitterPlacementTexts {
+  std::string fit, offset, scale;
+};
+
+void describeEmitterPlacementOptions(CLI::App& render, EmitterPlacementTexts& texts) {
+  render.add_option("--emitter-fit", texts.fit,
+                    "Where the emitter image goes: none (its own size at the layer's top left), fit (inside the "
+                    "layer), fill (covering the layer) or centre (its own size, centred)")
+      ->default_str("none");
+  render.add_option("--emitter-scale", texts.scale, "Scales the emitter image beyond its fit, such as 0.5")
+      ->default_str("1");
+  render.add_option("--emitter-offset", texts.offset, "Moves the emitter image by X,Y layer pixels, such as 0,-40")
+      ->default_str("0,0");
+  for (const char* name : {"--emitter-fit", "--emitter-scale", "--emitter-offset"}) {
+    render.get_option(name)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+}
+
+void finishEmitterPlacement(RenderOptions& options, const EmitterPlacementTexts& texts) {
+  if (!texts.fit.empty()) {
+    options.emitterPlacement.fit = parseEmitterFit(texts.fit);
+  }
+  if (!texts.scale.empty()) {
+    options.emitterPlacement.scale = parseEmitterScale(texts.scale);
+  }
+  if (!texts.offset.empty()) {
+    parseEmitterOffset(texts.offset, options.emitterPlacement);
   }
 }
 
@@ -91,6 +122,7 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     if (options.emitterPath.empty()) {
       options.emitterPath = file.scene.emitterPath;
     }
+    options.emitterPlacement = file.scene.emitterPlacement;
     options.savedSettings = file.assignments;
   }
   if (!options.presetName.empty()) {
@@ -99,6 +131,7 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     if (options.emitterPath.empty()) {
       options.emitterPath = preset.scene.emitterPath;
     }
+    options.emitterPlacement = preset.scene.emitterPlacement;
   }
   if (!size.empty()) {
     FrameSize parsed = parseFrameSize(size);
@@ -140,6 +173,8 @@ int main(int argc, char** argv) {
   RenderOptions options;
   std::string size, frames, frame, fps, pixelAspect, path, processing, task;
   describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
+  EmitterPlacementTexts placementTexts;
+  describeEmitterPlacementOptions(*render, placementTexts);
   addModuleOption(*render, modulePath);
 
   CLI::App* params = app.add_subcommand("params", "List the effect's controls as it declares them");
@@ -169,8 +204,10 @@ int main(int argc, char** argv) {
   try {
     if (render->parsed()) {
       options.modulePath = modulePath;
-      runRender(finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path, processing, task,
-                                    render->count("--task") > 0));
+      RenderOptions finished = finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path,
+                                                   processing, task, render->count("--task") > 0);
+      finishEmitterPlacement(finished, placementTexts);
+      runRender(finished);
     } else if (params->parsed()) {
       printParams(modulePath, std::cout);
     } else if (presets->parsed()) {

@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include "hostlib/cancellation.h"
+#include "hostlib/emitter_placement.h"
 #include "hostlib/frame_output.h"
 #include "hostlib/host_session.h"
 #include "hostlib/image_files.h"
@@ -257,6 +258,9 @@ void runRender(const RenderOptions& options) {
   }
   if (!options.emitterPath.empty()) {
     emitter = readImageFile(options.emitterPath);
+    if (!leavesImageAsItIs(options.emitterPlacement)) {
+      emitter = placeEmitterImage(*emitter, layer.width, layer.height, options.emitterPlacement);
+    }
   }
 
   std::unique_ptr<HostSession> session = startSession(options.modulePath);

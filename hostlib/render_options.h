@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "hostlib/emitter_placement.h"
 #include "hostlib/host_session.h"
 
 // The index-th (from 0) of count contiguous, nearly equal shares of a frame range, as a job-array
@@ -35,6 +36,7 @@ struct RenderOptions {
   RenderPath path = RenderPath::smart;
   std::string inputPath;
   std::string emitterPath;
+  EmitterPlacement emitterPlacement;
   bool quiet = false;
 };
 

@@ -1,6 +1,7 @@
 #include "hostlib/settings_file.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -88,6 +89,28 @@ std::string assignmentText(const std::string& name, const json& entry, const std
   return text;
 }
 
+// {"fit": "fit", "scale": 0.8, "offset": [0, -40]}; each entry may be left out.
+EmitterPlacement readEmitterPlacement(const json& entry, const std::string& path) {
+  EmitterPlacement placement;
+  try {
+    placement.fit = parseEmitterFit(entry.value("fit", "none"));
+  } catch (const UsageError&) {
+    throw UsageError(path + ": emitter_placement's fit is none, fit, fill or centre");
+  }
+  placement.scale = entry.value("scale", 1.0);
+  const json offset = entry.value("offset", json::array({0.0, 0.0}));
+  if (!offset.is_array() || offset.size() != 2) {
+    throw UsageError(path + ": emitter_placement's offset is [X, Y] in layer pixels");
+  }
+  placement.offsetX = offset[0].get<double>();
+  placement.offsetY = offset[1].get<double>();
+  if (!(placement.scale >= 0.01 && placement.scale <= 100.0) || !std::isfinite(placement.offsetX) ||
+      !std::isfinite(placement.offsetY)) {
+    throw UsageError(path + ": emitter_placement needs a scale from 0.01 to 100 and a finite offset");
+  }
+  return placement;
+}
+
 }  // namespace
 
 void writeSettingsFile(const std::string& path, const HostSession& session, const SettingsScene& scene) {
@@ -119,6 +142,12 @@ void writeSettingsFile(const std::string& path, const HostSession& session, cons
   }
   if (!scene.emitterText.empty()) {
     file["emitter_text"] = scene.emitterText;
+  }
+  if (!leavesImageAsItIs(scene.emitterPlacement)) {
+    const EmitterPlacement& placement = scene.emitterPlacement;
+    file["emitter_placement"] = {{"fit", emitterFitName(placement.fit)},
+                                 {"scale", placement.scale},
+                                 {"offset", {placement.offsetX, placement.offsetY}}};
   }
 
   // Written whole or not at all: an interrupted save keeps the previous file.
@@ -183,14 +212,17 @@ SettingsFile readSettingsFile(const std::string& path) {
     if (file.contains("emitter_text")) {
       scene.emitterText = file.at("emitter_text").get<std::string>();
     }
+    if (file.contains("emitter_placement")) {
+      scene.emitterPlacement = readEmitterPlacement(file.at("emitter_placement"), path);
+    }
     if (file.contains("controls")) {
       for (const auto& [name, entry] : file.at("controls").items()) {
         settings.assignments.push_back(assignmentText(name, entry, path));
       }
     }
   } catch (const json::exception&) {
-    throw UsageError(path + " has an entry of the wrong kind (layer width and height, fps, frame and emitter "
-                            "are a number, a text, a number and a text)");
+    throw UsageError(path + " has an entry of the wrong kind (layer width and height, fps, frame, emitter and "
+                            "emitter placement are a number, a text, a number, a text and an object)");
   }
   return settings;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hostlib/emitter_placement.h"
 #include "hostlib/host_session.h"
 
 struct SettingsScene {
@@ -16,6 +17,7 @@ struct SettingsScene {
   long frame = 0;           // the frame on show
   std::string emitterPath;  // absolute, or empty for the layer itself
   std::string emitterText;  // the text the emitter image was drawn from, if it was
+  EmitterPlacement emitterPlacement;
 };
 
 struct SettingsFile {
