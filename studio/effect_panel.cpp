@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QColor>
 #include <QColorDialog>
+#include <QContextMenuEvent>
 #include <QComboBox>
 #include <QDial>
 #include <QDoubleSpinBox>
@@ -12,7 +13,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -26,33 +29,11 @@ namespace {
 constexpr int sliderSteps = 1000;
 constexpr int labelWidth = 130;   // pixels, so that the editors line up
 constexpr int numberWidth = 96;   // pixels: wide enough for "-1000.00 %"
+// Typed emitter text is drawn once typing pauses this long, not at every key.
+constexpr int typingPauseMilliseconds = 300;
 // A key button's face: filled when the current frame holds a key.
 const QString keyMark = QStringLiteral("\u25C6");
 const QString noKeyMark = QStringLiteral("\u25C7");
-
-// A collapsible section: a header that twirls the body open and shut.
-QVBoxLayout* addGroup(QVBoxLayout* parent, const QString& title, bool collapsed) {
-  auto* header = new QToolButton;
-  header->setText(title);
-  header->setCheckable(true);
-  header->setChecked(!collapsed);
-  header->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  header->setArrowType(collapsed ? Qt::RightArrow : Qt::DownArrow);
-  header->setAutoRaise(true);
-  header->setObjectName(title);
-  auto* body = new QWidget;
-  auto* layout = new QVBoxLayout(body);
-  layout->setContentsMargins(16, 0, 0, 0);
-  layout->setSpacing(2);
-  body->setVisible(!collapsed);
-  QObject::connect(header, &QToolButton::toggled, body, [header, body](bool open) {
-    header->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-    body->setVisible(open);
-  });
-  parent->addWidget(header);
-  parent->addWidget(body);
-  return layout;
-}
 
 double sliderValueAt(int step, const PF_FloatSliderDef& def) {
   return def.slider_min + (static_cast<double>(def.slider_max) - def.slider_min) * step / sliderSteps;
@@ -95,17 +76,19 @@ EffectPanel::EffectPanel(HostSession& session, QWidget* parent) : QWidget(parent
 
   // Groups nest: each start opens a section inside the current one, each end closes it.
   std::vector<QVBoxLayout*> sections{layout};
+  std::vector<int> groupStarts{-1};
   for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
     const PF_ParamDef& def = session.params[position].def;
     if (def.param_type == PF_Param_GROUP_START) {
-      sections.push_back(addGroup(sections.back(), QString::fromUtf8(def.name),
-                                  (def.flags & PF_ParamFlag_COLLAPSE_TWIRLY) != 0));
+      groupStarts.push_back(position);
+      sections.push_back(addGroup(sections.back(), position, (def.flags & PF_ParamFlag_COLLAPSE_TWIRLY) != 0));
     } else if (def.param_type == PF_Param_GROUP_END) {
       if (sections.size() > 1) {
         sections.pop_back();
+        groupStarts.pop_back();
       }
     } else if (!(def.ui_flags & PF_PUI_NO_ECW_UI)) {
-      addControl(position, sections.back());
+      addControl(position, groupStarts.back(), sections.back());
     }
   }
   layout->addStretch();
@@ -114,12 +97,87 @@ EffectPanel::EffectPanel(HostSession& session, QWidget* parent) : QWidget(parent
   connect(this, &EffectPanel::keyToggled, this, [this](int keyedPosition) { selectControlOf(keyedPosition); });
 }
 
-void EffectPanel::addControl(int position, QVBoxLayout* into) {
+// A collapsible section: a header that twirls the body open and shut; its context menu resets
+// the group.
+QVBoxLayout* EffectPanel::addGroup(QVBoxLayout* parent, int groupStart, bool collapsed) {
+  const QString title = QString::fromUtf8(session_.params[groupStart].def.name);
+  auto* header = new QToolButton;
+  header->setText(title);
+  header->setCheckable(true);
+  header->setChecked(!collapsed);
+  header->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  header->setArrowType(collapsed ? Qt::RightArrow : Qt::DownArrow);
+  header->setAutoRaise(true);
+  header->setObjectName(title);
+  header->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(header, &QToolButton::customContextMenuRequested, this, [this, header, groupStart](const QPoint& where) {
+    showResetMenu({}, groupStart, header->mapToGlobal(where));
+  });
+  auto* body = new QWidget;
+  auto* layout = new QVBoxLayout(body);
+  layout->setContentsMargins(16, 0, 0, 0);
+  layout->setSpacing(2);
+  body->setVisible(!collapsed);
+  QObject::connect(header, &QToolButton::toggled, body, [header, body](bool open) {
+    header->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+    body->setVisible(open);
+  });
+  parent->addWidget(header);
+  parent->addWidget(body);
+  return layout;
+}
+
+std::vector<int> EffectPanel::groupPositions(int groupStart) const {
+  const int count = static_cast<int>(session_.params.size());
+  std::vector<int> positions;
+  int depth = 0;
+  for (int position = groupStart < 0 ? 1 : groupStart + 1; position < count; ++position) {
+    const PF_ParamDef& def = session_.params[position].def;
+    if (def.param_type == PF_Param_GROUP_START) {
+      ++depth;
+    } else if (def.param_type == PF_Param_GROUP_END && depth-- == 0 && groupStart >= 0) {
+      break;
+    } else if (paramValue(def)) {
+      positions.push_back(position);
+    }
+  }
+  return positions;
+}
+
+void EffectPanel::guardWheel(QWidget* editor) {
+  if (editor) {
+    editor->setFocusPolicy(Qt::StrongFocus);
+    editor->installEventFilter(this);
+  }
+}
+
+void EffectPanel::showResetMenu(const Control* control, int groupStart, const QPoint& where) {
+  QMenu menu;
+  if (control) {
+    std::vector<int> positions{control->position};
+    if (control->keyedPosition != control->position) {
+      positions.push_back(control->keyedPosition);
+    }
+    const QString name = control->name;
+    menu.addAction(tr("Reset %1").arg(name), this, [this, positions, name] { emit resetRequested(positions, name); });
+  }
+  if (groupStart >= 0) {
+    const QString group = QString::fromUtf8(session_.params[groupStart].def.name);
+    menu.addAction(tr("Reset Group %1").arg(group), this,
+                   [this, group, groupStart] { emit resetRequested(groupPositions(groupStart), group); });
+  }
+  menu.addAction(tr("Reset All Controls"), this,
+                 [this] { emit resetRequested(groupPositions(-1), tr("all controls")); });
+  menu.exec(where);
+}
+
+void EffectPanel::addControl(int position, int groupStart, QVBoxLayout* into) {
   const PF_ParamDef& def = session_.params[position].def;
   Control control;
   control.name = QString::fromStdString(qualifiedName(session_.params, position));
   control.position = position;
   control.keyedPosition = position;
+  control.groupStart = groupStart;
   control.row = new QWidget;
   auto* rowLayout = new QHBoxLayout(control.row);
   rowLayout->setContentsMargins(0, 0, 0, 0);
@@ -186,6 +244,11 @@ void EffectPanel::addControl(int position, QVBoxLayout* into) {
   }
   control.editor->setObjectName(control.name);
   control.row->installEventFilter(this);
+  control.label->installEventFilter(this);
+  control.label->setToolTip(tr("Double-click: back to the default; right-click: reset menu"));
+  for (QWidget* editor : std::initializer_list<QWidget*>{control.slider, control.number, control.dial, control.popup}) {
+    guardWheel(editor);
+  }
   into->addWidget(control.row);
   if (def.param_type == PF_Param_LAYER) {
     into->addWidget(emitterTextRow_);
@@ -207,6 +270,7 @@ void EffectPanel::addSlider(Control& control, const PF_FloatSliderDef& def) {
     control.number->setSuffix(QStringLiteral(" %"));
   }
   QDoubleSpinBox* number = control.number;
+  connect(control.slider, &QSlider::sliderPressed, this, &EffectPanel::dragStarted);
   connect(control.slider, &QSlider::valueChanged, this, [this, position, number, def](int step) {
     double value = sliderValueAt(step, def);
     const QSignalBlocker blocker(number);
@@ -232,6 +296,7 @@ void EffectPanel::addAngle(Control& control) {
   control.number->setSuffix(QStringLiteral("\u00B0"));
   control.number->setFixedWidth(numberWidth);
   control.number->setKeyboardTracking(false);
+  connect(control.dial, &QDial::sliderPressed, this, &EffectPanel::dragStarted);
   // The dial's zero points up, as a compass does.
   connect(control.dial, &QDial::valueChanged, this,
           [this, position](int degrees) { emit valueEdited(position, (degrees + 180) % 360); });
@@ -288,7 +353,15 @@ void EffectPanel::addLayer(Control& control) {
   emitterText_ = new QLineEdit;
   emitterText_->setObjectName(QStringLiteral("emitterText"));
   emitterText_->setPlaceholderText(tr("Text drawn white as the emitter"));
-  connect(emitterText_, &QLineEdit::editingFinished, this, [this] { emit emitterTextEdited(emitterText_->text()); });
+  emitterTextPause_ = new QTimer(this);
+  emitterTextPause_->setSingleShot(true);
+  emitterTextPause_->setInterval(typingPauseMilliseconds);
+  connect(emitterText_, &QLineEdit::textEdited, emitterTextPause_, qOverload<>(&QTimer::start));
+  connect(emitterTextPause_, &QTimer::timeout, this, [this] { emit emitterTextEdited(emitterText_->text()); });
+  connect(emitterText_, &QLineEdit::editingFinished, this, [this] {
+    emitterTextPause_->stop();
+    emit emitterTextEdited(emitterText_->text());
+  });
   textLayout->addWidget(textLabel);
   textLayout->addWidget(emitterText_, 1);
 }
@@ -384,6 +457,12 @@ QWidget* EffectPanel::row(const QString& qualifiedName) const {
   return control ? control->row : nullptr;
 }
 
+bool EffectPanel::dragging() const {
+  return std::any_of(controls_.begin(), controls_.end(), [](const Control& control) {
+    return (control.slider && control.slider->isSliderDown()) || (control.dial && control.dial->isSliderDown());
+  });
+}
+
 int EffectPanel::selectedKeys() const { return selected_ < 0 ? -1 : controls_[selected_].keyedPosition; }
 
 void EffectPanel::select(int index) {
@@ -421,6 +500,28 @@ void EffectPanel::selectControlOf(int position) {
 }
 
 bool EffectPanel::eventFilter(QObject* watched, QEvent* event) {
+  // Ignored, the wheel goes on to the scroll area around the panel.
+  if (event->type() == QEvent::Wheel && watched->isWidgetType() && !static_cast<QWidget*>(watched)->hasFocus()) {
+    event->ignore();
+    return true;
+  }
+  if (event->type() == QEvent::MouseButtonDblClick || event->type() == QEvent::ContextMenu) {
+    for (const Control& control : controls_) {
+      if (watched != control.label) {
+        continue;
+      }
+      if (event->type() == QEvent::MouseButtonDblClick) {
+        std::vector<int> positions{control.position};
+        if (control.keyedPosition != control.position) {
+          positions.push_back(control.keyedPosition);
+        }
+        emit resetRequested(positions, control.name);
+      } else {
+        showResetMenu(&control, control.groupStart, static_cast<QContextMenuEvent*>(event)->globalPos());
+      }
+      return true;
+    }
+  }
   // A click that no editor took reaches the row: on its label or between its editors. It selects
   // the control, or clears the selection when the control is already selected.
   if (event->type() == QEvent::MouseButtonPress) {

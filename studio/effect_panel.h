@@ -2,7 +2,9 @@
 // collapsible sections, sliders with value fields, angle dials, popups, checkboxes, the emitter
 // layer as an image chooser or a text, and the effect's options button. It shows the session's
 // values and the state the effect last drew; edits go out as signals. One control at a time can be
-// selected (its label is highlighted): the timeline shows that control's keys.
+// selected (its label is highlighted): the timeline shows that control's keys. The wheel turns
+// only the editor that has the keyboard focus; elsewhere it scrolls the panel. A label's context
+// menu resets its control, its group or every control; a double-click resets the control.
 #pragma once
 
 #include <QString>
@@ -22,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QMouseEvent;
 class QSlider;
+class QTimer;
 class QToolButton;
 class QVBoxLayout;
 
@@ -42,6 +45,11 @@ class EffectPanel : public QWidget {
   QWidget* row(const QString& qualifiedName) const;
   // The position whose keys the selected control shows (a hue dial's hidden slider), or -1.
   int selectedKeys() const;
+  // Whether a slider or dial is being dragged: its edits are one change.
+  bool dragging() const;
+  // The value controls of the group that starts at a position, hidden ones too; every value
+  // control for -1.
+  std::vector<int> groupPositions(int groupStart) const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,7 +60,11 @@ class EffectPanel : public QWidget {
   void valueEdited(int position, double value);
   void keyToggled(int position);
   void emitterImageChosen(const QString& path);  // empty: the layer itself
+  // While typing, once the typing pauses.
   void emitterTextEdited(const QString& text);
+  // Back to the declared values; what names the reset for the undo history.
+  void resetRequested(const std::vector<int>& positions, const QString& what);
+  void dragStarted();
   void optionsButtonPressed();
   void selectionChanged(int keyedPosition);  // -1: none selected
 
@@ -61,6 +73,7 @@ class EffectPanel : public QWidget {
     QString name;  // qualified: "Group/Name"
     int position = 0;
     int keyedPosition = 0;  // the control whose keys the key button sets (a dial's hidden slider)
+    int groupStart = -1;    // the position of its group's start, -1 outside every group
     QWidget* row = nullptr;
     QLabel* label = nullptr;
     QWidget* editor = nullptr;
@@ -73,7 +86,12 @@ class EffectPanel : public QWidget {
     QToolButton* swatch = nullptr;  // a hue dial's colour, with a colour picker
   };
 
-  void addControl(int position, QVBoxLayout* into);
+  QVBoxLayout* addGroup(QVBoxLayout* parent, int groupStart, bool collapsed);
+  void addControl(int position, int groupStart, QVBoxLayout* into);
+  // Only the focused editor takes the wheel.
+  void guardWheel(QWidget* editor);
+  // Resets for the control (if any), its group (if any) and every control.
+  void showResetMenu(const Control* control, int groupStart, const QPoint& where);
   void addSlider(Control& control, const PF_FloatSliderDef& def);
   void addAngle(Control& control);
   void addLayer(Control& control);
@@ -89,6 +107,7 @@ class EffectPanel : public QWidget {
   int selected_ = -1;
   QLabel* emitterLabel_ = nullptr;
   QLineEdit* emitterText_ = nullptr;
+  QTimer* emitterTextPause_ = nullptr;
   QWidget* emitterTextRow_ = nullptr;
   CustomControlView* customControl_ = nullptr;
 };

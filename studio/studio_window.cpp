@@ -11,6 +11,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QShortcut>
+#include <QUndoStack>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QActionGroup>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
@@ -77,19 +82,66 @@ struct OpenedSettings {
   std::shared_ptr<const RgbaImage> emitter;
 };
 
+// Merge keys of changes that are one step however often they come in a row: typing a title,
+// spinning the last frame. A drag's key is its slider's position plus one more than the largest.
+constexpr int emitterTextMergeKey = 0;
+constexpr int lastFrameMergeKey = 1;
+constexpr int firstDragMergeKey = 2;
+
+// One step of the undo history: the state before and after a change. The change itself has
+// happened when the step is pushed, so its first redo does nothing.
+class StateChange : public QUndoCommand {
+ public:
+  StateChange(const QString& text, int mergeKey, StudioState before, StudioState after,
+              std::function<void(const StudioState&)> restore)
+      : QUndoCommand(text),
+        mergeKey_(mergeKey),
+        before_(std::move(before)),
+        after_(std::move(after)),
+        restore_(std::move(restore)) {}
+
+  void undo() override { restore_(before_); }
+  void redo() override {
+    if (!done_) {
+      done_ = true;
+      return;
+    }
+    restore_(after_);
+  }
+  int id() const override { return mergeKey_; }
+  bool mergeWith(const QUndoCommand* other) override {
+    after_ = static_cast<const StateChange*>(other)->after_;
+    return true;
+  }
+
+ private:
+  int mergeKey_;
+  StudioState before_;
+  StudioState after_;
+  std::function<void(const StudioState&)> restore_;
+  bool done_ = false;
+};
+
+// The values of a new window and of File > New.
+StudioState defaultState(const HostSession& session) {
+  const SettingsScene scene;
+  StudioState state;
+  state.tracks.assign(session.tracks.size(), ParamTrack{});
+  state.layerSize = QSize(scene.width, scene.height);
+  state.clock = scene.clock;
+  state.lastFrame = static_cast<int>(defaultLastFrame);
+  return state;
+}
+
 }  // namespace
 
 StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent)
     : QMainWindow(parent), session_(std::move(session)) {
   qRegisterMetaType<PreviewFrame>();
-  setWindowTitle(QStringLiteral("vortelline-studio"));
-  const SettingsScene scene;
-  session_->layerWidth = scene.width;
-  session_->layerHeight = scene.height;
-  session_->clock = scene.clock;
+  setWindowTitle(QStringLiteral("vortelline-studio[*]"));
   session_->bitDepth = 8;
   session_->downsample = 1;
-  setLastFrame(*session_, defaultLastFrame);
+  undo_ = new QUndoStack(this);
 
   panel_ = new EffectPanel(*session_);
   auto* panelScroll = new QScrollArea;
@@ -97,7 +149,14 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   panelScroll->setWidgetResizable(true);
   panelScroll->setMinimumWidth(420);
   view_ = new PreviewView;
+  view_->setObjectName(QStringLiteral("preview"));
   renderInfo_ = new QLabel;
+  layerInfo_ = new QLabel;
+  layerInfo_->setObjectName(QStringLiteral("layerInfo"));
+  frameInfo_ = new QLabel;
+  frameInfo_->setObjectName(QStringLiteral("frameInfo"));
+  zoomInfo_ = new QLabel;
+  zoomInfo_->setObjectName(QStringLiteral("zoomInfo"));
   auto* viewer = new QWidget;
   auto* viewerLayout = new QVBoxLayout(viewer);
   viewerLayout->setContentsMargins(0, 0, 0, 0);
@@ -109,28 +168,41 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   splitter->setStretchFactor(1, 1);
   setCentralWidget(splitter);
   statusBar()->addPermanentWidget(renderInfo_);
+  statusBar()->addPermanentWidget(frameInfo_);
+  statusBar()->addPermanentWidget(layerInfo_);
+  statusBar()->addPermanentWidget(zoomInfo_);
   buildMenus();
   resize(1280, 760);
 
   connect(panel_, &EffectPanel::valueEdited, this, &StudioWindow::editValue);
   connect(panel_, &EffectPanel::keyToggled, this, &StudioWindow::toggleKey);
+  connect(panel_, &EffectPanel::resetRequested, this, &StudioWindow::resetControls);
+  connect(panel_, &EffectPanel::dragStarted, this, [this] { ++drags_; });
   connect(panel_, &EffectPanel::optionsButtonPressed, this, [this] { showEffectDialog(true); });
   connect(panel_, &EffectPanel::emitterImageChosen, this, &StudioWindow::setEmitterImage);
   connect(panel_, &EffectPanel::emitterTextEdited, this, &StudioWindow::setEmitterText);
   connect(panel_, &EffectPanel::selectionChanged, this, &StudioWindow::refreshTimeline);
   connect(&renderer_, &PreviewRenderer::frameReady, this, &StudioWindow::showFrame);
   connect(&renderer_, &PreviewRenderer::renderFailed, this, &StudioWindow::showRenderFailure);
+  connect(view_, &PreviewView::zoomChanged, this, &StudioWindow::refreshStatus);
+  connect(undo_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
 
-  panel_->refresh(frame_);
-  panel_->showEmitter(tr("This layer"), QString());
-  requestPreview();
+  restoreState(defaultState(*session_));
 }
 
 StudioWindow::~StudioWindow() = default;
 
 void StudioWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
+  file->addAction(tr("&New"), QKeySequence::New, this, [this] {
+    if (setChangesAside(tr("starting anew"))) {
+      startAnew();
+    }
+  });
   file->addAction(tr("&Open Settings..."), QKeySequence::Open, this, [this] {
+    if (!setChangesAside(tr("opening other settings"))) {
+      return;
+    }
     QString path = QFileDialog::getOpenFileName(this, tr("Open Settings"), QString(), tr("Settings (*.json)"));
     if (!path.isEmpty()) {
       connect(
@@ -144,17 +216,21 @@ void StudioWindow::buildMenus() {
       openSettings(path);
     }
   });
-  file->addAction(tr("&Save Settings..."), QKeySequence::Save, this, [this] {
-    QString path = QFileDialog::getSaveFileName(this, tr("Save Settings"), QStringLiteral("flames.json"),
-                                                tr("Settings (*.json)"));
-    QString error = path.isEmpty() ? QString() : saveSettings(path);
-    if (!error.isEmpty()) {
-      QMessageBox::warning(this, tr("Save Settings"), error);
-    }
-  });
+  file->addAction(tr("&Save Settings..."), QKeySequence::Save, this, &StudioWindow::saveWithDialog);
   file->addAction(tr("&Render..."), QKeySequence(Qt::CTRL | Qt::Key_R), this, &StudioWindow::showRenderDialog);
   file->addSeparator();
   file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
+
+  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+  QAction* undo = undo_->createUndoAction(this, tr("&Undo"));
+  undo->setShortcuts(QKeySequence::Undo);
+  QAction* redo = undo_->createRedoAction(this, tr("&Redo"));
+  redo->setShortcuts(QKeySequence::Redo);
+  edit->addAction(undo);
+  edit->addAction(redo);
+  edit->addSeparator();
+  edit->addAction(tr("Reset &All Controls"), this,
+                  [this] { resetControls(panel_->groupPositions(-1), tr("all controls")); });
 
   QMenu* view = menuBar()->addMenu(tr("&View"));
   view->addAction(tr("&Layer Size..."), this, [this] {
@@ -171,10 +247,45 @@ void StudioWindow::buildMenus() {
       }
     }
   });
+  view->addSeparator();
+  view->addAction(tr("Zoom to &Fit"), QKeySequence(Qt::CTRL | Qt::Key_0), view_, &PreviewView::zoomToFit);
+  view->addAction(tr("&Actual Pixels (100%)"), QKeySequence(Qt::CTRL | Qt::Key_1), view_,
+                  [this] { view_->setZoom(1.0); });
+  view->addAction(tr("Zoom &In"), QKeySequence::ZoomIn, view_, [this] { view_->setZoom(view_->zoom() * 2.0); });
+  view->addAction(tr("Zoom &Out"), QKeySequence::ZoomOut, view_, [this] { view_->setZoom(view_->zoom() / 2.0); });
+  QMenu* background = view->addMenu(tr("&Background"));
+  auto* backgrounds = new QActionGroup(this);
+  auto addBackground = [&](const QString& name, const std::function<void()>& choose) {
+    QAction* action = background->addAction(name, this, choose);
+    action->setCheckable(true);
+    backgrounds->addAction(action);
+    return action;
+  };
+  addBackground(tr("&Checkerboard"), [this] { view_->setBackground(PreviewBackground::checkerboard); })
+      ->setChecked(true);
+  addBackground(tr("&Black"), [this] { view_->setBackground(PreviewBackground::black); });
+  addBackground(tr("C&olour..."), [this] {
+    QColor colour = QColorDialog::getColor(Qt::darkBlue, this, tr("Background Colour"));
+    if (colour.isValid()) {
+      view_->setBackground(PreviewBackground::colour, colour);
+    }
+  });
+  addBackground(tr("&Image..."), [this] { chooseBackground(); });
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   QAction* about = help->addAction(tr("&About Vortelline"), this, [this] { showEffectDialog(false); });
   about->setObjectName(QStringLiteral("aboutAction"));
+}
+
+void StudioWindow::chooseBackground() {
+  QString path = QFileDialog::getOpenFileName(this, tr("Background Image"), QString(),
+                                              tr("Images (*.png *.jpg *.jpeg *.bmp)"));
+  QImage picture(path);
+  if (!path.isEmpty() && picture.isNull()) {
+    showProblem(tr("Cannot read the background image %1").arg(path));
+  } else if (!picture.isNull()) {
+    view_->setBackground(PreviewBackground::image, QColor(), picture);
+  }
 }
 
 QWidget* StudioWindow::buildTimeline() {
@@ -183,10 +294,13 @@ QWidget* StudioWindow::buildTimeline() {
   play_ = new QToolButton;
   play_->setText(tr("Play"));
   play_->setCheckable(true);
+  play_->setObjectName(QStringLiteral("play"));
+  play_->setToolTip(tr("Play or pause (Space); Left and Right step a frame, Home and End jump to the ends"));
   loop_ = new QCheckBox(tr("Loop"));
   loop_->setChecked(true);
   frameSlider_ = new TimelineSlider;
   frameSlider_->setObjectName(QStringLiteral("timeline"));
+  frameSlider_->setFocusPolicy(Qt::StrongFocus);
   previousKey_ = new QToolButton;
   previousKey_->setText(QStringLiteral("\u25C0\u25C6"));
   previousKey_->setObjectName(QStringLiteral("previousKey"));
@@ -199,10 +313,9 @@ QWidget* StudioWindow::buildTimeline() {
   nextKey_->setToolTip(tr("Next keyframe (K)"));
   frameNumber_ = new QSpinBox;
   lastFrame_ = new QSpinBox;
-  lastFrame_->setValue(static_cast<int>(defaultLastFrame));
   lastFrame_->setPrefix(tr("last "));
   lastFrame_->setObjectName(QStringLiteral("lastFrame"));
-  frameRate_ = new QLineEdit(QString::fromStdString(frameRateText(session_->clock)));
+  frameRate_ = new QLineEdit;
   frameRate_->setMaximumWidth(90);
   frameRate_->setObjectName(QStringLiteral("frameRate"));
   playTimer_ = new QTimer(this);
@@ -215,8 +328,6 @@ QWidget* StudioWindow::buildTimeline() {
   layout->addWidget(lastFrame_);
   layout->addWidget(new QLabel(tr("fps")));
   layout->addWidget(frameRate_);
-  limitLastFrame();
-  refreshTimeline();
 
   connect(frameSlider_, &QSlider::valueChanged, this, [this](int frame) { setFrame(frame); });
   connect(frameNumber_, &QSpinBox::valueChanged, this, [this](int frame) { setFrame(frame); });
@@ -230,16 +341,10 @@ QWidget* StudioWindow::buildTimeline() {
       setFrame(*key);
     }
   });
-  connect(lastFrame_, &QSpinBox::valueChanged, this, [this](int last) {
-    setLastFrame(*session_, last);
-    refreshTimeline();
-    if (frame_ > last) {
-      setFrame(last);
-    }
-  });
+  connect(lastFrame_, &QSpinBox::valueChanged, this, &StudioWindow::setLastFrameShown);
   connect(frameRate_, &QLineEdit::editingFinished, this, [this] { setFrameRate(frameRate_->text()); });
   connect(play_, &QToolButton::toggled, this, [this](bool playing) {
-    play_->setText(playing ? tr("Stop") : tr("Play"));
+    play_->setText(playing ? tr("Pause") : tr("Play"));
     if (playing) {
       playTimer_->start(static_cast<int>(1000.0 * session_->clock.timeStep / session_->clock.timeScale));
     } else {
@@ -247,6 +352,23 @@ QWidget* StudioWindow::buildTimeline() {
     }
   });
   connect(playTimer_, &QTimer::timeout, this, &StudioWindow::playTick);
+
+  // Transport keys work anywhere in the window except where typing takes them (a text or
+  // number field claims Space, the arrows, Home and End for itself).
+  auto addKey = [this](QKeySequence key, const std::function<void()>& action) {
+    connect(new QShortcut(key, this), &QShortcut::activated, this, action);
+  };
+  addKey(Qt::Key_Space, [this] { play_->toggle(); });
+  addKey(Qt::Key_Right, [this] { stepFrame(1); });
+  addKey(Qt::Key_Left, [this] { stepFrame(-1); });
+  addKey(Qt::Key_Home, [this] {
+    pausePlayback();
+    setFrame(0);
+  });
+  addKey(Qt::Key_End, [this] {
+    pausePlayback();
+    setFrame(lastFrame_->value());
+  });
   return timeline;
 }
 
@@ -262,12 +384,32 @@ void StudioWindow::refreshTimeline() {
   nextKey_->setEnabled(frameSlider_->markedFrameAfter(frame_).has_value());
 }
 
+void StudioWindow::refreshStatus() {
+  layerInfo_->setText(tr("%1 \u00D7 %2").arg(session_->layerWidth).arg(session_->layerHeight));
+  frameInfo_->setText(tr("Frame %1 of 0\u2013%2").arg(frame_).arg(lastFrame_->value()));
+  const QString zoom = QStringLiteral("%1%").arg(std::lround(view_->zoom() * 100.0));
+  zoomInfo_->setText(view_->fitted() ? tr("Fit (%1)").arg(zoom) : zoom);
+}
+
+void StudioWindow::refreshNotice() {
+  const int layer = layerParamNamed(*session_, "Emitter Layer");
+  const bool layerWanted = layer >= 0 && !isGreyedOut(*session_, layer);
+  view_->setNotice(layerWanted && !emitter_
+                       ? tr("The Source takes its flames from the Emitter Layer, which is empty: choose an "
+                            "image or type a text under Emitter.")
+                       : QString());
+}
+
 void StudioWindow::limitLastFrame() {
   const QSignalBlocker blocker(lastFrame_);
   lastFrame_->setRange(0, static_cast<int>(std::min<long>(INT_MAX, lastFrameInTimeRange(session_->clock))));
 }
 
 QSize StudioWindow::layerSize() const { return QSize(session_->layerWidth, session_->layerHeight); }
+
+bool StudioWindow::playing() const { return play_->isChecked(); }
+
+bool StudioWindow::hasUnsavedChanges() const { return !undo_->isClean(); }
 
 void StudioWindow::runEffectCommand(const std::function<void()>& command) {
   try {
@@ -277,26 +419,99 @@ void StudioWindow::runEffectCommand(const std::function<void()>& command) {
   }
 }
 
-void StudioWindow::editValue(int position, double value) {
-  setParamValue(*session_, position, frame_, value);
-  // As a compositing host does: the effect hears of each change to a control it supervises.
-  if (isSupervised(*session_, position)) {
-    runEffectCommand([&] { userChangedParam(*session_, position, frame_); });
+StudioState StudioWindow::state() const {
+  // From the session, not the spin box: when the box's value changes, the state before is asked for.
+  const int lastFrame = static_cast<int>(session_->totalTime / session_->clock.timeStep - 1);
+  return StudioState{session_->tracks, layerSize(), session_->clock, lastFrame, emitter_, emitterPath_, emitterText_};
+}
+
+void StudioWindow::restoreState(const StudioState& state) {
+  pausePlayback();
+  session_->tracks = state.tracks;
+  session_->layerWidth = state.layerSize.width();
+  session_->layerHeight = state.layerSize.height();
+  session_->clock = state.clock;
+  limitLastFrame();
+  {
+    const QSignalBlocker blocker(lastFrame_);
+    lastFrame_->setValue(state.lastFrame);
   }
+  setLastFrame(*session_, lastFrame_->value());
+  frameRate_->setText(QString::fromStdString(frameRateText(session_->clock)));
+  if (play_->isChecked()) {
+    playTimer_->setInterval(static_cast<int>(1000.0 * session_->clock.timeStep / session_->clock.timeScale));
+  }
+  emitter_ = state.emitter;
+  emitterPath_ = state.emitterPath;
+  emitterText_ = state.emitterText;
+  const QString emitterName = emitter_ ? QFileInfo(emitterPath_).fileName() : tr("This layer");
+  panel_->showEmitter(emitterText_.isEmpty() ? emitterName : tr("Text"), emitterText_);
+  frame_ = std::min<long>(frame_, lastFrame_->value());
+  runEffectCommand([&] { updateParamsUi(*session_, frame_); });
   valuesChanged();
 }
 
-void StudioWindow::toggleKey(int position) {
-  toggleKeyframe(*session_, position, frame_);
+void StudioWindow::changeState(const QString& text, int mergeKey, const std::function<void()>& change) {
+  // Playback moves the frame that an edit keys: the edit is for the frame on show.
+  pausePlayback();
+  StudioState before = state();
+  change();
+  undo_->push(new StateChange(text, mergeKey, std::move(before), state(),
+                              [this](const StudioState& state) { restoreState(state); }));
   valuesChanged();
+}
+
+void StudioWindow::editValue(int position, double value) {
+  const QString name = QString::fromStdString(qualifiedName(session_->params, position));
+  const int mergeKey = panel_->dragging() ? firstDragMergeKey + drags_ * static_cast<int>(session_->params.size()) + position : -1;
+  changeState(tr("Change %1").arg(name), mergeKey, [&] {
+    setParamValue(*session_, position, frame_, value);
+    // As a compositing host does: the effect hears of each change to a control it supervises.
+    if (isSupervised(*session_, position)) {
+      runEffectCommand([&] { userChangedParam(*session_, position, frame_); });
+    }
+  });
+}
+
+void StudioWindow::toggleKey(int position) {
+  const QString name = QString::fromStdString(qualifiedName(session_->params, position));
+  changeState(tr("Keyframe %1 at %2").arg(name).arg(frame_), -1, [&] { toggleKeyframe(*session_, position, frame_); });
+}
+
+void StudioWindow::resetControls(const std::vector<int>& positions, const QString& what) {
+  changeState(tr("Reset %1").arg(what), -1, [&] {
+    for (int position : positions) {
+      session_->tracks[position] = ParamTrack{};
+    }
+    runEffectCommand([&] { updateParamsUi(*session_, frame_); });
+  });
 }
 
 void StudioWindow::valuesChanged() {
   ++generation_;
   cache_.clear();
+  // A message about the values before is stale now; if it still holds, it comes again.
+  if (!problem_.isEmpty() && statusBar()->currentMessage() == problem_) {
+    statusBar()->clearMessage();
+  }
+  problem_.clear();
   refreshTimeline();
   panel_->refresh(frame_);
+  refreshNotice();
+  refreshStatus();
   requestPreview();
+}
+
+void StudioWindow::showProblem(const QString& message) {
+  problem_ = message;
+  statusBar()->showMessage(message);
+}
+
+void StudioWindow::pausePlayback() { play_->setChecked(false); }
+
+void StudioWindow::stepFrame(long step) {
+  pausePlayback();
+  setFrame(std::clamp<long>(frame_ + step, 0, lastFrame_->value()));
 }
 
 void StudioWindow::setFrame(long frame) {
@@ -305,13 +520,14 @@ void StudioWindow::setFrame(long frame) {
   }
   frame_ = frame;
   refreshTimeline();
+  refreshStatus();
   // A keyframed hue moves its dial: the effect redraws its controls for the new time.
   runEffectCommand([&] { updateParamsUi(*session_, frame_); });
   panel_->refresh(frame_);
   auto cached = cache_.find(frame_);
   if (cached != cache_.end()) {
     view_->showImage(*cached, layerSize());
-    renderInfo_->setText(tr("Frame %1 (cached)").arg(frame_));
+    renderInfo_->setText(tr("cached"));
     return;
   }
   requestPreview();
@@ -334,7 +550,7 @@ void StudioWindow::showRenderFailure(const QString& message, quint64 generation)
   if (generation != generation_) {
     return;
   }
-  statusBar()->showMessage(message);
+  showProblem(message);
   if (!screenshotPath_.isEmpty()) {
     std::fprintf(stderr, "vortelline-studio: %s\n", qPrintable(message));
     screenshotPath_.clear();
@@ -353,11 +569,9 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
     return;
   }
   view_->showImage(frame.image, layerSize());
-  renderInfo_->setText(frame.downsample == 1 ? tr("Frame %1: %2 s").arg(frame.frame).arg(frame.seconds, 0, 'f', 3)
-                                             : tr("Frame %1 at 1/%2: %3 s")
-                                                   .arg(frame.frame)
-                                                   .arg(frame.downsample)
-                                                   .arg(frame.seconds, 0, 'f', 3));
+  renderInfo_->setText(frame.downsample == 1
+                           ? tr("%1 s").arg(frame.seconds, 0, 'f', 3)
+                           : tr("1/%1: %2 s").arg(frame.downsample).arg(frame.seconds, 0, 'f', 3));
   if (frame.downsample != 1) {
     return;
   }
@@ -399,7 +613,7 @@ void StudioWindow::setFrameRate(const QString& text) {
   try {
     rate = parseRate(text.toStdString(), "The frame rate", "24, 23.976 or 30000/1001");
   } catch (const UsageError& error) {
-    statusBar()->showMessage(QString::fromStdString(error.what()));
+    showProblem(QString::fromStdString(error.what()));
     frameRate_->setText(QString::fromStdString(frameRateText(session_->clock)));
     return;
   }
@@ -407,37 +621,53 @@ void StudioWindow::setFrameRate(const QString& text) {
   if (clock.timeScale == session_->clock.timeScale && clock.timeStep == session_->clock.timeStep) {
     return;
   }
-  // Keys stay on their frames.
-  for (ParamTrack& track : session_->tracks) {
-    for (Keyframe& key : track.keys) {
-      key.time = key.time / session_->clock.timeStep * clock.timeStep;
+  changeState(tr("Frame rate %1").arg(text), -1, [&] {
+    // Keys stay on their frames.
+    for (ParamTrack& track : session_->tracks) {
+      for (Keyframe& key : track.keys) {
+        key.time = key.time / session_->clock.timeStep * clock.timeStep;
+      }
     }
-  }
-  session_->clock = clock;
-  limitLastFrame();
-  setLastFrame(*session_, lastFrame_->value());
-  if (play_->isChecked()) {
-    playTimer_->setInterval(static_cast<int>(1000.0 * clock.timeStep / clock.timeScale));
-  }
-  valuesChanged();
+    session_->clock = clock;
+    limitLastFrame();
+    setLastFrame(*session_, lastFrame_->value());
+    frame_ = std::min<long>(frame_, lastFrame_->value());
+    if (play_->isChecked()) {
+      playTimer_->setInterval(static_cast<int>(1000.0 * clock.timeStep / clock.timeScale));
+    }
+  });
+}
+
+void StudioWindow::setLastFrameShown(int last) {
+  changeState(tr("Last frame %1").arg(last), lastFrameMergeKey, [&] {
+    setLastFrame(*session_, last);
+    frame_ = std::min<long>(frame_, last);
+  });
 }
 
 void StudioWindow::setLayerSize(QSize size) {
-  session_->layerWidth = size.width();
-  session_->layerHeight = size.height();
-  if (!emitterText_.isEmpty()) {
-    emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(emitterText_, size.width(), size.height()));
+  if (size == layerSize()) {
+    return;
   }
-  valuesChanged();
+  changeState(tr("Layer size %1 \u00D7 %2").arg(size.width()).arg(size.height()), -1, [&] {
+    session_->layerWidth = size.width();
+    session_->layerHeight = size.height();
+    if (!emitterText_.isEmpty()) {
+      emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(emitterText_, size.width(), size.height()));
+    }
+  });
 }
 
 void StudioWindow::setEmitterImage(const QString& path) {
   if (path.isEmpty()) {
-    emitter_.reset();
-    emitterPath_.clear();
-    emitterText_.clear();
-    panel_->showEmitter(tr("This layer"), QString());
-    valuesChanged();
+    if (emitter_) {
+      changeState(tr("No emitter"), -1, [&] {
+        emitter_.reset();
+        emitterPath_.clear();
+        emitterText_.clear();
+        panel_->showEmitter(tr("This layer"), QString());
+      });
+    }
     return;
   }
   statusBar()->showMessage(tr("Reading %1...").arg(path));
@@ -455,15 +685,16 @@ void StudioWindow::setEmitterImage(const QString& path) {
         }
         statusBar()->clearMessage();
         if (!result.error.isEmpty()) {
-          statusBar()->showMessage(result.error);
+          showProblem(result.error);
           emit emitterRead(result.error);
           return;
         }
-        emitter_ = result.value;
-        emitterPath_ = QFileInfo(path).absoluteFilePath();
-        emitterText_.clear();
-        panel_->showEmitter(QFileInfo(path).fileName(), QString());
-        valuesChanged();
+        changeState(tr("Emitter %1").arg(QFileInfo(path).fileName()), -1, [&] {
+          emitter_ = result.value;
+          emitterPath_ = QFileInfo(path).absoluteFilePath();
+          emitterText_.clear();
+          panel_->showEmitter(QFileInfo(path).fileName(), QString());
+        });
         emit emitterRead(QString());
       });
 }
@@ -476,11 +707,12 @@ void StudioWindow::setEmitterText(const QString& text) {
     setEmitterImage(QString());
     return;
   }
-  emitterText_ = text;
-  emitterPath_.clear();
-  emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(text, session_->layerWidth, session_->layerHeight));
-  panel_->showEmitter(tr("Text"), text);
-  valuesChanged();
+  changeState(tr("Emitter text"), emitterTextMergeKey, [&] {
+    emitterText_ = text;
+    emitterPath_.clear();
+    emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(text, session_->layerWidth, session_->layerHeight));
+    panel_->showEmitter(tr("Text"), text);
+  });
 }
 
 QString StudioWindow::saveSettings(const QString& path) {
@@ -503,8 +735,58 @@ QString StudioWindow::saveSettings(const QString& path) {
   } catch (const std::exception& error) {
     return QString::fromStdString(error.what());
   }
+  undo_->setClean();
+  setWindowFilePath(path);
   statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
   return QString();
+}
+
+bool StudioWindow::saveWithDialog() {
+  QString path = QFileDialog::getSaveFileName(this, tr("Save Settings"), QStringLiteral("flames.json"),
+                                              tr("Settings (*.json)"));
+  if (path.isEmpty()) {
+    return false;
+  }
+  QString error = saveSettings(path);
+  if (!error.isEmpty()) {
+    QMessageBox::warning(this, tr("Save Settings"), error);
+    return false;
+  }
+  return true;
+}
+
+bool StudioWindow::setChangesAside(const QString& action) {
+  if (undo_->isClean()) {
+    return true;
+  }
+  QMessageBox question(QMessageBox::Warning, tr("Unsaved Changes"),
+                       tr("The settings have changes that are not saved. Save them before %1?").arg(action),
+                       QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+  question.setObjectName(QStringLiteral("unsavedChanges"));
+  question.setDefaultButton(QMessageBox::Save);
+  switch (question.exec()) {
+    case QMessageBox::Save:
+      return saveWithDialog();
+    case QMessageBox::Discard:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void StudioWindow::closeEvent(QCloseEvent* event) {
+  if (setChangesAside(tr("quitting"))) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void StudioWindow::startAnew() {
+  restoreState(defaultState(*session_));
+  setFrame(0);
+  undo_->clear();
+  setWindowFilePath(QString());
 }
 
 void StudioWindow::openSettings(const QString& path) {
@@ -553,23 +835,11 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
     emit settingsOpened(QString::fromStdString(error.what()));
     return;
   }
-  *session_ = opened;
-  session_->layerWidth = file.scene.width;
-  session_->layerHeight = file.scene.height;
-  emitter_ = emitter;
-  emitterPath_ = QString::fromStdString(file.scene.emitterPath);
-  emitterText_ = QString::fromStdString(file.scene.emitterText);
-  QString emitterName = emitter ? QFileInfo(emitterPath_).fileName() : tr("This layer");
-  panel_->showEmitter(emitterText_.isEmpty() ? emitterName : tr("Text"), emitterText_);
+  StudioState state{opened.tracks, QSize(file.scene.width, file.scene.height), file.scene.clock,
+                    static_cast<int>(std::max<long>(defaultLastFrame, file.scene.frame)), emitter,
+                    QString::fromStdString(file.scene.emitterPath), QString::fromStdString(file.scene.emitterText)};
   frame_ = file.scene.frame;
-  limitLastFrame();
-  {
-    const QSignalBlocker blocker(lastFrame_);
-    lastFrame_->setValue(std::max<int>(lastFrame_->value(), static_cast<int>(frame_)));
-  }
-  setLastFrame(*session_, lastFrame_->value());
-  frameRate_->setText(QString::fromStdString(frameRateText(session_->clock)));
-  refreshTimeline();
+  restoreState(state);
   runEffectCommand([&] {
     for (int position : positions) {
       if (isSupervised(*session_, position)) {
@@ -579,6 +849,8 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
     updateParamsUi(*session_, frame_);
   });
   valuesChanged();
+  undo_->clear();
+  setWindowFilePath(path);
   emit settingsOpened(QString());
 }
 

@@ -1,12 +1,15 @@
 // vortelline-studio's main window: the effect's panel beside a live preview, a timeline below,
 // settings files and a render dialog. The window owns the host session; previews and renders
-// work on copies of it on other threads, so the panel never waits for a frame.
+// work on copies of it on other threads, so the panel never waits for a frame. Every change to
+// what would be saved is one step of an undo history.
 #pragma once
 
 #include <QHash>
 #include <QImage>
 #include <QMainWindow>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "hostlib/host_session.h"
 #include "hostlib/settings_file.h"
@@ -20,7 +23,20 @@ class QLineEdit;
 class QSpinBox;
 class QTimer;
 class QToolButton;
+class QUndoStack;
 class TimelineSlider;
+
+// Everything a settings file keeps and an undo restores; the frame on show and the view are not
+// part of it.
+struct StudioState {
+  std::vector<ParamTrack> tracks;
+  QSize layerSize;
+  FrameClock clock;
+  int lastFrame = 0;
+  std::shared_ptr<const RgbaImage> emitter;  // none: the layer itself
+  QString emitterPath;                       // absolute, when the emitter is an image file
+  QString emitterText;                       // when the emitter is drawn from a text
+};
 
 class StudioWindow : public QMainWindow {
   Q_OBJECT
@@ -34,6 +50,8 @@ class StudioWindow : public QMainWindow {
   void openSettings(const QString& path);
   // Returns what went wrong, or an empty text.
   QString saveSettings(const QString& path);
+  // Every control at its default, the default layer, no emitter, an empty undo history.
+  void startAnew();
   void setLayerSize(QSize size);
   void setFrame(long frame);
   // Empty: the layer itself. An image is read on a thread of its own; emitterRead tells how it went.
@@ -44,6 +62,8 @@ class StudioWindow : public QMainWindow {
   void takeScreenshotWhenReady(const QString& path);
 
   EffectPanel* panel() const { return panel_; }
+  PreviewView* view() const { return view_; }
+  QUndoStack* undoStack() const { return undo_; }
   const HostSession& session() const { return *session_; }
   PreviewRenderer& renderer() { return renderer_; }
   // The last full-resolution frame shown, with the state of the values it shows.
@@ -52,37 +72,66 @@ class StudioWindow : public QMainWindow {
   quint64 finishedGeneration() const { return finishedGeneration_; }
   QSize layerSize() const;
   long frame() const { return frame_; }
+  bool playing() const;
+  // Whether the state differs from the one last opened, saved or started anew.
+  bool hasUnsavedChanges() const;
 
  signals:
   void previewFinished(quint64 generation, long frame);
   void settingsOpened(const QString& error);  // empty when the file is on show
   void emitterRead(const QString& error);
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void buildMenus();
   QWidget* buildTimeline();
+  // Changes the state through change() as one undo step named text. Consecutive changes with the
+  // same merge key (>= 0) are one step, as a slider's drag is.
+  void changeState(const QString& text, int mergeKey, const std::function<void()>& change);
+  StudioState state() const;
+  void restoreState(const StudioState& state);
   void editValue(int position, double value);
   void toggleKey(int position);
+  void resetControls(const std::vector<int>& positions, const QString& what);
   void valuesChanged();
-  void showOpenedSettings(const QString& path, SettingsFile file, std::shared_ptr<const RgbaImage> emitter);
-  void showRenderFailure(const QString& message, quint64 generation);
-  // The last frame's range follows the clock: the host's time must hold every frame.
-  void limitLastFrame();
   void requestPreview();
   void showFrame(const PreviewFrame& frame);
   void playTick();
+  void pausePlayback();
+  void stepFrame(long step);
   void setFrameRate(const QString& text);
+  void setLastFrameShown(int last);
   void showEffectDialog(bool optionsButton);
   void showRenderDialog();
   void runEffectCommand(const std::function<void()>& command);
+  void showOpenedSettings(const QString& path, SettingsFile file, std::shared_ptr<const RgbaImage> emitter);
+  void showRenderFailure(const QString& message, quint64 generation);
+  // A message that stays until the state it describes changes.
+  void showProblem(const QString& message);
+  // The last frame's range follows the clock: the host's time must hold every frame.
+  void limitLastFrame();
   // The frame, its range, and the keys of the selected control (of every control when none is).
   void refreshTimeline();
+  void refreshStatus();
+  // What the preview alone cannot say: a layer source with no layer given.
+  void refreshNotice();
+  // Asks what to do with unsaved changes before they would be lost; true to go on.
+  bool setChangesAside(const QString& action);
+  // Save Settings... with a file dialog; false when cancelled or failed.
+  bool saveWithDialog();
+  void chooseBackground();
 
   std::unique_ptr<HostSession> session_;
   PreviewRenderer renderer_;
   EffectPanel* panel_ = nullptr;
   PreviewView* view_ = nullptr;
+  QUndoStack* undo_ = nullptr;
   QLabel* renderInfo_ = nullptr;
+  QLabel* layerInfo_ = nullptr;
+  QLabel* frameInfo_ = nullptr;
+  QLabel* zoomInfo_ = nullptr;
   TimelineSlider* frameSlider_ = nullptr;
   QSpinBox* frameNumber_ = nullptr;
   QSpinBox* lastFrame_ = nullptr;
@@ -103,6 +152,9 @@ class StudioWindow : public QMainWindow {
   QString emitterPath_;
   QString emitterText_;
   QString screenshotPath_;
+  QString problem_;  // the message on show that the next change makes stale
+  // Each drag of a slider or dial is one undo step: its edits share a merge key.
+  int drags_ = 0;
   // Only the newest of several reads in flight is shown.
   quint64 settingsReads_ = 0;
   quint64 emitterReads_ = 0;

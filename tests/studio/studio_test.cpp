@@ -5,6 +5,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDial>
+#include <QSlider>
+#include <QUndoStack>
+#include <QWheelEvent>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +35,7 @@
 #include "hostlib/frame_output.h"
 #include "hostlib/image_files.h"
 #include "studio/effect_panel.h"
+#include "studio/preview_view.h"
 #include "studio/render_dialog.h"
 #include "studio/studio_window.h"
 #include "studio/text_emitter.h"
@@ -533,6 +538,248 @@ TEST(Studio, FilesThatWaitForAWriterLeaveTheWindowWorking) {
   EXPECT_EQ(settingsOpened.count(), 1);
   ASSERT_EQ(emitterRead.count(), 1);
   EXPECT_EQ(emitterRead.first().at(0).toString(), QString());
+}
+
+// Every kind of change, then undo to the start and redo to the end: each state shows again the
+// very frame it showed first, byte for byte, and a drag is one step.
+TEST(Studio, UndoAndRedoRestoreEveryRenderExactly) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(40, 22));
+  window->setFrame(5);
+  EffectPanel* panel = window->panel();
+  QUndoStack* undo = window->undoStack();
+  undo->clear();
+  auto slider = [&](const char* control) { return panel->row(QString::fromUtf8(control))->findChild<QSlider*>(); };
+  auto popup = [&](const char* control) { return qobject_cast<QComboBox*>(panel->editor(QString::fromUtf8(control))); };
+  struct Edit {
+    const char* name;
+    std::function<void()> edit;
+    bool visible = true;  // whether frame 5 changes
+  };
+  const std::vector<Edit> edits = {
+      {"value", [&] { setNumber(*window, "Density", 1.6); }},
+      {"drag",
+       [&] {
+         QSlider* radius = slider("Sphere Radius");
+         radius->setSliderDown(true);
+         for (int step : {100, 300, 450}) {
+           radius->setValue(step);
+         }
+         radius->setSliderDown(false);
+       }},
+      {"key",
+       [&] {
+         window->setFrame(0);
+         panel->findChild<QToolButton*>(QStringLiteral("Noise Flow/Y key"))->click();
+         window->setFrame(5);
+       },
+       false},
+      {"keyed value", [&] {
+         window->setFrame(9);
+         setNumber(*window, "Noise Flow/Y", -1.0);
+         window->setFrame(5);
+       }},
+      {"hue", [&] { setNumber(*window, "Inner Color/Hue", 220.0); }},
+      {"reset control",
+       [&] { QTest::mouseDClick(panel->row(QStringLiteral("Density"))->findChild<QLabel*>(), Qt::LeftButton); }},
+      {"reset group", [&] { panel->resetRequested(panel->groupPositions(18), QStringLiteral("Noise Flow")); }},
+      {"layer size", [&] { window->setLayerSize(QSize(36, 24)); }},
+      {"source", [&] { popup("Emitter/Source")->setCurrentText(QStringLiteral("Layer Alpha")); }},
+      {"emitter", [&] { window->setEmitterText(QStringLiteral("Hi")); }},
+      {"emitter again", [&] { window->setEmitterText(QStringLiteral("Hi!")); }},
+  };
+  std::vector<QImage> shown;
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  shown.push_back(window->finishedImage());
+  for (const Edit& edit : edits) {
+    edit.edit();
+    ASSERT_TRUE(waitForFinishedFrame(*window)) << edit.name;
+    EXPECT_EQ(window->finishedImage() != shown.back(), edit.visible) << edit.name;
+    shown.push_back(window->finishedImage());
+  }
+  // Typing a title in two goes is one step.
+  ASSERT_EQ(undo->count(), static_cast<int>(edits.size()) - 1);
+  shown.erase(shown.end() - 2);
+  auto expectShown = [&](size_t step, const char* direction) {
+    ASSERT_TRUE(waitForFinishedFrame(*window)) << direction << step;
+    EXPECT_TRUE(window->finishedImage() == shown[step]) << direction << " to step " << step;
+  };
+  for (size_t step = shown.size() - 1; step-- > 0;) {
+    undo->undo();
+    expectShown(step, "undo");
+  }
+  EXPECT_FALSE(window->hasUnsavedChanges());
+  EXPECT_EQ(window->layerSize(), QSize(40, 22));
+  for (size_t step = 1; step < shown.size(); ++step) {
+    undo->redo();
+    expectShown(step, "redo");
+  }
+  EXPECT_EQ(window->frame(), 5);
+}
+
+TEST(Studio, TheWheelTurnsOnlyTheFocusedEditor) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  window->undoStack()->clear();
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  EffectPanel* panel = window->panel();
+  // Whether the editor took the wheel; one it leaves goes on to the scroll area around the panel.
+  auto wheel = [](QWidget* widget) {
+    const QPointF centre(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent event(centre, widget->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &event);
+    return event.isAccepted();
+  };
+  struct Case {
+    const char* control;
+    std::function<QWidget*()> editor;
+    std::function<double()> value;
+  };
+  auto* density = panel->row(QStringLiteral("Density"))->findChild<QSlider*>();
+  auto* gain = qobject_cast<QDoubleSpinBox*>(panel->editor(QStringLiteral("Tint/Red")));
+  auto* dial = panel->row(QStringLiteral("Main Color/Hue"))->findChild<QDial*>();
+  auto* quality = qobject_cast<QComboBox*>(panel->editor(QStringLiteral("Quality")));
+  const Case cases[] = {
+      {"slider", [&] { return density; }, [&] { return density->value(); }},
+      {"number", [&] { return gain; }, [&] { return gain->value(); }},
+      {"dial", [&] { return dial; }, [&] { return dial->value(); }},
+      {"popup", [&] { return quality; }, [&] { return quality->currentIndex(); }},
+  };
+  for (const Case& test : cases) {
+    QWidget* editor = test.editor();
+    ASSERT_NE(editor, nullptr) << test.control;
+    window->setFocus();
+    const double before = test.value();
+    const quint64 generation = window->generation();
+    EXPECT_FALSE(wheel(editor)) << test.control << " should leave the wheel to the panel";
+    EXPECT_EQ(test.value(), before) << test.control;
+    EXPECT_EQ(window->generation(), generation) << test.control;
+    editor->setFocus();
+    EXPECT_TRUE(wheel(editor)) << test.control;
+    EXPECT_NE(test.value(), before) << test.control << " has the focus";
+  }
+  EXPECT_EQ(window->undoStack()->count(), 4);
+}
+
+// Quitting, opening and starting anew ask first when there are unsaved changes, and only then.
+TEST(Studio, UnsavedChangesAreNotLostWithoutAsking) {
+  const std::string folder = makeScratchFolder();
+  struct Case {
+    const char* name;
+    bool edited;
+    bool saved;
+    QMessageBox::StandardButton answer;  // NoButton: no question expected
+    bool closes;
+  };
+  const Case cases[] = {
+      {"untouched", false, false, QMessageBox::NoButton, true},
+      {"cancelled", true, false, QMessageBox::Cancel, false},
+      {"discarded", true, false, QMessageBox::Discard, true},
+      {"saved", true, true, QMessageBox::NoButton, true},
+  };
+  for (const Case& test : cases) {
+    std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+    window->undoStack()->clear();
+    window->show();
+    if (test.edited) {
+      setNumber(*window, "Density", 0.4);
+    }
+    if (test.saved) {
+      ASSERT_EQ(window->saveSettings(QString::fromStdString(folder + "/saved.json")), QString());
+    }
+    int questions = 0;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        ++questions;
+        EXPECT_EQ(box->objectName(), QStringLiteral("unsavedChanges"));
+        box->button(test.answer == QMessageBox::NoButton ? QMessageBox::Cancel : test.answer)->click();
+      }
+    });
+    answerer.start(20);
+    EXPECT_EQ(window->close(), test.closes) << test.name;
+    EXPECT_EQ(questions, test.answer == QMessageBox::NoButton ? 0 : 1) << test.name;
+    // Starting anew asks the same, and keeps the values when cancelled.
+    if (test.answer == QMessageBox::Cancel) {
+      for (QAction* action : window->menuBar()->actions().first()->menu()->actions()) {
+        if (action->shortcut() == QKeySequence(QKeySequence::New)) {
+          action->trigger();
+        }
+      }
+      EXPECT_EQ(questions, 2) << test.name;
+      EXPECT_EQ(qobject_cast<QDoubleSpinBox*>(window->panel()->editor(QStringLiteral("Density")))->value(), 0.4);
+    }
+  }
+}
+
+TEST(Studio, TransportKeysAndEditsDuringPlayback) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  window->findChild<QSpinBox*>(QStringLiteral("lastFrame"))->setValue(20);
+  window->setFocus();
+  struct Key {
+    Qt::Key key;
+    long frame;
+  };
+  window->setFrame(10);
+  for (const Key& press : {Key{Qt::Key_Right, 11}, Key{Qt::Key_Left, 10}, Key{Qt::Key_End, 20},
+                           Key{Qt::Key_Right, 20}, Key{Qt::Key_Home, 0}, Key{Qt::Key_Left, 0}}) {
+    QTest::keyClick(window.get(), press.key);
+    EXPECT_EQ(window->frame(), press.frame) << press.key;
+  }
+  // A number field keeps its own keys.
+  auto* density = qobject_cast<QDoubleSpinBox*>(window->panel()->editor(QStringLiteral("Density")));
+  density->setFocus();
+  QTest::keyClick(density, Qt::Key_End);
+  EXPECT_EQ(window->frame(), 0);
+
+  window->setFocus();
+  QTest::keyClick(window.get(), Qt::Key_Space);
+  ASSERT_TRUE(window->playing());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->frame() >= 2; }, waitMilliseconds));
+  // The edit keys the frame on show, and playback stays there.
+  window->panel()->findChild<QToolButton*>(QStringLiteral("Density key"))->click();
+  EXPECT_FALSE(window->playing());
+  const long keyed = window->frame();
+  QTest::qWait(100);
+  EXPECT_EQ(window->frame(), keyed);
+  EXPECT_EQ(keyedFrames(window->session(), 11), std::vector<long>{keyed});
+  QTest::keyClick(window.get(), Qt::Key_Space);
+  EXPECT_TRUE(window->playing());
+  QTest::keyClick(window.get(), Qt::Key_Space);
+  EXPECT_FALSE(window->playing());
+}
+
+TEST(Studio, ThePreviewSaysWhatItCannotShowAndZooms) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(64, 36));
+  window->show();
+  PreviewView* view = window->view();
+  auto* source = qobject_cast<QComboBox*>(window->panel()->editor(QStringLiteral("Emitter/Source")));
+  struct Case {
+    const char* source;
+    const char* text;
+    bool notice;
+  };
+  for (const Case& test : {Case{"Layer Alpha", "", true}, Case{"Layer Alpha", "A", false},
+                           Case{"Layer Luma", "", true}, Case{"Original Volume", "", false}}) {
+    source->setCurrentText(QString::fromUtf8(test.source));
+    window->setEmitterText(QString::fromUtf8(test.text));
+    EXPECT_EQ(!view->notice().isEmpty(), test.notice) << test.source << " '" << test.text << "'";
+  }
+
+  auto* zoomInfo = window->findChild<QLabel*>(QStringLiteral("zoomInfo"));
+  EXPECT_TRUE(zoomInfo->text().startsWith(QStringLiteral("Fit")));
+  EXPECT_EQ(window->findChild<QLabel*>(QStringLiteral("layerInfo"))->text(), QStringLiteral("64 \u00D7 36"));
+  view->setZoom(1.0);
+  EXPECT_EQ(zoomInfo->text(), QStringLiteral("100%"));
+  QWheelEvent in(QPointF(10, 10), view->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, 240), Qt::NoButton,
+                 Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(view, &in);
+  EXPECT_EQ(zoomInfo->text(), QStringLiteral("156%"));
+  view->zoomToFit();
+  EXPECT_TRUE(view->fitted());
 }
 
 }  // namespace
