@@ -4,6 +4,7 @@
 #   ./build.sh render     install what is missing, build, render the default flames into out/
 #   ./build.sh sanitize   build and run the tests again under AddressSanitizer + UBSan
 #   ./build.sh cluster-test  render a sequence on a one-node Slurm cluster started for the test
+#   ./build.sh looks      render the presets' contact sheet and the control sweeps into docs/
 #   ./build.sh deps       only install what is missing
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -18,6 +19,8 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 # Only for the cluster test: the scheduler's controller, node daemon, commands and authentication.
 CLUSTER_PACKAGES=(slurmctld slurmd slurm-client munge)
+# Only for the pictures of looks: montage tiles and labels them.
+LOOKS_PACKAGES=(imagemagick)
 JOBS=$(nproc)
 
 install_missing() {
@@ -68,6 +71,13 @@ case "${1:-}" in
     cmake --build build -j "$JOBS" --target vortelline vortelline_effect
     tests/farm/slurm_cluster_test.sh build/cli/vortelline
     ;;
+  looks)
+    PACKAGES+=("${LOOKS_PACKAGES[@]}")
+    install_missing
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build -j "$JOBS" --target vortelline vortelline_effect
+    docs/make_looks.sh build/cli/vortelline
+    ;;
   render)
     install_missing
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -76,7 +86,7 @@ case "${1:-}" in
     ./build/cli/vortelline render --frames 0-11 --size 1920x1080 --set "Quality=Draft (64)" -o "out/flames_####.png"
     ;;
   *)
-    echo "usage: $0 test|render|sanitize|cluster-test|deps" >&2
+    echo "usage: $0 test|render|sanitize|cluster-test|looks|deps" >&2
     exit 2
     ;;
 esac

@@ -49,7 +49,7 @@ constexpr ControlGuide kGuides[] = {
      "Camera Distance: the ray starts Camera Distance - 1 units from the centre. Quality does not change the "
      "distance, only the samples along it. Volume only."},
     {"Sphere Radius", "The size of the ball of fire before the noise eats into it.",
-     "6-9 with the default Noise Amplitude: 4 and less leaves nothing, 10 and more fills the frame.",
+     "6.5-9 with the default Noise Amplitude: 5.5 and less leaves nothing, 10 and more fills the frame.",
      "Noise Amplitude works against it: keep the radius near 0.8 x Noise Amplitude to keep the flames' amount. "
      "Volume only."},
     {"Noise Amplitude", "How deeply the noise cuts into the ball: 0 is a smooth glowing ball, 3-6 a dense body "
