@@ -9,6 +9,7 @@ namespace {
 
 std::atomic<uint32_t> injectedFailures{0};
 std::atomic<int> attempts[kGpuOperationCount];
+std::atomic<bool> completionHeld{false};
 
 uint32_t bitOf(GpuOperation operation) { return 1u << int(operation); }
 
@@ -46,6 +47,10 @@ void injectGpuFailure(GpuOperation operation) { injectedFailures.fetch_or(bitOf(
 void clearGpuFailures() { injectedFailures.store(0); }
 
 int gpuOperationAttempts(GpuOperation operation) { return attempts[int(operation)].load(); }
+
+void holdGpuCompletion(bool held) { completionHeld.store(held); }
+
+bool gpuCompletionHeld() { return completionHeld.load(); }
 
 int chooseAdapter(const std::vector<AdapterDescription>& adapters, bool allowSoftware) {
   int chosen = -1;

@@ -36,6 +36,10 @@ void injectGpuFailure(GpuOperation operation);
 void clearGpuFailures();
 // Test seam: attempts of the operation since the process started.
 int gpuOperationAttempts(GpuOperation operation);
+// Test seam: while held, submitted GPU work reads as unfinished, as on a device still busy with
+// it (the work itself runs on), so a test can act while work is outstanding.
+void holdGpuCompletion(bool held);
+bool gpuCompletionHeld();
 
 // What the adapter rule needs to know of one device.
 struct AdapterDescription {

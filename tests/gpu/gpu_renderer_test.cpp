@@ -69,6 +69,9 @@ TEST(GpuFrame, MatchesTheCpuRenderer) {
       {"layer alpha 17 x 9", 17, 9, 1, false, 0, 0, 17, 9},
       {"layer luma smooth, odd size", 31, 19, 2, true, 0, 0, 31, 19},
       {"layer, negative origin, smaller frame", 27, 17, 1, true, -4, -2, 21, 12},
+      // Wider than one GPU submission's tile of 1024 pixels: rows are put together from pieces.
+      {"volume, two tiles and a bit across", 2061, 9, 0, false, 0, 0, 2061, 9},
+      {"layer luma, wider than a tile, negative origin", 1041, 10, 2, true, -3, -1, 1030, 10},
   };
   for (const FrameCase& c : cases) {
     FlameSettings settings = testSettings(c.width, c.height, c.emitterMode, c.smooth);
@@ -219,6 +222,48 @@ TEST(GpuFrame, AbortAfterSubmissionLeavesTheNextFrameIntact) {
   ASSERT_TRUE(renderFrame(*context, gpu, next, nullptr, nullptr, EmitterMatte{}));
   ASSERT_TRUE(renderFrameCpu(next, nullptr, nullptr, EmitterMatte{}, cpu));
   EXPECT_EQ(std::memcmp(gpu.data(), cpu.data(), cpu.size() * sizeof(float4)), 0);
+}
+
+// Releases a completion hold however the test leaves.
+struct CompletionHold {
+  CompletionHold() { holdGpuCompletion(true); }
+  ~CompletionHold() { holdGpuCompletion(false); }
+  void release() { holdGpuCompletion(false); }
+};
+
+// A stopped frame leaves work on the GPU. The next frame must wait for it asking its own abort
+// check, and start nothing new when told to stop; once the work is done it renders exactly.
+TEST(GpuFrame, TheFrameAfterAnAbortWaitsForTheLeftoversAskingItsAbortCheck) {
+  ACQUIRE_GPU_OR_SKIP(context);
+  const FlameSettings settings = [] {
+    // Two tiles of GPU work, side by side.
+    FlameSettings frame = testSettings(1040, 8, 0, false);
+    frame.steps = 8;
+    return frame;
+  }();
+  CompletionHold hold;
+  std::vector<float4> image;
+  AbortScript first;
+  first.stopFrom = 2;  // the first call comes before any work is submitted
+  FlameSettings firstSettings = settings;
+  EXPECT_FALSE(renderFrame(*context, image, firstSettings, AbortScript::ask, &first, EmitterMatte{}));
+  for (int frame = 1; frame <= 2; ++frame) {
+    // While completion is held, a submission is the only GPU read-back step that counts.
+    const int submissions = attempts(GpuOperation::readBack);
+    AbortScript next;
+    next.stopFrom = 2;
+    FlameSettings copy = settings;
+    EXPECT_FALSE(renderFrame(*context, image, copy, AbortScript::ask, &next, EmitterMatte{})) << frame;
+    EXPECT_EQ(next.calls.load(), 2) << frame;
+    EXPECT_EQ(attempts(GpuOperation::readBack), submissions) << "frame " << frame << " submitted work";
+  }
+  hold.release();
+  FlameSettings gpuSettings = settings;
+  std::vector<float4> cpu;
+  ASSERT_TRUE(renderFrame(*context, image, gpuSettings, nullptr, nullptr, EmitterMatte{}));
+  ASSERT_TRUE(renderFrameCpu(settings, nullptr, nullptr, EmitterMatte{}, cpu));
+  ASSERT_EQ(image.size(), cpu.size());
+  EXPECT_EQ(std::memcmp(image.data(), cpu.data(), cpu.size() * sizeof(float4)), 0);
 }
 
 TEST(GpuContextSlot, ConcurrentFirstRendersCreateOneContext) {
