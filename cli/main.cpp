@@ -20,7 +20,7 @@ constexpr int exitUsage = 2;
 
 void addModuleOption(CLI::App& command, std::string& modulePath) {
   command.add_option("--module", modulePath, "The effect module to load")
-      ->default_str("Vortelline.so beside this program, else the one built with it");
+      ->default_str("the installed module, found from this program's folder, else the one built with it");
 }
 
 void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string& size, std::string& frames,

@@ -96,11 +96,14 @@ EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite)
 std::string defaultModulePath(const std::string& builtPath) {
   std::error_code error;
   std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    std::filesystem::path beside = program.parent_path() / moduleFileName;
-    if (std::filesystem::exists(beside, error)) {
-      return beside.string();
-    }
+  if (error) {
+    return builtPath;
+  }
+  // Relative to the program, so that an installed tree works wherever its prefix is.
+  std::filesystem::path installed =
+      (program.parent_path() / VORTELLINE_MODULE_DIR_FROM_PROGRAM / moduleFileName).lexically_normal();
+  if (std::filesystem::exists(installed, error) || !std::filesystem::exists(builtPath, error)) {
+    return installed.string();
   }
   return builtPath;
 }

@@ -44,6 +44,7 @@ struct EffectModule {
 // Throws RunError naming the module and what is wrong with it.
 EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite);
 
-// The module to load when none is given: an installed copy beside the program, else the one
-// built with it (builtPath).
+// The module to load when none is given: the installed copy in the private module folder, found
+// from the program's own folder, else the one built with it (builtPath). When neither exists, the
+// installed path, so that the error names where the package puts the module.
 std::string defaultModulePath(const std::string& builtPath);
