@@ -7,15 +7,18 @@
 
 #include "hostlib/effect_module.h"
 #include "hostlib/host_session.h"
+#include "hostlib/program_version.h"
 #include "studio/studio_window.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vortelline-studio"));
+  QApplication::setApplicationVersion(QString::fromLatin1(programVersion));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Procedural volumetric flames, live"));
   parser.addHelpOption();
+  parser.addVersionOption();
   QCommandLineOption moduleOption(QStringLiteral("module"), QStringLiteral("The effect module to load."),
                                   QStringLiteral("PATH"));
   QCommandLineOption screenshotOption(

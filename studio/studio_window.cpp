@@ -275,6 +275,14 @@ void StudioWindow::buildMenus() {
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   QAction* about = help->addAction(tr("&About Vortelline"), this, [this] { showEffectDialog(false); });
   about->setObjectName(QStringLiteral("aboutAction"));
+  QAction* aboutStudio = help->addAction(tr("About Vortelline &Studio"), this, [this] {
+    QMessageBox::about(this, tr("About Vortelline Studio"),
+                       tr("<p><b>vortelline-studio %1</b></p><p>The flame effect's panel beside a live preview.</p>"
+                          "<p>Effect module: %2<br>Qt %3</p>")
+                           .arg(QApplication::applicationVersion(), QString::fromStdString(session_->module.path),
+                                QString::fromLatin1(qVersion())));
+  });
+  aboutStudio->setObjectName(QStringLiteral("aboutStudioAction"));
 }
 
 void StudioWindow::chooseBackground() {
@@ -742,7 +750,7 @@ QString StudioWindow::saveSettings(const QString& path) {
 }
 
 bool StudioWindow::saveWithDialog() {
-  QString path = QFileDialog::getSaveFileName(this, tr("Save Settings"), QStringLiteral("flames.json"),
+  QString path = QFileDialog::getSaveFileName(this, tr("Save Settings"), QStringLiteral("flames.vortelline.json"),
                                               tr("Settings (*.json)"));
   if (path.isEmpty()) {
     return false;
