@@ -5,6 +5,8 @@
 #   ./build.sh sanitize   build and run the tests again under AddressSanitizer + UBSan
 #   ./build.sh cluster-test  render a sequence on a one-node Slurm cluster started for the test
 #   ./build.sh looks      render the presets' contact sheet and the control sweeps into docs/
+#   ./build.sh package    build the Debian package vortelline_<version>_<arch>.deb
+#   ./build.sh package-test  build it, run lintian, install, use and purge it in a fresh Debian root
 #   ./build.sh deps       only install what is missing
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -21,6 +23,8 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
 CLUSTER_PACKAGES=(slurmctld slurmd slurm-client munge)
 # Only for the pictures of looks: montage tiles and labels them.
 LOOKS_PACKAGES=(imagemagick)
+# Only for the package: CPack's dependency and stripping tools, lintian, and a fresh root to install into.
+PACKAGE_PACKAGES=(dpkg-dev file lintian mmdebstrap)
 JOBS=$(nproc)
 
 install_missing() {
@@ -38,7 +42,21 @@ install_missing() {
 configure() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -G Ninja -DVORTELLINE_TESTS=ON -DVORTELLINE_APP=ON -DVORTELLINE_BENCHMARKS=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr -DVORTELLINE_TESTS=ON -DVORTELLINE_APP=ON \
+    -DVORTELLINE_BENCHMARKS=ON "$@" >/dev/null
+}
+
+build_package() {
+  PACKAGES+=("${PACKAGE_PACKAGES[@]}")
+  install_missing
+  configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build build -j "$JOBS"
+  rm -f build/package/vortelline_*.deb
+  (cd build && cpack)
+  package=$(ls build/package/vortelline_*.deb)
+  mv "$package" .
+  package=$(basename "$package")
+  echo "Built $package"
 }
 
 case "${1:-}" in
@@ -78,6 +96,13 @@ case "${1:-}" in
     cmake --build build -j "$JOBS" --target vortelline vortelline_effect
     docs/make_looks.sh build/cli/vortelline
     ;;
+  package)
+    build_package
+    ;;
+  package-test)
+    build_package
+    tests/packaging/package_test.sh "$package" build/cli/vortelline
+    ;;
   render)
     install_missing
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -86,7 +111,7 @@ case "${1:-}" in
     ./build/cli/vortelline render --frames 0-11 --size 1920x1080 --set "Quality=Draft (64)" -o "out/flames_####.png"
     ;;
   *)
-    echo "usage: $0 test|render|sanitize|cluster-test|looks|deps" >&2
+    echo "usage: $0 test|render|sanitize|cluster-test|looks|package|package-test|deps" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Runs inside a fresh Debian root: installs the package with apt-get as a user would, uses it from
+# the installed paths only (nothing of a build tree is there), then purges it and checks that none
+# of its files is left. Usage: in_root_test.sh PACKAGE.deb REFERENCE_FRAME.png
+set -euo pipefail
+package=$(realpath "$1")
+reference=$(realpath "$2")
+work=$(mktemp -d)
+cd "$work"
+export QT_QPA_PLATFORM=offscreen DEBIAN_FRONTEND=noninteractive
+
+check() {
+  echo "installed package ($SECONDS s): $*"
+}
+
+check "apt-get install $(basename "$package")"
+apt-get install -y -q --no-install-recommends "$package" ffmpeg man-db >apt.log 2>&1 || {
+  cat apt.log
+  exit 1
+}
+version=$(dpkg-query -W -f '${Version}' vortelline)
+
+check "versions"
+[ "$(vortelline-studio --version)" = "vortelline-studio ${version%-*}" ]
+
+check "vortelline render, from the module the program finds from its own folder"
+vortelline render --size 64x36 --frame 12 --quiet -o frame.png
+cmp frame.png "$reference"
+
+check "vortelline-studio --screenshot"
+vortelline-studio --screenshot studio.png
+[ "$(head -c 8 studio.png | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]
+
+check "man vortelline"
+# Read whole: grep -q would stop reading early, and man's broken pipe fail the check. Wide, so
+# that no line is broken or justified with extra spaces.
+export MANWIDTH=240
+grep -q 'render procedural volumetric flames' <<<"$(man vortelline 2>/dev/null)"
+grep -q 'design procedural volumetric flames' <<<"$(man vortelline-studio 2>/dev/null)"
+
+check "bash completion"
+completions=$(bash -c 'source /usr/share/bash-completion/completions/vortelline
+  COMP_WORDS=(vortelline render --proc); COMP_CWORD=2; _vortelline; echo "${COMPREPLY[*]}"')
+[ "$completions" = "--processing" ]
+
+if ls /usr/lib/frei0r-1/vortelline* >/dev/null 2>&1; then
+  check "FFmpeg frei0r_src frame"
+  ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline" \
+    -frames:v 1 -y ffmpeg.png
+  [ -s ffmpeg.png ]
+fi
+
+check "apt-get purge leaves nothing behind"
+dpkg -L vortelline >installed.txt
+apt-get purge -y -q vortelline >apt.log 2>&1 || {
+  cat apt.log
+  exit 1
+}
+while read -r path; do
+  # Folders that other packages own too (/usr/bin) stay.
+  if [ -e "$path" ] && ! { [ -d "$path" ] && dpkg -S "$path" >/dev/null 2>&1; }; then
+    echo "left behind: $path" >&2
+    exit 1
+  fi
+done <installed.txt
+
+cd /
+rm -rf "$work"
