@@ -13,8 +13,14 @@ check() {
   echo "installed package ($SECONDS s): $*"
 }
 
-check "apt-get install $(basename "$package")"
-apt-get install -y -q --no-install-recommends "$package" ffmpeg man-db >apt.log 2>&1 || {
+# FFmpeg only to try the frei0r plug-ins, when the package has them.
+contents=$(dpkg-deb -c "$package")
+tools=(man-db)
+if grep -q '/usr/lib/frei0r-1/vortelline' <<<"$contents"; then
+  tools+=(ffmpeg)
+fi
+check "apt-get install $(basename "$package") ${tools[*]}"
+apt-get install -y -q --no-install-recommends "$package" "${tools[@]}" >apt.log 2>&1 || {
   cat apt.log
   exit 1
 }
@@ -43,7 +49,7 @@ completions=$(bash -c 'source /usr/share/bash-completion/completions/vortelline
   COMP_WORDS=(vortelline render --proc); COMP_CWORD=2; _vortelline; echo "${COMPREPLY[*]}"')
 [ "$completions" = "--processing" ]
 
-if ls /usr/lib/frei0r-1/vortelline* >/dev/null 2>&1; then
+if [[ " ${tools[*]} " == *" ffmpeg "* ]]; then
   check "FFmpeg frei0r_src frame"
   ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline" \
     -frames:v 1 -y ffmpeg.png
