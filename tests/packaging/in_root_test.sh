@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs inside a fresh Debian root: installs the package with apt-get as a user would, uses it from
 # the installed paths only (nothing of a build tree is there), then purges it and checks that none
-# of its files is left. Usage: in_root_test.sh PACKAGE.deb REFERENCE_FRAME.png
+# of its files is left. Usage: in_root_test.sh PACKAGE.deb REFERENCE_FOLDER (package_test.sh's frames)
 set -euo pipefail
 package=$(realpath "$1")
 reference=$(realpath "$2")
@@ -30,8 +30,13 @@ check "versions"
 [ "$(vortelline-studio --version)" = "vortelline-studio ${version%-*}" ]
 
 check "vortelline render, from the module the program finds from its own folder"
-vortelline render --size 64x36 --frame 12 --quiet -o frame.png
-cmp frame.png "$reference"
+vortelline render --size 64x36 --frame 12 --quiet -o default.png
+cmp default.png "$reference/default.png"
+
+check "vortelline presets and --preset, from the installed data"
+grep -q '^campfire ' <<<"$(vortelline presets)"
+vortelline render --size 64x36 --frame 12 --quiet --preset burning-text -o burning-text.png
+cmp burning-text.png "$reference/burning-text.png"
 
 check "vortelline-studio --screenshot"
 vortelline-studio --screenshot studio.png

@@ -12,14 +12,17 @@ trap 'rm -rf "$work"' EXIT
 echo "lintian $(basename "$package"):"
 lintian --fail-on error,warning "$package"
 
-# The frame the installed program must give, byte for byte: the built program's.
-"$program" render --size 64x36 --frame 12 --quiet -o "$work/reference.png"
+# The frames the installed program must give, byte for byte: the built program's, the second from
+# a preset with an emitter image, which the installed program reads from the installed data.
+mkdir "$work/reference"
+"$program" render --size 64x36 --frame 12 --quiet -o "$work/reference/default.png"
+"$program" render --size 64x36 --frame 12 --quiet --preset burning-text -o "$work/reference/burning-text.png"
 
 # The packages apt already downloaded on this machine are hard-linked into the root's cache
 # (links, so that the root's clean-up leaves the originals alone), which spares most downloads.
 mmdebstrap --variant=apt --mode=root --format=null --quiet \
   --setup-hook='mkdir -p "$1/var/cache/apt/archives"
     find /var/cache/apt/archives -maxdepth 1 -name "*.deb" -exec ln -t "$1/var/cache/apt/archives" {} + || true' \
-  --customize-hook="copy-in $package $here/in_root_test.sh $work/reference.png /root" \
-  --customize-hook="chroot \"\$1\" bash /root/in_root_test.sh /root/$(basename "$package") /root/reference.png" \
+  --customize-hook="copy-in $package $here/in_root_test.sh $work/reference /root" \
+  --customize-hook="chroot \"\$1\" bash /root/in_root_test.sh /root/$(basename "$package") /root/reference" \
   bookworm
