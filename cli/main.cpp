@@ -109,6 +109,35 @@ void finishEmitterPlacement(RenderOptions& options, const EmitterPlacementTexts&
   }
 }
 
+// --loop and --loop-fade as typed.
+struct LoopTexts {
+  std::string length, fade;
+};
+
+void describeLoopOptions(CLI::App& render, LoopTexts& texts) {
+  auto* loop = render.add_option("--loop", texts.length,
+                                 "Make the frames 0 to N-1 a seamless loop: the last frames cross-fade into the "
+                                 "frames one loop earlier, so frame N-1 runs into frame 0 (renders 0 to N-1 "
+                                 "unless --frame(s) says otherwise)");
+  render.add_option("--loop-fade", texts.fade, "Frames of the loop's cross-fade; each renders twice")
+      ->default_str("one second, at most half the loop")
+      ->needs(loop);
+  for (const char* name : {"--loop", "--loop-fade"}) {
+    render.get_option(name)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  }
+}
+
+void finishLoop(RenderOptions& options, const LoopTexts& texts, bool framesGiven) {
+  if (texts.length.empty()) {
+    return;
+  }
+  options.loop = parseLoop(texts.length, texts.fade, options.clock);
+  if (!framesGiven) {
+    options.firstFrame = 0;
+    options.lastFrame = options.loop.length - 1;
+  }
+}
+
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
                                   const std::string& frame, const std::string& fps, const std::string& pixelAspect,
                                   const std::string& path, const std::string& processing,
@@ -175,6 +204,8 @@ int main(int argc, char** argv) {
   describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
   EmitterPlacementTexts placementTexts;
   describeEmitterPlacementOptions(*render, placementTexts);
+  LoopTexts loopTexts;
+  describeLoopOptions(*render, loopTexts);
   addModuleOption(*render, modulePath);
 
   CLI::App* params = app.add_subcommand("params", "List the effect's controls as it declares them");
@@ -207,6 +238,7 @@ int main(int argc, char** argv) {
       RenderOptions finished = finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path,
                                                    processing, task, render->count("--task") > 0);
       finishEmitterPlacement(finished, placementTexts);
+      finishLoop(finished, loopTexts, render->count("--frames") + render->count("--frame") > 0);
       runRender(finished);
     } else if (params->parsed()) {
       printParams(modulePath, std::cout);

@@ -44,6 +44,11 @@ void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth
   if (options.lastFrame > options.firstFrame && !patternNamesFrames(options.outputPattern)) {
     throw UsageError("several frames need a # in the output name for the frame number, such as out/flames_####.png");
   }
+  if (options.loop.length > 0 && options.lastFrame >= options.loop.length) {
+    throw UsageError("the frames of --loop " + std::to_string(options.loop.length) + " are 0 to " +
+                     std::to_string(options.loop.length - 1) + ", but frame " + std::to_string(options.lastFrame) +
+                     " is asked for");
+  }
   if (options.lastFrame > lastFrameInTimeRange(options.clock)) {
     throw UsageError("frame " + std::to_string(options.lastFrame) + " is beyond the host's time range at this --fps");
   }
@@ -312,7 +317,7 @@ void runRender(const RenderOptions& options) {
       if (isSkipped(frames, frame)) {
         continue;
       }
-      renderFrameToFile(*session, writer, options.outputPattern, frame, options.path);
+      renderFrameToFile(*session, writer, options.outputPattern, frame, options.path, options.loop);
       finishFrame(progress);
     }
     writer.finish();
@@ -362,11 +367,11 @@ void FrameFileWriter::finish() {
 }
 
 void renderFrameToFile(HostSession& session, FrameFileWriter& writer, const std::string& pattern,
-                       long frame, RenderPath path) {
+                       long frame, RenderPath path, const LoopSettings& loop) {
   if (stopWanted(session)) {
     throw Cancelled{cancellationSignal()};
   }
-  HostWorld image = renderFrame(session, frame, path);
+  HostWorld image = renderLoopFrame(session, frame, loop, path);
   writer.write(expandFramePattern(pattern, frame), std::move(image));
 }
 

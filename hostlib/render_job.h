@@ -7,6 +7,7 @@
 
 #include "hostlib/host_pixels.h"
 #include "hostlib/render_options.h"
+#include "hostlib/seamless_loop.h"
 
 // Renders every frame of the options into files. Throws the program errors of program_errors.h.
 void runRender(const RenderOptions& options);
@@ -31,12 +32,12 @@ class FrameFileWriter {
   std::future<void> pending_;
 };
 
-// Renders a frame and hands it to the writer for the file the pattern names, at the session's
-// depth. Throws the program errors (a failed write surfaces at the next frame or at finish);
+// Renders a frame (of the loop, if one is given) and hands it to the writer for the file the
+// pattern names, at the session's depth. Throws the program errors (a failed write surfaces at the next frame or at finish);
 // Cancelled, before it starts or from the effect, when a signal or the session's stopRequested
 // asks to stop.
 void renderFrameToFile(HostSession& session, FrameFileWriter& writer, const std::string& pattern,
-                       long frame, RenderPath path);
+                       long frame, RenderPath path, const LoopSettings& loop = {});
 
 // The parameter table, read from what the module declared.
 void printParams(const std::string& modulePath, std::ostream& out);

@@ -96,6 +96,20 @@ FrameTask parseFrameTask(const std::string& text) {
   return task;
 }
 
+LoopSettings parseLoop(const std::string& length, const std::string& fade, const FrameClock& clock) {
+  LoopSettings loop;
+  if (!parseCount(length, loop.length) || loop.length < 2) {
+    throw UsageError("--loop needs the loop's length in frames, 2 or more, such as 120, got \"" + length + "\"");
+  }
+  if (fade.empty()) {
+    loop.fadeFrames = defaultLoopFade(loop.length, clock);
+  } else if (!parseCount(fade, loop.fadeFrames) || loop.fadeFrames < 1 || loop.fadeFrames >= loop.length) {
+    throw UsageError("--loop-fade needs a number of frames from 1 to " + std::to_string(loop.length - 1) +
+                     " (less than --loop), got \"" + fade + "\"");
+  }
+  return loop;
+}
+
 FrameRange taskFrames(FrameRange sequence, FrameTask task) {
   long frames = sequence.last - sequence.first + 1;
   long shortShare = frames / task.count;

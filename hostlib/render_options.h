@@ -7,6 +7,7 @@
 
 #include "hostlib/emitter_placement.h"
 #include "hostlib/host_session.h"
+#include "hostlib/seamless_loop.h"
 
 // The index-th (from 0) of count contiguous, nearly equal shares of a frame range, as a job-array
 // task renders it.
@@ -24,6 +25,7 @@ struct RenderOptions {
   long lastFrame = 0;
   FrameTask task;
   bool skipExisting = false;  // frames whose output file exists are not rendered again
+  LoopSettings loop;
   FrameClock clock;
   std::string settingsPath;
   std::string presetName;
@@ -57,6 +59,9 @@ FrameTask parseFrameTask(const std::string& text);    // "2/4": the third of fou
 // A positive rate as an exact fraction: "24", "23.976" (2997/125), "30000/1001". The message of a
 // refusal names the option (what) and shows examples that suit it.
 PF_RationalScale parseRate(const std::string& text, const std::string& what, const std::string& examples);
+
+// --loop N and --loop-fade K (empty: one second, at most half the loop). Throws UsageError.
+LoopSettings parseLoop(const std::string& length, const std::string& fade, const FrameClock& clock);
 
 // The frames of the task's share: the first (frames % count) shares are one frame longer than the
 // rest. Empty (last < first) when there are more tasks than frames.
