@@ -1,6 +1,7 @@
 #include "studio/effect_panel.h"
 
 #include "studio/custom_control_view.h"
+#include "hostlib/control_guide.h"
 
 #include <QCheckBox>
 #include <QColor>
@@ -13,7 +14,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QFontComboBox>
 #include <QMenu>
+#include <QSpinBox>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QPushButton>
@@ -25,6 +28,12 @@
 #include <cmath>
 
 namespace {
+
+// The guide's paragraph for a control or group; empty when the guide has none.
+QString guideText(const QString& name) {
+  const ControlGuide* guide = findControlGuide(name.toStdString());
+  return guide ? QString::fromStdString(controlHelpText(*guide)) : QString();
+}
 
 constexpr int sliderSteps = 1000;
 constexpr int labelWidth = 130;   // pixels, so that the editors line up
@@ -109,6 +118,7 @@ QVBoxLayout* EffectPanel::addGroup(QVBoxLayout* parent, int groupStart, bool col
   header->setArrowType(collapsed ? Qt::RightArrow : Qt::DownArrow);
   header->setAutoRaise(true);
   header->setObjectName(title);
+  header->setToolTip(guideText(title));
   header->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(header, &QToolButton::customContextMenuRequested, this, [this, header, groupStart](const QPoint& where) {
     showResetMenu({}, groupStart, header->mapToGlobal(where));
@@ -245,13 +255,19 @@ void EffectPanel::addControl(int position, int groupStart, QVBoxLayout* into) {
   control.editor->setObjectName(control.name);
   control.row->installEventFilter(this);
   control.label->installEventFilter(this);
-  control.label->setToolTip(tr("Double-click: back to the default; right-click: reset menu"));
+  control.help = guideText(control.name);
+  const QString resetHint = tr("Double-click: back to the default; right-click: reset menu");
+  control.label->setToolTip(control.help.isEmpty() ? resetHint : control.help + QStringLiteral("\n\n") + resetHint);
+  control.editor->setToolTip(control.help);
+  if (control.slider) {
+    control.slider->setToolTip(control.help);
+  }
   for (QWidget* editor : std::initializer_list<QWidget*>{control.slider, control.number, control.dial, control.popup}) {
     guardWheel(editor);
   }
   into->addWidget(control.row);
   if (def.param_type == PF_Param_LAYER) {
-    into->addWidget(emitterTextRow_);
+    into->addWidget(emitterExtras_);
   }
   controls_.push_back(control);
 }
@@ -344,15 +360,29 @@ void EffectPanel::addLayer(Control& control) {
   layout->addWidget(clear);
   control.editor = editor;
 
-  // Flames from a title: the text becomes the layer. It greys out with the layer.
-  emitterTextRow_ = new QWidget;
-  auto* textLayout = new QHBoxLayout(emitterTextRow_);
-  textLayout->setContentsMargins(0, 0, 0, 0);
-  auto* textLabel = new QLabel(tr("Emitter Text"));
-  textLabel->setFixedWidth(labelWidth);
+  // Flames from a title: the text becomes the layer. It greys out with the layer, as do the
+  // text's style and the image's placement.
+  emitterExtras_ = new QWidget;
+  auto* extras = new QVBoxLayout(emitterExtras_);
+  extras->setContentsMargins(0, 0, 0, 0);
+  extras->setSpacing(2);
+  auto addRow = [&](const QString& label, std::initializer_list<QWidget*> editors) {
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* name = new QLabel(label);
+    name->setFixedWidth(labelWidth);
+    layout->addWidget(name);
+    for (QWidget* editor : editors) {
+      layout->addWidget(editor, qobject_cast<QLineEdit*>(editor) || qobject_cast<QFontComboBox*>(editor) ? 1 : 0);
+    }
+    extras->addWidget(row);
+    return row;
+  };
   emitterText_ = new QLineEdit;
   emitterText_->setObjectName(QStringLiteral("emitterText"));
   emitterText_->setPlaceholderText(tr("Text drawn white as the emitter"));
+  emitterText_->setToolTip(tr("Applied as you type"));
   emitterTextPause_ = new QTimer(this);
   emitterTextPause_->setSingleShot(true);
   emitterTextPause_->setInterval(typingPauseMilliseconds);
@@ -362,8 +392,107 @@ void EffectPanel::addLayer(Control& control) {
     emitterTextPause_->stop();
     emit emitterTextEdited(emitterText_->text());
   });
-  textLayout->addWidget(textLabel);
-  textLayout->addWidget(emitterText_, 1);
+  addRow(tr("Emitter Text"), {emitterText_});
+
+  textFont_ = new QFontComboBox;
+  textFont_->setObjectName(QStringLiteral("textFont"));
+  textBold_ = new QCheckBox(tr("Bold"));
+  textSize_ = new QSpinBox;
+  textSize_->setObjectName(QStringLiteral("textSize"));
+  textSize_->setRange(0, 4000);
+  textSize_->setSpecialValueText(tr("Fit"));
+  textSize_->setSuffix(tr(" px"));
+  textSize_->setToolTip(tr("The text's height in layer pixels; Fit makes it as large as the layer allows"));
+  textAlignment_ = new QComboBox;
+  textAlignment_->setObjectName(QStringLiteral("textAlignment"));
+  textAlignment_->addItems({tr("Left"), tr("Centre"), tr("Right")});
+  textX_ = new QDoubleSpinBox;
+  textY_ = new QDoubleSpinBox;
+  for (QDoubleSpinBox* anchor : {textX_, textY_}) {
+    anchor->setRange(-100.0, 200.0);
+    anchor->setDecimals(1);
+    anchor->setSuffix(QStringLiteral(" %"));
+    anchor->setKeyboardTracking(false);
+    anchor->setToolTip(tr("Where the text sits, in percent of the layer's width and height from its top left"));
+  }
+  textX_->setObjectName(QStringLiteral("textX"));
+  textY_->setObjectName(QStringLiteral("textY"));
+  textStyleRows_ = {addRow(tr("Text Font"), {textFont_, textBold_}),
+                    addRow(tr("Text Size"), {textSize_, textAlignment_}),
+                    addRow(tr("Text Position"), {textX_, textY_})};
+  auto styleEdited = [this] {
+    if (!showingEmitter_) {
+      emit emitterTextStyleEdited(textStyle());
+    }
+  };
+  connect(textFont_, &QFontComboBox::currentFontChanged, this, styleEdited);
+  connect(textBold_, &QCheckBox::toggled, this, styleEdited);
+  connect(textSize_, &QSpinBox::valueChanged, this, styleEdited);
+  connect(textAlignment_, &QComboBox::currentIndexChanged, this, styleEdited);
+  connect(textX_, &QDoubleSpinBox::valueChanged, this, styleEdited);
+  connect(textY_, &QDoubleSpinBox::valueChanged, this, styleEdited);
+
+  imageFit_ = new QComboBox;
+  imageFit_->setObjectName(QStringLiteral("imageFit"));
+  for (EmitterFit fit : {EmitterFit::none, EmitterFit::fit, EmitterFit::fill, EmitterFit::centre}) {
+    imageFit_->addItem(QString::fromStdString(emitterFitName(fit)), static_cast<int>(fit));
+  }
+  imageFit_->setToolTip(tr("none: its own size at the top left; fit: inside the layer; fill: covering the layer; "
+                           "centre: its own size, centred"));
+  imageScale_ = new QDoubleSpinBox;
+  imageScale_->setObjectName(QStringLiteral("imageScale"));
+  imageScale_->setRange(0.01, 100.0);
+  imageScale_->setSingleStep(0.05);
+  imageScale_->setPrefix(QStringLiteral("\u00D7"));
+  imageScale_->setToolTip(tr("Scales the image beyond its fit"));
+  imageOffsetX_ = new QDoubleSpinBox;
+  imageOffsetY_ = new QDoubleSpinBox;
+  for (QDoubleSpinBox* offset : {imageOffsetX_, imageOffsetY_}) {
+    offset->setRange(-100000.0, 100000.0);
+    offset->setDecimals(0);
+    offset->setSuffix(tr(" px"));
+    offset->setToolTip(tr("Moves the image right and down, in layer pixels"));
+  }
+  imageOffsetX_->setObjectName(QStringLiteral("imageOffsetX"));
+  imageOffsetY_->setObjectName(QStringLiteral("imageOffsetY"));
+  for (QDoubleSpinBox* spin : {imageScale_, imageOffsetX_, imageOffsetY_}) {
+    spin->setKeyboardTracking(false);
+  }
+  imagePlacementRows_ = {addRow(tr("Image Fit"), {imageFit_, imageScale_}),
+                         addRow(tr("Image Offset"), {imageOffsetX_, imageOffsetY_})};
+  auto placementEdited = [this] {
+    if (!showingEmitter_) {
+      emit emitterPlacementEdited(placement());
+    }
+  };
+  connect(imageFit_, &QComboBox::currentIndexChanged, this, placementEdited);
+  connect(imageScale_, &QDoubleSpinBox::valueChanged, this, placementEdited);
+  connect(imageOffsetX_, &QDoubleSpinBox::valueChanged, this, placementEdited);
+  connect(imageOffsetY_, &QDoubleSpinBox::valueChanged, this, placementEdited);
+  for (QWidget* editor : std::initializer_list<QWidget*>{textFont_, textSize_, textAlignment_, textX_, textY_,
+                                                         imageFit_, imageScale_, imageOffsetX_, imageOffsetY_}) {
+    guardWheel(editor);
+  }
+}
+
+EmitterTextStyle EffectPanel::textStyle() const {
+  EmitterTextStyle style;
+  style.family = textFont_->currentFont().family();
+  style.bold = textBold_->isChecked();
+  style.pixelSize = textSize_->value();
+  style.anchorX = textX_->value() / 100.0;
+  style.anchorY = textY_->value() / 100.0;
+  style.alignment = static_cast<TextAlignment>(textAlignment_->currentIndex());
+  return style;
+}
+
+EmitterPlacement EffectPanel::placement() const {
+  EmitterPlacement placement;
+  placement.fit = static_cast<EmitterFit>(imageFit_->currentData().toInt());
+  placement.scale = imageScale_->value();
+  placement.offsetX = imageOffsetX_->value();
+  placement.offsetY = imageOffsetY_->value();
+  return placement;
 }
 
 QToolButton* EffectPanel::addKeyButton(Control& control) {
@@ -423,7 +552,7 @@ void EffectPanel::refresh(long frame) {
     bool enabled = !isGreyedOut(session_, control.position);
     control.row->setEnabled(enabled);
     if (session_.params[control.position].def.param_type == PF_Param_LAYER) {
-      emitterTextRow_->setEnabled(enabled);
+      emitterExtras_->setEnabled(enabled);
     }
     if (control.key) {
       const QSignalBlocker blocker(control.key);
@@ -434,11 +563,33 @@ void EffectPanel::refresh(long frame) {
   }
 }
 
-void EffectPanel::showEmitter(const QString& description, const QString& text) {
-  if (emitterLabel_) {
-    emitterLabel_->setText(description);
+void EffectPanel::showEmitter(const QString& description, const QString& text, const EmitterTextStyle& style,
+                              const EmitterPlacement& placement, bool image) {
+  if (!emitterLabel_) {
+    return;
+  }
+  showingEmitter_ = true;
+  emitterLabel_->setText(description);
+  if (emitterText_->text() != text) {
     emitterText_->setText(text);
   }
+  textFont_->setCurrentFont(QFont(style.family));
+  textBold_->setChecked(style.bold);
+  textSize_->setValue(style.pixelSize);
+  textAlignment_->setCurrentIndex(static_cast<int>(style.alignment));
+  textX_->setValue(style.anchorX * 100.0);
+  textY_->setValue(style.anchorY * 100.0);
+  imageFit_->setCurrentIndex(imageFit_->findData(static_cast<int>(placement.fit)));
+  imageScale_->setValue(placement.scale);
+  imageOffsetX_->setValue(placement.offsetX);
+  imageOffsetY_->setValue(placement.offsetY);
+  for (QWidget* row : textStyleRows_) {
+    row->setVisible(!text.isEmpty());
+  }
+  for (QWidget* row : imagePlacementRows_) {
+    row->setVisible(image);
+  }
+  showingEmitter_ = false;
 }
 
 const EffectPanel::Control* EffectPanel::findControl(const QString& qualifiedName) const {
@@ -488,6 +639,7 @@ void EffectPanel::select(int index) {
     label->setFont(bold);
   }
   emit selectionChanged(selectedKeys());
+  emit helpChanged(index >= 0 ? controls_[index].help : QString());
 }
 
 void EffectPanel::selectControlOf(int position) {
@@ -520,6 +672,14 @@ bool EffectPanel::eventFilter(QObject* watched, QEvent* event) {
         showResetMenu(&control, control.groupStart, static_cast<QContextMenuEvent*>(event)->globalPos());
       }
       return true;
+    }
+  }
+  if (event->type() == QEvent::Enter || event->type() == QEvent::Leave) {
+    for (const Control& control : controls_) {
+      if (watched == control.row) {
+        const bool entered = event->type() == QEvent::Enter;
+        emit helpChanged(entered ? control.help : selected_ >= 0 ? controls_[selected_].help : QString());
+      }
     }
   }
   // A click that no editor took reaches the row: on its label or between its editors. It selects

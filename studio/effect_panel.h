@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "hostlib/emitter_placement.h"
 #include "hostlib/host_session.h"
+#include "studio/text_emitter.h"
 
 class CustomControlView;
 class QCheckBox;
@@ -20,6 +22,8 @@ class QColor;
 class QComboBox;
 class QDial;
 class QDoubleSpinBox;
+class QFontComboBox;
+class QSpinBox;
 class QLabel;
 class QLineEdit;
 class QMouseEvent;
@@ -36,8 +40,10 @@ class EffectPanel : public QWidget {
 
   // Shows the values at the frame and the controls the effect greys out.
   void refresh(long frame);
-  // What the emitter layer shows: a file name, a text, or the layer itself.
-  void showEmitter(const QString& description, const QString& text);
+  // What the emitter layer shows: a file name (image: its placement applies), a text in a style,
+  // or the layer itself.
+  void showEmitter(const QString& description, const QString& text, const EmitterTextStyle& style,
+                   const EmitterPlacement& placement, bool image);
 
   // The editor of a control by its qualified name ("Emitter/Source"), or nullptr.
   QWidget* editor(const QString& qualifiedName) const;
@@ -65,12 +71,17 @@ class EffectPanel : public QWidget {
   // Back to the declared values; what names the reset for the undo history.
   void resetRequested(const std::vector<int>& positions, const QString& what);
   void dragStarted();
+  void emitterTextStyleEdited(const EmitterTextStyle& style);
+  void emitterPlacementEdited(const EmitterPlacement& placement);
+  // What the control under the pointer (else the selected one) does, from the control guide.
+  void helpChanged(const QString& help);
   void optionsButtonPressed();
   void selectionChanged(int keyedPosition);  // -1: none selected
 
  private:
   struct Control {
     QString name;  // qualified: "Group/Name"
+    QString help;  // from the control guide; empty when it has no entry
     int position = 0;
     int keyedPosition = 0;  // the control whose keys the key button sets (a dial's hidden slider)
     int groupStart = -1;    // the position of its group's start, -1 outside every group
@@ -106,8 +117,24 @@ class EffectPanel : public QWidget {
   std::vector<Control> controls_;
   int selected_ = -1;
   QLabel* emitterLabel_ = nullptr;
+  EmitterTextStyle textStyle() const;
+  EmitterPlacement placement() const;
+
   QLineEdit* emitterText_ = nullptr;
   QTimer* emitterTextPause_ = nullptr;
-  QWidget* emitterTextRow_ = nullptr;
+  QWidget* emitterExtras_ = nullptr;  // text, its style and the image's placement, below the layer
+  std::vector<QWidget*> textStyleRows_;
+  std::vector<QWidget*> imagePlacementRows_;
+  QFontComboBox* textFont_ = nullptr;
+  QCheckBox* textBold_ = nullptr;
+  QSpinBox* textSize_ = nullptr;
+  QComboBox* textAlignment_ = nullptr;
+  QDoubleSpinBox* textX_ = nullptr;
+  QDoubleSpinBox* textY_ = nullptr;
+  QComboBox* imageFit_ = nullptr;
+  QDoubleSpinBox* imageScale_ = nullptr;
+  QDoubleSpinBox* imageOffsetX_ = nullptr;
+  QDoubleSpinBox* imageOffsetY_ = nullptr;
+  bool showingEmitter_ = false;  // editors set to show the state send no edits
   CustomControlView* customControl_ = nullptr;
 };

@@ -86,7 +86,9 @@ struct OpenedSettings {
 // spinning the last frame. A drag's key is its slider's position plus one more than the largest.
 constexpr int emitterTextMergeKey = 0;
 constexpr int lastFrameMergeKey = 1;
-constexpr int firstDragMergeKey = 2;
+constexpr int textStyleMergeKey = 2;
+constexpr int placementMergeKey = 3;
+constexpr int firstDragMergeKey = 4;
 
 // One step of the undo history: the state before and after a change. The change itself has
 // happened when the step is pushed, so its first redo does nothing.
@@ -148,6 +150,20 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   panelScroll->setWidget(panel_);
   panelScroll->setWidgetResizable(true);
   panelScroll->setMinimumWidth(420);
+  auto* helpLine = new QLabel(tr("Point at a control to read what it does."));
+  helpLine->setObjectName(QStringLiteral("helpLine"));
+  helpLine->setWordWrap(true);
+  helpLine->setMinimumHeight(helpLine->fontMetrics().lineSpacing() * 4);
+  helpLine->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+  helpLine->setMargin(4);
+  connect(panel_, &EffectPanel::helpChanged, helpLine, [helpLine, this](const QString& help) {
+    helpLine->setText(help.isEmpty() ? tr("Point at a control to read what it does.") : help);
+  });
+  auto* controls = new QWidget;
+  auto* controlsLayout = new QVBoxLayout(controls);
+  controlsLayout->setContentsMargins(0, 0, 0, 0);
+  controlsLayout->addWidget(panelScroll, 1);
+  controlsLayout->addWidget(helpLine);
   view_ = new PreviewView;
   view_->setObjectName(QStringLiteral("preview"));
   renderInfo_ = new QLabel;
@@ -163,7 +179,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   viewerLayout->addWidget(view_, 1);
   viewerLayout->addWidget(buildTimeline());
   auto* splitter = new QSplitter;
-  splitter->addWidget(panelScroll);
+  splitter->addWidget(controls);
   splitter->addWidget(viewer);
   splitter->setStretchFactor(1, 1);
   setCentralWidget(splitter);
@@ -181,6 +197,8 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   connect(panel_, &EffectPanel::optionsButtonPressed, this, [this] { showEffectDialog(true); });
   connect(panel_, &EffectPanel::emitterImageChosen, this, &StudioWindow::setEmitterImage);
   connect(panel_, &EffectPanel::emitterTextEdited, this, &StudioWindow::setEmitterText);
+  connect(panel_, &EffectPanel::emitterTextStyleEdited, this, &StudioWindow::setEmitterTextStyle);
+  connect(panel_, &EffectPanel::emitterPlacementEdited, this, &StudioWindow::setEmitterPlacement);
   connect(panel_, &EffectPanel::selectionChanged, this, &StudioWindow::refreshTimeline);
   connect(&renderer_, &PreviewRenderer::frameReady, this, &StudioWindow::showFrame);
   connect(&renderer_, &PreviewRenderer::renderFailed, this, &StudioWindow::showRenderFailure);
@@ -430,7 +448,7 @@ void StudioWindow::runEffectCommand(const std::function<void()>& command) {
 StudioState StudioWindow::state() const {
   // From the session, not the spin box: when the box's value changes, the state before is asked for.
   const int lastFrame = static_cast<int>(session_->totalTime / session_->clock.timeStep - 1);
-  return StudioState{session_->tracks, layerSize(), session_->clock, lastFrame, emitter_, emitterPath_, emitterText_};
+  return StudioState{session_->tracks, layerSize(), session_->clock, lastFrame, emitterChoice_};
 }
 
 void StudioWindow::restoreState(const StudioState& state) {
@@ -449,14 +467,31 @@ void StudioWindow::restoreState(const StudioState& state) {
   if (play_->isChecked()) {
     playTimer_->setInterval(static_cast<int>(1000.0 * session_->clock.timeStep / session_->clock.timeScale));
   }
-  emitter_ = state.emitter;
-  emitterPath_ = state.emitterPath;
-  emitterText_ = state.emitterText;
-  const QString emitterName = emitter_ ? QFileInfo(emitterPath_).fileName() : tr("This layer");
-  panel_->showEmitter(emitterText_.isEmpty() ? emitterName : tr("Text"), emitterText_);
+  emitterChoice_ = state.emitter;
+  refreshEmitter();
   frame_ = std::min<long>(frame_, lastFrame_->value());
   runEffectCommand([&] { updateParamsUi(*session_, frame_); });
   valuesChanged();
+}
+
+void StudioWindow::refreshEmitter() {
+  const EmitterChoice& choice = emitterChoice_;
+  const bool file = choice.image && choice.text.isEmpty();
+  if (file && !leavesImageAsItIs(choice.placement)) {
+    emitter_ = std::make_shared<const RgbaImage>(
+        placeEmitterImage(*choice.image, session_->layerWidth, session_->layerHeight, choice.placement));
+  } else {
+    emitter_ = choice.image;
+  }
+  const QString description = !choice.text.isEmpty() ? tr("Text")
+                              : file                  ? QFileInfo(choice.path).fileName()
+                                                      : tr("This layer");
+  panel_->showEmitter(description, choice.text, choice.textStyle, choice.placement, file);
+}
+
+void StudioWindow::redrawEmitterText() {
+  emitterChoice_.image = std::make_shared<const RgbaImage>(
+      drawEmitterText(emitterChoice_.text, session_->layerWidth, session_->layerHeight, emitterChoice_.textStyle));
 }
 
 void StudioWindow::changeState(const QString& text, int mergeKey, const std::function<void()>& change) {
@@ -660,20 +695,19 @@ void StudioWindow::setLayerSize(QSize size) {
   changeState(tr("Layer size %1 \u00D7 %2").arg(size.width()).arg(size.height()), -1, [&] {
     session_->layerWidth = size.width();
     session_->layerHeight = size.height();
-    if (!emitterText_.isEmpty()) {
-      emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(emitterText_, size.width(), size.height()));
+    if (!emitterChoice_.text.isEmpty()) {
+      redrawEmitterText();
     }
+    refreshEmitter();
   });
 }
 
 void StudioWindow::setEmitterImage(const QString& path) {
   if (path.isEmpty()) {
-    if (emitter_) {
+    if (emitterChoice_.image) {
       changeState(tr("No emitter"), -1, [&] {
-        emitter_.reset();
-        emitterPath_.clear();
-        emitterText_.clear();
-        panel_->showEmitter(tr("This layer"), QString());
+        emitterChoice_ = EmitterChoice{};
+        refreshEmitter();
       });
     }
     return;
@@ -698,17 +732,16 @@ void StudioWindow::setEmitterImage(const QString& path) {
           return;
         }
         changeState(tr("Emitter %1").arg(QFileInfo(path).fileName()), -1, [&] {
-          emitter_ = result.value;
-          emitterPath_ = QFileInfo(path).absoluteFilePath();
-          emitterText_.clear();
-          panel_->showEmitter(QFileInfo(path).fileName(), QString());
+          emitterChoice_ = EmitterChoice{result.value, QFileInfo(path).absoluteFilePath(),
+                                         emitterChoice_.placement, QString(), emitterChoice_.textStyle};
+          refreshEmitter();
         });
         emit emitterRead(QString());
       });
 }
 
 void StudioWindow::setEmitterText(const QString& text) {
-  if (text == emitterText_) {
+  if (text == emitterChoice_.text) {
     return;
   }
   if (text.isEmpty()) {
@@ -716,10 +749,30 @@ void StudioWindow::setEmitterText(const QString& text) {
     return;
   }
   changeState(tr("Emitter text"), emitterTextMergeKey, [&] {
-    emitterText_ = text;
-    emitterPath_.clear();
-    emitter_ = std::make_shared<const RgbaImage>(drawEmitterText(text, session_->layerWidth, session_->layerHeight));
-    panel_->showEmitter(tr("Text"), text);
+    emitterChoice_.text = text;
+    emitterChoice_.path.clear();
+    redrawEmitterText();
+    refreshEmitter();
+  });
+}
+
+void StudioWindow::setEmitterTextStyle(const EmitterTextStyle& style) {
+  if (style == emitterChoice_.textStyle) {
+    return;
+  }
+  changeState(tr("Text style"), textStyleMergeKey, [&] {
+    emitterChoice_.textStyle = style;
+    if (!emitterChoice_.text.isEmpty()) {
+      redrawEmitterText();
+    }
+    refreshEmitter();
+  });
+}
+
+void StudioWindow::setEmitterPlacement(const EmitterPlacement& placement) {
+  changeState(tr("Emitter placement"), placementMergeKey, [&] {
+    emitterChoice_.placement = placement;
+    refreshEmitter();
   });
 }
 
@@ -729,10 +782,12 @@ QString StudioWindow::saveSettings(const QString& path) {
   scene.height = session_->layerHeight;
   scene.clock = session_->clock;
   scene.frame = frame_;
-  scene.emitterPath = emitterPath_.toStdString();
-  scene.emitterText = emitterText_.toStdString();
+  scene.emitterPath = emitterChoice_.path.toStdString();
+  scene.emitterText = emitterChoice_.text.toStdString();
+  scene.emitterPlacement = emitterChoice_.placement;
   try {
-    if (!emitterText_.isEmpty()) {
+    if (!emitterChoice_.text.isEmpty()) {
+      scene.emitterPlacement = EmitterPlacement{};
       // A renderer without fonts reads the drawn text as an image beside the settings.
       QFileInfo info(path);
       QString imageName = info.completeBaseName() + QStringLiteral(".emitter.png");
@@ -843,9 +898,14 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
     emit settingsOpened(QString::fromStdString(error.what()));
     return;
   }
-  StudioState state{opened.tracks, QSize(file.scene.width, file.scene.height), file.scene.clock,
-                    static_cast<int>(std::max<long>(defaultLastFrame, file.scene.frame)), emitter,
-                    QString::fromStdString(file.scene.emitterPath), QString::fromStdString(file.scene.emitterText)};
+  // A text comes with the image it was drawn as; the image is used as it is.
+  const QString text = QString::fromStdString(file.scene.emitterText);
+  StudioState state{opened.tracks,
+                    QSize(file.scene.width, file.scene.height),
+                    file.scene.clock,
+                    static_cast<int>(std::max<long>(defaultLastFrame, file.scene.frame)),
+                    {emitter, text.isEmpty() ? QString::fromStdString(file.scene.emitterPath) : QString(),
+                     file.scene.emitterPlacement, text, EmitterTextStyle{}}};
   frame_ = file.scene.frame;
   restoreState(state);
   runEffectCommand([&] {

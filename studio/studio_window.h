@@ -14,6 +14,7 @@
 #include "hostlib/host_session.h"
 #include "hostlib/settings_file.h"
 #include "studio/preview_renderer.h"
+#include "studio/text_emitter.h"
 
 class EffectPanel;
 class PreviewView;
@@ -26,6 +27,16 @@ class QToolButton;
 class QUndoStack;
 class TimelineSlider;
 
+// What the Emitter Layer shows: an image file placed in the layer, a text drawn at the layer's
+// size, or (no image) the layer itself.
+struct EmitterChoice {
+  std::shared_ptr<const RgbaImage> image;  // the file as read, or the text as drawn
+  QString path;                            // the file, absolute
+  EmitterPlacement placement;              // where the file's image sits in the layer
+  QString text;
+  EmitterTextStyle textStyle;
+};
+
 // Everything a settings file keeps and an undo restores; the frame on show and the view are not
 // part of it.
 struct StudioState {
@@ -33,9 +44,7 @@ struct StudioState {
   QSize layerSize;
   FrameClock clock;
   int lastFrame = 0;
-  std::shared_ptr<const RgbaImage> emitter;  // none: the layer itself
-  QString emitterPath;                       // absolute, when the emitter is an image file
-  QString emitterText;                       // when the emitter is drawn from a text
+  EmitterChoice emitter;
 };
 
 class StudioWindow : public QMainWindow {
@@ -57,6 +66,8 @@ class StudioWindow : public QMainWindow {
   // Empty: the layer itself. An image is read on a thread of its own; emitterRead tells how it went.
   void setEmitterImage(const QString& path);
   void setEmitterText(const QString& text);
+  void setEmitterTextStyle(const EmitterTextStyle& style);
+  void setEmitterPlacement(const EmitterPlacement& placement);
   // Saves a picture of the window after the first full-resolution frame, then quits; quits with
   // status 1 when that frame fails.
   void takeScreenshotWhenReady(const QString& path);
@@ -92,6 +103,10 @@ class StudioWindow : public QMainWindow {
   void changeState(const QString& text, int mergeKey, const std::function<void()>& change);
   StudioState state() const;
   void restoreState(const StudioState& state);
+  // Places the emitter's image at the layer's size and shows the choice in the panel.
+  void refreshEmitter();
+  // Draws the emitter's text again, at the layer's size.
+  void redrawEmitterText();
   void editValue(int position, double value);
   void toggleKey(int position);
   void resetControls(const std::vector<int>& positions, const QString& what);
@@ -148,9 +163,9 @@ class StudioWindow : public QMainWindow {
   QHash<long, QImage> cache_;
   QImage finishedImage_;
   quint64 finishedGeneration_ = 0;
+  EmitterChoice emitterChoice_;
+  // What the effect gets as its Emitter Layer: the choice's image, placed.
   std::shared_ptr<const RgbaImage> emitter_;
-  QString emitterPath_;
-  QString emitterText_;
   QString screenshotPath_;
   QString problem_;  // the message on show that the next change makes stale
   // Each drag of a slider or dial is one undo step: its edits share a merge key.

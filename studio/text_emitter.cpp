@@ -5,22 +5,36 @@
 #include <QImage>
 #include <QPainter>
 
-RgbaImage drawEmitterText(const QString& text, int width, int height) {
+RgbaImage drawEmitterText(const QString& text, int width, int height, const EmitterTextStyle& style) {
   QImage canvas(width, height, QImage::Format_ARGB32_Premultiplied);
   canvas.fill(Qt::transparent);
   if (!text.isEmpty()) {
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setBold(true);
-    font.setPixelSize(std::max(1, height / 2));
-    double textWidth = QFontMetricsF(font).horizontalAdvance(text);
-    if (textWidth > width * 0.9) {
-      font.setPixelSize(std::max(1, static_cast<int>(font.pixelSize() * width * 0.9 / textWidth)));
+    QFont font(style.family);
+    font.setBold(style.bold);
+    if (style.pixelSize > 0) {
+      font.setPixelSize(style.pixelSize);
+    } else {
+      font.setPixelSize(std::max(1, height / 2));
+      double textWidth = QFontMetricsF(font).horizontalAdvance(text);
+      if (textWidth > width * 0.9) {
+        font.setPixelSize(std::max(1, static_cast<int>(font.pixelSize() * width * 0.9 / textWidth)));
+      }
     }
+    // A box around the anchor, wide and tall enough for any line that fits the layer, that the
+    // text is aligned in.
+    const QPointF anchor(style.anchorX * width, style.anchorY * height);
+    const double boxWidth = 4.0 * width;
+    const double left = style.alignment == TextAlignment::left     ? anchor.x()
+                        : style.alignment == TextAlignment::centre ? anchor.x() - boxWidth / 2.0
+                                                                   : anchor.x() - boxWidth;
+    const Qt::Alignment horizontal = style.alignment == TextAlignment::left     ? Qt::AlignLeft
+                                     : style.alignment == TextAlignment::centre ? Qt::AlignHCenter
+                                                                                : Qt::AlignRight;
     QPainter painter(&canvas);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(canvas.rect(), Qt::AlignCenter, text);
+    painter.drawText(QRectF(left, anchor.y() - height, boxWidth, 2.0 * height), horizontal | Qt::AlignVCenter, text);
   }
   RgbaImage image;
   image.width = width;

@@ -782,6 +782,65 @@ TEST(Studio, ThePreviewSaysWhatItCannotShowAndZooms) {
   EXPECT_TRUE(view->fitted());
 }
 
+// The placement the panel sets is the one the command line applies, from the saved file or from
+// its own options; a typed title takes effect without Enter, in the chosen style.
+TEST(Studio, EmitterPlacementAndTextStyleRenderAsTheCommandLineDoes) {
+  const std::string folder = makeScratchFolder();
+  RgbaImage logo = drawEmitterText(QStringLiteral("LOGO"), 48, 20);
+  writeImageFile(folder + "/logo.png", hostWorldFromImage(logo, 8).world, 8);
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(40, 22));
+  EffectPanel* panel = window->panel();
+  qobject_cast<QComboBox*>(panel->editor(QStringLiteral("Emitter/Source")))->setCurrentText("Layer Alpha");
+  QSignalSpy read(window.get(), &StudioWindow::emitterRead);
+  window->setEmitterImage(QString::fromStdString(folder + "/logo.png"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return read.count() == 1; }, waitMilliseconds));
+  struct Case {
+    const char* fit;
+    double scale;
+    double offsetX, offsetY;
+  };
+  for (const Case& test : {Case{"fit", 1.0, 0, 0}, Case{"fill", 0.5, 4, -3}, Case{"centre", 1.0, -2, 5}}) {
+    auto* fit = panel->findChild<QComboBox*>(QStringLiteral("imageFit"));
+    ASSERT_TRUE(fit->isVisible() || !window->isVisible());
+    fit->setCurrentText(QString::fromUtf8(test.fit));
+    panel->findChild<QDoubleSpinBox*>(QStringLiteral("imageScale"))->setValue(test.scale);
+    panel->findChild<QDoubleSpinBox*>(QStringLiteral("imageOffsetX"))->setValue(test.offsetX);
+    panel->findChild<QDoubleSpinBox*>(QStringLiteral("imageOffsetY"))->setValue(test.offsetY);
+    ASSERT_TRUE(waitForFinishedFrame(*window));
+    const std::string name = folder + "/" + test.fit;
+    writeImageFile(name + "_studio.png", hostWorldFromQImage(window->finishedImage()).world, 8);
+    ASSERT_EQ(window->saveSettings(QString::fromStdString(name + ".json")), QString());
+    const std::string offset = std::to_string(static_cast<int>(test.offsetX)) + "," +
+                               std::to_string(static_cast<int>(test.offsetY));
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--settings", name + ".json"},
+          std::vector<std::string>{"--size", "40x22", "--set", "Quality=Draft", "--set", "Source=Layer Alpha",
+                                   "--emitter", folder + "/logo.png", "--emitter-fit", test.fit, "--emitter-scale",
+                                   std::to_string(test.scale), "--emitter-offset=" + offset}}) {
+      std::vector<std::string> arguments{"render", "--quiet", "-o", name + "_cli.png"};
+      arguments.insert(arguments.end(), options.begin(), options.end());
+      ProgramRun run = runProgram(arguments, folder);
+      ASSERT_EQ(run.exitCode, 0) << run.err;
+      EXPECT_EQ(fileBytes(name + "_cli.png"), fileBytes(name + "_studio.png")) << test.fit << " " << options[0];
+    }
+  }
+
+  auto* text = panel->findChild<QLineEdit*>(QStringLiteral("emitterText"));
+  QTest::keyClicks(text, QStringLiteral("Hot"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->undoStack()->undoText() == QStringLiteral("Emitter text"); },
+                              waitMilliseconds));
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  const QImage centred = window->finishedImage();
+  panel->findChild<QComboBox*>(QStringLiteral("textAlignment"))->setCurrentText(QStringLiteral("Left"));
+  panel->findChild<QDoubleSpinBox*>(QStringLiteral("textX"))->setValue(5.0);
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  EXPECT_NE(window->finishedImage(), centred);
+  // The style's edits are one step.
+  window->undoStack()->undo();
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  EXPECT_EQ(window->finishedImage(), centred);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
