@@ -14,6 +14,7 @@
 #include <QShortcut>
 #include <QUndoStack>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QColorDialog>
 #include <QActionGroup>
 #include <QScrollArea>
@@ -28,9 +29,11 @@
 #include <thread>
 
 #include "hostlib/image_files.h"
+#include "hostlib/presets.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_options.h"
 #include "studio/effect_panel.h"
+#include "studio/preset_browser.h"
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
 #include "studio/text_emitter.h"
@@ -187,8 +190,23 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   statusBar()->addPermanentWidget(frameInfo_);
   statusBar()->addPermanentWidget(layerInfo_);
   statusBar()->addPermanentWidget(zoomInfo_);
+  presets_ = new PresetBrowser;
+  presets_->setObjectName(QStringLiteral("presets"));
+  auto* presetDock = new QDockWidget(tr("Looks"));
+  presetDock->setObjectName(QStringLiteral("presetDock"));
+  presetDock->setWidget(presets_);
+  presetDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::RightDockWidgetArea, presetDock);
+  // Thumbnails are rendered once the browser is first seen, at the layer's shape then.
+  connect(presetDock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+    if (visible && presets_->count() == 0) {
+      presets_->showFolder(presetFolder(), *session_);
+    }
+  });
+  connect(presets_, &PresetBrowser::presetChosen, this, &StudioWindow::applyPreset);
   buildMenus();
-  resize(1280, 760);
+  menuBar()->findChild<QMenu*>(QStringLiteral("viewMenu"))->addAction(presetDock->toggleViewAction());
+  resize(1440, 800);
 
   connect(panel_, &EffectPanel::valueEdited, this, &StudioWindow::editValue);
   connect(panel_, &EffectPanel::keyToggled, this, &StudioWindow::toggleKey);
@@ -251,6 +269,7 @@ void StudioWindow::buildMenus() {
                   [this] { resetControls(panel_->groupPositions(-1), tr("all controls")); });
 
   QMenu* view = menuBar()->addMenu(tr("&View"));
+  view->setObjectName(QStringLiteral("viewMenu"));
   view->addAction(tr("&Layer Size..."), this, [this] {
     QSize size = layerSize();
     bool ok = false;
@@ -767,6 +786,60 @@ void StudioWindow::setEmitterTextStyle(const EmitterTextStyle& style) {
     }
     refreshEmitter();
   });
+}
+
+void StudioWindow::applyPreset(const QString& path) {
+  const quint64 read = ++presetReads_;
+  using Read = ReadResult<OpenedSettings>;
+  readInBackground<Read>(
+      this,
+      [file = path.toStdString()] {
+        return readCatching<OpenedSettings>([&] {
+          OpenedSettings opened{readSettingsFile(file), nullptr};
+          if (!opened.file.scene.emitterPath.empty()) {
+            opened.emitter = std::make_shared<const RgbaImage>(readImageFile(opened.file.scene.emitterPath));
+          }
+          return opened;
+        });
+      },
+      [this, path, read](Read result) {
+        if (read != presetReads_) {
+          return;
+        }
+        HostSession applied = *session_;
+        std::vector<int> positions;
+        if (result.error.isEmpty()) {
+          try {
+            applied.tracks.assign(applied.tracks.size(), ParamTrack{});
+            positions = applyAssignments(applied, result.value.file.assignments, path.toStdString());
+          } catch (const std::exception& error) {
+            result.error = QString::fromStdString(error.what());
+          }
+        }
+        if (!result.error.isEmpty()) {
+          showProblem(result.error);
+          emit presetApplied(result.error);
+          return;
+        }
+        changeState(tr("Look %1").arg(QFileInfo(path).completeBaseName()), -1, [&] {
+          session_->tracks = applied.tracks;
+          runEffectCommand([&] {
+            for (int position : positions) {
+              if (isSupervised(*session_, position)) {
+                userChangedParam(*session_, position, frame_);
+              }
+            }
+            updateParamsUi(*session_, frame_);
+          });
+          const SettingsScene& scene = result.value.file.scene;
+          if (result.value.emitter) {
+            emitterChoice_ = EmitterChoice{result.value.emitter, QString::fromStdString(scene.emitterPath),
+                                           scene.emitterPlacement, QString(), emitterChoice_.textStyle};
+            refreshEmitter();
+          }
+        });
+        emit presetApplied(QString());
+      });
 }
 
 void StudioWindow::setEmitterPlacement(const EmitterPlacement& placement) {

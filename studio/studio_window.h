@@ -17,6 +17,7 @@
 #include "studio/text_emitter.h"
 
 class EffectPanel;
+class PresetBrowser;
 class PreviewView;
 class QCheckBox;
 class QLabel;
@@ -68,11 +69,15 @@ class StudioWindow : public QMainWindow {
   void setEmitterText(const QString& text);
   void setEmitterTextStyle(const EmitterTextStyle& style);
   void setEmitterPlacement(const EmitterPlacement& placement);
+  // Every control at its default, then the preset's values, and its emitter if it brings one: one
+  // undo step. Read on a thread of its own; presetApplied tells how it went.
+  void applyPreset(const QString& path);
   // Saves a picture of the window after the first full-resolution frame, then quits; quits with
   // status 1 when that frame fails.
   void takeScreenshotWhenReady(const QString& path);
 
   EffectPanel* panel() const { return panel_; }
+  PresetBrowser* presets() const { return presets_; }
   PreviewView* view() const { return view_; }
   QUndoStack* undoStack() const { return undo_; }
   const HostSession& session() const { return *session_; }
@@ -91,6 +96,7 @@ class StudioWindow : public QMainWindow {
   void previewFinished(quint64 generation, long frame);
   void settingsOpened(const QString& error);  // empty when the file is on show
   void emitterRead(const QString& error);
+  void presetApplied(const QString& error);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -142,6 +148,7 @@ class StudioWindow : public QMainWindow {
   PreviewRenderer renderer_;
   EffectPanel* panel_ = nullptr;
   PreviewView* view_ = nullptr;
+  PresetBrowser* presets_ = nullptr;
   QUndoStack* undo_ = nullptr;
   QLabel* renderInfo_ = nullptr;
   QLabel* layerInfo_ = nullptr;
@@ -173,6 +180,7 @@ class StudioWindow : public QMainWindow {
   // Only the newest of several reads in flight is shown.
   quint64 settingsReads_ = 0;
   quint64 emitterReads_ = 0;
+  quint64 presetReads_ = 0;
 };
 
 // Opens the command line's settings file (if any) and takes the screenshot it asks for (if any),

@@ -1,0 +1,112 @@
+#include "studio/preset_browser.h"
+
+#include <QPainter>
+#include <vector>
+
+#include "hostlib/emitter_placement.h"
+#include "hostlib/image_files.h"
+#include "hostlib/presets.h"
+#include "hostlib/program_errors.h"
+#include "hostlib/render_job.h"
+#include "hostlib/settings_file.h"
+#include "studio/preview_renderer.h"
+
+namespace {
+
+constexpr int thumbnailWidth = 160;  // pixels
+// A second in, where a look's flames have formed.
+constexpr long thumbnailFrame = 24;
+
+// The preset's frame at 1/downsample of the layer, over the preview's dark grey; a null image
+// when it cannot be rendered.
+QImage renderThumbnail(const HostSession& base, const std::filesystem::path& file, int downsample) {
+  HostSession session = base;
+  session.downsample = downsample;
+  try {
+    SettingsFile preset = readSettingsFile(file.string());
+    applyAssignments(session, preset.assignments, file.string());
+    std::optional<RgbaImage> emitter;
+    if (!preset.scene.emitterPath.empty()) {
+      emitter = readImageFile(preset.scene.emitterPath);
+      if (!leavesImageAsItIs(preset.scene.emitterPlacement)) {
+        emitter = placeEmitterImage(*emitter, session.layerWidth, session.layerHeight, preset.scene.emitterPlacement);
+      }
+    }
+    placeLayers(session, nullptr, emitter ? &*emitter : nullptr);
+    QImage flames = imageFromHostWorld(renderFrame(session, thumbnailFrame, RenderPath::smart));
+    QImage thumbnail(flames.size(), QImage::Format_ARGB32_Premultiplied);
+    thumbnail.fill(QColor(0x23, 0x23, 0x23));
+    QPainter(&thumbnail).drawImage(0, 0, flames);
+    return thumbnail;
+  } catch (const std::exception&) {
+    return QImage();
+  } catch (const Cancelled&) {
+    return QImage();
+  }
+}
+
+}  // namespace
+
+PresetBrowser::PresetBrowser(QWidget* parent) : QListWidget(parent) {
+  setViewMode(QListView::ListMode);
+  setIconSize(QSize(thumbnailWidth, thumbnailWidth * 9 / 16));
+  setSpacing(2);
+  setWordWrap(true);
+  setUniformItemSizes(true);
+  connect(this, &QListWidget::itemActivated, this,
+          [this](QListWidgetItem* item) { emit presetChosen(item->data(Qt::UserRole).toString()); });
+}
+
+PresetBrowser::~PresetBrowser() { stopThumbnails(); }
+
+void PresetBrowser::stopThumbnails() {
+  stop_ = true;
+  if (thumbnails_.joinable()) {
+    thumbnails_.join();
+  }
+  stop_ = false;
+}
+
+void PresetBrowser::showFolder(const std::filesystem::path& folder, const HostSession& session) {
+  stopThumbnails();
+  clear();
+  std::vector<PresetInfo> presets;
+  try {
+    presets = listPresets(folder);
+  } catch (const std::exception& error) {
+    auto* item = new QListWidgetItem(QString::fromStdString(error.what()), this);
+    item->setFlags(Qt::NoItemFlags);
+    return;
+  }
+  // Every control at its default: a preset sets the rest.
+  HostSession base = session;
+  base.tracks.assign(base.tracks.size(), ParamTrack{});
+  base.stopRequested = &stop_;
+  const int downsample = std::max(1, static_cast<int>(base.layerWidth) / thumbnailWidth);
+  QPixmap placeholder(iconSize());
+  placeholder.fill(QColor(0x23, 0x23, 0x23));
+  for (const PresetInfo& preset : presets) {
+    auto* item = new QListWidgetItem(QIcon(placeholder), QString::fromStdString(preset.name), this);
+    item->setToolTip(QString::fromStdString(preset.description));
+    item->setData(Qt::UserRole, QString::fromStdString(preset.file.string()));
+  }
+  thumbnailsLeft_ = static_cast<int>(presets.size());
+  const int shown = ++shownFolders_;
+  thumbnails_ = std::thread([this, presets, base = std::move(base), downsample, shown] {
+    for (size_t index = 0; index < presets.size() && !stop_; ++index) {
+      QImage thumbnail = renderThumbnail(base, presets[index].file, downsample);
+      // Delivered to this browser's thread; the destructor joins this thread before the
+      // browser goes, and Qt drops what is still queued for it then.
+      QMetaObject::invokeMethod(this, [this, index, thumbnail, shown] {
+        if (shown != shownFolders_) {
+          return;
+        }
+        --thumbnailsLeft_;
+        if (QListWidgetItem* shown = item(static_cast<int>(index)); shown && !thumbnail.isNull()) {
+          shown->setIcon(QIcon(QPixmap::fromImage(thumbnail.scaled(iconSize(), Qt::KeepAspectRatio,
+                                                                   Qt::SmoothTransformation))));
+        }
+      });
+    }
+  });
+}

@@ -1,0 +1,37 @@
+// The library of looks: each preset as a thumbnail of one of its frames with its name, its
+// description as a tooltip. Thumbnails render one after another on a thread of their own, from a
+// copy of the session taken when the folder is shown, at the layer's shape.
+#pragma once
+
+#include <QListWidget>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "hostlib/host_session.h"
+
+class PresetBrowser : public QListWidget {
+  Q_OBJECT
+
+ public:
+  explicit PresetBrowser(QWidget* parent = nullptr);
+  ~PresetBrowser() override;
+
+  // Lists the folder's presets and renders their thumbnails; what cannot be listed is said in
+  // the list.
+  void showFolder(const std::filesystem::path& folder, const HostSession& session);
+  // Whether every thumbnail is done (rendered or failed).
+  bool thumbnailsDone() const { return thumbnailsLeft_ == 0; }
+
+ signals:
+  // Double-click or Enter on a preset.
+  void presetChosen(const QString& path);
+
+ private:
+  void stopThumbnails();
+
+  std::thread thumbnails_;
+  std::atomic<bool> stop_{false};
+  int thumbnailsLeft_ = 0;
+  int shownFolders_ = 0;  // thumbnails of an earlier folder are dropped
+};
