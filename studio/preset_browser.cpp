@@ -1,6 +1,7 @@
 #include "studio/preset_browser.h"
 
 #include <QPainter>
+#include <QStyle>
 #include <vector>
 
 #include "hostlib/emitter_placement.h"
@@ -48,11 +49,16 @@ QImage renderThumbnail(const HostSession& base, const std::filesystem::path& fil
 }  // namespace
 
 PresetBrowser::PresetBrowser(QWidget* parent) : QListWidget(parent) {
-  setViewMode(QListView::ListMode);
+  // One column of thumbnails, each name under its picture.
+  setViewMode(QListView::IconMode);
+  setFlow(QListView::TopToBottom);
+  setWrapping(false);
+  setMovement(QListView::Static);
+  setResizeMode(QListView::Adjust);
   setIconSize(QSize(thumbnailWidth, thumbnailWidth * 9 / 16));
-  setSpacing(2);
-  setWordWrap(true);
+  setSpacing(4);
   setUniformItemSizes(true);
+  setMinimumWidth(thumbnailWidth + 2 * frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16);
   connect(this, &QListWidget::itemActivated, this,
           [this](QListWidgetItem* item) { emit presetChosen(item->data(Qt::UserRole).toString()); });
 }

@@ -360,6 +360,7 @@ QWidget* StudioWindow::buildTimeline() {
   lastFrame_ = new QSpinBox;
   lastFrame_->setPrefix(tr("last "));
   lastFrame_->setObjectName(QStringLiteral("lastFrame"));
+  lastFrame_->setMaximumWidth(120);
   frameRate_ = new QLineEdit;
   frameRate_->setMaximumWidth(90);
   frameRate_->setObjectName(QStringLiteral("frameRate"));
@@ -643,15 +644,23 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
   if (!screenshotPath_.isEmpty()) {
     QString path = screenshotPath_;
     screenshotPath_.clear();
-    // After this event, so that the view has painted the frame.
-    QTimer::singleShot(0, this, [this, path] {
-      bool saved = grab().save(path);
-      if (!saved) {
-        fprintf(stderr, "vortelline-studio: cannot write the screenshot %s\n", qPrintable(path));
-      }
-      QApplication::exit(saved ? 0 : 1);
-    });
-  }
+    saveScreenshot(path);
+  }}
+
+void StudioWindow::saveScreenshot(const QString& path) {
+  // The looks' thumbnails belong in the picture too; after this event, so that the view has
+  // painted the frame.
+  QTimer::singleShot(presets_->thumbnailsDone() ? 0 : 50, this, [this, path] {
+    if (!presets_->thumbnailsDone()) {
+      saveScreenshot(path);
+      return;
+    }
+    bool saved = grab().save(path);
+    if (!saved) {
+      std::fprintf(stderr, "vortelline-studio: cannot write the screenshot %s\n", qPrintable(path));
+    }
+    QApplication::exit(saved ? 0 : 1);
+  });
 }
 
 void StudioWindow::playTick() {

@@ -119,6 +119,7 @@ class StudioWindow : public QMainWindow {
   void valuesChanged();
   void requestPreview();
   void showFrame(const PreviewFrame& frame);
+  void saveScreenshot(const QString& path);
   void playTick();
   void pausePlayback();
   void stepFrame(long step);

@@ -35,6 +35,7 @@
 #include "hostlib/frame_output.h"
 #include "hostlib/image_files.h"
 #include "studio/effect_panel.h"
+#include "studio/preset_browser.h"
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
 #include "studio/studio_window.h"
@@ -839,6 +840,38 @@ TEST(Studio, EmitterPlacementAndTextStyleRenderAsTheCommandLineDoes) {
   window->undoStack()->undo();
   ASSERT_TRUE(waitForFinishedFrame(*window));
   EXPECT_EQ(window->finishedImage(), centred);
+}
+
+// A look from the library renders as the command line renders it by name, at the user's layer
+// size, and one undo takes it back.
+TEST(Studio, ALookIsOneStepAndRendersAsTheCommandLineDoes) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(48, 27));
+  window->show();
+  PresetBrowser* presets = window->presets();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return presets->count() > 0 && presets->thumbnailsDone(); }, waitMilliseconds));
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  const QImage before = window->finishedImage();
+  const int steps = window->undoStack()->count();
+  for (const char* look : {"candle", "gas-burner-blue", "burning-text"}) {
+    QList<QListWidgetItem*> items = presets->findItems(QString::fromUtf8(look), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1) << look;
+    EXPECT_FALSE(items.first()->icon().isNull()) << look;
+    QSignalSpy applied(window.get(), &StudioWindow::presetApplied);
+    emit presets->presetChosen(items.first()->data(Qt::UserRole).toString());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return applied.count() == 1; }, waitMilliseconds)) << look;
+    ASSERT_EQ(applied.first().at(0).toString(), QString()) << look;
+    ASSERT_TRUE(waitForFinishedFrame(*window));
+    writeImageFile(folder + "/studio.png", hostWorldFromQImage(window->finishedImage()).world, 8);
+    ProgramRun run =
+        runProgram({"render", "--quiet", "--preset", look, "--size", "48x27", "-o", folder + "/cli.png"}, folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(fileBytes(folder + "/cli.png"), fileBytes(folder + "/studio.png")) << look;
+    EXPECT_EQ(window->undoStack()->count(), steps + 1) << look;
+    window->undoStack()->undo();
+    ASSERT_TRUE(waitForFinishedFrame(*window));
+    EXPECT_EQ(window->finishedImage(), before) << look;
+  }
 }
 
 }  // namespace
