@@ -24,10 +24,11 @@ float floatAtOrBelow(int32_t value) {
 }  // namespace
 
 std::shared_ptr<const HashCornerTable> buildHashCornerTable(const int4 (&windows)[kHashOctaves]) {
+  checkHashWindows(windows);
   size_t cells[kHashOctaves];
   size_t totalCells = 0;
   for (int k = 0; k < kHashOctaves; ++k) {
-    // Windows are at least 1,196 indices wide, so every octave has cells.
+    // Every window holds at least one cell.
     cells[k] = size_t(windows[k].z) - size_t(kCornerOffsets[kCellCorners - 1]);
     totalCells += cells[k];
   }

@@ -41,7 +41,7 @@ struct HashCornerTable {
 };
 
 // The table over these windows (packed as assignHashWindows writes them), or null when it would
-// take more than 64 MB.
+// take more than 64 MB. Throws std::invalid_argument for other windows, as checkHashWindows.
 std::shared_ptr<const HashCornerTable> buildHashCornerTable(const int4 (&windows)[kHashOctaves]);
 
 // The frame's corner table. The last table built is kept and handed out again while the windows

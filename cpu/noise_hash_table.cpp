@@ -12,6 +12,7 @@ constexpr double kMaxWindowSpan = 16000000.0;
 constexpr double kMaxTableValues = 16000000.0;
 // The eight corners of a cell use n to n + 171 (1 + 57 + 113).
 constexpr double kLargestCornerOffset = 171.0;
+constexpr double kSmallestWindow = kLargestCornerOffset + 1.0;
 // Length of the lattice stride vector (1, 57, 113): over a ball of radius R the index of a point
 // moves by at most sqrt(16019) * R.
 const double kStrideLength = std::sqrt(16019.0);
@@ -69,7 +70,8 @@ void assignHashWindows(FlameSettings& settings) {
     const double lowest = bounds[k].lowest;
     const double highest = bounds[k].highest;
     // Written so that a NaN bound fails too.
-    if (!(lowest >= -kBoundLimit && highest <= kBoundLimit && highest - lowest <= kMaxWindowSpan)) {
+    if (!(lowest >= -kBoundLimit && highest <= kBoundLimit && highest - lowest <= kMaxWindowSpan &&
+          highest - lowest + 1.0 >= kSmallestWindow)) {
       throw std::runtime_error("Noise coordinates exceed supported range");
     }
     const double count = (highest - lowest) + 1.0;
@@ -83,12 +85,30 @@ void assignHashWindows(FlameSettings& settings) {
   }
 }
 
+void checkHashWindows(const int4 (&windows)[kHashOctaves]) {
+  double packed = 0.0;
+  for (const int4& window : windows) {
+    const double first = window.x;
+    const double count = window.z;
+    if (!(window.y == packed && count >= kSmallestWindow && count <= kMaxWindowSpan + 1.0 &&
+          first >= -kBoundLimit && first + count - 1.0 <= kBoundLimit)) {
+      throw std::invalid_argument("Noise hash windows must be packed, each 172 to 16,000,001 indices within "
+                                  "+-2,000,000,000");
+    }
+    packed += count;
+  }
+  if (packed > kMaxTableValues) {
+    throw std::invalid_argument("Noise hash windows hold more than 16,000,000 values");
+  }
+}
+
 size_t hashTableSize(const int4 (&windows)[kHashOctaves]) {
   const int4& last = windows[kHashOctaves - 1];
   return size_t(last.y) + size_t(last.z);
 }
 
 std::vector<float> hashTableValues(const int4 (&windows)[kHashOctaves]) {
+  checkHashWindows(windows);
   std::vector<float> values(hashTableSize(windows), 0.0f);
   for (const int4& window : windows) {
     for (int32_t j = 0; j < window.z; ++j) {

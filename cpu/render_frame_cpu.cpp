@@ -1,24 +1,50 @@
 #include "cpu/render_frame_cpu.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "cpu/flame_march.h"
 #include "cpu/hash_corner_table.h"
 
+namespace {
+
+// Called for every frame: a wrong value is said once, not once per frame.
+void sayOnce(const std::string& value, const std::string& message) {
+  static std::mutex mutex;
+  static std::string lastValueSaid;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (value != lastValueSaid) {
+    lastValueSaid = value;
+    std::fprintf(stderr, "Vortelline: %s\n", message.c_str());
+  }
+}
+
+}  // namespace
+
 CpuKernel cpuKernelFromEnvironment() {
   const char* name = std::getenv("VORTELLINE_CPU_KERNEL");
-  if (name != nullptr) {
-    for (CpuKernel kernel :
-         {CpuKernel::reference, CpuKernel::scalar, CpuKernel::avx2, CpuKernel::avx512}) {
-      if (std::strcmp(name, cpuKernelName(kernel)) == 0 && cpuSupports(kernel)) {
+  const CpuKernel fastest = fastestCpuKernel();
+  if (name == nullptr) {
+    return fastest;
+  }
+  for (CpuKernel kernel : {CpuKernel::reference, CpuKernel::scalar, CpuKernel::avx2, CpuKernel::avx512}) {
+    if (std::strcmp(name, cpuKernelName(kernel)) == 0) {
+      if (cpuSupports(kernel)) {
         return kernel;
       }
+      sayOnce(name, std::string("this processor cannot run ") + name + " (VORTELLINE_CPU_KERNEL); using " +
+                        cpuKernelName(fastest));
+      return fastest;
     }
   }
-  return fastestCpuKernel();
+  sayOnce(name, std::string("VORTELLINE_CPU_KERNEL=") + name + " is not reference, scalar, avx2 or avx512; using " +
+                    cpuKernelName(fastest));
+  return fastest;
 }
 
 bool renderFrameCpuWith(CpuKernel kernel, const FlameSettings& settings,

@@ -1,7 +1,7 @@
 // The CPU renderer's choice of path. renderFrameCpu (cpu/parallel_rows.h) renders with the path
 // named by the environment variable VORTELLINE_CPU_KERNEL (reference, scalar, avx2 or avx512);
-// unset, unknown or not supported by this CPU, it takes the fastest this CPU supports. Every path
-// gives the same pixels, bit for bit.
+// unset, it takes the fastest this CPU supports; unknown or not supported by this CPU, the fastest
+// too, after saying so once on stderr. Every path gives the same pixels, bit for bit.
 #pragma once
 
 #include <vector>

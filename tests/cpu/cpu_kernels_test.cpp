@@ -67,6 +67,9 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
       // Windows beyond +-2e9: no table at all.
       {"volume, noise far beyond the windows' range", 17, 3, 0, true,
        [](FlameSettings& s) { s.time = 1e7f; s.animZ = 1000.0f; }},
+      // A negative reach shrinks the last windows below one cell: no table, no overflow.
+      {"layer, aspect below the clamp", 17, 12, 1, true,
+       [](FlameSettings& s) { s.aspect = -5.45f; s.frequency = 1.0f; }},
   };
   for (const Case& c : cases) {
     FlameSettings s = testSettings(c.width, c.height, c.emitterMode, c.smooth);
@@ -114,16 +117,43 @@ TEST(CpuKernels, CellsOutsideTheTableFallBackLaneByLane) {
   }
 }
 
-TEST(CpuKernels, EnvironmentChoosesThePath) {
-  setenv("VORTELLINE_CPU_KERNEL", "reference", 1);
-  EXPECT_EQ(cpuKernelFromEnvironment(), CpuKernel::reference);
-  setenv("VORTELLINE_CPU_KERNEL", "scalar", 1);
-  EXPECT_EQ(cpuKernelFromEnvironment(), CpuKernel::scalar);
-  setenv("VORTELLINE_CPU_KERNEL", "no such path", 1);
-  EXPECT_EQ(cpuKernelFromEnvironment(), fastestCpuKernel());
+TEST(CpuKernels, EnvironmentChoosesThePathAndNamesAWrongOne) {
+  struct Case {
+    const char* value;  // nullptr: unset
+    CpuKernel expected;
+    const char* said;  // on stderr; nullptr: nothing
+  };
+  const CpuKernel fastest = fastestCpuKernel();
+  const bool avx512 = cpuSupports(CpuKernel::avx512);
+  const Case cases[] = {
+      {"reference", CpuKernel::reference, nullptr},
+      {"scalar", CpuKernel::scalar, nullptr},
+      {nullptr, fastest, nullptr},
+      {"AVX2", fastest, "VORTELLINE_CPU_KERNEL=AVX2 is not reference, scalar, avx2 or avx512"},
+      {"no such path", fastest, "VORTELLINE_CPU_KERNEL=no such path is not reference"},
+      {"avx512", fastest, avx512 ? nullptr : "this processor cannot run avx512"},
+  };
+  for (const Case& c : cases) {
+    if (c.value != nullptr) {
+      setenv("VORTELLINE_CPU_KERNEL", c.value, 1);
+    } else {
+      unsetenv("VORTELLINE_CPU_KERNEL");
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(cpuKernelFromEnvironment(), c.expected) << (c.value ? c.value : "unset");
+    // Said once, not on every frame.
+    EXPECT_EQ(cpuKernelFromEnvironment(), c.expected);
+    const std::string said = testing::internal::GetCapturedStderr();
+    if (c.said == nullptr) {
+      EXPECT_EQ(said, "") << (c.value ? c.value : "unset");
+    } else {
+      EXPECT_NE(said.find(c.said), std::string::npos) << said;
+      EXPECT_NE(said.find(std::string("using ") + cpuKernelName(fastest)), std::string::npos) << said;
+      EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
+    }
+  }
   unsetenv("VORTELLINE_CPU_KERNEL");
-  EXPECT_EQ(cpuKernelFromEnvironment(), fastestCpuKernel());
-  EXPECT_TRUE(cpuSupports(fastestCpuKernel()));
+  EXPECT_TRUE(cpuSupports(fastest));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <stdexcept>
 
 #include "cpu/noise_hash.h"
 #include "tests/cpu/test_settings.h"
@@ -51,6 +52,31 @@ TEST(HashCornerTable, KeptWhileTheWindowsStayAndBoundedInSize) {
   FlameSettings layer = testSettings(16, 8, 1, true);
   layer.frequency = 30.0f;
   EXPECT_EQ(hashCornerTableFor(layer), nullptr);
+}
+
+// Only windows as assignHashWindows packs them: the tables index them without further checks.
+TEST(HashCornerTable, RefusesWindowsTheTablesCannotHold) {
+  struct Case {
+    const char* name;
+    int4 windows[kHashOctaves];
+  };
+  const Case cases[] = {
+      {"last window narrower than a cell", {{0, 0, 1196, 0}, {0, 1196, 1196, 0}, {0, 2392, 1196, 0}, {0, 3588, 100, 0}}},
+      {"one index short of a cell", {{0, 0, 171, 0}, {0, 171, 1196, 0}, {0, 1367, 1196, 0}, {0, 2563, 1196, 0}}},
+      {"negative count", {{0, 0, 1196, 0}, {0, 1196, -5, 0}, {0, 1191, 1196, 0}, {0, 2387, 1196, 0}}},
+      {"offsets not packed", {{0, 0, 1196, 0}, {0, 1000, 1196, 0}, {0, 2392, 1196, 0}, {0, 3588, 1196, 0}}},
+      {"first offset not 0", {{0, 8, 1196, 0}, {0, 1204, 1196, 0}, {0, 2400, 1196, 0}, {0, 3596, 1196, 0}}},
+      {"indices past int32", {{2147483000, 0, 1196, 0}, {0, 1196, 1196, 0}, {0, 2392, 1196, 0}, {0, 3588, 1196, 0}}},
+      {"wider than 16 million", {{0, 0, 16000002, 0}, {0, 16000002, 1196, 0}, {0, 16001198, 1196, 0}, {0, 16002394, 1196, 0}}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_THROW(buildHashCornerTable(c.windows), std::invalid_argument) << c.name;
+    EXPECT_THROW(hashTableValues(c.windows), std::invalid_argument) << c.name;
+  }
+  const int4 smallest[kHashOctaves] = {{0, 0, 172, 0}, {0, 172, 172, 0}, {0, 344, 172, 0}, {0, 516, 172, 0}};
+  const std::shared_ptr<const HashCornerTable> table = buildHashCornerTable(smallest);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->octaves[3].lowestCell, table->octaves[3].highestCell);
 }
 
 }  // namespace

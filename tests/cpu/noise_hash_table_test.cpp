@@ -87,6 +87,15 @@ TEST(HashWindows, RangeFailures) {
     // The bounds themselves are plain arithmetic and never fail.
     EXPECT_NO_THROW(hashWindowBounds(s)) << c.name;
   }
+  // A negative reach (settings no host can validate into) narrows the outer windows below a cell.
+  FlameSettings volume = centredVolume();
+  volume.frequency = -3.0f;
+  FlameSettings layer = testSettings(32, 16, 1, false);
+  layer.aspect = -5.45f;
+  layer.frequency = 1.0f;
+  for (FlameSettings s : {volume, layer}) {
+    EXPECT_THROW(assignHashWindows(s), std::runtime_error) << s.emitterMode;
+  }
 }
 
 TEST(HashTableValues, OverlappingWindowsEachHoldTheirOwnValues) {
