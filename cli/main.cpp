@@ -146,6 +146,7 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     SettingsFile file = readSettingsFile(options.settingsPath);
     options.width = file.scene.width;
     options.height = file.scene.height;
+    options.sizeOrigin = "the layer size of " + options.settingsPath;
     options.clock = file.scene.clock;
     options.firstFrame = options.lastFrame = file.scene.frame;
     if (options.emitterPath.empty()) {
@@ -166,6 +167,7 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     FrameSize parsed = parseFrameSize(size);
     options.width = parsed.width;
     options.height = parsed.height;
+    options.sizeOrigin = "--size";
   }
   if (!frames.empty() || !frame.empty()) {
     FrameRange range = parseFrameRange(frames.empty() ? frame : frames);

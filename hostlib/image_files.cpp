@@ -24,44 +24,19 @@
 #include <vector>
 
 #include "hostlib/cancellation.h"
+#include "hostlib/input_files.h"
 #include "hostlib/program_errors.h"
 
 namespace {
 
-// Closes a descriptor however the function that opened it ends.
-struct OpenDescriptor {
-  explicit OpenDescriptor(int descriptor) : descriptor(descriptor) {}
-  ~OpenDescriptor() {
-    if (descriptor >= 0) {
-      close(descriptor);
-    }
-  }
-  OpenDescriptor(const OpenDescriptor&) = delete;
-  OpenDescriptor& operator=(const OpenDescriptor&) = delete;
-  int descriptor;
-};
-
-// open() and read() fail with EINTR when a signal arrives while they wait, as opening a FIFO
-// waits for its writer. A signal that asks us to stop ends the run as cancelled; after any other
-// the call is repeated. False, with errno kept, for every other failure.
-bool retryAfterInterruption() {
-  if (errno != EINTR) {
-    return false;
-  }
-  if (cancellationSignal() != 0) {
-    throw Cancelled{cancellationSignal()};
-  }
-  return true;
-}
-
 // The reader a file's first bytes call for; none when they are neither a PNG's nor an OpenEXR's.
-std::optional<ImageFormat> formatOfContent(const std::vector<unsigned char>& bytes, size_t length) {
+std::optional<ImageFormat> formatOfContent(const unsigned char* bytes, size_t length) {
   static const unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   static const unsigned char exrSignature[4] = {0x76, 0x2F, 0x31, 0x01};
-  if (length >= sizeof pngSignature && std::memcmp(bytes.data(), pngSignature, sizeof pngSignature) == 0) {
+  if (length >= sizeof pngSignature && std::memcmp(bytes, pngSignature, sizeof pngSignature) == 0) {
     return ImageFormat::png;
   }
-  if (length >= sizeof exrSignature && std::memcmp(bytes.data(), exrSignature, sizeof exrSignature) == 0) {
+  if (length >= sizeof exrSignature && std::memcmp(bytes, exrSignature, sizeof exrSignature) == 0) {
     return ImageFormat::exr;
   }
   return std::nullopt;
@@ -71,42 +46,13 @@ RunError notAnImage(const std::string& path) {
   return RunError("cannot read the image " + path + ": it is neither a PNG nor an OpenEXR file");
 }
 
-// The whole file, read as it arrives: pipes and FIFOs work too, and memory grows only with the
-// data actually there. Anything that does not start as an image is refused after its first bytes,
-// so an endless stream such as /dev/zero is not read to the end of memory.
-std::vector<unsigned char> readWholeFile(const std::string& path) {
-  if (cancellationSignal() != 0) {
-    throw Cancelled{cancellationSignal()};
+// Anything that does not start as an image is refused after its first bytes, so an endless
+// stream such as /dev/zero is not read to the end of memory.
+FileStart judgeImageStart(const unsigned char* bytes, size_t length) {
+  if (length < 8) {
+    return FileStart::tooShortToTell;
   }
-  int descriptor;
-  do {
-    descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (descriptor < 0 && retryAfterInterruption());
-  if (descriptor < 0) {
-    throw RunError("cannot open the image " + path + ": " + std::strerror(errno));
-  }
-  OpenDescriptor file(descriptor);
-  constexpr size_t firstBlock = 64 * 1024;
-  std::vector<unsigned char> bytes(firstBlock);
-  size_t length = 0;
-  for (;;) {
-    if (length == bytes.size()) {
-      bytes.resize(bytes.size() * 2);
-    }
-    ssize_t count = read(descriptor, bytes.data() + length, bytes.size() - length);
-    if (count > 0) {
-      length += static_cast<size_t>(count);
-      if (length >= 8 && !formatOfContent(bytes, length)) {
-        throw notAnImage(path);
-      }
-    } else if (count == 0) {
-      break;
-    } else if (!retryAfterInterruption()) {
-      throw RunError("cannot read the image " + path + ": " + std::strerror(errno));
-    }
-  }
-  bytes.resize(length);
-  return bytes;
+  return formatOfContent(bytes, length) ? FileStart::expected : FileStart::unexpected;
 }
 
 std::string lowercaseExtension(const std::string& path) {
@@ -553,9 +499,12 @@ ImageFormat imageFormatForPath(const std::string& path) {
 
 RgbaImage readImageFile(const std::string& path) {
   try {
-    const std::vector<unsigned char> bytes = readWholeFile(path);
-    const std::optional<ImageFormat> format = formatOfContent(bytes, bytes.size());
-    if (!format) {
+    // Images have no size limit of their own: their pixels are bounded when they are decoded.
+    const InputRules rules{"the image", SIZE_MAX - 1, judgeImageStart};
+    std::vector<unsigned char> bytes;
+    const InputRead read = readInputFile(path, rules, bytes);
+    const std::optional<ImageFormat> format = formatOfContent(bytes.data(), bytes.size());
+    if (read != InputRead::complete || !format) {
       throw notAnImage(path);
     }
     return *format == ImageFormat::png ? readPng(bytes, path) : readExr(bytes, path);

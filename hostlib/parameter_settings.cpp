@@ -187,44 +187,29 @@ double parseValue(const DeclaredParam& param, const std::string& controlName, co
   }
 }
 
-ParamTrack parseTrack(const DeclaredParam& param, const std::string& controlName, const std::string& text) {
-  std::vector<std::string> items;
-  size_t start = 0;
-  while (true) {
-    size_t comma = text.find(',', start);
-    items.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-    if (comma == std::string::npos) {
-      break;
-    }
-    start = comma + 1;
+ParamTrack parseTrack(const DeclaredParam& param, const std::string& controlName, const std::vector<WrittenKey>& keys) {
+  if (keys.empty()) {
+    throw UsageError(controlName + " needs a value");
   }
   ParamTrack track;
-  for (const std::string& item : items) {
-    size_t at = item.find('@');
-    Keyframe key;
-    if (at == std::string::npos) {
-      if (items.size() > 1) {
-        throw UsageError("keyframes of " + controlName + " need a frame each, as VALUE@FRAME: " + quoted(trim(item)));
-      }
-      key.value = parseValue(param, controlName, item);
-    } else {
-      long frame = 0;
-      if (!parseWholeNumber(item.substr(at + 1), frame)) {
-        throw UsageError(quoted(trim(item.substr(at + 1))) + " is not a frame number (" + controlName + ")");
-      }
-      key.time = static_cast<double>(frame);
-      track.animated = true;
-      key.value = parseValue(param, controlName, item.substr(0, at));
+  track.animated = keys.front().frame.has_value();
+  track.keys.reserve(keys.size());
+  for (const WrittenKey& written : keys) {
+    if (written.frame.has_value() != track.animated || (!track.animated && keys.size() > 1)) {
+      throw UsageError("keyframes of " + controlName + " need a frame each, as VALUE@FRAME: " +
+                       quoted(trim(written.value)));
     }
-    for (const Keyframe& earlier : track.keys) {
-      if (earlier.time == key.time) {
-        throw UsageError(controlName + " has two keyframes at frame " + std::to_string(static_cast<long>(key.time)));
-      }
-    }
-    track.keys.push_back(key);
+    track.keys.push_back(Keyframe{static_cast<double>(written.frame.value_or(0)),
+                                  parseValue(param, controlName, written.value)});
   }
-  std::sort(track.keys.begin(), track.keys.end(),
-            [](const Keyframe& a, const Keyframe& b) { return a.time < b.time; });
+  // Stable, so that of two keys at one frame the first written is named first.
+  std::stable_sort(track.keys.begin(), track.keys.end(),
+                   [](const Keyframe& a, const Keyframe& b) { return a.time < b.time; });
+  auto repeated = std::adjacent_find(track.keys.begin(), track.keys.end(),
+                                     [](const Keyframe& a, const Keyframe& b) { return a.time == b.time; });
+  if (repeated != track.keys.end()) {
+    throw UsageError(controlName + " has two keyframes at frame " + std::to_string(static_cast<long>(repeated->time)));
+  }
   return track;
 }
 
@@ -251,12 +236,41 @@ int hueSliderEditedBy(const std::vector<DeclaredParam>& params, int anglePositio
   return -1;
 }
 
-ParamAssignment parseAssignment(const std::vector<DeclaredParam>& params, const std::string& text) {
+WrittenAssignment splitAssignment(const std::string& text) {
   size_t equals = text.find('=');
   if (equals == std::string::npos) {
     throw UsageError("--set needs Name=VALUE, got " + quoted(text));
   }
-  std::string wanted = trim(text.substr(0, equals));
+  WrittenAssignment written{trim(text.substr(0, equals)), {}};
+  size_t start = equals + 1;
+  while (true) {
+    size_t comma = text.find(',', start);
+    std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    size_t at = item.find('@');
+    WrittenKey key{std::nullopt, item.substr(0, at)};
+    if (at != std::string::npos) {
+      long frame = 0;
+      if (!parseWholeNumber(item.substr(at + 1), frame) || frame < -largestKeyFrame || frame > largestKeyFrame) {
+        throw UsageError(quoted(trim(item.substr(at + 1))) + " is not a frame number from " +
+                         std::to_string(-largestKeyFrame) + " to " + std::to_string(largestKeyFrame) + " (" +
+                         written.name + ")");
+      }
+      key.frame = frame;
+    }
+    written.keys.push_back(std::move(key));
+    if (comma == std::string::npos) {
+      return written;
+    }
+    start = comma + 1;
+  }
+}
+
+ParamAssignment parseAssignment(const std::vector<DeclaredParam>& params, const std::string& text) {
+  return parseAssignment(params, splitAssignment(text));
+}
+
+ParamAssignment parseAssignment(const std::vector<DeclaredParam>& params, const WrittenAssignment& written) {
+  const std::string& wanted = written.name;
   std::string wantedKey = normalizedName(wanted);
   bool qualified = wantedKey.find('/') != std::string::npos;
 
@@ -299,7 +313,7 @@ ParamAssignment parseAssignment(const std::vector<DeclaredParam>& params, const 
   if (!isValueControl(param) || hueSliderEditedBy(params, position) >= 0) {
     throw UsageError(quoted(controlName) + " has no value to set");
   }
-  return ParamAssignment{position, parseTrack(param, controlName, text.substr(equals + 1))};
+  return ParamAssignment{position, parseTrack(param, controlName, written.keys)};
 }
 
 double trackValueAt(const ParamTrack& track, double time, bool interpolate) {
@@ -310,12 +324,11 @@ double trackValueAt(const ParamTrack& track, double time, bool interpolate) {
   if (time >= keys.back().time) {
     return keys.back().value;
   }
-  size_t next = 1;
-  while (keys[next].time < time) {
-    ++next;
-  }
-  const Keyframe& before = keys[next - 1];
-  const Keyframe& after = keys[next];
+  // The first key at or after time; a long track is searched, not walked, on every frame.
+  auto next = std::lower_bound(keys.begin(), keys.end(), time,
+                               [](const Keyframe& key, double at) { return key.time < at; });
+  const Keyframe& before = *(next - 1);
+  const Keyframe& after = *next;
   if (time == after.time) {
     return after.value;
   }

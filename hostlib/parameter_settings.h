@@ -2,6 +2,7 @@
 // "Name=VALUE", or keyframes "Name=VALUE@FRAME,VALUE@FRAME,...".
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,23 @@ struct ParamAssignment {
   ParamTrack track;
 };
 
+// Key frames, like --frames, have at most nine digits: far inside the host's time range, and a
+// whole number of clock ticks at any frame rate.
+constexpr long largestKeyFrame = 999999999;
+
+// A value as written on the command line or in a settings file, not yet checked against its
+// control; frame is empty for a constant value.
+struct WrittenKey {
+  std::optional<long> frame;
+  std::string value;
+};
+
+// A control's name and its one constant value or its keys, as written.
+struct WrittenAssignment {
+  std::string name;
+  std::vector<WrittenKey> keys;
+};
+
 // "Group/Name" inside a group, "Name" outside.
 std::string qualifiedName(const std::vector<DeclaredParam>& params, int position);
 
@@ -40,8 +58,15 @@ std::string qualifiedName(const std::vector<DeclaredParam>& params, int position
 // group's two "Hue" controls), or -1 when the angle stands alone.
 int hueSliderEditedBy(const std::vector<DeclaredParam>& params, int anglePosition);
 
-// Resolves "Name=VALUE" against the declared controls. Throws UsageError naming the nearest
-// valid names or choices.
+// Splits "Name=VALUE" or "Name=VALUE@FRAME,VALUE@FRAME,..." into its name and keys. Throws
+// UsageError.
+WrittenAssignment splitAssignment(const std::string& text);
+
+// Resolves a written assignment against the declared controls: one value, or keys each at its
+// own frame. Throws UsageError naming the nearest valid names or choices.
+ParamAssignment parseAssignment(const std::vector<DeclaredParam>& params, const WrittenAssignment& written);
+
+// parseAssignment(params, splitAssignment(text)).
 ParamAssignment parseAssignment(const std::vector<DeclaredParam>& params, const std::string& text);
 
 // Linear between keys, or holding each key until the next one (popups, checkboxes); constant

@@ -49,6 +49,12 @@ void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth
                      std::to_string(options.loop.length - 1) + ", but frame " + std::to_string(options.lastFrame) +
                      " is asked for");
   }
+  // The effect renders pixel aspects up to 100; a larger one would fail only at the first frame.
+  if (static_cast<double>(options.pixelAspect.num) > 100.0 * options.pixelAspect.den) {
+    throw UsageError("--pixel-aspect " + std::to_string(options.pixelAspect.num) +
+                     (options.pixelAspect.den == 1 ? "" : "/" + std::to_string(options.pixelAspect.den)) +
+                     " is wider than the effect renders: up to 100");
+  }
   if (options.lastFrame > lastFrameInTimeRange(options.clock)) {
     throw UsageError("frame " + std::to_string(options.lastFrame) + " is beyond the host's time range at this --fps");
   }
@@ -254,7 +260,8 @@ void runRender(const RenderOptions& options) {
       layer = FrameSize{input->width, input->height};
     } else if (input->width != layer.width || input->height != layer.height) {
       throw UsageError("the input " + options.inputPath + " is " + std::to_string(input->width) + "x" +
-                       std::to_string(input->height) + " but --size is " + std::to_string(layer.width) + "x" +
+                       std::to_string(input->height) + " but " + options.sizeOrigin + " is " +
+                       std::to_string(layer.width) + "x" +
                        std::to_string(layer.height));
     }
   }
@@ -282,7 +289,7 @@ void runRender(const RenderOptions& options) {
 
   const std::string savedFrom = options.presetName.empty() ? options.settingsPath : "--preset " + options.presetName;
   std::vector<int> changed = applyAssignments(*session, options.savedSettings, savedFrom);
-  std::vector<int> setPositions = applyAssignments(*session, options.settings, "--set");
+  std::vector<int> setPositions = applyAssignmentTexts(*session, options.settings, "--set");
   if (options.processing) {
     setParamTrack(*session, parseAssignment(session->params, "Processing=" + *options.processing));
   }

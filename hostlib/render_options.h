@@ -7,6 +7,7 @@
 
 #include "hostlib/emitter_placement.h"
 #include "hostlib/host_session.h"
+#include "hostlib/parameter_settings.h"
 #include "hostlib/seamless_loop.h"
 
 // The index-th (from 0) of count contiguous, nearly equal shares of a frame range, as a job-array
@@ -21,6 +22,7 @@ struct RenderOptions {
   std::string outputPattern;
   int width = 0;  // 0: the --input image's size, else 1920 x 1080
   int height = 0;
+  std::string sizeOrigin = "--size";  // what gave width and height, as messages name it
   long firstFrame = 0;
   long lastFrame = 0;
   FrameTask task;
@@ -29,7 +31,7 @@ struct RenderOptions {
   FrameClock clock;
   std::string settingsPath;
   std::string presetName;
-  std::vector<std::string> savedSettings;  // "Name=VALUE" from a settings file or preset, applied first
+  std::vector<WrittenAssignment> savedSettings;  // from a settings file or preset, applied first
   std::vector<std::string> settings;       // "Name=VALUE" from --set
   std::optional<std::string> processing;
   int bitDepth = 0;  // 0: the output format's own

@@ -2,12 +2,15 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "hostlib/host_pixels.h"
+#include "hostlib/input_files.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_options.h"
 
@@ -56,7 +59,60 @@ bool isSavedControl(const HostSession& session, int position) {
   }
 }
 
-std::string valueText(const json& value, const std::string& where) {
+// A 200,000-key animation takes 10.5 MB as the studio writes it. A settings file is parsed whole
+// in memory (a few bytes of memory per byte of text), so an endless or huge stream stops here.
+constexpr size_t largestSettingsFile = size_t{16} << 20;
+
+// An object, after an optional UTF-8 byte order mark and white space: what every JSON settings
+// file starts with, and what /dev/zero or an image never does.
+FileStart judgeSettingsStart(const unsigned char* bytes, size_t length) {
+  static const unsigned char byteOrderMark[3] = {0xEF, 0xBB, 0xBF};
+  size_t at = 0;
+  while (at < length && at < 3 && bytes[at] == byteOrderMark[at]) {
+    ++at;
+  }
+  if (at > 0 && at < 3) {
+    return at == length ? FileStart::tooShortToTell : FileStart::unexpected;
+  }
+  while (at < length && std::strchr(" \t\r\n", bytes[at]) != nullptr && bytes[at] != '\0') {
+    ++at;
+  }
+  if (at == length) {
+    return FileStart::tooShortToTell;
+  }
+  return bytes[at] == '{' ? FileStart::expected : FileStart::unexpected;
+}
+
+std::string jsonText(const json& value) { return value.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+// A whole number from lowest to highest; a fraction, a text or a number out of range is refused
+// as itself, never truncated or wrapped.
+long wholeNumber(const json& value, long lowest, long highest, const std::string& field) {
+  bool inRange = false;
+  if (value.is_number_unsigned()) {
+    const uint64_t number = value.get<uint64_t>();
+    inRange = number <= static_cast<uint64_t>(highest) && (lowest <= 0 || number >= static_cast<uint64_t>(lowest));
+  } else if (value.is_number_integer()) {
+    const int64_t number = value.get<int64_t>();
+    inRange = number >= lowest && number <= highest;
+  }
+  if (!inRange) {
+    throw UsageError(field + " must be a whole number from " + std::to_string(lowest) + " to " +
+                     std::to_string(highest) + ", got " + jsonText(value));
+  }
+  return static_cast<long>(value.get<int64_t>());
+}
+
+const std::string& text(const json& value, const std::string& field) {
+  if (!value.is_string()) {
+    throw UsageError(field + " must be a text, got " + jsonText(value));
+  }
+  return value.get_ref<const std::string&>();
+}
+
+// A value as its control reads it from text: a number to the bit, a checkbox's on or off, or a
+// text (a choice's name, or "nan") that stays one value.
+std::string valueText(const json& value, const std::string& field) {
   if (value.is_boolean()) {
     return value.get<bool>() ? "on" : "off";
   }
@@ -66,49 +122,107 @@ std::string valueText(const json& value, const std::string& where) {
   if (value.is_string()) {
     return value.get<std::string>();
   }
-  throw UsageError(where + ": a value must be a number, a choice's name or true/false");
+  throw UsageError(field + ": a value must be a number, a choice's name or true/false, got " + jsonText(value));
 }
 
-std::string assignmentText(const std::string& name, const json& entry, const std::string& where) {
-  const std::string entryWhere = where + ": \"" + name + "\"";
+WrittenAssignment writtenAssignment(const std::string& name, const json& entry, const std::string& where) {
+  const std::string field = where + ": \"" + name + "\"";
   if (!entry.is_object()) {
-    return name + "=" + valueText(entry, entryWhere);
+    return WrittenAssignment{name, {WrittenKey{std::nullopt, valueText(entry, field)}}};
   }
   const json& keys = entry.contains("keys") ? entry.at("keys") : json();
   if (!keys.is_array() || keys.empty()) {
-    throw UsageError(entryWhere + " needs \"keys\": [[FRAME, VALUE], ...]");
+    throw UsageError(field + " needs \"keys\": [[FRAME, VALUE], ...]");
   }
-  std::string text = name + "=";
-  for (size_t i = 0; i < keys.size(); ++i) {
-    const json& key = keys[i];
-    if (!key.is_array() || key.size() != 2 || !key[0].is_number_integer()) {
-      throw UsageError(entryWhere + " has a key that is not [FRAME, VALUE]");
+  WrittenAssignment written{name, {}};
+  written.keys.reserve(keys.size());
+  for (const json& key : keys) {
+    if (!key.is_array() || key.size() != 2) {
+      throw UsageError(field + " has a key that is not [FRAME, VALUE]: " + jsonText(key));
     }
-    text += (i ? "," : "") + valueText(key[1], entryWhere) + "@" + std::to_string(key[0].get<long long>());
+    written.keys.push_back(WrittenKey{wholeNumber(key[0], -largestKeyFrame, largestKeyFrame, field + ": key frame"),
+                                      valueText(key[1], field)});
   }
-  return text;
+  return written;
+}
+
+// A number as a double, or a refusal naming the field.
+double number(const json& value, const std::string& field) {
+  if (!value.is_number()) {
+    throw UsageError(field + " must be a number, got " + jsonText(value));
+  }
+  return value.get<double>();
 }
 
 // {"fit": "fit", "scale": 0.8, "offset": [0, -40]}; each entry may be left out.
 EmitterPlacement readEmitterPlacement(const json& entry, const std::string& path) {
+  const std::string field = path + ": emitter_placement";
+  if (!entry.is_object()) {
+    throw UsageError(field + " must be {\"fit\": ..., \"scale\": ..., \"offset\": [X, Y]}, got " + jsonText(entry));
+  }
   EmitterPlacement placement;
-  try {
-    placement.fit = parseEmitterFit(entry.value("fit", "none"));
-  } catch (const UsageError&) {
-    throw UsageError(path + ": emitter_placement's fit is none, fit, fill or centre");
+  if (entry.contains("fit")) {
+    try {
+      placement.fit = parseEmitterFit(text(entry.at("fit"), field + "'s fit"));
+    } catch (const UsageError&) {
+      throw UsageError(field + "'s fit is none, fit, fill or centre");
+    }
   }
-  placement.scale = entry.value("scale", 1.0);
-  const json offset = entry.value("offset", json::array({0.0, 0.0}));
-  if (!offset.is_array() || offset.size() != 2) {
-    throw UsageError(path + ": emitter_placement's offset is [X, Y] in layer pixels");
+  if (entry.contains("scale")) {
+    placement.scale = number(entry.at("scale"), field + "'s scale");
   }
-  placement.offsetX = offset[0].get<double>();
-  placement.offsetY = offset[1].get<double>();
+  if (entry.contains("offset")) {
+    const json& offset = entry.at("offset");
+    if (!offset.is_array() || offset.size() != 2) {
+      throw UsageError(field + "'s offset is [X, Y] in layer pixels");
+    }
+    placement.offsetX = number(offset[0], field + "'s offset");
+    placement.offsetY = number(offset[1], field + "'s offset");
+  }
   if (!(placement.scale >= 0.01 && placement.scale <= 100.0) || !std::isfinite(placement.offsetX) ||
       !std::isfinite(placement.offsetY)) {
-    throw UsageError(path + ": emitter_placement needs a scale from 0.01 to 100 and a finite offset");
+    throw UsageError(field + " needs a scale from 0.01 to 100 and a finite offset");
   }
   return placement;
+}
+
+SettingsScene readScene(const json& file, const std::string& path) {
+  SettingsScene scene;
+  if (file.contains("layer")) {
+    const json& layer = file.at("layer");
+    if (!layer.is_object()) {
+      throw UsageError(path + ": layer must be {\"width\": PIXELS, \"height\": PIXELS}, got " + jsonText(layer));
+    }
+    const json none;
+    scene.width = static_cast<int>(
+        wholeNumber(layer.contains("width") ? layer.at("width") : none, 1, largestLayerSide, path + ": layer width"));
+    scene.height = static_cast<int>(
+        wholeNumber(layer.contains("height") ? layer.at("height") : none, 1, largestLayerSide, path + ": layer height"));
+  }
+  if (file.contains("fps")) {
+    PF_RationalScale rate = parseRate(text(file.at("fps"), path + ": fps"), path + ": fps", "\"24\" or \"30000/1001\"");
+    scene.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
+  }
+  if (file.contains("frame")) {
+    scene.frame = wholeNumber(file.at("frame"), 0, largestKeyFrame, path + ": frame");
+    if (scene.frame > lastFrameInTimeRange(scene.clock)) {
+      throw UsageError(path + ": frame " + std::to_string(scene.frame) + " is beyond the host's time range at " +
+                       frameRateText(scene.clock) + " fps");
+    }
+  }
+  if (file.contains("emitter")) {
+    // A relative emitter path is relative to the settings file, wherever the render runs.
+    std::filesystem::path emitter = text(file.at("emitter"), path + ": emitter");
+    scene.emitterPath = emitter.is_absolute() ? emitter.string()
+                                              : (std::filesystem::path(path).parent_path() / emitter).string();
+  }
+  if (file.contains("emitter_text")) {
+    scene.emitterText = text(file.at("emitter_text"), path + ": emitter_text");
+  }
+  if (file.contains("emitter_placement")) {
+    scene.emitterPlacement = readEmitterPlacement(file.at("emitter_placement"), path);
+  }
+  return scene;
 }
 
 }  // namespace
@@ -170,13 +284,14 @@ void writeSettingsFile(const std::string& path, const HostSession& session, cons
 }
 
 SettingsFile readSettingsFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw RunError("cannot read the settings file " + path);
+  const InputRules rules{"the settings file", largestSettingsFile, judgeSettingsStart};
+  std::vector<unsigned char> bytes;
+  const InputRead read = readInputFile(path, rules, bytes);
+  if (read == InputRead::tooLarge) {
+    throw UsageError(path + " is larger than a settings file can be (" + std::to_string(largestSettingsFile >> 20) +
+                     " MB)");
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  json file = json::parse(text.str(), nullptr, false);
+  json file = read == InputRead::complete ? json::parse(bytes.begin(), bytes.end(), nullptr, false) : json();
   if (file.is_discarded() || !file.is_object() || !file.contains("vortelline_settings")) {
     throw UsageError(path + " is not a settings file saved by vortelline-studio");
   }
@@ -185,55 +300,27 @@ SettingsFile readSettingsFile(const std::string& path) {
   }
 
   SettingsFile settings;
-  SettingsScene& scene = settings.scene;
-  try {
-    if (file.contains("layer")) {
-      FrameSize size = parseFrameSize(std::to_string(file.at("layer").at("width").get<long long>()) + "x" +
-                                      std::to_string(file.at("layer").at("height").get<long long>()));
-      scene.width = size.width;
-      scene.height = size.height;
+  settings.scene = readScene(file, path);
+  if (file.contains("controls")) {
+    const json& controls = file.at("controls");
+    if (!controls.is_object()) {
+      throw UsageError(path + ": controls must be {\"Name\": VALUE, ...}, got " + jsonText(controls));
     }
-    if (file.contains("fps")) {
-      PF_RationalScale rate = parseRate(file.at("fps").get<std::string>(), path + ": fps", "\"24\" or \"30000/1001\"");
-      scene.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
+    settings.assignments.reserve(controls.size());
+    for (const auto& [name, entry] : controls.items()) {
+      settings.assignments.push_back(writtenAssignment(name, entry, path));
     }
-    if (file.contains("frame")) {
-      scene.frame = file.at("frame").get<long>();
-      if (scene.frame < 0) {
-        throw UsageError(path + ": frame must not be negative");
-      }
-    }
-    if (file.contains("emitter")) {
-      // A relative emitter path is relative to the settings file, wherever the render runs.
-      std::filesystem::path emitter = file.at("emitter").get<std::string>();
-      scene.emitterPath = emitter.is_absolute() ? emitter.string()
-                                                : (std::filesystem::path(path).parent_path() / emitter).string();
-    }
-    if (file.contains("emitter_text")) {
-      scene.emitterText = file.at("emitter_text").get<std::string>();
-    }
-    if (file.contains("emitter_placement")) {
-      scene.emitterPlacement = readEmitterPlacement(file.at("emitter_placement"), path);
-    }
-    if (file.contains("controls")) {
-      for (const auto& [name, entry] : file.at("controls").items()) {
-        settings.assignments.push_back(assignmentText(name, entry, path));
-      }
-    }
-  } catch (const json::exception&) {
-    throw UsageError(path + " has an entry of the wrong kind (layer width and height, fps, frame, emitter and "
-                            "emitter placement are a number, a text, a number, a text and an object)");
   }
   return settings;
 }
 
-std::vector<int> applyAssignments(HostSession& session, const std::vector<std::string>& assignments,
+std::vector<int> applyAssignments(HostSession& session, const std::vector<WrittenAssignment>& assignments,
                                   const std::string& where) {
   std::vector<int> positions;
-  for (const std::string& text : assignments) {
+  for (const WrittenAssignment& written : assignments) {
     ParamAssignment assignment;
     try {
-      assignment = parseAssignment(session.params, text);
+      assignment = parseAssignment(session.params, written);
     } catch (const UsageError& error) {
       throw UsageError(where + ": " + error.what());
     }
@@ -241,6 +328,19 @@ std::vector<int> applyAssignments(HostSession& session, const std::vector<std::s
     positions.push_back(assignment.position);
   }
   return positions;
+}
+
+std::vector<int> applyAssignmentTexts(HostSession& session, const std::vector<std::string>& assignments,
+                                      const std::string& where) {
+  std::vector<WrittenAssignment> written;
+  for (const std::string& text : assignments) {
+    try {
+      written.push_back(splitAssignment(text));
+    } catch (const UsageError& error) {
+      throw UsageError(where + ": " + error.what());
+    }
+  }
+  return applyAssignments(session, written, where);
 }
 
 std::string frameRateText(const FrameClock& clock) {

@@ -8,6 +8,7 @@
 
 #include "hostlib/emitter_placement.h"
 #include "hostlib/host_session.h"
+#include "hostlib/parameter_settings.h"
 
 struct SettingsScene {
   // Large enough to judge the look, small enough to follow every change at once on the CPU.
@@ -22,21 +23,28 @@ struct SettingsScene {
 
 struct SettingsFile {
   SettingsScene scene;
-  // "Name=VALUE" or "Name=VALUE@FRAME,..." for each control, in the file's order.
-  std::vector<std::string> assignments;
+  // Each control's value or keys, in the file's order.
+  std::vector<WrittenAssignment> assignments;
 };
 
 // Throws RunError when the file cannot be written.
 void writeSettingsFile(const std::string& path, const HostSession& session, const SettingsScene& scene);
 
-// Throws RunError when the file cannot be read, UsageError naming the file and the entry when
-// its content is not settings. Names and values are checked when the assignments are applied.
+// Reads the file as image inputs are read (a FIFO works; anything that does not start as JSON, or
+// is larger than 16 MB, is refused early). Every scene number is checked as a whole number in its
+// range. Throws RunError when the file cannot be read, UsageError naming the file and the field
+// when its content is not settings, Cancelled on a stop signal. Names and values are checked when
+// the assignments are applied.
 SettingsFile readSettingsFile(const std::string& path);
 
 // Sets every assignment on the session (later ones win); returns their positions.
-// Throws UsageError naming the file and the control.
-std::vector<int> applyAssignments(HostSession& session, const std::vector<std::string>& assignments,
+// Throws UsageError naming where (the file) and the control.
+std::vector<int> applyAssignments(HostSession& session, const std::vector<WrittenAssignment>& assignments,
                                   const std::string& where);
+
+// The same for "Name=VALUE" texts, as --set gives them.
+std::vector<int> applyAssignmentTexts(HostSession& session, const std::vector<std::string>& assignments,
+                                      const std::string& where);
 
 // The frame rate as the settings file and the studio write it: "24", or "30000/1001".
 std::string frameRateText(const FrameClock& clock);

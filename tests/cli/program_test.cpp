@@ -433,6 +433,8 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       {{"--task", "0/0"}, {"at least 1"}},
       {{"--task", "/"}, {"INDEX/COUNT"}},
       {{"--processing", "fast"}, {"--processing"}},
+      {{"--settings", "/dev/zero"}, {"/dev/zero is not a settings file"}},
+      {{"--pixel-aspect", "101"}, {"--pixel-aspect", "up to 100"}},
   };
   for (const Case& test : cases) {
     std::vector<std::string> options = test.options;
@@ -502,18 +504,25 @@ std::string kernelWait(int pid) {
 }
 
 TEST_F(ProgramTest, InterruptWhileOpeningAFifoInputIsACancel) {
-  std::string fifo = scratch + "/layer.png";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  RunningProgram running = startProgram(renderArguments({"--input", fifo, "-o", frames + "/out.png"}), scratch);
-  bool waiting = false;
-  for (int wait = 0; wait < 2000 && !(waiting = kernelWait(running.pid) == "wait_for_partner"); ++wait) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  struct Case {
+    const char* option;
+    int signal;
+  };
+  const Case cases[] = {{"--input", SIGINT}, {"--settings", SIGINT}, {"--settings", SIGTERM}};
+  for (const Case& c : cases) {
+    std::string fifo = scratch + "/fifo" + c.option + std::to_string(c.signal);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    RunningProgram running = startProgram(renderArguments({c.option, fifo, "-o", frames + "/out.png"}), scratch);
+    bool waiting = false;
+    for (int wait = 0; wait < 2000 && !(waiting = kernelWait(running.pid) == "wait_for_partner"); ++wait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(waiting) << c.option << ": never saw the program open the FIFO";
+    kill(running.pid, c.signal);
+    ProgramRun result = finishProgram(running);
+    EXPECT_EQ(result.exitCode, 128 + c.signal) << c.option << ": " << result.err;
+    EXPECT_NE(result.err.find("cancelled"), std::string::npos) << result.err;
   }
-  EXPECT_TRUE(waiting) << "never saw the program open the FIFO";
-  kill(running.pid, SIGINT);
-  ProgramRun result = finishProgram(running);
-  EXPECT_EQ(result.exitCode, 130) << result.err;
-  EXPECT_NE(result.err.find("cancelled"), std::string::npos) << result.err;
 }
 
 TEST_F(ProgramTest, ParamsListsTheDeclaredControls) {

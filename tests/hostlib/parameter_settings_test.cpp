@@ -97,6 +97,9 @@ TEST(ParameterSettings, BadNamesAndValuesNameTheNearestChoices) {
       {"Density=1,2", {"VALUE@FRAME"}},
       {"Density=1@0,2@0", {"two keyframes at frame 0"}},
       {"Density=1@x", {"\"x\" is not a frame number"}},
+      {"Density=1@1000000000", {"\"1000000000\" is not a frame number", "999999999"}},
+      {"Density=1@-18446744073709551615", {"is not a frame number"}},
+      {"Density=1@2.5", {"\"2.5\" is not a frame number"}},
       {"Emitter Layer=1", {"--emitter"}},
       {"Inner Color=1", {"did you mean", "\"Inner Color/Gain\""}},
       {"Spin/Hue=1", {"unknown control"}},
@@ -140,6 +143,31 @@ TEST(ParameterSettings, KeyframesAreSortedAndReadLinearlyOrHeld) {
   ParamTrack awkward{{{0.0, 0.1}, {3.0, 0.7}, {7.0, 0.3}}};
   EXPECT_EQ(trackValueAt(awkward, 3.0, true), 0.7);
   EXPECT_EQ(trackValueAt(awkward, 7.0, true), 0.3);
+}
+
+// As many keys as a long animation holds, in reverse: each found, sorted, read back, and a
+// repeated frame found however far apart the two keys are written.
+TEST(ParameterSettings, ManyKeysParseAndReadBack) {
+  std::vector<DeclaredParam> params = declaredControls();
+  constexpr long keyCount = 200000;
+  std::string text = "Density=";
+  for (long frame = keyCount - 1; frame >= 0; --frame) {
+    text += std::to_string(frame % 7) + "@" + std::to_string(frame) + (frame > 0 ? "," : "");
+  }
+  ParamTrack track = parseAssignment(params, text).track;
+  ASSERT_EQ(track.keys.size(), size_t(keyCount));
+  for (long frame : {0L, 1L, 99999L, keyCount - 1}) {
+    EXPECT_EQ(track.keys[frame].time, double(frame));
+    EXPECT_EQ(trackValueAt(track, double(frame), true), double(frame % 7)) << frame;
+  }
+  EXPECT_EQ(trackValueAt(track, 99999.5, true), (99999 % 7 + 100000 % 7) / 2.0);
+  EXPECT_EQ(trackValueAt(track, 99999.5, false), double(99999 % 7));
+  try {
+    parseAssignment(params, text + ",5@" + std::to_string(keyCount - 2));
+    ADD_FAILURE();
+  } catch (const UsageError& error) {
+    EXPECT_NE(std::string(error.what()).find("two keyframes at frame 199998"), std::string::npos) << error.what();
+  }
 }
 
 TEST(ParameterSettings, HueAnglesAreFoundByGroupAndName) {

@@ -20,7 +20,7 @@ TEST(SettingsFile, ValuesAndKeysComeBackExactly) {
   const std::vector<std::string> assignments{"Density=1", "Quality=Draft (64)",
                                              "Smooth Sampling=off", "Source=Layer Luma",
                                              "Inner Color/Hue=10@0,370.25@12", "Noise Flow/X=0.5@7"};
-  applyAssignments(*saved, assignments, "test");
+  applyAssignmentTexts(*saved, assignments, "test");
   setParamValue(*saved, 11, 0, 0.1 + 0.2);  // Density
   SettingsScene scene;
   scene.width = 64;
@@ -68,23 +68,46 @@ TEST(SettingsFile, ValuesAndKeysComeBackExactly) {
   }
 }
 
-TEST(SettingsFile, RefusesWhatIsNotSettings) {
+TEST(SettingsFile, RefusesWhatIsNotSettingsNamingTheFileAndTheField) {
   std::string folder = makeScratchFolder();
   struct Case {
     std::string content;
     std::string message;
   };
+  const std::string head = R"({"vortelline_settings": 1, )";
   const Case cases[] = {
       {"not json", "is not a settings file"},
+      {std::string(3, '\0'), "is not a settings file"},
       {R"({"controls": {}})", "is not a settings file"},
       {R"({"vortelline_settings": 2})", "another version"},
-      {R"({"vortelline_settings": 1, "layer": {"width": 0, "height": 10}})", "--size"},
-      {R"({"vortelline_settings": 1, "layer": {"width": "wide", "height": 10}})", "wrong kind"},
-      {R"({"vortelline_settings": 1, "fps": "-3"})", "fps"},
-      {R"({"vortelline_settings": 1, "frame": -1})", "negative"},
-      {R"({"vortelline_settings": 1, "controls": {"Density": [1]}})", "a value must be"},
-      {R"({"vortelline_settings": 1, "controls": {"Density": {"keys": []}}})", "needs \"keys\""},
-      {R"({"vortelline_settings": 1, "controls": {"Density": {"keys": [[0.5, 1]]}}})", "not [FRAME, VALUE]"},
+      {R"({"vortelline_settings": "1"})", "another version"},
+      // Layer sizes, frames and key frames are whole numbers in range, never truncated or wrapped.
+      {head + R"("layer": {"width": 0, "height": 10}})", "layer width must be a whole number from 1 to 16384, got 0"},
+      {head + R"("layer": {"width": 1e19, "height": 18}})", "layer width must be a whole number"},
+      {head + R"("layer": {"width": 32.7, "height": 18}})", "layer width must be a whole number"},
+      {head + R"("layer": {"width": 32, "height": 16385}})", "layer height must be"},
+      {head + R"("layer": {"width": "wide", "height": 10}})", "layer width must be"},
+      {head + R"("layer": {"width": 32}})", "layer height must be"},
+      {head + R"("layer": [32, 18]})", "layer must be"},
+      {head + R"("fps": "-3"})", "fps"},
+      {head + R"("fps": 24})", "fps must be a text"},
+      {head + R"("frame": -1})", "frame must be a whole number from 0"},
+      {head + R"("frame": 1e308})", "frame must be a whole number"},
+      {head + R"("frame": 1.5})", "frame must be a whole number"},
+      {head + R"("frame": "3"})", "frame must be a whole number"},
+      {head + R"("frame": 2147483647})", "frame must be a whole number from 0 to 999999999, got 2147483647"},
+      {head + R"("fps": "30000/1001", "frame": 2145338})", "beyond the host's time range at 30000/1001 fps"},
+      {head + R"("emitter": 5})", "emitter must be a text"},
+      {head + R"("emitter_text": [1]})", "emitter_text must be a text"},
+      {head + R"("controls": [1]})", "controls must be"},
+      {head + R"("controls": {"Density": [1]}})", "\"Density\": a value must be"},
+      {head + R"("controls": {"Density": null}})", "\"Density\": a value must be"},
+      {head + R"("controls": {"Density": {"keys": []}}})", "needs \"keys\""},
+      {head + R"("controls": {"Density": {"keys": [[0, 1, 2]]}}})", "not [FRAME, VALUE]"},
+      {head + R"("controls": {"Density": {"keys": [[0.5, 1]]}}})", "\"Density\": key frame must be a whole number"},
+      {head + R"("controls": {"Density": {"keys": [[18446744073709551615, 1]]}}})", "key frame must be"},
+      {head + R"("controls": {"Density": {"keys": [[1000000000, 1]]}}})", "key frame must be"},
+      {head + R"("controls": {"Density": {"keys": [[0, [1]]]}}})", "a value must be"},
   };
   for (const Case& test : cases) {
     std::string path = folder + "/bad.json";
@@ -93,20 +116,44 @@ TEST(SettingsFile, RefusesWhatIsNotSettings) {
       readSettingsFile(path);
       ADD_FAILURE() << test.content;
     } catch (const UsageError& error) {
-      EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
+      const std::string message = error.what();
+      EXPECT_EQ(message.rfind(path, 0), 0u) << message;
+      EXPECT_NE(message.find(test.message), std::string::npos) << message;
+      EXPECT_EQ(message.find("--"), std::string::npos) << "blames an option: " << message;
     }
   }
   EXPECT_THROW(readSettingsFile(folder + "/missing.json"), RunError);
 
-  // Names and values are checked against the effect's controls when applied.
-  std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
-  writeText(folder + "/names.json", R"({"vortelline_settings": 1, "controls": {"Densty": 1}})");
+  // Larger than any settings file, though valid: refused before it is parsed.
+  writeText(folder + "/large.json", head + "\"frame\": 0" + std::string(17 << 20, ' ') + "}");
   try {
-    applyAssignments(*session, readSettingsFile(folder + "/names.json").assignments, "names.json");
+    readSettingsFile(folder + "/large.json");
     ADD_FAILURE();
   } catch (const UsageError& error) {
-    EXPECT_NE(std::string(error.what()).find("names.json: unknown control \"Densty\""), std::string::npos)
-        << error.what();
+    EXPECT_NE(std::string(error.what()).find("larger than a settings file"), std::string::npos) << error.what();
+  }
+  EXPECT_THROW(readSettingsFile("/dev/zero"), UsageError);
+
+  // Names and values are checked against the effect's controls when applied; a text is one
+  // value, never keys or another control.
+  std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
+  const Case applied[] = {
+      {R"("controls": {"Densty": 1}})", "unknown control \"Densty\""},
+      {R"("controls": {"Density": "2@10,0@0"}})", "\"2@10,0@0\" is not a number (Density)"},
+      {R"("controls": {"Density": {"keys": [[0, "1@5"]]}}})", "\"1@5\" is not a number (Density)"},
+      {R"("controls": {"Density=2,Quality": 1}})", "unknown control"},
+      {R"("controls": {"Quality": "Draft (64)@3"}})", "is not a choice of Quality"},
+      {R"("controls": {"Density": {"keys": [[4, 1], [0, 2], [4, 3]]}}})", "two keyframes at frame 4"},
+  };
+  for (const Case& test : applied) {
+    writeText(folder + "/names.json", head + test.content);
+    try {
+      applyAssignments(*session, readSettingsFile(folder + "/names.json").assignments, "names.json");
+      ADD_FAILURE() << test.content;
+    } catch (const UsageError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind("names.json: ", 0), 0u) << error.what();
+      EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
+    }
   }
 }
 
@@ -122,7 +169,7 @@ std::string fileBytes(const std::string& path) {
 TEST(SettingsFile, RendersWhatTheSameOptionsRender) {
   std::string folder = makeScratchFolder();
   std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
-  applyAssignments(*session, {"Quality=Draft (64)", "Density=0.2@0,1.7@10", "Inner Color/Hue=200"}, "test");
+  applyAssignmentTexts(*session, {"Quality=Draft (64)", "Density=0.2@0,1.7@10", "Inner Color/Hue=200"}, "test");
   SettingsScene scene;
   scene.width = 40;
   scene.height = 24;
@@ -148,6 +195,29 @@ TEST(SettingsFile, RendersWhatTheSameOptionsRender) {
   EXPECT_EQ(fileBytes(folder + "/file.png"), fileBytes(folder + "/options.png"));
   EXPECT_EQ(fileBytes(folder + "/overridden.png"), fileBytes(folder + "/expected.png"));
   EXPECT_NE(fileBytes(folder + "/file.png"), fileBytes(folder + "/overridden.png"));
+}
+
+// The layer size a file gives is the file's, in every message about it.
+TEST(SettingsFile, AnInputOfAnotherSizeBlamesTheFile) {
+  std::string folder = makeScratchFolder();
+  writeText(folder + "/look.json", R"({"vortelline_settings": 1, "layer": {"width": 40, "height": 24}})");
+  ProgramRun drawn = runProgram({"render", "--quiet", "--size", "32x18", "-o", folder + "/input.png"}, folder);
+  ASSERT_EQ(drawn.exitCode, 0) << drawn.err;
+  struct Case {
+    std::vector<std::string> options;
+    std::string named;
+  };
+  const Case cases[] = {
+      {{"--settings", folder + "/look.json"}, "the layer size of " + folder + "/look.json is 40x24"},
+      {{"--settings", folder + "/look.json", "--size", "40x24"}, "--size is 40x24"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments{"render", "--quiet", "--input", folder + "/input.png", "-o", folder + "/out.png"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    ProgramRun run = runProgram(arguments, folder);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+  }
 }
 
 }  // namespace
