@@ -1,5 +1,9 @@
 #include "hostlib/custom_control.h"
 
+#include <strings.h>
+
+#include <filesystem>
+
 #include <QImage>
 
 #include <new>
@@ -22,7 +26,8 @@ PF_EventOutFlags drawCustomControl(HostSession& session, QPainter& painter, cons
 }
 
 void writeCustomControlImage(const std::string& modulePath, const std::string& size, const std::string& outputPath) {
-  if (imageFormatForPath(outputPath) != ImageFormat::png) {
+  // Asked before the format, whose message would offer .exr too.
+  if (strcasecmp(std::filesystem::path(outputPath).extension().c_str(), ".png") != 0) {
     throw UsageError("the banner is written as PNG: give an output file ending in .png");
   }
   std::optional<FrameSize> requested;

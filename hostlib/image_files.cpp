@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <strings.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -484,9 +485,24 @@ std::string temporaryNamePattern(const std::string& path) {
   return (folder / ("." + name.substr(0, kept) + suffix)).string();
 }
 
+// The folders a file goes into, made as `mkdir -p` makes them, failing with the folder's own
+// error (a read-only file system) rather than with the file's missing folder.
+void createFolderOf(const std::string& path) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::error_code error;
+  if (!folder.empty() && !std::filesystem::create_directories(folder, error) && error) {
+    throw RunError("cannot create the folder " + folder.string() + " for " + path + ": " + error.message());
+  }
+}
+
 }  // namespace
 
 ImageFormat imageFormatForPath(const std::string& path) {
+  // ".png" alone is the name of a hidden file without an extension.
+  const std::string name = std::filesystem::path(path).filename().string();
+  if (strcasecmp(name.c_str(), ".png") == 0 || strcasecmp(name.c_str(), ".exr") == 0) {
+    throw UsageError(path + " names no file, only its extension: give it a name, such as flames" + name);
+  }
   std::string extension = lowercaseExtension(path);
   if (extension == ".png") {
     return ImageFormat::png;
@@ -515,6 +531,7 @@ RgbaImage readImageFile(const std::string& path) {
 
 void writeImageFile(const std::string& path, const PF_EffectWorld& world, int bitDepth) {
   ImageFormat format = imageFormatForPath(path);
+  createFolderOf(path);
   std::string pattern = temporaryNamePattern(path);
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');

@@ -21,5 +21,5 @@ RgbaImage readImageFile(const std::string& path);
 // 0..65535. OpenEXR gets RGBA 32-bit float channels: a
 // 32-bit world exactly as it is, 8 and 16 bits divided by their full intensity.
 // The file appears complete or not at all: it is written under a temporary name in the same
-// folder and renamed. Throws RunError naming the file.
+// folder (created first, with its parents) and renamed. Throws RunError naming the file.
 void writeImageFile(const std::string& path, const PF_EffectWorld& world, int bitDepth);

@@ -578,6 +578,38 @@ TEST_F(ProgramTest, BannerDrawsTheControlOpaqueGreyWhereTheBannerGoes) {
   EXPECT_NE(exr.err.find(".png"), std::string::npos) << exr.err;
 }
 
+// Output names and folders: render and banner name the same faults the same way, and both
+// create the folders they write into.
+TEST_F(ProgramTest, OutputNamesAndFoldersAreCheckedAndMade) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exitCode;
+    std::string said;     // on stderr
+    std::string notSaid;  // a misleading text
+  };
+  // Creating folders here fails with the error of the folder itself (EPERM here, EROFS on a
+  // read-only file system), not with a missing folder.
+  const std::string unwritable = "/sys/vortelline-test-folder";
+  const Case cases[] = {
+      {renderArguments({"-o", frames + "/.png"}), 2, "names no file", ".png or .exr"},
+      {renderArguments({"-o", ".EXR"}), 2, "names no file", ".png or .exr"},
+      {{"banner", "-o", frames + "/x.jpg"}, 2, "ending in .png", ".exr"},
+      {{"banner", "-o", frames + "/a/b/c.png"}, 0, "", "cannot"},
+      {renderArguments({"-o", frames + "/d/e/f.png"}), 0, "", "cannot"},
+      {renderArguments({"-o", unwritable + "/out.png"}), 1, "cannot create the folder " + unwritable,
+       "No such file"},
+      {{"banner", "-o", unwritable + "/out.png"}, 1, "cannot create the folder " + unwritable, "No such file"},
+  };
+  for (const Case& c : cases) {
+    const std::string output = c.arguments.back();
+    ProgramRun result = run(c.arguments);
+    EXPECT_EQ(result.exitCode, c.exitCode) << output << ": " << result.err;
+    EXPECT_NE(result.err.find(c.said), std::string::npos) << output << ": " << result.err;
+    EXPECT_EQ(result.err.find(c.notSaid), std::string::npos) << output << ": " << result.err;
+    EXPECT_EQ(std::filesystem::exists(output), c.exitCode == 0) << output;
+  }
+}
+
 TEST_F(ProgramTest, MissingOrForeignModulesExitWithOne) {
   std::string notAModule = frames + "/notes.so";
   std::ofstream(notAModule) << "not a module";

@@ -218,6 +218,8 @@ states=$(task_states "$job")
 check_sequence "$work/shared/run"
 grep -q "vortelline: task 3/4: frames 36-47" "$work/submit/vortelline-${job}_3.log" ||
   fail "the log of task 3 does not name its frames: $(cat "$work/submit/vortelline-${job}_3.log")"
+grep -q "task 3 ended with exit status 0" "$work/submit/vortelline-${job}_3.log" ||
+  fail "the log of task 3 does not end with the exit status: $(cat "$work/submit/vortelline-${job}_3.log")"
 say "4-task array rendered the sequence after $(elapsed)"
 
 # One task at a time, so that cancelling once the first frame is there stops it midway.
