@@ -358,6 +358,11 @@ void placeLayers(HostSession& session, const RgbaImage* input, const RgbaImage* 
 void FrameFileWriter::write(std::string file, HostWorld image) {
   finish();
   pending_ = std::async(std::launch::async, [file = std::move(file), image = std::move(image)] {
+    std::filesystem::path folder = std::filesystem::path(file).parent_path();
+    std::error_code ignored;
+    if (!folder.empty()) {
+      std::filesystem::create_directories(folder, ignored);
+    }
     writeImageFile(file, image.world, image.bitDepth);
   });
 }

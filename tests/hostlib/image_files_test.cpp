@@ -126,7 +126,9 @@ TEST_F(ImageFilesTest, ExrOfEightAndSixteenBitsDividesByFullIntensity) {
 
 TEST_F(ImageFilesTest, FailedWritesLeaveNoFileBehind) {
   HostWorld world = makeHostWorld(4, 4, 8);
-  EXPECT_THROW(writeImageFile(scratch + "/missing-folder/x.png", world.world, 8), RunError);
+  // A missing folder is made; one that cannot be (a file in the way) fails the write.
+  std::ofstream(scratch + "/in-the-way") << "a file";
+  EXPECT_THROW(writeImageFile(scratch + "/in-the-way/x.png", world.world, 8), RunError);
   EXPECT_THROW(writeImageFile(scratch + "/x.tga", world.world, 8), UsageError);
   // A float world written as PNG is refused before anything is created.
   std::string path = scratch + "/kept.png";
@@ -136,7 +138,7 @@ TEST_F(ImageFilesTest, FailedWritesLeaveNoFileBehind) {
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(scratch)) {
     ++files;
   }
-  EXPECT_EQ(files, 1u) << "no temporary files remain";
+  EXPECT_EQ(files, 2u) << "no temporary files remain";
 }
 
 // With files capped at 64 bytes every write fails part way (a full disk acts the same); exits 0
