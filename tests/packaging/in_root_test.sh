@@ -55,10 +55,12 @@ completions=$(bash -c 'source /usr/share/bash-completion/completions/vortelline
 [ "$completions" = "--processing" ]
 
 if [[ " ${tools[*]} " == *" ffmpeg "* ]]; then
-  check "FFmpeg frei0r_src frame"
-  ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline" \
-    -frames:v 1 -y ffmpeg.png
-  [ -s ffmpeg.png ]
+  # Frame 0 is at time 0 in every host's time unit, so it equals the command line's frame 0.
+  check "FFmpeg frei0r_src frame, from the installed plug-in and module"
+  ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline_src" \
+    -frames:v 1 -f rawvideo -pix_fmt rgba -y ffmpeg.rgba
+  ffmpeg -v error -i "$reference/frame0.png" -f rawvideo -pix_fmt rgba -y reference.rgba
+  cmp ffmpeg.rgba reference.rgba
 fi
 
 check "apt-get purge leaves nothing behind"
