@@ -55,11 +55,12 @@ completions=$(bash -c 'source /usr/share/bash-completion/completions/vortelline
 [ "$completions" = "--processing" ]
 
 if [[ " ${tools[*]} " == *" ffmpeg "* ]]; then
-  # Frame 0 is at time 0 in every host's time unit, so it equals the command line's frame 0.
+  # Frames 0 to 12 at 24 fps, times in FFmpeg's milliseconds ("y"): frame 12 is the last 64x36x4 bytes.
   check "FFmpeg frei0r_src frame, from the installed plug-in and module"
-  ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline_src" \
-    -frames:v 1 -f rawvideo -pix_fmt rgba -y ffmpeg.rgba
-  ffmpeg -v error -i "$reference/frame0.png" -f rawvideo -pix_fmt rgba -y reference.rgba
+  ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline_src:filter_params=24|y" \
+    -frames:v 13 -f rawvideo -pix_fmt rgba -y frames.rgba
+  tail -c $((64 * 36 * 4)) frames.rgba >ffmpeg.rgba
+  ffmpeg -v error -i "$reference/default.png" -f rawvideo -pix_fmt rgba -y reference.rgba
   cmp ffmpeg.rgba reference.rgba
 fi
 

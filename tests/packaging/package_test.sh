@@ -16,7 +16,6 @@ lintian --fail-on error,warning "$package"
 # a preset with an emitter image, which the installed program reads from the installed data.
 mkdir "$work/reference"
 "$program" render --size 64x36 --frame 12 --quiet -o "$work/reference/default.png"
-"$program" render --size 64x36 --frame 0 --quiet -o "$work/reference/frame0.png"
 "$program" render --size 64x36 --frame 12 --quiet --preset burning-text -o "$work/reference/burning-text.png"
 
 # The packages apt already downloaded on this machine are hard-linked into the root's cache
