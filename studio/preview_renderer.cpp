@@ -6,6 +6,7 @@
 
 #include "hostlib/program_errors.h"
 #include "hostlib/render_job.h"
+#include "hostlib/seamless_loop.h"
 
 PreviewRenderer::PreviewRenderer(QObject* parent) : QThread(parent) {}
 
@@ -56,7 +57,7 @@ void PreviewRenderer::run() {
         placeLayers(pass, nullptr, request->emitter.get());
         QElapsedTimer timer;
         timer.start();
-        HostWorld world = renderFrame(pass, request->frame, RenderPath::smart);
+        HostWorld world = renderLoopFrame(pass, request->frame, request->loop, RenderPath::smart);
         double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
         emit frameReady(PreviewFrame{imageFromHostWorld(world), request->frame, downsample, seconds,
                                      request->generation});

@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "hostlib/host_session.h"
+#include "hostlib/seamless_loop.h"
 
 struct PreviewRequest {
   std::shared_ptr<const HostSession> session;  // a copy of the panel's values, never changed after
   std::shared_ptr<const RgbaImage> emitter;    // none: the Emitter Layer is the layer itself
   long frame = 0;
+  LoopSettings loop;                   // none: frames as they are
   std::vector<int> downsamples{4, 1};  // the passes, coarse first
   quint64 generation = 0;              // which state of the values this shows
 };

@@ -91,7 +91,8 @@ constexpr int emitterTextMergeKey = 0;
 constexpr int lastFrameMergeKey = 1;
 constexpr int textStyleMergeKey = 2;
 constexpr int placementMergeKey = 3;
-constexpr int firstDragMergeKey = 4;
+constexpr int loopLengthMergeKey = 4;
+constexpr int firstDragMergeKey = 5;
 
 // One step of the undo history: the state before and after a change. The change itself has
 // happened when the step is pushed, so its first redo does nothing.
@@ -341,7 +342,8 @@ QWidget* StudioWindow::buildTimeline() {
   play_->setCheckable(true);
   play_->setObjectName(QStringLiteral("play"));
   play_->setToolTip(tr("Play or pause (Space); Left and Right step a frame, Home and End jump to the ends"));
-  loop_ = new QCheckBox(tr("Loop"));
+  loop_ = new QCheckBox(tr("Repeat"));
+  loop_->setToolTip(tr("Playback starts again after the last frame"));
   loop_->setChecked(true);
   frameSlider_ = new TimelineSlider;
   frameSlider_->setObjectName(QStringLiteral("timeline"));
@@ -361,6 +363,15 @@ QWidget* StudioWindow::buildTimeline() {
   lastFrame_->setPrefix(tr("last "));
   lastFrame_->setObjectName(QStringLiteral("lastFrame"));
   lastFrame_->setMaximumWidth(120);
+  loopLength_ = new QSpinBox;
+  loopLength_->setObjectName(QStringLiteral("loopLength"));
+  loopLength_->setRange(0, 99999);
+  loopLength_->setSpecialValueText(tr("no loop"));
+  loopLength_->setPrefix(tr("loop "));
+  loopLength_->setKeyboardTracking(false);
+  loopLength_->setToolTip(tr("A seamless loop of this many frames from frame 0: its last second cross-fades into "
+                             "the frames one loop earlier, so that its last frame runs into frame 0. Those frames "
+                             "render twice."));
   frameRate_ = new QLineEdit;
   frameRate_->setMaximumWidth(90);
   frameRate_->setObjectName(QStringLiteral("frameRate"));
@@ -372,6 +383,7 @@ QWidget* StudioWindow::buildTimeline() {
   layout->addWidget(nextKey_);
   layout->addWidget(frameNumber_);
   layout->addWidget(lastFrame_);
+  layout->addWidget(loopLength_);
   layout->addWidget(new QLabel(tr("fps")));
   layout->addWidget(frameRate_);
 
@@ -388,6 +400,7 @@ QWidget* StudioWindow::buildTimeline() {
     }
   });
   connect(lastFrame_, &QSpinBox::valueChanged, this, &StudioWindow::setLastFrameShown);
+  connect(loopLength_, &QSpinBox::valueChanged, this, &StudioWindow::setLoopLength);
   connect(frameRate_, &QLineEdit::editingFinished, this, [this] { setFrameRate(frameRate_->text()); });
   connect(play_, &QToolButton::toggled, this, [this](bool playing) {
     play_->setText(playing ? tr("Pause") : tr("Play"));
@@ -468,7 +481,7 @@ void StudioWindow::runEffectCommand(const std::function<void()>& command) {
 StudioState StudioWindow::state() const {
   // From the session, not the spin box: when the box's value changes, the state before is asked for.
   const int lastFrame = static_cast<int>(session_->totalTime / session_->clock.timeStep - 1);
-  return StudioState{session_->tracks, layerSize(), session_->clock, lastFrame, emitterChoice_};
+  return StudioState{session_->tracks, layerSize(), session_->clock, lastFrame, loopFrames_, emitterChoice_};
 }
 
 void StudioWindow::restoreState(const StudioState& state) {
@@ -483,6 +496,11 @@ void StudioWindow::restoreState(const StudioState& state) {
     lastFrame_->setValue(state.lastFrame);
   }
   setLastFrame(*session_, lastFrame_->value());
+  loopFrames_ = state.loopLength;
+  {
+    const QSignalBlocker blocker(loopLength_);
+    loopLength_->setValue(static_cast<int>(loopFrames_));
+  }
   frameRate_->setText(QString::fromStdString(frameRateText(session_->clock)));
   if (play_->isChecked()) {
     playTimer_->setInterval(static_cast<int>(1000.0 * session_->clock.timeStep / session_->clock.timeScale));
@@ -601,6 +619,7 @@ void StudioWindow::requestPreview() {
   request.session = std::make_shared<const HostSession>(*session_);
   request.emitter = emitter_;
   request.frame = frame_;
+  request.loop = loop();
   request.generation = generation_;
   // While playing only finished frames are shown: the coarse pass would only slow the loop.
   if (play_->isChecked()) {
@@ -714,6 +733,27 @@ void StudioWindow::setLastFrameShown(int last) {
     setLastFrame(*session_, last);
     frame_ = std::min<long>(frame_, last);
   });
+}
+
+void StudioWindow::setLoopLength(int length) {
+  changeState(length > 0 ? tr("Loop of %1 frames").arg(length) : tr("No loop"), loopLengthMergeKey, [&] {
+    loopFrames_ = length;
+    // The loop is the clip: playback runs through it and starts again.
+    if (length > 0) {
+      limitLastFrame();
+      const QSignalBlocker blocker(lastFrame_);
+      lastFrame_->setValue(length - 1);
+      setLastFrame(*session_, lastFrame_->value());
+      frame_ = std::min<long>(frame_, lastFrame_->value());
+    }
+  });
+}
+
+LoopSettings StudioWindow::loop() const {
+  if (loopFrames_ < 2) {
+    return LoopSettings{};
+  }
+  return LoopSettings{loopFrames_, defaultLoopFade(loopFrames_, session_->clock)};
 }
 
 void StudioWindow::setLayerSize(QSize size) {
@@ -986,6 +1026,7 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
                     QSize(file.scene.width, file.scene.height),
                     file.scene.clock,
                     static_cast<int>(std::max<long>(defaultLastFrame, file.scene.frame)),
+                    0,
                     {emitter, text.isEmpty() ? QString::fromStdString(file.scene.emitterPath) : QString(),
                      file.scene.emitterPlacement, text, EmitterTextStyle{}}};
   frame_ = file.scene.frame;

@@ -45,6 +45,7 @@ struct StudioState {
   QSize layerSize;
   FrameClock clock;
   int lastFrame = 0;
+  long loopLength = 0;  // frames of a seamless loop; 0: none
   EmitterChoice emitter;
 };
 
@@ -125,6 +126,8 @@ class StudioWindow : public QMainWindow {
   void stepFrame(long step);
   void setFrameRate(const QString& text);
   void setLastFrameShown(int last);
+  void setLoopLength(int length);
+  LoopSettings loop() const;
   void showEffectDialog(bool optionsButton);
   void showRenderDialog();
   void runEffectCommand(const std::function<void()>& command);
@@ -158,6 +161,7 @@ class StudioWindow : public QMainWindow {
   TimelineSlider* frameSlider_ = nullptr;
   QSpinBox* frameNumber_ = nullptr;
   QSpinBox* lastFrame_ = nullptr;
+  QSpinBox* loopLength_ = nullptr;
   QLineEdit* frameRate_ = nullptr;
   QToolButton* previousKey_ = nullptr;
   QToolButton* nextKey_ = nullptr;
@@ -166,6 +170,7 @@ class StudioWindow : public QMainWindow {
   QTimer* playTimer_ = nullptr;
 
   long frame_ = 0;
+  long loopFrames_ = 0;  // the seamless loop's length; 0: none
   quint64 generation_ = 1;
   // Finished frames of the current values, for playback.
   QHash<long, QImage> cache_;

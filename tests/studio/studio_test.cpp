@@ -874,6 +874,31 @@ TEST(Studio, ALookIsOneStepAndRendersAsTheCommandLineDoes) {
   }
 }
 
+// The loop's frames are the command line's --loop frames; the loop is one undo step.
+TEST(Studio, ALoopLengthRendersAsTheCommandLinesLoop) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(32, 18));
+  window->findChild<QSpinBox*>(QStringLiteral("loopLength"))->setValue(12);
+  EXPECT_EQ(window->findChild<QSpinBox*>(QStringLiteral("lastFrame"))->value(), 11);
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  for (long frame : {5L, 8L, 11L}) {
+    QSignalSpy finished(window.get(), &StudioWindow::previewFinished);
+    window->setFrame(frame);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds));
+    writeImageFile(folder + "/studio.png", hostWorldFromQImage(window->finishedImage()).world, 8);
+    ProgramRun run = runProgram({"render", "--quiet", "--size", "32x18", "--set", "Quality=Draft", "--loop", "12",
+                                 "--frame", std::to_string(frame), "-o", folder + "/cli.png"},
+                                folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fileBytes(folder + "/cli.png") == fileBytes(folder + "/studio.png")) << frame;
+  }
+  const QImage looped = window->finishedImage();
+  window->undoStack()->undo();
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  EXPECT_NE(window->finishedImage(), looped);
+  EXPECT_EQ(window->findChild<QSpinBox*>(QStringLiteral("loopLength"))->value(), 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
