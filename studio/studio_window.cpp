@@ -336,7 +336,7 @@ void StudioWindow::chooseBackground() {
 
 QWidget* StudioWindow::buildTimeline() {
   auto* timeline = new QWidget;
-  auto* layout = new QHBoxLayout(timeline);
+  auto* layout = new QVBoxLayout(timeline);
   play_ = new QToolButton;
   play_->setText(tr("Play"));
   play_->setCheckable(true);
@@ -359,33 +359,42 @@ QWidget* StudioWindow::buildTimeline() {
   nextKey_->setShortcut(Qt::Key_K);
   nextKey_->setToolTip(tr("Next keyframe (K)"));
   frameNumber_ = new QSpinBox;
+  frameNumber_->setMaximumWidth(80);
   lastFrame_ = new QSpinBox;
   lastFrame_->setPrefix(tr("last "));
   lastFrame_->setObjectName(QStringLiteral("lastFrame"));
-  lastFrame_->setMaximumWidth(120);
+  lastFrame_->setMaximumWidth(100);
   loopLength_ = new QSpinBox;
   loopLength_->setObjectName(QStringLiteral("loopLength"));
   loopLength_->setRange(0, 99999);
   loopLength_->setSpecialValueText(tr("no loop"));
   loopLength_->setPrefix(tr("loop "));
   loopLength_->setKeyboardTracking(false);
+  loopLength_->setMaximumWidth(100);
   loopLength_->setToolTip(tr("A seamless loop of this many frames from frame 0: its last second cross-fades into "
                              "the frames one loop earlier, so that its last frame runs into frame 0. Those frames "
                              "render twice."));
   frameRate_ = new QLineEdit;
-  frameRate_->setMaximumWidth(90);
+  frameRate_->setMaximumWidth(70);
   frameRate_->setObjectName(QStringLiteral("frameRate"));
   playTimer_ = new QTimer(this);
-  layout->addWidget(play_);
-  layout->addWidget(loop_);
-  layout->addWidget(previousKey_);
-  layout->addWidget(frameSlider_, 1);
-  layout->addWidget(nextKey_);
-  layout->addWidget(frameNumber_);
-  layout->addWidget(lastFrame_);
-  layout->addWidget(loopLength_);
-  layout->addWidget(new QLabel(tr("fps")));
-  layout->addWidget(frameRate_);
+  // The frame slider spans the preview's width; the transport and the clip's length below it.
+  auto* slider = new QHBoxLayout;
+  slider->addWidget(previousKey_);
+  slider->addWidget(frameSlider_, 1);
+  slider->addWidget(nextKey_);
+  auto* transport = new QHBoxLayout;
+  transport->addWidget(play_);
+  transport->addWidget(loop_);
+  transport->addStretch(1);
+  transport->addWidget(new QLabel(tr("Frame")));
+  transport->addWidget(frameNumber_);
+  transport->addWidget(lastFrame_);
+  transport->addWidget(loopLength_);
+  transport->addWidget(new QLabel(tr("fps")));
+  transport->addWidget(frameRate_);
+  layout->addLayout(slider);
+  layout->addLayout(transport);
 
   connect(frameSlider_, &QSlider::valueChanged, this, [this](int frame) { setFrame(frame); });
   connect(frameNumber_, &QSpinBox::valueChanged, this, [this](int frame) { setFrame(frame); });
