@@ -18,11 +18,16 @@ mkdir "$work/reference"
 "$program" render --size 64x36 --frame 12 --quiet -o "$work/reference/default.png"
 "$program" render --size 64x36 --frame 12 --quiet --preset burning-text -o "$work/reference/burning-text.png"
 
-# The packages apt already downloaded on this machine are hard-linked into the root's cache
-# (links, so that the root's clean-up leaves the originals alone), which spares most downloads.
+# A root with the sources of a Debian 12 installation, updates included; they are given so that
+# mmdebstrap never waits to read them from standard input. The packages apt already downloaded on
+# this machine are hard-linked into the root's cache (links, so that the root's clean-up leaves
+# the originals alone), which spares most downloads.
 mmdebstrap --variant=apt --mode=root --format=null --quiet \
   --setup-hook='mkdir -p "$1/var/cache/apt/archives"
     find /var/cache/apt/archives -maxdepth 1 -name "*.deb" -exec ln -t "$1/var/cache/apt/archives" {} + || true' \
   --customize-hook="copy-in $package $here/in_root_test.sh $work/reference /root" \
   --customize-hook="chroot \"\$1\" bash /root/in_root_test.sh /root/$(basename "$package") /root/reference" \
-  bookworm
+  bookworm - </dev/null \
+  "deb http://deb.debian.org/debian bookworm main" \
+  "deb http://deb.debian.org/debian bookworm-updates main" \
+  "deb http://deb.debian.org/debian-security bookworm-security main"
