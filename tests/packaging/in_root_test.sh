@@ -13,9 +13,10 @@ check() {
   echo "installed package ($SECONDS s): $*"
 }
 
-# FFmpeg only to try the frei0r plug-ins, when the package has them.
+# What a desktop brings for file types (the MIME database, its desktop-entry cache and GLib's gio),
+# and FFmpeg to try the frei0r plug-ins, when the package has them.
 contents=$(dpkg-deb -c "$package")
-tools=(man-db)
+tools=(man-db shared-mime-info desktop-file-utils libglib2.0-bin)
 if grep -q '/usr/lib/frei0r-1/vortelline' <<<"$contents"; then
   tools+=(ffmpeg)
 fi
@@ -48,6 +49,14 @@ check "man vortelline"
 export MANWIDTH=240
 grep -q 'render procedural volumetric flames' <<<"$(man vortelline 2>/dev/null)"
 grep -q 'design procedural volumetric flames' <<<"$(man vortelline-studio 2>/dev/null)"
+
+check "a settings file is the studio's type, and a double-click opens it in the studio"
+cp /usr/share/vortelline/presets/campfire.json look.json
+echo '{}' >empty.vortelline.json
+for file in look.json empty.vortelline.json; do
+  grep -q 'content-type: application/x-vortelline-settings' <<<"$(gio info -a standard::content-type "$file")"
+done
+grep -q ': vortelline-studio.desktop$' <<<"$(gio mime application/x-vortelline-settings)"
 
 check "bash completion"
 completions=$(bash -c 'source /usr/share/bash-completion/completions/vortelline
