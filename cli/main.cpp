@@ -3,13 +3,16 @@
 
 #include <iostream>
 #include <new>
+#include <numeric>
 
 #include "cli/library_commands.h"
+#include "cli/usage_hints.h"
 #include "hostlib/cancellation.h"
 #include "hostlib/custom_control.h"
 #include "hostlib/effect_module.h"
 #include "hostlib/presets.h"
 #include "hostlib/program_errors.h"
+#include "hostlib/program_version.h"
 #include "hostlib/render_job.h"
 #include "hostlib/settings_file.h"
 
@@ -31,7 +34,9 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
                     "zero-padded frame number")
       ->required();
   render.add_option("--size", size, "Layer size WIDTHxHEIGHT (default: the --input image's size, else 1920x1080)");
-  auto* framesOption = render.add_option("--frames", frames, "Frame range FIRST-LAST, such as 0-47");
+  auto* framesOption = render.add_option("--frames", frames,
+                                         "Frames FIRST-LAST, every STEP-th FIRST-LAST:STEP, or a list of them and "
+                                         "single frames, such as 0-47, 0-100:5 or 0-10,20,30-40");
   render.add_option("--frame", frame, "One frame (default 0)")->excludes(framesOption);
   render.add_option("--task", task,
                     "Render only share INDEX (from 0) of COUNT contiguous, nearly equal shares of the frames, "
@@ -133,8 +138,8 @@ void finishLoop(RenderOptions& options, const LoopTexts& texts, bool framesGiven
   }
   options.loop = parseLoop(texts.length, texts.fade, options.clock);
   if (!framesGiven) {
-    options.firstFrame = 0;
-    options.lastFrame = options.loop.length - 1;
+    options.frames.resize(options.loop.length);
+    std::iota(options.frames.begin(), options.frames.end(), 0L);
   }
 }
 
@@ -148,7 +153,7 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.height = file.scene.height;
     options.sizeOrigin = "the layer size of " + options.settingsPath;
     options.clock = file.scene.clock;
-    options.firstFrame = options.lastFrame = file.scene.frame;
+    options.frames = {file.scene.frame};
     if (options.emitterPath.empty()) {
       options.emitterPath = file.scene.emitterPath;
     }
@@ -170,9 +175,7 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.sizeOrigin = "--size";
   }
   if (!frames.empty() || !frame.empty()) {
-    FrameRange range = parseFrameRange(frames.empty() ? frame : frames);
-    options.firstFrame = range.first;
-    options.lastFrame = range.last;
+    options.frames = parseFrameList(frames.empty() ? frame : frames);
   }
   // An empty value, as unset job-array variables give, is refused rather than read as no --task:
   // every task would render every frame.
@@ -198,6 +201,7 @@ int main(int argc, char** argv) {
 
   CLI::App app{"vortelline: renders procedural volumetric flames into image files"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("vortelline ") + programVersion);
   std::string modulePath;
 
   CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files");
@@ -227,6 +231,12 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
+    const std::string hint =
+        error.get_exit_code() == 0 ? "" : unknownArgumentHint(app, std::vector<std::string>(argv + 1, argv + argc));
+    if (!hint.empty()) {
+      std::cerr << "vortelline: " << hint << "\n";
+      return exitUsage;
+    }
     int status = app.exit(error);
     return status == 0 ? 0 : exitUsage;
   }

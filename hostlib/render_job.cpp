@@ -41,12 +41,14 @@ void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth
   if (options.path == RenderPath::plain && bitDepth == 32) {
     throw UsageError("the plain render path renders 8 or 16 bits; use --path smart for --depth 32");
   }
-  if (options.lastFrame > options.firstFrame && !patternNamesFrames(options.outputPattern)) {
-    throw UsageError("several frames need a # in the output name for the frame number, such as out/flames_####.png");
+  const long lastFrame = options.frames.back();
+  if (options.frames.size() > 1 && !patternNamesFrames(options.outputPattern)) {
+    throw UsageError("several frames need a # (or %04d) in the output name for the frame number, such as "
+                     "out/flames_####.png");
   }
-  if (options.loop.length > 0 && options.lastFrame >= options.loop.length) {
+  if (options.loop.length > 0 && lastFrame >= options.loop.length) {
     throw UsageError("the frames of --loop " + std::to_string(options.loop.length) + " are 0 to " +
-                     std::to_string(options.loop.length - 1) + ", but frame " + std::to_string(options.lastFrame) +
+                     std::to_string(options.loop.length - 1) + ", but frame " + std::to_string(lastFrame) +
                      " is asked for");
   }
   // The effect renders pixel aspects up to 100; a larger one would fail only at the first frame.
@@ -55,8 +57,8 @@ void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth
                      (options.pixelAspect.den == 1 ? "" : "/" + std::to_string(options.pixelAspect.den)) +
                      " is wider than the effect renders: up to 100");
   }
-  if (options.lastFrame > lastFrameInTimeRange(options.clock)) {
-    throw UsageError("frame " + std::to_string(options.lastFrame) + " is beyond the host's time range at this --fps");
+  if (lastFrame > lastFrameInTimeRange(options.clock)) {
+    throw UsageError("frame " + std::to_string(lastFrame) + " is beyond the host's time range at this --fps");
   }
 }
 
@@ -130,42 +132,29 @@ bool frameFileExists(const RenderOptions& options, long frame) {
   return std::filesystem::is_regular_file(expandFramePattern(options.outputPattern, frame), unreadable);
 }
 
-// The frames this run renders: the task's share less the skipped frames. Each frame's file is
-// looked at once, before the first render, so the count on stderr and the frames rendered agree
-// even when another run writes a file meanwhile.
-struct FramesOfThisRun {
-  FrameRange share;
-  std::vector<long> skipped;  // ascending
-};
-
-long framesToRender(const FramesOfThisRun& frames) {
-  return std::max(0L, frames.share.last - frames.share.first + 1 - static_cast<long>(frames.skipped.size()));
-}
-
-bool isSkipped(const FramesOfThisRun& frames, long frame) {
-  return std::binary_search(frames.skipped.begin(), frames.skipped.end(), frame);
-}
-
-// With --skip-existing, the frames whose files exist are skipped. Says on stderr what it leaves to
+// The frames this run renders: the task's share of the frames less the skipped ones. Each
+// frame's file is looked at once, before the first render, so the count on stderr and the frames
+// rendered agree even when another run writes a file meanwhile. Says on stderr what it leaves to
 // other tasks and what it skips, for the job's log.
-FramesOfThisRun framesOfThisRun(const RenderOptions& options) {
-  FrameRange sequence{options.firstFrame, options.lastFrame};
-  FrameRange share = taskFrames(sequence, options.task);
+std::vector<long> framesOfThisRun(const RenderOptions& options) {
+  const long count = static_cast<long>(options.frames.size());
+  const FrameRange share = taskFrames(FrameRange{0, count - 1}, options.task);
+  std::vector<long> frames(options.frames.begin() + share.first, options.frames.begin() + share.last + 1);
   std::string task = std::to_string(options.task.index) + "/" + std::to_string(options.task.count);
-  if (share.last < share.first) {
-    std::cerr << "vortelline: task " << task << " has no frames: " << options.task.count << " tasks share "
-              << sequence.last - sequence.first + 1 << " frames\n";
+  if (frames.empty()) {
+    std::cerr << "vortelline: task " << task << " has no frames: " << options.task.count << " tasks share " << count
+              << " frames\n";
   } else if (options.task.count > 1) {
-    std::cerr << "vortelline: task " << task << ": frames " << share.first << "-" << share.last << "\n";
-  }
-  FramesOfThisRun frames{share, {}};
-  if (options.skipExisting) {
-    for (long frame = share.first; frame <= share.last; ++frame) {
-      if (frameFileExists(options, frame)) {
-        frames.skipped.push_back(frame);
-      }
+    std::cerr << "vortelline: task " << task << ": frames " << frames.front() << "-" << frames.back();
+    if (frames.back() - frames.front() + 1 != static_cast<long>(frames.size())) {
+      std::cerr << " (" << frames.size() << " of them)";
     }
-    std::cerr << "vortelline: skipping " << frames.skipped.size() << " of " << share.last - share.first + 1
+    std::cerr << "\n";
+  }
+  if (options.skipExisting) {
+    const size_t inShare = frames.size();
+    std::erase_if(frames, [&](long frame) { return frameFileExists(options, frame); });
+    std::cerr << "vortelline: skipping " << inShare - frames.size() << " of " << inShare
               << " frames whose files already exist\n";
   }
   return frames;
@@ -279,7 +268,7 @@ void runRender(const RenderOptions& options) {
   SessionScope scope{*session};
   session->clock = options.clock;
   // The whole sequence's, also for a task's share: the effect sees what a full run shows it.
-  setLastFrame(*session, options.lastFrame);
+  setLastFrame(*session, options.frames.back());
   session->layerWidth = layer.width;
   session->layerHeight = layer.height;
   session->downsample = options.downsample;
@@ -297,11 +286,11 @@ void runRender(const RenderOptions& options) {
   changed.insert(changed.end(), setPositions.begin(), setPositions.end());
   for (int position : changed) {
     if (isSupervised(*session, position)) {
-      userChangedParam(*session, position, options.firstFrame);
+      userChangedParam(*session, position, options.frames.front());
     }
   }
   const int source = sourcePopupPosition(*session);
-  noteGreyedOutSettings(*session, setPositions, source, options.firstFrame);
+  noteGreyedOutSettings(*session, setPositions, source, options.frames.front());
 
   placeLayers(*session, input ? &*input : nullptr, emitter ? &*emitter : nullptr);
   if (source >= 0) {
@@ -315,15 +304,12 @@ void runRender(const RenderOptions& options) {
     }
   }
 
-  const FramesOfThisRun frames = framesOfThisRun(options);
-  ProgressDisplay progress = startProgress(static_cast<int>(framesToRender(frames)), options.quiet);
+  const std::vector<long> frames = framesOfThisRun(options);
+  ProgressDisplay progress = startProgress(static_cast<int>(frames.size()), options.quiet);
   session->progress = &progress;
   try {
     FrameFileWriter writer;
-    for (long frame = frames.share.first; frame <= frames.share.last; ++frame) {
-      if (isSkipped(frames, frame)) {
-        continue;
-      }
+    for (long frame : frames) {
       renderFrameToFile(*session, writer, options.outputPattern, frame, options.path, options.loop);
       finishFrame(progress);
     }

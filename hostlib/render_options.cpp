@@ -46,6 +46,25 @@ bool parseDecimal(const std::string& text, uint64_t& numerator, uint64_t& denomi
   return digits;
 }
 
+// "12", "0-47" or "0-100:5".
+bool parseFrameItem(const std::string& item, FrameRange& range, long& step) {
+  const size_t dash = item.find('-');
+  if (dash == std::string::npos) {
+    bool valid = parseCount(item, range.first);
+    range.last = range.first;
+    return valid;
+  }
+  std::string last = item.substr(dash + 1);
+  const size_t colon = last.find(':');
+  if (colon != std::string::npos) {
+    if (!parseCount(last.substr(colon + 1), step) || step == 0) {
+      return false;
+    }
+    last.resize(colon);
+  }
+  return parseCount(item.substr(0, dash), range.first) && parseCount(last, range.last) && range.first <= range.last;
+}
+
 }  // namespace
 
 FrameSize parseFrameSize(const std::string& text) {
@@ -63,19 +82,34 @@ FrameSize parseFrameSize(const std::string& text) {
   return FrameSize{static_cast<int>(width), static_cast<int>(height)};
 }
 
-FrameRange parseFrameRange(const std::string& text) {
-  size_t dash = text.find('-');
-  FrameRange range;
-  bool valid = dash == std::string::npos ? parseCount(text, range.first)
-                                         : parseCount(text.substr(0, dash), range.first) &&
-                                               parseCount(text.substr(dash + 1), range.last);
-  if (dash == std::string::npos) {
-    range.last = range.first;
+std::vector<long> parseFrameList(const std::string& text) {
+  const std::string usage = "frames are FIRST-LAST with FIRST <= LAST, FIRST-LAST:STEP, single frames, or a list "
+                            "of them, such as 0-47, 0-100:5 or 0-10,20,30-40, got \"" + text + "\"";
+  std::vector<long> frames;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    FrameRange range;
+    long step = 1;
+    if (!parseFrameItem(item, range, step)) {
+      throw UsageError(usage);
+    }
+    if ((range.last - range.first) / step + 1 > maxFramesPerRun - static_cast<long>(frames.size())) {
+      throw UsageError("frames " + text + " are more than one run renders (" + std::to_string(maxFramesPerRun) +
+                       "); split them into several runs");
+    }
+    for (long frame = range.first; frame <= range.last; frame += step) {
+      frames.push_back(frame);
+    }
+    if (comma == std::string::npos) {
+      break;
+    }
+    start = comma + 1;
   }
-  if (!valid || range.last < range.first) {
-    throw UsageError("frames are FIRST-LAST with FIRST <= LAST, such as 0-47, got \"" + text + "\"");
-  }
-  return range;
+  std::sort(frames.begin(), frames.end());
+  frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
+  return frames;
 }
 
 FrameTask parseFrameTask(const std::string& text) {
@@ -98,7 +132,7 @@ FrameTask parseFrameTask(const std::string& text) {
 
 LoopSettings parseLoop(const std::string& length, const std::string& fade, const FrameClock& clock) {
   LoopSettings loop;
-  if (!parseCount(length, loop.length) || loop.length < 2) {
+  if (!parseCount(length, loop.length) || loop.length < 2 || loop.length > maxFramesPerRun) {
     throw UsageError("--loop needs the loop's length in frames, 2 or more, such as 120, got \"" + length + "\"");
   }
   if (fade.empty()) {

@@ -23,8 +23,7 @@ struct RenderOptions {
   int width = 0;  // 0: the --input image's size, else 1920 x 1080
   int height = 0;
   std::string sizeOrigin = "--size";  // what gave width and height, as messages name it
-  long firstFrame = 0;
-  long lastFrame = 0;
+  std::vector<long> frames{0};  // ascending, no repeats
   FrameTask task;
   bool skipExisting = false;  // frames whose output file exists are not rendered again
   LoopSettings loop;
@@ -56,7 +55,10 @@ struct FrameRange {
 
 // All throw UsageError.
 FrameSize parseFrameSize(const std::string& text);    // "1920x1080"
-FrameRange parseFrameRange(const std::string& text);  // "0-47", or one frame "12"
+// Frames as a list of single frames and ranges with an optional step, in any order: "0-47", "12",
+// "0-100:5", "0-10,20,30-40". Ascending without repeats; at most maxFramesPerRun.
+std::vector<long> parseFrameList(const std::string& text);
+constexpr long maxFramesPerRun = 10000000;
 FrameTask parseFrameTask(const std::string& text);    // "2/4": the third of four
 // A positive rate as an exact fraction: "24", "23.976" (2997/125), "30000/1001". The message of a
 // refusal names the option (what) and shows examples that suit it.

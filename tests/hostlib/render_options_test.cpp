@@ -39,14 +39,25 @@ TEST(RenderOptions, SizesAndFrameRanges) {
     EXPECT_THROW(parseFrameSize(bad), UsageError) << bad;
   }
 
-  FrameRange range = parseFrameRange("12-47");
-  EXPECT_EQ(range.first, 12);
-  EXPECT_EQ(range.last, 47);
-  range = parseFrameRange("7");
-  EXPECT_EQ(range.first, 7);
-  EXPECT_EQ(range.last, 7);
-  for (const char* bad : {"5-2", "-3", "1-", "a-b", "1-2-3", ""}) {
-    EXPECT_THROW(parseFrameRange(bad), UsageError) << bad;
+  struct FramesCase {
+    const char* text;
+    std::vector<long> frames;
+  };
+  const FramesCase lists[] = {
+      {"7", {7}},
+      {"3-6", {3, 4, 5, 6}},
+      {"0-10:4", {0, 4, 8}},
+      {"0-10:20", {0}},
+      {"5-5:2", {5}},
+      {"0-2,20,30-31", {0, 1, 2, 20, 30, 31}},
+      {"30-31,0-4:2,2", {0, 2, 4, 30, 31}},  // any order, repeats once
+  };
+  for (const FramesCase& test : lists) {
+    EXPECT_EQ(parseFrameList(test.text), test.frames) << test.text;
+  }
+  for (const char* bad : {"5-2", "-3", "1-", "a-b", "1-2-3", "", "1,", ",1", "0-4:0", "0-4:", "4:2", "0-4:2:1",
+                          "1 ,2", "0-999999999"}) {
+    EXPECT_THROW(parseFrameList(bad), UsageError) << bad;
   }
 }
 
@@ -94,7 +105,7 @@ TEST(RenderOptions, TaskSharesCoverTheSequenceOnceInOrderAndNearlyEqually) {
   EXPECT_EQ(largest.last, 999999998);
 }
 
-TEST(RenderOptions, HashRunsBecomePaddedFrameNumbers) {
+TEST(RenderOptions, HashRunsAndPrintfConversionsBecomePaddedFrameNumbers) {
   struct Case {
     const char* pattern;
     long frame;
@@ -104,12 +115,19 @@ TEST(RenderOptions, HashRunsBecomePaddedFrameNumbers) {
       {"out/flames_####.png", 7, "out/flames_0007.png"}, {"f#.exr", 7, "f7.exr"},
       {"f##.png", 123, "f123.png"},                      {"a##/b###.png", 4, "a04/b004.png"},
       {"still.png", 3, "still.png"},
+      {"f_%04d.png", 7, "f_0007.png"},                   {"f_%d.png", 42, "f_42.png"},
+      {"f_%3d.png", 7, "f_007.png"},                     {"f_%02d.png", 123, "f_123.png"},
+      {"100%%_%d.png", 5, "100%_5.png"},                 {"50%.png", 5, "50%.png"},
+      {"%%d.png", 5, "%d.png"},                          {"f_%x.png", 5, "f_%x.png"},
   };
   for (const Case& test : cases) {
     EXPECT_EQ(expandFramePattern(test.pattern, test.frame), test.name) << test.pattern;
   }
   EXPECT_TRUE(patternNamesFrames("x_#.png"));
+  EXPECT_TRUE(patternNamesFrames("x_%04d.png"));
   EXPECT_FALSE(patternNamesFrames("x.png"));
+  EXPECT_FALSE(patternNamesFrames("100%%d.png"));
+  EXPECT_FALSE(patternNamesFrames("50%.png"));
 }
 
 }  // namespace

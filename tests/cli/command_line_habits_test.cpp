@@ -1,0 +1,113 @@
+// What users of other command-line renderers type: --version, %04d, frame lists and steps,
+// mistyped commands and options, seamless loops, the library commands.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "hostlib/program_version.h"
+#include "tests/support/program_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> tinyFrame{"--size", "32x18", "--set", "Quality=Draft (64)", "--quiet"};
+
+std::vector<std::string> render(std::vector<std::string> extra) {
+  std::vector<std::string> arguments{"render"};
+  arguments.insert(arguments.end(), tinyFrame.begin(), tinyFrame.end());
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  return arguments;
+}
+
+// The program with these arguments and nothing added (runProgram adds --module to each command).
+ProgramRun runAsTyped(std::vector<std::string> arguments, const std::string& scratch) {
+  arguments.insert(arguments.begin(), VORTELLINE_PROGRAM_PATH);
+  return runCommand(arguments, scratch);
+}
+
+std::set<std::string> filesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST(CommandLineHabits, VersionIsTheProjectVersion) {
+  const std::string scratch = makeScratchFolder();
+  ProgramRun run = runAsTyped({"--version"}, scratch);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, std::string("vortelline ") + programVersion + "\n");
+}
+
+TEST(CommandLineHabits, MistypedCommandsAndOptionsGetSuggestions) {
+  const std::string scratch = makeScratchFolder();
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"rendr"}, "unknown command \"rendr\"; did you mean \"render\"?"},
+      {{"--verison"}, "unknown option \"--verison\"; did you mean \"--version\"?"},
+      {render({"--sizee", "64x36", "-o", "x.png"}), "unknown option \"--sizee\" for render; did you mean \"--size\""},
+      // A value that starts with a dash is a value, not the mistyped option.
+      {render({"--emitter-offset", "-20,0", "--emitter-fitt=fit", "-o", "x.png"}),
+       "unknown option \"--emitter-fitt\" for render; did you mean \"--emitter-fit\""},
+      {{"controls", "--markdwn"}, "unknown option \"--markdwn\" for controls; did you mean \"--markdown\"?"},
+      {{"presets", "--longg"}, "unknown option \"--longg\" for presets; `vortelline presets --help` lists them"},
+  };
+  for (const Case& test : cases) {
+    ProgramRun run = runAsTyped(test.arguments, scratch);
+    EXPECT_EQ(run.exitCode, 2) << test.arguments.front();
+    EXPECT_NE(run.err.find(test.message), std::string::npos) << run.err;
+  }
+}
+
+TEST(CommandLineHabits, FrameListsStepsAndPrintfPatterns) {
+  const std::string scratch = makeScratchFolder();
+  struct Case {
+    std::vector<std::string> options;
+    std::set<std::string> files;
+  };
+  const Case cases[] = {
+      {{"--frames", "0-6:3,5", "-o", "f_%04d.png"}, {"f_0000.png", "f_0003.png", "f_0005.png", "f_0006.png"}},
+      {{"--frames", "8,2-3", "-o", "g_%d.png"}, {"g_2.png", "g_3.png", "g_8.png"}},
+      {{"--frames", "1-7:3", "--task", "1/2", "-o", "t_##.png"}, {"t_07.png"}},  // shares of the list
+      {{"--loop", "5", "--loop-fade", "2", "-o", "l_#.png"}, {"l_0.png", "l_1.png", "l_2.png", "l_3.png", "l_4.png"}},
+  };
+  for (const Case& test : cases) {
+    const std::string folder = makeScratchFolder();
+    std::vector<std::string> options = test.options;
+    options.back() = folder + "/" + options.back();
+    ProgramRun run = runProgram(render(options), scratch);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(filesIn(folder), test.files) << test.options.back();
+  }
+  const Case refused[] = {
+      {{"--frames", "0-3", "-o", "still.png"}, {}},
+      {{"--loop", "5", "--frames", "3-5", "-o", "l_#.png"}, {}},
+      {{"--loop", "5", "--loop-fade", "5", "-o", "l_#.png"}, {}},
+      {{"--loop-fade", "2", "-o", "l_#.png"}, {}},
+  };
+  for (const Case& test : refused) {
+    ProgramRun run = runProgram(render(test.options), scratch);
+    EXPECT_EQ(run.exitCode, 2) << test.options[1] << " " << run.err;
+  }
+}
+
+TEST(CommandLineHabits, LibraryCommandsListPresetsAndDescribeControls) {
+  const std::string scratch = makeScratchFolder();
+  ProgramRun presets = runAsTyped({"presets"}, scratch);
+  ASSERT_EQ(presets.exitCode, 0) << presets.err;
+  EXPECT_NE(presets.out.find("\ncandle "), std::string::npos) << presets.out;
+  ProgramRun controls = runAsTyped({"controls"}, scratch);
+  ASSERT_EQ(controls.exitCode, 0) << controls.err;
+  EXPECT_NE(controls.out.find("\nStep Size\n    Not a quality setting"), std::string::npos) << controls.out;
+  ProgramRun mistyped = runProgram(render({"--preset", "candel", "-o", "x.png"}), scratch);
+  EXPECT_EQ(mistyped.exitCode, 2);
+  EXPECT_NE(mistyped.err.find("did you mean \"candle\"?"), std::string::npos) << mistyped.err;
+}
+
+}  // namespace
