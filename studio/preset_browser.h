@@ -23,13 +23,14 @@ class PresetBrowser : public QListWidget {
   // Whether every thumbnail is done (rendered or failed).
   bool thumbnailsDone() const { return thumbnailsLeft_ == 0; }
 
+ // Stops rendering thumbnails and waits for the thread: before the session it copied goes.
+  void stopThumbnails();
+
  signals:
   // Double-click or Enter on a preset.
   void presetChosen(const QString& path);
 
  private:
-  void stopThumbnails();
-
   std::thread thumbnails_;
   std::atomic<bool> stop_{false};
   int thumbnailsLeft_ = 0;

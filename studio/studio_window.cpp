@@ -227,7 +227,8 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   restoreState(defaultState(*session_));
 }
 
-StudioWindow::~StudioWindow() = default;
+// The browser is a child widget, destroyed after the session: its thumbnails stop first.
+StudioWindow::~StudioWindow() { presets_->stopThumbnails(); }
 
 void StudioWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));

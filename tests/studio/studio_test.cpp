@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSemaphore>
@@ -769,6 +770,18 @@ TEST(Studio, ThePreviewSaysWhatItCannotShowAndZooms) {
     window->setEmitterText(QString::fromUtf8(test.text));
     EXPECT_EQ(!view->notice().isEmpty(), test.notice) << test.source << " '" << test.text << "'";
   }
+
+  // A failed read is said until the next change makes it stale.
+  const std::string folder = makeScratchFolder();
+  writeText(folder + "/notes.png", "not a picture");
+  QSignalSpy read(window.get(), &StudioWindow::emitterRead);
+  window->setEmitterImage(QString::fromStdString(folder + "/notes.png"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return read.count() == 1; }, waitMilliseconds));
+  const QString problem = read.first().at(0).toString();
+  EXPECT_TRUE(problem.contains(QStringLiteral("notes.png"))) << problem.toStdString();
+  EXPECT_EQ(window->statusBar()->currentMessage(), problem);
+  setNumber(*window, "Density", 1.2);
+  EXPECT_EQ(window->statusBar()->currentMessage(), QString());
 
   auto* zoomInfo = window->findChild<QLabel*>(QStringLiteral("zoomInfo"));
   EXPECT_TRUE(zoomInfo->text().startsWith(QStringLiteral("Fit")));
