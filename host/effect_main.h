@@ -8,7 +8,7 @@
 extern "C" {
 
 VORTELLINE_EXPORT PF_Err PluginDataEntryFunction2(void* inPtr, PF_PluginDataCB2 inPluginDataCallBackPtr,
-                                                  void* inSPBasicSuitePtr, const char* inHostName,
+                                                  SPBasicSuite* inSPBasicSuitePtr, const char* inHostName,
                                                   const char* inHostVersion);
 
 VORTELLINE_EXPORT PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,

@@ -92,7 +92,7 @@ const A_u_char* hostString(std::string_view text) { return reinterpret_cast<cons
 const pipl::Bytes& piplResource() { return kPiplSection; }
 
 extern "C" PF_Err PluginDataEntryFunction2(void* inPtr, PF_PluginDataCB2 inPluginDataCallBackPtr,
-                                           void* /*inSPBasicSuitePtr*/, const char* /*inHostName*/,
+                                           SPBasicSuite* /*inSPBasicSuitePtr*/, const char* /*inHostName*/,
                                            const char* /*inHostVersion*/) {
   if (inPluginDataCallBackPtr == nullptr) return PF_Err_INVALID_CALLBACK;
   // The string_views above name string literals, so each is NUL-terminated.

@@ -4,10 +4,19 @@
 
 #include <cmath>
 
+#include <type_traits>
+
+#include "host/effect_main.h"
+#include "hostlib/effect_module.h"
 #include "hostlib/host_session.h"
 #include "hostlib/program_errors.h"
 
 namespace {
+
+// The host calls the entry points through pointers of these types; a call through a pointer of
+// another type is undefined, however alike the two look to the processor.
+static_assert(std::is_same_v<PluginDataEntryFunction, decltype(&PluginDataEntryFunction2)>);
+static_assert(std::is_same_v<EffectMainFunction, decltype(&EffectMain)>);
 
 int positionOf(const HostSession& session, const std::string& qualified) {
   for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
