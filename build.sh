@@ -7,6 +7,8 @@
 #   ./build.sh looks      render the presets' contact sheet and the control sweeps into docs/
 #   ./build.sh package    build the Debian package vortelline_<version>_<arch>.deb
 #   ./build.sh package-test  build it, run lintian, install, use and purge it in a fresh Debian root
+#   ./build.sh fuzz       build the fuzz targets with clang, libFuzzer, ASan + UBSan and run each
+#                         briefly from its seeds (FUZZ_RUNS=N: N runs each instead)
 #   ./build.sh deps       only install what is missing
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -21,6 +23,11 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev qt6-qpa-plugins fonts-dejavu-core)
 # Only for the cluster test: the scheduler's controller, node daemon, commands and authentication.
 CLUSTER_PACKAGES=(slurmctld slurmd slurm-client munge)
+# Only for the fuzz targets: clang 14 with its libFuzzer and sanitizer runtimes.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# Each fuzz target with the runs of its short check: about a minute each on one core.
+declare -A FUZZ_CHECK_RUNS=([settings_file_fuzzer]=20000 [render_options_fuzzer]=20000
+                            [image_file_fuzzer]=3000 [effect_main_fuzzer]=2000)
 # Only for the pictures of looks: montage tiles and labels them.
 LOOKS_PACKAGES=(imagemagick)
 # Only for the package: CPack's dependency and stripping tools, lintian, and a fresh root to install into.
@@ -103,6 +110,23 @@ case "${1:-}" in
     build_package
     tests/packaging/package_test.sh "$package" build/cli/vortelline
     ;;
+  fuzz)
+    PACKAGES+=("${FUZZ_PACKAGES[@]}")
+    install_missing
+    flags="-fsanitize=fuzzer-no-link,address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    configure build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTELLINE_TESTS=OFF -DVORTELLINE_BENCHMARKS=OFF \
+      -DVORTELLINE_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+      "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_EXE_LINKER_FLAGS=$flags" "-DCMAKE_MODULE_LINKER_FLAGS=$flags"
+    cmake --build build-fuzz -j "$JOBS" --target vortelline_fuzzers
+    # From the seeds kept in fuzz/seeds; what the runs find new collects in build-fuzz/corpus, and
+    # an input that fails is kept in build-fuzz/failures and fails this command.
+    mkdir -p build-fuzz/failures
+    for fuzzer in "${!FUZZ_CHECK_RUNS[@]}"; do
+      mkdir -p "build-fuzz/corpus/$fuzzer"
+      "build-fuzz/fuzz/$fuzzer" -runs="${FUZZ_RUNS:-${FUZZ_CHECK_RUNS[$fuzzer]}}" -print_final_stats=1 \
+        -artifact_prefix="build-fuzz/failures/$fuzzer-" "build-fuzz/corpus/$fuzzer" "fuzz/seeds/$fuzzer"
+    done
+    ;;
   render)
     install_missing
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -111,7 +135,7 @@ case "${1:-}" in
     ./build/cli/vortelline render --frames 0-11 --size 1920x1080 --set "Quality=Draft (64)" -o "out/flames_####.png"
     ;;
   *)
-    echo "usage: $0 test|render|sanitize|cluster-test|looks|package|package-test|deps" >&2
+    echo "usage: $0 test|render|sanitize|cluster-test|looks|package|package-test|fuzz|deps" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,70 @@
+// The command line's values: each input line goes, by its first byte, to the parser of --size,
+// --frames, --task, --fps or --set (keyframes resolved against the real effect's controls and read
+// back at a few frames).
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "hostlib/program_errors.h"
+#include "hostlib/render_options.h"
+#include "hostlib/settings_file.h"
+
+namespace {
+
+HostSession& session() {
+  static std::unique_ptr<HostSession> started = startSession(VORTELLINE_MODULE_PATH);
+  return *started;
+}
+
+void parseLine(char option, const std::string& text) {
+  switch (static_cast<unsigned char>(option) % 5) {
+    case 0:
+      parseFrameSize(text);
+      break;
+    case 1:
+      parseFrameRange(text);
+      break;
+    case 2: {
+      const FrameTask task = parseFrameTask(text);
+      const FrameRange share = taskFrames(FrameRange{0, 999999999}, task);
+      if (share.first < 0 || share.last > 999999999) {
+        __builtin_trap();
+      }
+      break;
+    }
+    case 3:
+      parseRate(text, "--fps", "24");
+      break;
+    default: {
+      HostSession& host = session();
+      for (int position : applyAssignmentTexts(host, {text}, "--set")) {
+        for (A_long frame : {-1, 0, 7, 1000000}) {
+          definitionAt(host, position, frame, host.clock.timeScale);
+        }
+      }
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  size_t start = 0;
+  while (start < input.size()) {
+    size_t end = input.find('\n', start);
+    if (end == std::string::npos) {
+      end = input.size();
+    }
+    if (end > start) {
+      try {
+        parseLine(input[start], input.substr(start + 1, end - start - 1));
+      } catch (const UsageError&) {
+      }
+    }
+    start = end + 1;
+  }
+  return 0;
+}
