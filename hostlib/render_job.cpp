@@ -127,6 +127,27 @@ void noteGreyedOutSettings(const HostSession& session, const std::vector<int>& s
   }
 }
 
+// The effect clamps a slider's value to its valid range without a word; say so for --set values
+// beyond it, so that "Density=3" does not look like a value that does something.
+void noteClampedSettings(const HostSession& session, const std::vector<int>& setPositions) {
+  std::set<int> noted;
+  for (int position : setPositions) {
+    const PF_ParamDef& def = session.params[position].def;
+    if (def.param_type != PF_Param_FLOAT_SLIDER || !noted.insert(position).second) {
+      continue;
+    }
+    for (const Keyframe& key : session.tracks[position].keys) {
+      if (key.value < def.u.fs_d.valid_min || key.value > def.u.fs_d.valid_max) {
+        std::cerr << "vortelline: note: \"" << qualifiedName(session.params, position) << "\" takes "
+                  << def.u.fs_d.valid_min << " to " << def.u.fs_d.valid_max << "; the effect clamps "
+                  << key.value << " to " << std::clamp<double>(key.value, def.u.fs_d.valid_min, def.u.fs_d.valid_max)
+                  << "\n";
+        break;
+      }
+    }
+  }
+}
+
 bool frameFileExists(const RenderOptions& options, long frame) {
   std::error_code unreadable;
   return std::filesystem::is_regular_file(expandFramePattern(options.outputPattern, frame), unreadable);
@@ -291,6 +312,7 @@ void runRender(const RenderOptions& options) {
   }
   const int source = sourcePopupPosition(*session);
   noteGreyedOutSettings(*session, setPositions, source, options.frames.front());
+  noteClampedSettings(*session, setPositions);
 
   placeLayers(*session, input ? &*input : nullptr, emitter ? &*emitter : nullptr);
   if (source >= 0) {

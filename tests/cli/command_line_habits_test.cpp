@@ -97,6 +97,18 @@ TEST(CommandLineHabits, FrameListsStepsAndPrintfPatterns) {
   }
 }
 
+TEST(CommandLineHabits, ValuesTheEffectClampsAreNoted) {
+  const std::string scratch = makeScratchFolder();
+  ProgramRun run = runProgram(render({"--set", "Density=3", "--set", "Inner Color/Hue=10@0,800@5", "--set",
+                                      "Step Size=0.5", "-o", scratch + "/x.png"}),
+                              scratch);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("\"Density\" takes 0 to 2; the effect clamps 3 to 2"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("\"Inner Color/Hue\" takes -360 to 720; the effect clamps 800 to 720"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("Step Size"), std::string::npos) << run.err;
+}
+
 TEST(CommandLineHabits, LibraryCommandsListPresetsAndDescribeControls) {
   const std::string scratch = makeScratchFolder();
   ProgramRun presets = runAsTyped({"presets"}, scratch);
