@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -137,7 +138,8 @@ void noteClampedSettings(const HostSession& session, const std::vector<int>& set
       continue;
     }
     for (const Keyframe& key : session.tracks[position].keys) {
-      if (key.value < def.u.fs_d.valid_min || key.value > def.u.fs_d.valid_max) {
+      // A value that is not finite is no value at all: the effect refuses it with a message.
+      if (std::isfinite(key.value) && (key.value < def.u.fs_d.valid_min || key.value > def.u.fs_d.valid_max)) {
         std::cerr << "vortelline: note: \"" << qualifiedName(session.params, position) << "\" takes "
                   << def.u.fs_d.valid_min << " to " << def.u.fs_d.valid_max << "; the effect clamps "
                   << key.value << " to " << std::clamp<double>(key.value, def.u.fs_d.valid_min, def.u.fs_d.valid_max)
