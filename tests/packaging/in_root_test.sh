@@ -28,6 +28,8 @@ apt-get install -y -q --no-install-recommends "$package" "${tools[@]}" >apt.log 
 version=$(dpkg-query -W -f '${Version}' vortelline)
 
 check "versions"
+# The package's version is the project's, with the Debian revision.
+[ "$(vortelline --version)" = "vortelline ${version%-*}" ]
 [ "$(vortelline-studio --version)" = "vortelline-studio ${version%-*}" ]
 
 check "vortelline render, from the module the program finds from its own folder"
