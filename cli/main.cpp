@@ -31,7 +31,8 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
                            std::string& processing, std::string& task) {
   render.add_option("-o,--output", options.outputPattern,
                     "Output file: .png (8 or 16 bits) or .exr (32-bit float); each run of # becomes the "
-                    "zero-padded frame number")
+                    "zero-padded frame number. Or one movie: .mov (ProRes 4444), .mkv (FFV1, lossless), .webm "
+                    "(VP9) or .mp4 (H.264, no alpha)")
       ->required();
   render.add_option("--size", size, "Layer size WIDTHxHEIGHT (default: the --input image's size, else 1920x1080)");
   auto* framesOption = render.add_option("--frames", frames,
@@ -74,6 +75,11 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--input", options.inputPath, "The layer's own pixels, PNG or EXR (default: transparent)");
   render.add_option("--emitter", options.emitterPath,
                     "The Emitter Layer's pixels, PNG or EXR, placed by --emitter-fit (default: this layer)");
+  render.add_option("--codec", options.movieCodec.codec,
+                    "A movie's FFmpeg encoder other than the container's own, such as qtrle or png in a .mov");
+  render.add_option("--quality", options.movieCodec.quality,
+                    "A movie's quality, lower is better: CRF for libx264 (default 18) and libvpx-vp9 (30), "
+                    "quantiser 1-64 for prores_ks (default: the profile's data rate)");
   render.add_flag("-q,--quiet", options.quiet, "No progress bar");
   // As in most renderers, a repeated option overrides the earlier one; only --set accumulates.
   for (CLI::Option* option : render.get_options()) {
@@ -263,24 +269,8 @@ int main(int argc, char** argv) {
     } else {
       printAbout(modulePath, std::cout);
     }
-  } catch (const UsageError& error) {
-    std::cerr << "vortelline: " << error.what() << "\n";
-    return exitUsage;
-  } catch (const EffectFailure& error) {
-    std::cerr << error.what() << "\n";
-    return exitFailure;
-  } catch (const RunError& error) {
-    std::cerr << "vortelline: " << error.what() << "\n";
-    return exitFailure;
-  } catch (const Cancelled& cancelled) {
-    std::cerr << "vortelline: cancelled\n";
-    return 128 + cancelled.signal;
-  } catch (const std::bad_alloc&) {
-    std::cerr << "vortelline: out of memory\n";
-    return exitFailure;
-  } catch (const std::exception& error) {
-    std::cerr << "vortelline: " << error.what() << "\n";
-    return exitFailure;
+  } catch (...) {
+    return reportFailures(std::current_exception(), std::cerr);
   }
   std::cout.flush();
   return std::cout ? 0 : exitFailure;

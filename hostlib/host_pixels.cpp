@@ -121,3 +121,61 @@ void copyWorldInto(const PF_EffectWorld& source, PF_EffectWorld& target, int x, 
                 rowLength);
   }
 }
+
+namespace {
+
+// 16-bit host values (full intensity 32768) in 16-bit files (65535), rounded to nearest.
+uint16_t fileSample16(uint32_t hostValue) { return static_cast<uint16_t>((hostValue * 65535u + 16384u) / 32768u); }
+
+uint16_t fileSampleFromFloat(float value) {
+  if (!(value > 0.0f)) {
+    return 0;
+  }
+  return static_cast<uint16_t>(std::lround(std::min(value, 1.0f) * 65535.0f));
+}
+
+}  // namespace
+
+RgbaSamples rgbaSamplesFromWorld(const PF_EffectWorld& world, int bitDepth, bool straight) {
+  RgbaSamples samples{world.width, world.height, bitDepth == 8 ? 8 : 16, {}};
+  samples.values.resize(static_cast<size_t>(world.width) * static_cast<size_t>(world.height) * 4);
+  uint16_t* out = samples.values.data();
+  for (int y = 0; y < world.height; ++y) {
+    for (int x = 0; x < world.width; ++x, out += 4) {
+      const std::byte* pixel = pixelAddress(world, x, y, bitDepth);
+      if (bitDepth == 32) {
+        float argb[4];
+        std::memcpy(argb, pixel, sizeof argb);
+        const float alpha = argb[0] > 0.0f ? std::min(argb[0], 1.0f) : 0.0f;
+        for (int channel = 0; channel < 3; ++channel) {
+          float colour = argb[channel + 1];
+          out[channel] = fileSampleFromFloat(!straight ? colour : alpha > 0.0f ? colour / alpha : 0.0f);
+        }
+        out[3] = fileSampleFromFloat(alpha);
+        continue;
+      }
+      const uint32_t full = bitDepth == 16 ? 32768 : 255;
+      uint32_t argb[4];
+      for (int channel = 0; channel < 4; ++channel) {
+        if (bitDepth == 16) {
+          uint16_t value;
+          std::memcpy(&value, pixel + channel * 2, 2);
+          argb[channel] = std::min<uint32_t>(value, full);
+        } else {
+          argb[channel] = static_cast<uint8_t>(pixel[channel]);
+        }
+      }
+      const uint32_t alpha = argb[0];
+      if (straight) {
+        for (int channel = 1; channel < 4; ++channel) {
+          argb[channel] = alpha == 0 ? 0 : std::min(full, (argb[channel] * full + alpha / 2) / alpha);
+        }
+      }
+      for (int channel = 0; channel < 4; ++channel) {
+        uint32_t value = argb[(channel + 1) % 4];  // RGBA from the host's ARGB
+        out[channel] = bitDepth == 16 ? fileSample16(value) : static_cast<uint16_t>(value);
+      }
+    }
+  }
+  return samples;
+}

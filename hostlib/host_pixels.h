@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -49,3 +50,17 @@ void copyWorldInto(const PF_EffectWorld& source, PF_EffectWorld& target, int x, 
 
 // The address of pixel (x, y) of a world.
 std::byte* pixelAddress(const PF_EffectWorld& world, int x, int y, int bitDepth);
+
+// A frame as files store it: red, green, blue, alpha per pixel, rows packed, top row first; 8 bits
+// from an 8-bit world, else 16 bits (full intensity 65535).
+struct RgbaSamples {
+  int width = 0;
+  int height = 0;
+  int bitDepth = 8;
+  std::vector<uint16_t> values;
+};
+
+// The world's pixels as samples. Straight: colour divided by alpha (rounded to nearest), as PNG
+// files and movies with alpha store it. Otherwise the host's premultiplied colour, which is the
+// frame over black: what a file without alpha should show.
+RgbaSamples rgbaSamplesFromWorld(const PF_EffectWorld& world, int bitDepth, bool straight);

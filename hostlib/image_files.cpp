@@ -56,13 +56,6 @@ FileStart judgeImageStart(const unsigned char* bytes, size_t length) {
   return formatOfContent(bytes, length) ? FileStart::expected : FileStart::unexpected;
 }
 
-std::string lowercaseExtension(const std::string& path) {
-  std::string extension = std::filesystem::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
-}
-
 // ---- PNG ----
 
 struct PngFailure {
@@ -252,45 +245,25 @@ bool encodePng(FileSink& sink, const PngPixels& pixels, PngFailure& failure) {
 }
 
 void writePng(FileSink& sink, const std::string& displayPath, const PF_EffectWorld& world, int bitDepth) {
+  const RgbaSamples samples = rgbaSamplesFromWorld(world, bitDepth, true);
   PngPixels pixels;
   pixels.width = static_cast<png_uint_32>(world.width);
   pixels.height = static_cast<png_uint_32>(world.height);
-  pixels.bitDepth = bitDepth == 16 ? 16 : 8;
-  size_t rowBytes = static_cast<size_t>(world.width) * 4 * (pixels.bitDepth / 8);
+  pixels.bitDepth = samples.bitDepth;
+  const size_t bytesPerSample = static_cast<size_t>(samples.bitDepth / 8);
+  const size_t rowBytes = static_cast<size_t>(world.width) * 4 * bytesPerSample;
   pixels.bytes.resize(rowBytes * pixels.height);
-  for (int y = 0; y < world.height; ++y) {
-    png_byte* row = pixels.bytes.data() + rowBytes * y;
-    pixels.rows.push_back(row);
-    for (int x = 0; x < world.width; ++x) {
-      const std::byte* pixel = pixelAddress(world, x, y, bitDepth);
-      const uint32_t full = pixels.bitDepth == 16 ? 32768 : 255;
-      uint32_t argb[4];
-      for (int channel = 0; channel < 4; ++channel) {
-        if (pixels.bitDepth == 16) {
-          uint16_t value;
-          std::memcpy(&value, pixel + channel * 2, 2);
-          argb[channel] = std::min<uint32_t>(value, full);
-        } else {
-          argb[channel] = static_cast<uint8_t>(pixel[channel]);
-        }
-      }
-      // The host's colour is premultiplied by alpha; PNG stores it straight. Round to nearest.
-      const uint32_t alpha = argb[0];
-      for (int channel = 1; channel < 4; ++channel) {
-        argb[channel] = alpha == 0 ? 0 : std::min(full, (argb[channel] * full + alpha / 2) / alpha);
-      }
-      for (int channel = 0; channel < 4; ++channel) {
-        uint32_t value = argb[(channel + 1) % 4];  // RGBA from the host's ARGB
-        if (pixels.bitDepth == 16) {
-          // Full intensity is 32768 in the host and 65535 in the file; round to nearest.
-          uint32_t scaled = (value * 65535u + 16384u) / 32768u;
-          row[(x * 4 + channel) * 2] = static_cast<png_byte>(scaled >> 8);
-          row[(x * 4 + channel) * 2 + 1] = static_cast<png_byte>(scaled & 0xFF);
-        } else {
-          row[x * 4 + channel] = static_cast<png_byte>(value);
-        }
-      }
+  for (size_t i = 0; i < samples.values.size(); ++i) {
+    // PNG samples are big-endian.
+    if (bytesPerSample == 2) {
+      pixels.bytes[i * 2] = static_cast<png_byte>(samples.values[i] >> 8);
+      pixels.bytes[i * 2 + 1] = static_cast<png_byte>(samples.values[i] & 0xFF);
+    } else {
+      pixels.bytes[i] = static_cast<png_byte>(samples.values[i]);
     }
+  }
+  for (int y = 0; y < world.height; ++y) {
+    pixels.rows.push_back(pixels.bytes.data() + rowBytes * y);
   }
   PngFailure failure;
   if (!encodePng(sink, pixels, failure)) {
@@ -469,9 +442,15 @@ void writeExr(FileSink& sink, const std::string& displayPath, const PF_EffectWor
   }
 }
 
-// A hidden name in the target's own folder, so that the final rename stays on one file system.
-// The target's name is cut where needed (at a UTF-8 character boundary) so that the whole stays
-// within the 255 bytes a file name may have: every name the target may have works.
+}  // namespace
+
+std::string lowercaseExtension(const std::string& path) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
 std::string temporaryNamePattern(const std::string& path) {
   constexpr size_t longestFileName = 255;
   const std::string suffix = ".partial-XXXXXX";
@@ -485,8 +464,6 @@ std::string temporaryNamePattern(const std::string& path) {
   return (folder / ("." + name.substr(0, kept) + suffix)).string();
 }
 
-// The folders a file goes into, made as `mkdir -p` makes them, failing with the folder's own
-// error (a read-only file system) rather than with the file's missing folder.
 void createFolderOf(const std::string& path) {
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   std::error_code error;
@@ -494,8 +471,6 @@ void createFolderOf(const std::string& path) {
     throw RunError("cannot create the folder " + folder.string() + " for " + path + ": " + error.message());
   }
 }
-
-}  // namespace
 
 ImageFormat imageFormatForPath(const std::string& path) {
   // ".png" alone is the name of a hidden file without an extension.

@@ -10,6 +10,19 @@ enum class ImageFormat { png, exr };
 // The output format named by a file's extension (.png, .exr; any case). Throws UsageError.
 ImageFormat imageFormatForPath(const std::string& path);
 
+// The file name's extension in lower case, with its dot (".png"); empty without one.
+std::string lowercaseExtension(const std::string& path);
+
+// A name for the file while it is written: hidden, in the target's own folder so that the final
+// rename stays on one file system, ending in XXXXXX for mkstemp. The target's name is cut where
+// needed (at a UTF-8 character boundary) so that the whole stays within the 255 bytes a file name
+// may have: every name the target may have works.
+std::string temporaryNamePattern(const std::string& path);
+
+// The folders a file goes into, made as `mkdir -p` makes them, failing with the folder's own
+// error (a read-only file system) rather than with the file's missing folder. Throws RunError.
+void createFolderOf(const std::string& path);
+
 // Reads a PNG or OpenEXR file, recognised by its content; a pipe or FIFO works too. Grey images
 // become grey RGB; a missing alpha channel is opaque; PNG colour is premultiplied by its alpha.
 // Memory is taken only for pixels the file can hold. Throws RunError naming the file, Cancelled

@@ -1,8 +1,11 @@
-// The three ways a run of the program can fail, each with its own exit status.
+// The ways a run of the program can fail, each with its own exit status.
 #pragma once
 
+#include <exception>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // A bad option, name or value: exit status 2.
 struct UsageError : std::runtime_error {
@@ -23,3 +26,20 @@ struct EffectFailure : std::runtime_error {
 struct Cancelled {
   int signal = 0;
 };
+
+// Failures of one run in the order they happened, such as a frame's write and then the next
+// frame's render: each is reported, the first decides the exit status.
+struct RunFailures {
+  std::vector<std::exception_ptr> inOrder;
+};
+
+struct FailureReport {
+  int exitStatus = 1;
+  std::string message;  // one line, without its end
+};
+
+// What to tell the user about a failure (one of the above, RunFailures, or any exception).
+std::vector<FailureReport> describeFailures(std::exception_ptr failure);
+
+// Writes every message of the failure, one a line, and returns the exit status of the first.
+int reportFailures(std::exception_ptr failure, std::ostream& out);

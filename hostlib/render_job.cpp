@@ -14,18 +14,20 @@
 #include "hostlib/cancellation.h"
 #include "hostlib/emitter_placement.h"
 #include "hostlib/frame_output.h"
+#include "hostlib/frame_writer.h"
 #include "hostlib/host_session.h"
 #include "hostlib/image_files.h"
+#include "hostlib/movie_file.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/settings_file.h"
 
 namespace {
 
-int chooseBitDepth(const RenderOptions& options, ImageFormat format) {
+int chooseBitDepth(const RenderOptions& options, std::optional<ImageFormat> format) {
   if (options.bitDepth != 0) {
     return options.bitDepth;
   }
-  if (format == ImageFormat::png) {
+  if (format != ImageFormat::exr) {
     return 8;
   }
   // An EXR is expected to hold the effect's own float values; 16 bits only when asked for.
@@ -35,7 +37,26 @@ int chooseBitDepth(const RenderOptions& options, ImageFormat format) {
   return 32;
 }
 
-void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth) {
+// A movie is written whole, by one run, from its first frame: it has no shares and nothing to
+// resume.
+void checkMovieOptions(const RenderOptions& options) {
+  if (options.task.count > 1) {
+    throw UsageError("--task splits the frames among tasks, but a movie cannot be written in shares: render the "
+                     "tasks' frames into PNG files and join them into a movie with ffmpeg (see the README)");
+  }
+  if (options.skipExisting) {
+    throw UsageError("--skip-existing resumes a sequence of frame files, but a movie is written whole: render "
+                     "PNG files to resume, or leave --skip-existing out");
+  }
+}
+
+void checkOptions(const RenderOptions& options, std::optional<ImageFormat> format, int bitDepth) {
+  if (format && (!options.movieCodec.codec.empty() || options.movieCodec.quality)) {
+    throw UsageError("--codec and --quality are for movie files (.mov, .mkv, .webm, .mp4)");
+  }
+  if (!format) {
+    checkMovieOptions(options);
+  }
   if (format == ImageFormat::png && bitDepth == 32) {
     throw UsageError("PNG holds 8 or 16 bits per channel; write .exr for --depth 32");
   }
@@ -43,7 +64,7 @@ void checkOptions(const RenderOptions& options, ImageFormat format, int bitDepth
     throw UsageError("the plain render path renders 8 or 16 bits; use --path smart for --depth 32");
   }
   const long lastFrame = options.frames.back();
-  if (options.frames.size() > 1 && !patternNamesFrames(options.outputPattern)) {
+  if (format && options.frames.size() > 1 && !patternNamesFrames(options.outputPattern)) {
     throw UsageError("several frames need a # (or %04d) in the output name for the frame number, such as "
                      "out/flames_####.png");
   }
@@ -258,9 +279,16 @@ std::string choicesText(const HostSession& session, int position) {
 }  // namespace
 
 void runRender(const RenderOptions& options) {
-  ImageFormat format = imageFormatForPath(options.outputPattern);
+  const std::optional<MovieContainer> container = movieContainerForPath(options.outputPattern);
+  std::optional<ImageFormat> format;
+  if (!container) {
+    format = imageFormatForPath(options.outputPattern);
+  }
   int bitDepth = chooseBitDepth(options, format);
   checkOptions(options, format, bitDepth);
+  if (container) {
+    chooseMovieCodec(*container, options.movieCodec);
+  }
 
   std::optional<RgbaImage> input;
   std::optional<RgbaImage> emitter;
@@ -329,15 +357,15 @@ void runRender(const RenderOptions& options) {
   }
 
   const std::vector<long> frames = framesOfThisRun(options);
+  FrameWriter writer = openFrameWriter(options.outputPattern, options.movieCodec, movieFramesOf(*session));
+  if (!writer.keepsAlpha()) {
+    std::cerr << "vortelline: note: " << options.outputPattern
+              << " keeps no alpha, so the flames are written over black; .mov, .mkv and .webm keep it\n";
+  }
   ProgressDisplay progress = startProgress(static_cast<int>(frames.size()), options.quiet);
   session->progress = &progress;
   try {
-    FrameFileWriter writer;
-    for (long frame : frames) {
-      renderFrameToFile(*session, writer, options.outputPattern, frame, options.path, options.loop);
-      finishFrame(progress);
-    }
-    writer.finish();
+    renderFramesInto(*session, writer, frames, options.path, [&] { finishFrame(progress); }, options.loop);
   } catch (...) {
     endProgress(progress);
     session->progress = nullptr;
@@ -345,9 +373,6 @@ void runRender(const RenderOptions& options) {
   }
   endProgress(progress);
   session->progress = nullptr;
-  if (cancellationSignal() != 0) {
-    throw Cancelled{cancellationSignal()};
-  }
   scope.end();
 }
 
@@ -363,33 +388,6 @@ void placeLayers(HostSession& session, const RgbaImage* input, const RgbaImage* 
     session.layers.push_back(layerWorld(session, emitter));
     session.layerAssignments[emitterParam] = 1;
   }
-}
-
-void FrameFileWriter::write(std::string file, HostWorld image) {
-  finish();
-  pending_ = std::async(std::launch::async, [file = std::move(file), image = std::move(image)] {
-    std::filesystem::path folder = std::filesystem::path(file).parent_path();
-    std::error_code ignored;
-    if (!folder.empty()) {
-      std::filesystem::create_directories(folder, ignored);
-    }
-    writeImageFile(file, image.world, image.bitDepth);
-  });
-}
-
-void FrameFileWriter::finish() {
-  if (pending_.valid()) {
-    pending_.get();
-  }
-}
-
-void renderFrameToFile(HostSession& session, FrameFileWriter& writer, const std::string& pattern,
-                       long frame, RenderPath path, const LoopSettings& loop) {
-  if (stopWanted(session)) {
-    throw Cancelled{cancellationSignal()};
-  }
-  HostWorld image = renderLoopFrame(session, frame, loop, path);
-  writer.write(expandFramePattern(pattern, frame), std::move(image));
 }
 
 void printParams(const std::string& modulePath, std::ostream& out) {

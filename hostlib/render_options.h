@@ -9,6 +9,7 @@
 #include "hostlib/host_session.h"
 #include "hostlib/parameter_settings.h"
 #include "hostlib/seamless_loop.h"
+#include "hostlib/movie_file.h"
 
 // The index-th (from 0) of count contiguous, nearly equal shares of a frame range, as a job-array
 // task renders it.
@@ -41,6 +42,7 @@ struct RenderOptions {
   std::string emitterPath;
   EmitterPlacement emitterPlacement;
   bool quiet = false;
+  MovieCodecChoice movieCodec;  // for movie files only
 };
 
 struct FrameSize {

@@ -9,13 +9,18 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStringList>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "hostlib/frame_output.h"
+#include "hostlib/frame_writer.h"
 #include "hostlib/image_files.h"
+#include "hostlib/movie_file.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/render_job.h"
 
@@ -25,26 +30,45 @@ QString depthLabel(int bitDepth) {
   return bitDepth == 32 ? QObject::tr("32-bit float") : QObject::tr("%1 bits per channel").arg(bitDepth);
 }
 
-// The depths, in bits per channel, that the format holds and the effect renders; the format's
-// usual one first. PNG stores 8 or 16 bits; OpenEXR stores float, from a float render or, when
-// asked, a 16-bit one.
-std::vector<int> depthsFor(ImageFormat format, const HostSession& session) {
-  std::vector<int> depths = format == ImageFormat::png ? std::vector<int>{8, 16} : std::vector<int>{32, 16};
+// The depths, in bits per channel, that the format of a file name holds and the effect renders;
+// the format's usual one first; none for a name of no format. PNG stores 8 or 16 bits; OpenEXR
+// stores float, from a float render or, when asked, a 16-bit one; ProRes and FFV1 keep more than 8
+// bits from a 16-bit render, VP9 and H.264 are written at 8.
+std::vector<int> depthsFor(const std::string& name, const HostSession& session) {
+  std::vector<int> depths;
+  if (std::optional<MovieContainer> container = movieContainerForPath(name)) {
+    depths = *container == MovieContainer::mov || *container == MovieContainer::mkv ? std::vector<int>{8, 16}
+                                                                                    : std::vector<int>{8};
+  } else if (lowercaseExtension(name) == ".png") {
+    depths = {8, 16};
+  } else if (lowercaseExtension(name) == ".exr") {
+    depths = {32, 16};
+  }
   std::erase_if(depths, [&](int depth) { return !effectRendersDepth(session, depth); });
   return depths;
 }
 
-// Why a depth is refused for a format, with the depths it takes.
-std::string refusedDepthText(ImageFormat format, const std::vector<int>& depths, int bitDepth) {
-  std::string name = format == ImageFormat::png ? "PNG" : "OpenEXR";
+// Why a depth is refused for a file name, with the depths its format takes.
+std::string refusedDepthText(const std::string& name, const std::vector<int>& depths, int bitDepth) {
+  const std::string files = lowercaseExtension(name) + " files";
   if (depths.empty()) {
-    return "the effect renders no depth that " + name + " holds";
+    return "the effect renders no depth that " + files + " hold";
   }
   std::string offered;
   for (int depth : depths) {
     offered += (offered.empty() ? "" : " or ") + depthLabel(depth).toStdString();
   }
-  return name + " files are written at " + offered + ", not at " + depthLabel(bitDepth).toStdString();
+  return files + " are written at " + offered + ", not at " + depthLabel(bitDepth).toStdString();
+}
+
+// Each failure's message on a line of its own, without the program's name: the dialog is the program.
+QString failureText(std::exception_ptr failure) {
+  QStringList lines;
+  for (const FailureReport& report : describeFailures(failure)) {
+    QString line = QString::fromStdString(report.message);
+    lines.push_back(line.startsWith(QStringLiteral("vortelline: ")) ? line.mid(12) : line);
+  }
+  return lines.join('\n');
 }
 
 }  // namespace
@@ -58,7 +82,9 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   auto* browse = new QPushButton(tr("Browse..."));
   connect(browse, &QPushButton::clicked, this, [this] {
     QString path = QFileDialog::getSaveFileName(this, tr("Render to"), pattern_->text(),
-                                                tr("PNG (*.png);;OpenEXR (*.exr)"));
+                                                tr("PNG (*.png);;OpenEXR (*.exr);;ProRes 4444 movie (*.mov);;"
+                                                   "FFV1 lossless movie (*.mkv);;VP9 movie (*.webm);;"
+                                                   "H.264 movie, no alpha (*.mp4)"));
     if (!path.isEmpty()) {
       pattern_->setText(path);
     }
@@ -79,7 +105,7 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   last_->setObjectName(QStringLiteral("lastFrame"));
   last_->setValue(static_cast<int>(lastFrame));
   progress_ = new QProgressBar;
-  status_ = new QLabel(tr("Each run of # in the name becomes the frame number."));
+  status_ = new QLabel(tr("Each run of # in the name becomes the frame number; .mov, .mkv, .webm and .mp4 write one movie."));
   render_ = new QPushButton(tr("Render"));
   cancel_ = new QPushButton(tr("Close"));
   cancel_->setObjectName(QStringLiteral("cancel"));
@@ -119,12 +145,7 @@ RenderDialog::~RenderDialog() {
 
 void RenderDialog::offerDepths() {
   const int chosen = depth_->currentData().toInt();
-  std::vector<int> depths;
-  try {
-    depths = depthsFor(imageFormatForPath(pattern_->text().toStdString()), session_);
-  } catch (const UsageError&) {
-    // Not a name of a format yet: Render says so.
-  }
+  const std::vector<int> depths = depthsFor(pattern_->text().toStdString(), session_);
   depth_->clear();
   for (int depth : depths) {
     depth_->addItem(depthLabel(depth), depth);
@@ -138,49 +159,56 @@ bool RenderDialog::start(const QString& pattern, long first, long last, int bitD
     return false;
   }
   auto job = std::make_shared<HostSession>(session_);
+  std::shared_ptr<FrameWriter> writer;
+  const std::string files = pattern.toStdString();
   try {
-    ImageFormat format = imageFormatForPath(pattern.toStdString());
+    const bool movie = movieContainerForPath(files).has_value();
+    if (!movie) {
+      imageFormatForPath(files);
+    }
     if (last < first) {
       throw UsageError("the last frame comes before the first");
     }
-    if (last > first && !patternNamesFrames(pattern.toStdString())) {
+    if (!movie && last > first && !patternNamesFrames(files)) {
       throw UsageError("several frames need a # in the file name for the frame number, such as flames_####.png");
     }
-    std::vector<int> depths = depthsFor(format, session_);
+    std::vector<int> depths = depthsFor(files, session_);
     if (std::find(depths.begin(), depths.end(), bitDepth) == depths.end()) {
-      throw UsageError(refusedDepthText(format, depths, bitDepth));
+      throw UsageError(refusedDepthText(files, depths, bitDepth));
     }
     job->bitDepth = bitDepth;
     job->downsample = 1;
     job->stopRequested = &stopRequested_;
     placeLayers(*job, nullptr, emitter_.get());
-  } catch (const std::exception& error) {
-    status_->setText(QString::fromStdString(error.what()));
+    writer = std::make_shared<FrameWriter>(openFrameWriter(files, MovieCodecChoice{}, movieFramesOf(*job)));
+  } catch (...) {
+    status_->setText(failureText(std::current_exception()));
     return false;
   }
   stopRequested_ = false;
   progress_->setRange(0, static_cast<int>(last - first + 1));
   progress_->setValue(0);
-  status_->setText(tr("Rendering..."));
+  status_->setText(writer->keepsAlpha() ? tr("Rendering...")
+                                        : tr("Rendering over black: the file keeps no alpha..."));
   render_->setEnabled(false);
   cancel_->setText(tr("Cancel"));
-  const std::string files = pattern.toStdString();
-  worker_ = QThread::create([this, job, files, first, last] {
+  worker_ = QThread::create([this, job, writer, first, last] {
     bool completed = false;
     QString message;
+    std::vector<long> frames;
+    for (long frame = first; frame <= last; ++frame) {
+      frames.push_back(frame);
+    }
     try {
-      FrameFileWriter writer;
-      for (long frame = first; frame <= last; ++frame) {
-        renderFrameToFile(*job, writer, files, frame, RenderPath::smart);
+      renderFramesInto(*job, *writer, frames, RenderPath::smart, [this] {
         QMetaObject::invokeMethod(this, &RenderDialog::frameWritten, Qt::QueuedConnection);
-      }
-      writer.finish();
+      });
       completed = true;
       message = tr("Done.");
     } catch (const Cancelled&) {
       message = tr("Cancelled.");
-    } catch (const std::exception& error) {
-      message = QString::fromStdString(error.what());
+    } catch (...) {
+      message = failureText(std::current_exception());
     }
     QMetaObject::invokeMethod(this, [this, completed, message] { workerEnded(completed, message); },
                               Qt::QueuedConnection);

@@ -1,5 +1,5 @@
-// Render...: a frame range into image files at a depth the file format holds, with progress and
-// cancel, through the host library's render job on a thread of its own.
+// Render...: a frame range into image files or one movie at a depth the file format holds, with
+// progress and cancel, through the host library's frame writer on a thread of its own.
 #pragma once
 
 #include <QDialog>

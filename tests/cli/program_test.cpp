@@ -346,6 +346,49 @@ TEST_F(ProgramTest, AFailedWriteStopsTheSequenceAtThatFrame) {
   EXPECT_FALSE(std::filesystem::exists(frames + "/seq/flames_011.png"));
 }
 
+// A write that fails while the next frame renders is reported even when that frame fails or is
+// cancelled too, and decides the exit status: a full disk must not look like a user's cancel.
+TEST_F(ProgramTest, AFailedWriteIsReportedWhenTheNextFrameFailsOrIsCancelled) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> options;
+    int signal;  // sent while frame 1 renders; 0: none
+    std::string laterFailure;
+  };
+  // Frame 0 has no layer to take flames from, so it is done at once; frame 1 keeps the reference
+  // kernel busy for seconds.
+  const std::vector<Case> cases{
+      {"failed", {"--set", "Density=1@0,nan@1"}, 0, "Vortelline: Non-finite parameter: Density\n"},
+      {"cancelled",
+       {"--size", "400x400", "--set", "Quality=Original (256)", "--set", "Source=Layer Alpha@0,Original Volume@1"},
+       SIGINT,
+       "vortelline: cancelled\n"},
+  };
+  setenv("VORTELLINE_CPU_KERNEL", "reference", 1);
+  for (const Case& test : cases) {
+    const std::string folder = frames + "/" + test.name;
+    std::filesystem::create_directories(folder + "/f_0.png");
+    std::vector<std::string> options = test.options;
+    options.insert(options.end(), {"--frames", "0-1", "-o", folder + "/f_#.png"});
+    RunningProgram running = startProgram(renderArguments(options), scratch);
+    if (test.signal != 0) {
+      for (int wait = 0; wait < 2000 && !catchesInterrupt(running.pid); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      kill(running.pid, test.signal);
+    }
+    ProgramRun result = finishProgram(running);
+    EXPECT_EQ(result.exitCode, 1) << test.name << ": " << result.err;
+    // In the order they happened.
+    const size_t writeFailure = result.err.find("vortelline: cannot write " + folder + "/f_0.png");
+    EXPECT_NE(writeFailure, std::string::npos) << test.name << ": " << result.err;
+    EXPECT_NE(result.err.find(test.laterFailure, writeFailure), std::string::npos) << test.name << ": " << result.err;
+    EXPECT_FALSE(std::filesystem::exists(folder + "/f_1.png")) << test.name;
+  }
+  unsetenv("VORTELLINE_CPU_KERNEL");
+}
+
 // What identifies the file itself: a file written again gets a new inode (atomic rename) or a new time.
 std::string fileIdentity(const std::string& path) {
   struct stat status {};
