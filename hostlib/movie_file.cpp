@@ -493,9 +493,12 @@ MovieFile::MovieFile(const std::string& path, MovieContainer container, const Mo
   encoder.muxer->pb = encoder.file;
   // No dates, random identifiers or version strings: the same frames make the same file.
   encoder.muxer->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
-  // QuickTime keeps colour tags in a 'colr' atom, written only when asked for.
+  // QuickTime keeps colour tags in a 'colr' atom, written only when asked for, and the movie's
+  // duration in a time scale of its own, milliseconds unless told: frames of 1/fps fit it exactly.
+  // (Matroska counts in milliseconds whatever it is told.)
   AVDictionary* muxerOptions = nullptr;
   av_dict_set(&muxerOptions, "movflags", "+write_colr", 0);
+  av_dict_set_int(&muxerOptions, "movie_timescale", frames.framesPerSecond.num, 0);
   int header = avformat_write_header(encoder.muxer, &muxerOptions);
   av_dict_free(&muxerOptions);
   encoder.check(header);

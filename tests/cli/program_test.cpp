@@ -478,6 +478,15 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       {{"--processing", "fast"}, {"--processing"}},
       {{"--settings", "/dev/zero"}, {"/dev/zero is not a settings file"}},
       {{"--pixel-aspect", "101"}, {"--pixel-aspect", "up to 100"}},
+      // Movies: encoders the container takes, one file for all frames, written whole by one run.
+      {{"--codec", "nonesuch"}, {"--codec nonesuch", "prores_ks", "qtrle"}, "usage.mov"},
+      {{"--codec", "qtrle"}, {"does not fit a .mp4", "libx264"}, "usage.mp4"},
+      {{"--quality", "5"}, {"--quality", "ffv1"}, "usage.mkv"},
+      {{"--quality", "52"}, {"0 (best) to 51"}, "usage.mp4"},
+      {{"--codec", "png"}, {"movie files"}},
+      {{"--frames", "0-2", "--task", "0/2"}, {"in shares", "ffmpeg"}, "usage.mov"},
+      {{"--skip-existing"}, {"written whole"}, "usage.webm"},
+      {{"--frames", "0-2"}, {"leave the frame number"}, "usage_#.mov"},
   };
   for (const Case& test : cases) {
     std::vector<std::string> options = test.options;

@@ -370,7 +370,9 @@ TEST(Studio, RenderDialogOffersTheFormatsDepthsAndWritesThemAsTheCommandLineDoes
     const char* name;
     std::vector<int> depths;
   };
-  for (const Offer& offer : {Offer{"f_#.png", {8, 16}}, Offer{"F_#.EXR", {32, 16}}, Offer{"f_#.tiff", {}}}) {
+  for (const Offer& offer : {Offer{"f_#.png", {8, 16}}, Offer{"F_#.EXR", {32, 16}}, Offer{"f_#.tiff", {}},
+                             Offer{"f.mov", {8, 16}}, Offer{"f.mkv", {8, 16}}, Offer{"f.webm", {8}},
+                             Offer{"f.MP4", {8}}}) {
     pattern->setText(QString::fromUtf8(offer.name));
     std::vector<int> offered;
     for (int item = 0; item < depth->count(); ++item) {
@@ -379,11 +381,12 @@ TEST(Studio, RenderDialogOffersTheFormatsDepthsAndWritesThemAsTheCommandLineDoes
     EXPECT_EQ(offered, offer.depths) << offer.name;
   }
 
-  // 16 bits chosen for a PNG stays chosen for an EXR.
+  // 16 bits chosen for a PNG stays chosen for an EXR and a lossless movie, which the studio writes
+  // byte for byte as the command line does.
   pattern->setText(QStringLiteral("f_#.png"));
   depth->setCurrentIndex(depth->findData(16));
   dialog.findChild<QSpinBox*>(QStringLiteral("firstFrame"))->setValue(3);
-  for (const char* file : {"deep_#.png", "deep_#.exr"}) {
+  for (const char* file : {"deep_#.png", "deep_#.exr", "deep.mkv"}) {
     pattern->setText(QString::fromStdString(folder + "/studio_" + file));
     ASSERT_EQ(depth->currentData().toInt(), 16) << file;
     QSignalSpy finished(&dialog, &RenderDialog::finished);
