@@ -74,8 +74,9 @@ QString failureText(std::exception_ptr failure) {
 }  // namespace
 
 RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const RgbaImage> emitter, long lastFrame,
+                           LoopSettings loop,
                            QWidget* parent)
-    : QDialog(parent), session_(session), emitter_(std::move(emitter)) {
+    : QDialog(parent), session_(session), emitter_(std::move(emitter)), loop_(loop) {
   setWindowTitle(tr("Render"));
   pattern_ = new QLineEdit(QStringLiteral("flames_####.png"));
   pattern_->setObjectName(QStringLiteral("pattern"));
@@ -200,9 +201,9 @@ bool RenderDialog::start(const QString& pattern, long first, long last, int bitD
       frames.push_back(frame);
     }
     try {
-      renderFramesInto(*job, *writer, frames, RenderPath::smart, [this] {
-        QMetaObject::invokeMethod(this, &RenderDialog::frameWritten, Qt::QueuedConnection);
-      });
+      renderFramesInto(
+          *job, *writer, frames, RenderPath::smart,
+          [this] { QMetaObject::invokeMethod(this, &RenderDialog::frameWritten, Qt::QueuedConnection); }, loop_);
       completed = true;
       message = tr("Done.");
     } catch (const Cancelled&) {

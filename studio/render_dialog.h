@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "hostlib/host_session.h"
+#include "hostlib/seamless_loop.h"
 
 class QComboBox;
 class QLabel;
@@ -20,9 +21,10 @@ class RenderDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // Renders the values the session has when Render is pressed; session outlives the dialog.
+  // Renders the values the session has when Render is pressed, as frames of the loop if one is
+  // given; session outlives the dialog.
   RenderDialog(const HostSession& session, std::shared_ptr<const RgbaImage> emitter, long lastFrame,
-               QWidget* parent = nullptr);
+               LoopSettings loop = {}, QWidget* parent = nullptr);
   ~RenderDialog() override;
 
   // Starts rendering at bitDepth bits per channel; false (with the reason shown) when the choices
@@ -42,6 +44,7 @@ class RenderDialog : public QDialog {
 
   const HostSession& session_;
   std::shared_ptr<const RgbaImage> emitter_;
+  LoopSettings loop_;
   QLineEdit* pattern_;
   QComboBox* depth_;
   QSpinBox* first_;

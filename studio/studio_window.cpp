@@ -1071,7 +1071,7 @@ void StudioWindow::showEffectDialog(bool optionsButton) {
 }
 
 void StudioWindow::showRenderDialog() {
-  RenderDialog dialog(*session_, emitter_, lastFrame_->value(), this);
+  RenderDialog dialog(*session_, emitter_, lastFrame_->value(), loop(), this);
   dialog.exec();
 }
 

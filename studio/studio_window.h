@@ -90,6 +90,8 @@ class StudioWindow : public QMainWindow {
   QSize layerSize() const;
   long frame() const { return frame_; }
   bool playing() const;
+  // The seamless loop the preview and Render... make; none without a loop length.
+  LoopSettings loop() const;
   // Whether the state differs from the one last opened, saved or started anew.
   bool hasUnsavedChanges() const;
 
@@ -127,7 +129,6 @@ class StudioWindow : public QMainWindow {
   void setFrameRate(const QString& text);
   void setLastFrameShown(int last);
   void setLoopLength(int length);
-  LoopSettings loop() const;
   void showEffectDialog(bool optionsButton);
   void showRenderDialog();
   void runEffectCommand(const std::function<void()>& command);

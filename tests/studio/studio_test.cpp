@@ -908,6 +908,13 @@ TEST(Studio, ALoopLengthRendersAsTheCommandLinesLoop) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fileBytes(folder + "/cli.png") == fileBytes(folder + "/studio.png")) << frame;
   }
+  // Render... writes the loop's frames too.
+  RenderDialog dialog(window->session(), nullptr, 11, window->loop());
+  QSignalSpy rendered(&dialog, &RenderDialog::finished);
+  ASSERT_TRUE(dialog.start(QString::fromStdString(folder + "/dialog_#.png"), 11, 11, 8));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rendered.count() == 1; }, waitMilliseconds));
+  EXPECT_TRUE(fileBytes(folder + "/dialog_11.png") == fileBytes(folder + "/cli.png"));
+
   const QImage looped = window->finishedImage();
   window->undoStack()->undo();
   ASSERT_TRUE(waitForFinishedFrame(*window));
