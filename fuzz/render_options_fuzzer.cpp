@@ -1,10 +1,13 @@
 // The command line's values: each input line goes, by its first byte, to the parser of --size,
 // --frames, --task, --fps or --set (keyframes resolved against the real effect's controls and read
 // back at a few frames).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "hostlib/program_errors.h"
 #include "hostlib/render_options.h"
@@ -22,9 +25,14 @@ void parseLine(char option, const std::string& text) {
     case 0:
       parseFrameSize(text);
       break;
-    case 1:
-      parseFrameRange(text);
+    case 1: {
+      const std::vector<long> frames = parseFrameList(text);
+      if (frames.size() > static_cast<size_t>(maxFramesPerRun) ||
+          std::adjacent_find(frames.begin(), frames.end(), std::greater_equal<long>()) != frames.end()) {
+        __builtin_trap();
+      }
       break;
+    }
     case 2: {
       const FrameTask task = parseFrameTask(text);
       const FrameRange share = taskFrames(FrameRange{0, 999999999}, task);
