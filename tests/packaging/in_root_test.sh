@@ -36,6 +36,10 @@ check "vortelline render, from the module the program finds from its own folder"
 vortelline render --size 64x36 --frame 12 --quiet -o default.png
 cmp default.png "$reference/default.png"
 
+check "a movie, through the FFmpeg libraries the package depends on"
+vortelline render --size 64x36 --frames 0-2 --quiet -o movie.mkv
+[ "$(head -c 4 movie.mkv | od -An -tx1 | tr -d ' \n')" = 1a45dfa3 ]
+
 check "vortelline presets and --preset, from the installed data"
 grep -q '^campfire ' <<<"$(vortelline presets)"
 vortelline render --size 64x36 --frame 12 --quiet --preset burning-text -o burning-text.png
