@@ -179,3 +179,23 @@ RgbaSamples rgbaSamplesFromWorld(const PF_EffectWorld& world, int bitDepth, bool
   }
   return samples;
 }
+
+void premultiplyByAlpha(RgbaImage& image) {
+  for (size_t i = 0; i + 3 < image.rgba.size(); i += 4) {
+    for (size_t channel = 0; channel < 3; ++channel) {
+      image.rgba[i + channel] *= image.rgba[i + 3];
+    }
+  }
+}
+
+RgbaImage imageFromStraightRgba8(const uint8_t* rgba, int width, int height) {
+  RgbaImage image;
+  image.width = width;
+  image.height = height;
+  image.rgba.resize(static_cast<size_t>(width) * height * 4);
+  for (size_t i = 0; i < image.rgba.size(); ++i) {
+    image.rgba[i] = static_cast<float>(rgba[i]) / 255.0f;
+  }
+  premultiplyByAlpha(image);
+  return image;
+}

@@ -48,6 +48,12 @@ RgbaImage downsampleImage(const RgbaImage& image, int factor);
 // Copies source into target with source's first pixel at (x, y) of target; parts outside are cut.
 void copyWorldInto(const PF_EffectWorld& source, PF_EffectWorld& target, int x, int y, int bitDepth);
 
+// Straight colour (PNG files, frei0r frames) becomes the premultiplied colour of host layers.
+void premultiplyByAlpha(RgbaImage& image);
+
+// 8-bit straight RGBA pixels, packed rows, as an image file would bring them in.
+RgbaImage imageFromStraightRgba8(const uint8_t* rgba, int width, int height);
+
 // The address of pixel (x, y) of a world.
 std::byte* pixelAddress(const PF_EffectWorld& world, int x, int y, int bitDepth);
 

@@ -177,11 +177,7 @@ RgbaImage readPng(const std::vector<unsigned char>& bytes, const std::string& pa
     }
   }
   // PNG colour is straight; host layers carry colour premultiplied by alpha.
-  for (size_t i = 0; i < samples; i += 4) {
-    for (size_t channel = 0; channel < 3; ++channel) {
-      image.rgba[i + channel] *= image.rgba[i + 3];
-    }
-  }
+  premultiplyByAlpha(image);
   return image;
 }
 

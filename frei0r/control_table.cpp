@@ -1,0 +1,134 @@
+#include "frei0r/control_table.h"
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "hostlib/parameter_settings.h"
+#include "hostlib/program_errors.h"
+
+namespace {
+
+PF_ParamType paramTypeOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::slider:
+      return PF_Param_FLOAT_SLIDER;
+    case ControlKind::choice:
+      return PF_Param_POPUP;
+    case ControlKind::checkbox:
+      return PF_Param_CHECKBOX;
+  }
+  return PF_Param_NO_DATA;
+}
+
+std::string numberText(double value) {
+  char text[32];
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+// Four significant digits are enough to find a default on a host's slider.
+std::string unitText(double unit) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", unit);
+  return text;
+}
+
+// What the effect declared differs from the row, or empty when they agree.
+std::string differenceFrom(const ControlRow& row, const DeclaredParam& declared) {
+  const PF_ParamDef& def = declared.def;
+  switch (row.kind) {
+    case ControlKind::slider:
+      if (static_cast<float>(def.u.fs_d.slider_min) != static_cast<float>(row.sliderMin) ||
+          static_cast<float>(def.u.fs_d.slider_max) != static_cast<float>(row.sliderMax)) {
+        return "slider range " + numberText(def.u.fs_d.slider_min) + " .. " + numberText(def.u.fs_d.slider_max);
+      }
+      if (static_cast<float>(def.u.fs_d.dephault) != static_cast<float>(row.defaultValue)) {
+        return "default " + numberText(def.u.fs_d.dephault);
+      }
+      return "";
+    case ControlKind::choice:
+      if (declared.choices != row.choices) {
+        return "choices " + declared.choices;
+      }
+      return def.u.pd.dephault == row.defaultValue ? "" : "default " + std::to_string(def.u.pd.dephault);
+    case ControlKind::checkbox:
+      return def.u.bd.dephault == row.defaultValue ? "" : "default " + std::to_string(def.u.bd.dephault);
+  }
+  return "";
+}
+
+}  // namespace
+
+double unitFromSlider(const ControlRow& row, double value) {
+  return (value - row.sliderMin) / (row.sliderMax - row.sliderMin);
+}
+
+double sliderFromUnit(const ControlRow& row, double unit) {
+  return row.sliderMin + unit * (row.sliderMax - row.sliderMin);
+}
+
+std::vector<std::string> choiceTexts(const ControlRow& row) { return splitChoices(row.choices); }
+
+int choiceNumber(const ControlRow& row, const std::string& text) {
+  std::vector<std::string> choices = choiceTexts(row);
+  for (size_t i = 0; i < choices.size(); ++i) {
+    if (strcasecmp(choices[i].c_str(), text.c_str()) == 0 || text == std::to_string(i + 1)) {
+      return static_cast<int>(i + 1);
+    }
+  }
+  return 0;
+}
+
+std::vector<int> findControls(const HostSession& session) {
+  std::vector<int> positions;
+  for (const ControlRow& row : controlTable) {
+    int found = -1;
+    for (int position = 1; position < static_cast<int>(session.params.size()) && found < 0; ++position) {
+      if (session.params[position].def.param_type == paramTypeOf(row.kind) &&
+          qualifiedName(session.params, position) == row.name) {
+        found = position;
+      }
+    }
+    if (found < 0) {
+      throw RunError(std::string("the effect has no control \"") + row.name + "\" of the plug-in's kind");
+    }
+    std::string difference = differenceFrom(row, session.params[found]);
+    if (!difference.empty()) {
+      throw RunError(std::string("the effect's control \"") + row.name + "\" has " + difference +
+                     ", not what the plug-in's table says");
+    }
+    positions.push_back(found);
+  }
+  return positions;
+}
+
+std::string markdownTable() {
+  std::string text =
+      "| Parameter | Kind | 0 .. 1 maps onto | Default |\n"
+      "|---|---|---|---|\n";
+  for (const ControlRow& row : controlTable) {
+    text += std::string("| ") + row.name + " | ";
+    switch (row.kind) {
+      case ControlKind::slider:
+        text += "double | " + numberText(row.sliderMin) + " .. " + numberText(row.sliderMax) + " | " +
+                numberText(row.defaultValue) + " (" + unitText(unitFromSlider(row, row.defaultValue)) + ")";
+        break;
+      case ControlKind::choice: {
+        std::vector<std::string> choices = choiceTexts(row);
+        std::string listed;
+        for (size_t i = 0; i < choices.size(); ++i) {
+          listed += (i ? ", " : "") + std::to_string(i + 1) + " " + choices[i];
+        }
+        text += "string | " + listed + " | " + choices.at(static_cast<size_t>(row.defaultValue) - 1);
+        break;
+      }
+      case ControlKind::checkbox:
+        text += std::string("bool | off, on | ") + (row.defaultValue != 0 ? "on" : "off");
+        break;
+    }
+    text += " |\n";
+  }
+  return text;
+}
