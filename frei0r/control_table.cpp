@@ -1,5 +1,6 @@
 #include "frei0r/control_table.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +34,16 @@ std::string unitText(double unit) {
   char text[32];
   std::snprintf(text, sizeof text, "%.4g", unit);
   return text;
+}
+
+// GStreamer's frei0r elements make property names lower case, with "-" for anything but letters
+// and digits.
+std::string gstreamerName(const std::string& name) {
+  std::string property;
+  for (char c : name) {
+    property += std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '-';
+  }
+  return property;
 }
 
 // What the effect declared differs from the row, or empty when they agree.
@@ -106,10 +117,10 @@ std::vector<int> findControls(const HostSession& session) {
 
 std::string markdownTable() {
   std::string text =
-      "| Parameter | Kind | 0 .. 1 maps onto | Default |\n"
-      "|---|---|---|---|\n";
+      "| Parameter (FFmpeg, MLT) | GStreamer property | Type | Values (sliders: what 0 .. 1 maps onto) | Default |\n"
+      "|---|---|---|---|---|\n";
   for (const ControlRow& row : controlTable) {
-    text += std::string("| ") + row.name + " | ";
+    text += std::string("| ") + row.name + " | " + gstreamerName(row.name) + " | ";
     switch (row.kind) {
       case ControlKind::slider:
         text += "double | " + numberText(row.sliderMin) + " .. " + numberText(row.sliderMax) + " | " +

@@ -38,7 +38,9 @@ enum HostParam { fpsParam, millisecondsParam, settingsParam, blendParam };
 constexpr int firstControlParam = isFilter ? 4 : 3;
 constexpr int paramCount = firstControlParam + controlCount;
 
-// How the effect's output meets the filter's input frame.
+// How the effect's output meets the filter's input frame. The output is opaque wherever the effect
+// draws a volume, black where there is no fire, like fire footage shot on black: "over" would hide
+// an opaque clip entirely, so the default adds the light, as compositors do with such footage.
 enum class Blend { replace, over, add };
 constexpr const char* blendNames[] = {"replace", "over", "add"};
 
@@ -84,6 +86,9 @@ struct LoadedEffect {
   std::unique_ptr<HostSession> session;
   std::vector<int> positions;  // controlTable row -> parameter position
   ~LoadedEffect() {
+    if (!session) {
+      return;
+    }
     try {
       endSession(*session);
     } catch (const std::exception& error) {
@@ -123,14 +128,14 @@ struct Instance {
   std::string fps;
   double milliseconds = 0;
   std::string settingsPath;
-  std::string blend = "over";
+  std::string blend = "add";
   std::vector<double> units;         // sliders in [0, 1], checkboxes 0 or 1
   std::vector<std::string> choices;  // choices by text or number
   bool changed = true;
 
   // What the values above make of the session.
   bool usable = false;
-  Blend blendMode = Blend::over;
+  Blend blendMode = Blend::add;
   std::string readSettingsPath;
   SettingsFile settings;
 
@@ -158,14 +163,14 @@ void applyHostValues(Instance& instance) {
   session.tracks = instance.effect->session->tracks;
   instance.usable = false;
 
-  instance.blendMode = Blend::over;
+  instance.blendMode = Blend::add;
   if (isFilter) {
     int blend = 0;
     while (blend < 3 && instance.blend != blendNames[blend]) {
       ++blend;
     }
     if (blend == 3) {
-      report("blend \"" + instance.blend + "\" is none of replace, over, add; using over");
+      report("blend \"" + instance.blend + "\" is none of replace, over, add; using add");
     } else {
       instance.blendMode = static_cast<Blend>(blend);
     }
@@ -318,7 +323,7 @@ const char* explanationOf(int index) {
     case settingsParam:
       return "A settings file saved by vortelline-studio; controls set here to other than their defaults override it";
     default:
-      return "How the flames meet the input: over (default), add (emissive) or replace (the flames alone)";
+      return "How the flames meet the input: add (default: their light on the input), over, or replace (the flames alone)";
   }
 }
 
