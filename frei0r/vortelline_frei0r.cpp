@@ -23,7 +23,6 @@ extern "C" {
 #include "frei0r/control_table.h"
 #include "hostlib/host_session.h"
 #include "hostlib/program_errors.h"
-#include "hostlib/render_job.h"
 #include "hostlib/render_options.h"
 #include "hostlib/settings_file.h"
 
@@ -292,11 +291,12 @@ void renderInto(Instance& instance, double time, const uint8_t* input, uint8_t* 
   }
   instance.cached = false;
   HostSession& session = instance.session;
+  // The input frame is the layer the effect is applied to; a source's layer stays transparent.
   if (isFilter) {
-    RgbaImage layer = imageFromStraightRgba8(input, instance.width, instance.height);
-    placeLayers(session, &layer, nullptr);
+    session.layers = {std::make_shared<const HostWorld>(
+        hostWorldFromImage(imageFromStraightRgba8(input, instance.width, instance.height), 8))};
   } else if (session.layers.empty()) {
-    placeLayers(session, nullptr, nullptr);
+    session.layers = {std::make_shared<const HostWorld>(makeHostWorld(instance.width, instance.height, 8))};
   }
   HostWorld flames = renderFrame(session, frame, RenderPath::smart);
   instance.cachedOutput.resize(bytes);

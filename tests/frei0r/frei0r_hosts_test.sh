@@ -43,6 +43,13 @@ melt_raw() {  # melt_raw PROFILE OUTPUT ARGS...: frames as raw RGBA
     2>>melt.log
 }
 
+# A guest in other programs brings nothing but the C and C++ runtime (no Qt, no image libraries).
+for plugin in vortelline vortelline_src; do
+  needed=$(readelf -d "$FREI0R_PATH/$plugin.so" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' |
+    grep -vE '^(libstdc\+\+\.so|libm\.so|libgcc_s\.so|libc\.so|ld-linux)' | tr '\n' ' ')
+  [ -z "$needed" ] || fail "$plugin.so needs $needed"
+done
+
 frames=24
 for fps in 24 30000/1001; do
   num=${fps%/*}
