@@ -1,0 +1,156 @@
+// Drives the built frei0r plug-ins through their entry points, as a host does, for what the host
+// programs cannot show: how the filter's blend modes meet the input, and what a plug-in does with
+// input it must not trust.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <frei0r.h>
+}
+
+namespace {
+
+constexpr unsigned width = 32;
+constexpr unsigned height = 16;
+
+struct Plugin {
+  void* handle = nullptr;
+  f0r_instance_t (*construct)(unsigned, unsigned) = nullptr;
+  void (*destruct)(f0r_instance_t) = nullptr;
+  void (*getParamInfo)(f0r_param_info_t*, int) = nullptr;
+  void (*getPluginInfo)(f0r_plugin_info_t*) = nullptr;
+  void (*setParamValue)(f0r_instance_t, f0r_param_t, int) = nullptr;
+  void (*update)(f0r_instance_t, double, const uint32_t*, uint32_t*) = nullptr;
+
+  explicit Plugin(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {
+    if (!handle) {
+      return;
+    }
+    construct = reinterpret_cast<decltype(construct)>(dlsym(handle, "f0r_construct"));
+    destruct = reinterpret_cast<decltype(destruct)>(dlsym(handle, "f0r_destruct"));
+    getParamInfo = reinterpret_cast<decltype(getParamInfo)>(dlsym(handle, "f0r_get_param_info"));
+    getPluginInfo = reinterpret_cast<decltype(getPluginInfo)>(dlsym(handle, "f0r_get_plugin_info"));
+    setParamValue = reinterpret_cast<decltype(setParamValue)>(dlsym(handle, "f0r_set_param_value"));
+    update = reinterpret_cast<decltype(update)>(dlsym(handle, "f0r_update"));
+  }
+
+  int paramNamed(const std::string& name) const {
+    f0r_plugin_info_t info{};
+    getPluginInfo(&info);
+    for (int index = 0; index < info.num_params; ++index) {
+      f0r_param_info_t param{};
+      getParamInfo(&param, index);
+      if (name == param.name) {
+        return index;
+      }
+    }
+    ADD_FAILURE() << "no parameter " << name;
+    return 0;
+  }
+
+  void setText(f0r_instance_t instance, const std::string& name, const char* text) const {
+    f0r_param_string value = const_cast<char*>(text);
+    setParamValue(instance, &value, paramNamed(name));
+  }
+};
+
+Plugin& filter() {
+  static Plugin plugin(VORTELLINE_FREI0R_FILTER_PATH);
+  return plugin;
+}
+
+Plugin& source() {
+  static Plugin plugin(VORTELLINE_FREI0R_SOURCE_PATH);
+  return plugin;
+}
+
+// An opaque input with every channel value somewhere in the frame.
+std::vector<uint32_t> colourfulInput() {
+  std::vector<uint32_t> frame(width * height);
+  for (unsigned i = 0; i < frame.size(); ++i) {
+    const uint32_t red = i * 7 % 256, green = i * 13 % 256, blue = 255 - i % 256;
+    frame[i] = red | green << 8 | blue << 16 | 0xFF000000u;
+  }
+  return frame;
+}
+
+std::vector<uint32_t> filtered(const char* blend, const std::vector<uint32_t>& input) {
+  f0r_instance_t instance = filter().construct(width, height);
+  filter().setText(instance, "fps", "24");
+  filter().setText(instance, "blend", blend);
+  filter().setText(instance, "Quality", "Draft (64)");
+  filter().setText(instance, "Emitter/Source", "Original Volume");
+  std::vector<uint32_t> output(input.size());
+  filter().update(instance, 0.5, input.data(), output.data());
+  filter().destruct(instance);
+  return output;
+}
+
+uint32_t channel(uint32_t pixel, int index) { return pixel >> (8 * index) & 0xFF; }
+
+TEST(Frei0rPlugin, BlendModesMeetTheInput) {
+  ASSERT_TRUE(filter().handle) << dlerror();
+  const std::vector<uint32_t> input = colourfulInput();
+  // The volume is opaque, black where there is no fire: over covers the input, add lays the
+  // flames' light onto it.
+  const std::vector<uint32_t> flames = filtered("replace", input);
+  EXPECT_EQ(filtered("over", input), flames);
+  const std::vector<uint32_t> added = filtered("add", input);
+  int lit = 0;
+  for (size_t i = 0; i < input.size(); ++i) {
+    ASSERT_EQ(channel(flames[i], 3), 255u) << "pixel " << i;
+    EXPECT_EQ(channel(added[i], 3), 255u);
+    for (int c = 0; c < 3; ++c) {
+      const uint32_t sum = std::min(255u, channel(flames[i], c) + channel(input[i], c));
+      EXPECT_LE(std::max(sum, channel(added[i], c)) - std::min(sum, channel(added[i], c)), 1u) << "pixel " << i;
+      lit += channel(flames[i], c) > 0;
+    }
+  }
+  EXPECT_GT(lit, 0) << "the flames are black: the test shows nothing";
+}
+
+TEST(Frei0rPlugin, UnusableValuesLeaveTheFrameAsTheHostExpects) {
+  ASSERT_TRUE(filter().handle && source().handle) << dlerror();
+  struct Case {
+    const char* param;
+    const char* value;
+  };
+  const Case cases[] = {{"fps", "twenty-four"}, {"fps", "0"}, {"settings", "/nonexistent/look.json"}};
+  const std::vector<uint32_t> input = colourfulInput();
+  for (const Case& bad : cases) {
+    SCOPED_TRACE(std::string(bad.param) + "=" + bad.value);
+    f0r_instance_t filterInstance = filter().construct(width, height);
+    filter().setText(filterInstance, bad.param, bad.value);
+    std::vector<uint32_t> output(input.size(), 0x12345678u);
+    filter().update(filterInstance, 1.0, input.data(), output.data());
+    EXPECT_EQ(output, input) << "the filter leaves its input unchanged";
+    filter().destruct(filterInstance);
+
+    f0r_instance_t sourceInstance = source().construct(width, height);
+    source().setText(sourceInstance, bad.param, bad.value);
+    source().update(sourceInstance, 1.0, nullptr, output.data());
+    EXPECT_EQ(output, std::vector<uint32_t>(input.size(), 0u)) << "the source gives a transparent frame";
+    source().destruct(sourceInstance);
+  }
+}
+
+TEST(Frei0rPlugin, SourceNeverReadsTheInputPointer) {
+  ASSERT_TRUE(source().handle) << dlerror();
+  f0r_instance_t instance = source().construct(width, height);
+  source().setText(instance, "Quality", "Draft (64)");
+  std::vector<uint32_t> output(width * height), reference(width * height);
+  source().update(instance, 0.25, nullptr, reference.data());
+  // What MLT passes a source when it slices a frame: an address past nothing.
+  const auto* bogus = reinterpret_cast<const uint32_t*>(uintptr_t{width * height * 4});
+  source().update(instance, 0.25, bogus, output.data());
+  EXPECT_EQ(output, reference);
+  source().destruct(instance);
+}
+
+}  // namespace
