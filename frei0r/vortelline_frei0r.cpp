@@ -10,6 +10,7 @@ extern "C" {
 }
 #pragma GCC visibility pop
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -303,7 +304,9 @@ void renderInto(Instance& instance, double time, const uint8_t* input, uint8_t* 
   if (isFilter && instance.blendMode != Blend::replace) {
     blendOnto(flames.world, input, instance.cachedOutput.data(), instance.blendMode);
   } else {
-    straightRgba8FromWorld(flames.world, instance.cachedOutput.data());
+    // Straight colour rounded as a PNG file stores it.
+    const RgbaSamples samples = rgbaSamplesFromWorld(flames.world, 8, true);
+    std::copy(samples.values.begin(), samples.values.end(), instance.cachedOutput.begin());
   }
   if (isFilter) {
     instance.cachedInput.assign(input, input + bytes);
