@@ -302,6 +302,8 @@ TEST_F(MovieTest, FramesMatchTheProgramsPngFrames) {
     movieOptions.insert(movieOptions.end(), test.movieOptions.begin(), test.movieOptions.end());
     ProgramRun movieRun = render(movie, movieOptions);
     ASSERT_EQ(movieRun.exitCode, 0) << test.file << ": " << movieRun.err;
+    EXPECT_EQ(movieRun.err.find("keeps no alpha") != std::string::npos, test.comparison == Comparison::overBlack)
+        << test.file << ": " << movieRun.err;
     const std::string pngs = scratch + "/" + test.file + "_#.png";
     ProgramRun pngRun = render(pngs, options);
     ASSERT_EQ(pngRun.exitCode, 0) << pngRun.err;
