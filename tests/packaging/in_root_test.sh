@@ -14,12 +14,8 @@ check() {
 }
 
 # What a desktop brings for file types (the MIME database, its desktop-entry cache and GLib's gio),
-# and FFmpeg to try the frei0r plug-ins, when the package has them.
-contents=$(dpkg-deb -c "$package")
-tools=(man-db shared-mime-info desktop-file-utils libglib2.0-bin)
-if grep -q '/usr/lib/frei0r-1/vortelline' <<<"$contents"; then
-  tools+=(ffmpeg)
-fi
+# and FFmpeg to try the frei0r plug-ins.
+tools=(man-db shared-mime-info desktop-file-utils libglib2.0-bin ffmpeg)
 check "apt-get install $(basename "$package") ${tools[*]}"
 apt-get install -y -q --no-install-recommends "$package" "${tools[@]}" >apt.log 2>&1 || {
   cat apt.log
@@ -69,15 +65,13 @@ completions=$(bash -c 'source /usr/share/bash-completion/completions/vortelline
   COMP_WORDS=(vortelline render --proc); COMP_CWORD=2; _vortelline; echo "${COMPREPLY[*]}"')
 [ "$completions" = "--processing" ]
 
-if [[ " ${tools[*]} " == *" ffmpeg "* ]]; then
-  # Frames 0 to 12 at 24 fps, times in FFmpeg's milliseconds ("y"): frame 12 is the last 64x36x4 bytes.
-  check "FFmpeg frei0r_src frame, from the installed plug-in and module"
-  ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline_src:filter_params=24|y" \
-    -frames:v 13 -f rawvideo -pix_fmt rgba -y frames.rgba
-  tail -c $((64 * 36 * 4)) frames.rgba >ffmpeg.rgba
-  ffmpeg -v error -i "$reference/default.png" -f rawvideo -pix_fmt rgba -y reference.rgba
-  cmp ffmpeg.rgba reference.rgba
-fi
+# Frames 0 to 12 at 24 fps, times in FFmpeg's milliseconds ("y"): frame 12 is the last 64x36x4 bytes.
+check "FFmpeg frei0r_src frame, from the installed plug-in and module"
+ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline_src:filter_params=24|y" \
+  -frames:v 13 -f rawvideo -pix_fmt rgba -y frames.rgba
+tail -c $((64 * 36 * 4)) frames.rgba >ffmpeg.rgba
+ffmpeg -v error -i "$reference/default.png" -f rawvideo -pix_fmt rgba -y reference.rgba
+cmp ffmpeg.rgba reference.rgba
 
 check "apt-get purge leaves nothing behind"
 dpkg -L vortelline >installed.txt
