@@ -1,12 +1,12 @@
 #include "frei0r/control_table.h"
 
 #include <cctype>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
 
 #include "hostlib/parameter_settings.h"
+#include "hostlib/number_text.h"
 #include "hostlib/program_errors.h"
 
 namespace {
@@ -21,12 +21,6 @@ PF_ParamType paramTypeOf(ControlKind kind) {
       return PF_Param_CHECKBOX;
   }
   return PF_Param_NO_DATA;
-}
-
-std::string numberText(double value) {
-  char text[32];
-  auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
 }
 
 // Four significant digits are enough to find a default on a host's slider.

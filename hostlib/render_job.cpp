@@ -18,6 +18,7 @@
 #include "hostlib/host_session.h"
 #include "hostlib/image_files.h"
 #include "hostlib/movie_file.h"
+#include "hostlib/number_text.h"
 #include "hostlib/program_errors.h"
 #include "hostlib/settings_file.h"
 
@@ -202,12 +203,6 @@ std::vector<long> framesOfThisRun(const RenderOptions& options) {
               << " frames whose files already exist\n";
   }
   return frames;
-}
-
-std::string numberText(double value) {
-  char text[32];
-  auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
 }
 
 std::string floatText(float value) {

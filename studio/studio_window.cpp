@@ -85,6 +85,17 @@ struct OpenedSettings {
   std::shared_ptr<const RgbaImage> emitter;
 };
 
+// Reads a settings file and the emitter image it names; meant for a background thread.
+ReadResult<OpenedSettings> readSettingsWithEmitter(const std::string& file) {
+  return readCatching<OpenedSettings>([&] {
+    OpenedSettings opened{readSettingsFile(file), nullptr};
+    if (!opened.file.scene.emitterPath.empty()) {
+      opened.emitter = std::make_shared<const RgbaImage>(readImageFile(opened.file.scene.emitterPath));
+    }
+    return opened;
+  });
+}
+
 // Merge keys of changes that are one step however often they come in a row: typing a title,
 // spinning the last frame. A drag's key is its slider's position plus one more than the largest.
 constexpr int emitterTextMergeKey = 0;
@@ -852,15 +863,7 @@ void StudioWindow::applyPreset(const QString& path) {
   using Read = ReadResult<OpenedSettings>;
   readInBackground<Read>(
       this,
-      [file = path.toStdString()] {
-        return readCatching<OpenedSettings>([&] {
-          OpenedSettings opened{readSettingsFile(file), nullptr};
-          if (!opened.file.scene.emitterPath.empty()) {
-            opened.emitter = std::make_shared<const RgbaImage>(readImageFile(opened.file.scene.emitterPath));
-          }
-          return opened;
-        });
-      },
+      [file = path.toStdString()] { return readSettingsWithEmitter(file); },
       [this, path, read](Read result) {
         if (read != presetReads_) {
           return;
@@ -990,15 +993,7 @@ void StudioWindow::openSettings(const QString& path) {
   using Read = ReadResult<OpenedSettings>;
   readInBackground<Read>(
       this,
-      [file = path.toStdString()] {
-        return readCatching<OpenedSettings>([&] {
-          OpenedSettings opened{readSettingsFile(file), nullptr};
-          if (!opened.file.scene.emitterPath.empty()) {
-            opened.emitter = std::make_shared<const RgbaImage>(readImageFile(opened.file.scene.emitterPath));
-          }
-          return opened;
-        });
-      },
+      [file = path.toStdString()] { return readSettingsWithEmitter(file); },
       [this, path, read](Read result) {
         if (read != settingsReads_) {
           return;

@@ -356,18 +356,6 @@ TEST_F(MovieTest, FrameTimesRateAndDurationAreExact) {
   }
 }
 
-// Whether the process has a handler for SIGINT, from the caught-signals mask in /proc.
-bool catchesInterrupt(int pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("SigCgt:", 0) == 0) {
-      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
-    }
-  }
-  return false;
-}
-
 // A movie that cannot be finished leaves nothing, neither under its name nor a temporary file.
 TEST_F(MovieTest, AStoppedFailedOrFullDiskRunLeavesNoFile) {
   struct Case {
@@ -406,9 +394,7 @@ TEST_F(MovieTest, AStoppedFailedOrFullDiskRunLeavesNoFile) {
     RunningProgram running = startProgram(arguments, scratch);
     unsetenv("VORTELLINE_CPU_KERNEL");
     if (test.signal != 0) {
-      for (int wait = 0; wait < 2000 && !catchesInterrupt(running.pid); ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
+      waitUntilProgramCatchesInterrupt(running.pid);
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       kill(running.pid, test.signal);
     }

@@ -66,18 +66,6 @@ PngHeader pngHeader(const std::string& path) {
   return header;
 }
 
-// Whether the process has a handler for SIGINT, from the caught-signals mask in /proc.
-bool catchesInterrupt(int pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("SigCgt:", 0) == 0) {
-      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
-    }
-  }
-  return false;
-}
-
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -372,9 +360,7 @@ TEST_F(ProgramTest, AFailedWriteIsReportedWhenTheNextFrameFailsOrIsCancelled) {
     options.insert(options.end(), {"--frames", "0-1", "-o", folder + "/f_#.png"});
     RunningProgram running = startProgram(renderArguments(options), scratch);
     if (test.signal != 0) {
-      for (int wait = 0; wait < 2000 && !catchesInterrupt(running.pid); ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
+      waitUntilProgramCatchesInterrupt(running.pid);
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       kill(running.pid, test.signal);
     }
@@ -534,9 +520,7 @@ TEST_F(ProgramTest, InterruptStopsTheRenderAndLeavesNoFile) {
     RunningProgram running = startProgram(
         {"render", "--size", "96x1200", "--frames", "0-9", "--quiet", "-o", frames + "/long_#.exr"}, scratch);
     // Signal only once the program catches SIGINT, however slowly it starts on a busy machine.
-    for (int wait = 0; wait < 2000 && !catchesInterrupt(running.pid); ++wait) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitUntilProgramCatchesInterrupt(running.pid);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     kill(running.pid, signal);
     ProgramRun result = finishProgram(running);

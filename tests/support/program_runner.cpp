@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -23,7 +26,25 @@ std::string fileText(const std::string& path) {
   return text.str();
 }
 
+// Whether the process has a handler for SIGINT, from the caught-signals mask in /proc.
+bool catchesInterrupt(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("SigCgt:", 0) == 0) {
+      return (std::stoull(line.substr(7), nullptr, 16) >> (SIGINT - 1)) & 1;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+void waitUntilProgramCatchesInterrupt(int pid) {
+  for (int wait = 0; wait < 2000 && !catchesInterrupt(pid); ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 RunningProgram startCommand(std::vector<std::string> command, const std::string& scratchFolder) {
   static int runNumber = 0;

@@ -24,6 +24,9 @@ RunningProgram startCommand(std::vector<std::string> command, const std::string&
 ProgramRun runCommand(const std::vector<std::string>& command, const std::string& scratchFolder);
 ProgramRun finishProgram(const RunningProgram& running);
 ProgramRun runProgram(const std::vector<std::string>& arguments, const std::string& scratchFolder);
+// Waits, up to ten seconds, until the program has its SIGINT handler in place, so that a signal
+// sent next reaches the handler however slowly the program starts on a busy machine.
+void waitUntilProgramCatchesInterrupt(int pid);
 
 // A fresh folder under the system's temporary folder.
 std::string makeScratchFolder();
