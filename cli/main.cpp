@@ -26,6 +26,22 @@ void addModuleOption(CLI::App& command, std::string& modulePath) {
       ->default_str("the installed module, found from this program's folder, else the one built with it");
 }
 
+// An empty value, as an unset shell variable gives, is refused rather than read as the option's
+// default: `--frames "$FRAMES"` would render frame 0 alone and `--preset "$LOOK"` the plain look,
+// both reporting success.
+void refuseEmptyValues(const CLI::App& command) {
+  for (const CLI::Option* option : command.get_options()) {
+    if (option->get_expected_min() == 0) {
+      continue;
+    }
+    for (const std::string& value : option->results()) {
+      if (value.empty()) {
+        throw UsageError(option->get_name() + " is empty; give it a value or leave the option out");
+      }
+    }
+  }
+}
+
 void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string& size, std::string& frames,
                            std::string& frame, std::string& fps, std::string& pixelAspect, std::string& path,
                            std::string& processing, std::string& task) {
@@ -252,6 +268,7 @@ int main(int argc, char** argv) {
   }
   try {
     if (render->parsed()) {
+      refuseEmptyValues(*render);
       options.modulePath = modulePath;
       RenderOptions finished = finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path,
                                                    processing, task, render->count("--task") > 0);

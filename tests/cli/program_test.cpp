@@ -447,6 +447,10 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       {{"--set", "Density"}, {"Name=VALUE"}},
       {{"--set", "Emitter Layer=1"}, {"--emitter"}},
       {{"--frames", "5-2"}, {"FIRST-LAST"}},
+      // Unset shell variables: each would otherwise render the default and report success.
+      {{"--frames", ""}, {"--frames is empty"}},
+      {{"--preset", ""}, {"--preset is empty"}},
+      {{"--loop", ""}, {"--loop is empty"}},
       {{"--size", "0x10"}, {"WIDTHxHEIGHT"}},
       {{"--size", "16385x10"}, {"16384"}},
       {{"--fps", "0"}, {"--fps", "30000/1001"}},
