@@ -181,6 +181,11 @@ void applyHostValues(Instance& instance) {
     instance.readSettingsPath = instance.settingsPath;
     if (!instance.settingsPath.empty()) {
       try {
+        // Opening a FIFO waits for a writer, and a host stops for good in it: no signal gets it out.
+        std::error_code unknown;
+        if (std::filesystem::is_other(std::filesystem::status(instance.settingsPath, unknown))) {
+          throw RunError(instance.settingsPath + " is a FIFO, socket or device, not a file");
+        }
         instance.settings = readSettingsFile(instance.settingsPath);
       } catch (const std::exception& error) {
         instance.settings.assignments.clear();

@@ -2,9 +2,11 @@
 // programs cannot show: how the filter's blend modes meet the input, and what a plug-in does with
 // input it must not trust.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -119,21 +121,26 @@ TEST(Frei0rPlugin, UnusableValuesLeaveTheFrameAsTheHostExpects) {
   ASSERT_TRUE(filter().handle && source().handle) << dlerror();
   struct Case {
     const char* param;
-    const char* value;
+    std::string value;
   };
-  const Case cases[] = {{"fps", "twenty-four"}, {"fps", "0"}, {"settings", "/nonexistent/look.json"}};
+  // A FIFO nobody writes into: a host that opened it would wait forever.
+  const std::string fifo = testing::TempDir() + "frei0r_settings_fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << fifo;
+  const Case cases[] = {
+      {"fps", "twenty-four"}, {"fps", "0"}, {"settings", "/nonexistent/look.json"}, {"settings", fifo}};
   const std::vector<uint32_t> input = colourfulInput();
   for (const Case& bad : cases) {
     SCOPED_TRACE(std::string(bad.param) + "=" + bad.value);
     f0r_instance_t filterInstance = filter().construct(width, height);
-    filter().setText(filterInstance, bad.param, bad.value);
+    filter().setText(filterInstance, bad.param, bad.value.c_str());
     std::vector<uint32_t> output(input.size(), 0x12345678u);
     filter().update(filterInstance, 1.0, input.data(), output.data());
     EXPECT_EQ(output, input) << "the filter leaves its input unchanged";
     filter().destruct(filterInstance);
 
     f0r_instance_t sourceInstance = source().construct(width, height);
-    source().setText(sourceInstance, bad.param, bad.value);
+    source().setText(sourceInstance, bad.param, bad.value.c_str());
     source().update(sourceInstance, 1.0, nullptr, output.data());
     EXPECT_EQ(output, std::vector<uint32_t>(input.size(), 0u)) << "the source gives a transparent frame";
     source().destruct(sourceInstance);
