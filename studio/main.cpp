@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
     session = startSession(modulePath);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "vortelline-studio: %s\n", error.what());
+    // A studio started from the menu has no terminal to show stderr.
+    if (!parser.isSet(screenshotOption)) {
+      QMessageBox::critical(nullptr, QStringLiteral("Vortelline Studio"), QString::fromStdString(error.what()));
+    }
     return 1;
   }
 

@@ -1084,7 +1084,16 @@ void startFromCommandLine(StudioWindow& window, const QString& settingsPath, con
       [&window, screenshotPath](const QString& error) {
         if (!error.isEmpty()) {
           std::fprintf(stderr, "vortelline-studio: %s\n", qPrintable(error));
-          QApplication::exit(1);
+          if (screenshotPath.isEmpty()) {
+            // Started from a file manager, nobody reads stderr: say it where the user looks, and
+            // keep the studio open on its defaults, as the Open menu does.
+            auto* message = new QMessageBox(QMessageBox::Warning, QObject::tr("Open Settings"), error,
+                                            QMessageBox::Ok, &window);
+            message->setAttribute(Qt::WA_DeleteOnClose);
+            message->open();
+          } else {
+            QApplication::exit(1);
+          }
         } else if (!screenshotPath.isEmpty()) {
           window.takeScreenshotWhenReady(screenshotPath);
         }

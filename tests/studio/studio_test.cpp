@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSemaphore>
 #include <QSet>
 #include <QSignalSpy>
@@ -496,6 +497,17 @@ TEST(Studio, CommandLineScreenshotEndsWithTheFirstFramesOutcome) {
       EXPECT_EQ(run.exitCode != 0, test.status != 0) << test.name << ": " << run.err;
     }
   }
+  // Without --screenshot the user is at the window, maybe started from a file manager: the
+  // failure shows there and the studio stays open.
+  auto window = std::make_unique<StudioWindow>(startSession(VORTELLINE_MODULE_PATH));
+  const QString missing = QString::fromStdString(folder + "/missing.json");
+  startFromCommandLine(*window, missing, QString());
+  window->show();
+  QPointer<QMessageBox> shown;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return (shown = window->findChild<QMessageBox*>()) && shown->isVisible(); },
+                              waitMilliseconds));
+  EXPECT_TRUE(shown->text().contains(missing)) << shown->text().toStdString();
+  EXPECT_TRUE(window->isVisible());
 }
 
 // A FIFO delivers only when someone writes to it: the window goes on meanwhile, and shows what
