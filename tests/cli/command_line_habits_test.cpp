@@ -107,6 +107,10 @@ TEST(CommandLineHabits, ValuesTheEffectClampsAreNoted) {
   EXPECT_NE(run.err.find("\"Inner Color/Hue\" takes -360 to 720; the effect clamps 800 to 720"), std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("Step Size"), std::string::npos) << run.err;
+  // Beyond single precision the effect refuses the value; a note that it clamps it would mislead.
+  ProgramRun refused = runProgram(render({"--set", "Density=1e300", "-o", scratch + "/y.png"}), scratch);
+  EXPECT_EQ(refused.exitCode, 1) << refused.err;
+  EXPECT_EQ(refused.err.find("clamps"), std::string::npos) << refused.err;
 }
 
 TEST(CommandLineHabits, LibraryCommandsListPresetsAndDescribeControls) {
