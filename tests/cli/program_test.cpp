@@ -334,6 +334,29 @@ TEST_F(ProgramTest, AFailedWriteStopsTheSequenceAtThatFrame) {
   EXPECT_FALSE(std::filesystem::exists(frames + "/seq/flames_011.png"));
 }
 
+timespec folderTime(const std::string& folder) {
+  struct stat status {};
+  stat(folder.c_str(), &status);
+  return status.st_mtim;
+}
+
+// A frame write makes its temporary file in the folder and removes it when the write fails: the
+// folder then has changed and holds no temporary file. A fixed sleep instead raced a slow
+// (sanitized, loaded) program that had not yet reached the write.
+void waitUntilAWriteWasTriedAndCleanedUp(const std::string& folder, timespec before) {
+  for (int tries = 0; tries < 6000; ++tries) {
+    const timespec now = folderTime(folder);
+    const bool changed = now.tv_sec != before.tv_sec || now.tv_nsec != before.tv_nsec;
+    const bool temporaryLeft = std::any_of(std::filesystem::directory_iterator(folder), {},
+                                           [](const auto& entry) { return entry.path().filename().string()[0] == '.'; });
+    if (changed && !temporaryLeft) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "no write was tried in " << folder;
+}
+
 // A write that fails while the next frame renders is reported even when that frame fails or is
 // cancelled too, and decides the exit status: a full disk must not look like a user's cancel.
 TEST_F(ProgramTest, AFailedWriteIsReportedWhenTheNextFrameFailsOrIsCancelled) {
@@ -358,10 +381,11 @@ TEST_F(ProgramTest, AFailedWriteIsReportedWhenTheNextFrameFailsOrIsCancelled) {
     std::filesystem::create_directories(folder + "/f_0.png");
     std::vector<std::string> options = test.options;
     options.insert(options.end(), {"--frames", "0-1", "-o", folder + "/f_#.png"});
+    const timespec beforeRun = folderTime(folder);
     RunningProgram running = startProgram(renderArguments(options), scratch);
     if (test.signal != 0) {
       waitUntilProgramCatchesInterrupt(running.pid);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      waitUntilAWriteWasTriedAndCleanedUp(folder, beforeRun);
       kill(running.pid, test.signal);
     }
     ProgramRun result = finishProgram(running);
