@@ -1014,10 +1014,6 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
   HostSession opened = *session_;
   std::vector<int> positions;
   try {
-    if (file.scene.frame > lastFrameInTimeRange(file.scene.clock)) {
-      throw UsageError(path.toStdString() + ": frame " + std::to_string(file.scene.frame) +
-                       " is beyond the host's time range at its fps");
-    }
     opened.tracks.assign(opened.tracks.size(), ParamTrack{});
     opened.clock = file.scene.clock;
     positions = applyAssignments(opened, file.assignments, path.toStdString());
