@@ -168,7 +168,7 @@ void finishLoop(RenderOptions& options, const LoopTexts& texts, bool framesGiven
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
                                   const std::string& frame, const std::string& fps, const std::string& pixelAspect,
                                   const std::string& path, const std::string& processing,
-                                  const std::string& task, bool taskGiven) {
+                                  const std::string& task) {
   if (!options.settingsPath.empty()) {
     SettingsFile file = readSettingsFile(options.settingsPath);
     options.width = file.scene.width;
@@ -199,9 +199,7 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
   if (!frames.empty() || !frame.empty()) {
     options.frames = parseFrameList(frames.empty() ? frame : frames);
   }
-  // An empty value, as unset job-array variables give, is refused rather than read as no --task:
-  // every task would render every frame.
-  if (taskGiven) {
+  if (!task.empty()) {
     options.task = parseFrameTask(task);
   }
   if (!fps.empty() || options.settingsPath.empty()) {
@@ -271,7 +269,7 @@ int main(int argc, char** argv) {
       refuseEmptyValues(*render);
       options.modulePath = modulePath;
       RenderOptions finished = finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path,
-                                                   processing, task, render->count("--task") > 0);
+                                                   processing, task);
       finishEmitterPlacement(finished, placementTexts);
       finishLoop(finished, loopTexts, render->count("--frames") + render->count("--frame") > 0);
       runRender(finished);

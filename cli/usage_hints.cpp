@@ -27,8 +27,6 @@ std::vector<std::string> optionNames(const CLI::App& command) {
   return names;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
-
 }  // namespace
 
 std::string unknownArgumentHint(CLI::App& app, const std::vector<std::string>& arguments) {

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <iterator>
 
+#include "hostlib/parameter_settings.h"
+
 namespace {
 
 // Figures are for the default look at 960 x 540; they move when the controls they name move.
@@ -128,13 +130,6 @@ constexpr ControlGuide kGuides[] = {
      "5-9; at 10 and more the default ray stops short of the flames.",
      "Step Size must grow with it, since the ray is only 10 x Step Size long. Volume only."},
 };
-
-std::string lowercase(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return text;
-}
 
 // A table cell: no line breaks, no column separators.
 std::string markdownCell(const char* text) {

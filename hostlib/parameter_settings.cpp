@@ -11,13 +11,6 @@
 
 namespace {
 
-std::string lowercase(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return text;
-}
-
 std::string trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t");
   if (first == std::string::npos) {
@@ -35,8 +28,6 @@ std::string normalizedName(const std::string& text) {
   }
   return lowercase(trim(text.substr(0, slash))) + "/" + lowercase(trim(text.substr(slash + 1)));
 }
-
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string joinQuoted(const std::vector<std::string>& texts) {
   std::string joined;
@@ -214,6 +205,15 @@ ParamTrack parseTrack(const DeclaredParam& param, const std::string& controlName
 }
 
 }  // namespace
+
+std::string lowercase(std::string text) {
+  for (char& c : text) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string qualifiedName(const std::vector<DeclaredParam>& params, int position) {
   const DeclaredParam& param = params[position];

@@ -83,6 +83,10 @@ std::vector<std::string> nearestNames(const std::string& wanted, const std::vect
 std::string didYouMean(const std::string& wanted, const std::vector<std::string>& candidates,
                        const std::string& otherwise);
 
+// Names compared without regard to case, and names shown in messages.
+std::string lowercase(std::string text);
+std::string quoted(const std::string& text);
+
 // Splits popup choices "A|B|C".
 std::vector<std::string> splitChoices(const std::string& choices);
 

@@ -15,13 +15,6 @@ namespace {
 
 constexpr const char* presetExtension = ".json";
 
-std::string lowercase(std::string text) {
-  for (char& c : text) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return text;
-}
-
 std::string presetDescription(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::stringstream text;

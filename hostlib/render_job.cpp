@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
-#include <new>
 #include <optional>
 #include <set>
 #include <ostream>
 
-#include "hostlib/cancellation.h"
 #include "hostlib/emitter_placement.h"
 #include "hostlib/frame_output.h"
 #include "hostlib/frame_writer.h"
