@@ -500,34 +500,40 @@ RgbaImage readImageFile(const std::string& path) {
   }
 }
 
-void writeImageFile(const std::string& path, const PF_EffectWorld& world, int bitDepth) {
-  ImageFormat format = imageFormatForPath(path);
+TemporaryFile createTemporaryFileFor(const std::string& path) {
   createFolderOf(path);
-  std::string pattern = temporaryNamePattern(path);
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  // Written through the descriptor mkstemp returns: reopening by name could reach another file.
-  OpenDescriptor file(mkstemp(name.data()));
-  if (file.descriptor < 0) {
+  std::string name = temporaryNamePattern(path);
+  const int descriptor = mkstemp(name.data());
+  if (descriptor < 0) {
     throw RunError("cannot write " + path + ": " + std::strerror(errno));
   }
-  const std::string temporary(name.data());
-  setTemporaryFileInProgress(temporary.c_str());
+  setTemporaryFileInProgress(name.c_str());
+  // mkstemp makes the file private.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(descriptor, 0666 & ~mask);
+  return TemporaryFile{descriptor, name};
+}
+
+void renameWhenOnDisk(int descriptor, const std::string& temporary, const std::string& path) {
+  if (fsync(descriptor) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    throw RunError("cannot write " + path + ": " + std::strerror(errno));
+  }
+}
+
+void writeImageFile(const std::string& path, const PF_EffectWorld& world, int bitDepth) {
+  ImageFormat format = imageFormatForPath(path);
+  const TemporaryFile created = createTemporaryFileFor(path);
+  OpenDescriptor file(created.descriptor);
+  const std::string& temporary = created.name;
   try {
-    // mkstemp makes the file private; give it the permissions any new file would get.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(file.descriptor, 0666 & ~mask);
     FileSink sink{file.descriptor};
     if (format == ImageFormat::png) {
       writePng(sink, path, world, bitDepth);
     } else {
       writeExr(sink, path, world, bitDepth);
     }
-    // Data first on disk, then the rename: otherwise a crash can leave the final name on an empty file.
-    if (fsync(file.descriptor) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
-      throw RunError("cannot write " + path + ": " + std::strerror(errno));
-    }
+    renameWhenOnDisk(file.descriptor, temporary, path);
   } catch (...) {
     std::remove(temporary.c_str());
     setTemporaryFileInProgress(nullptr);

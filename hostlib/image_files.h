@@ -23,6 +23,19 @@ std::string temporaryNamePattern(const std::string& path);
 // error (a read-only file system) rather than with the file's missing folder. Throws RunError.
 void createFolderOf(const std::string& path);
 
+// A new, empty file under a temporary name beside path (its folders made first), with the
+// permissions any new file would get, registered so that a stop signal removes it. Write it
+// through the descriptor: reopening by name could reach another file. Throws RunError.
+struct TemporaryFile {
+  int descriptor;
+  std::string name;
+};
+TemporaryFile createTemporaryFileFor(const std::string& path);
+
+// Gives the written temporary file its final name: data first on disk, then the rename, so that
+// a crash cannot leave the final name on an empty file. Throws RunError.
+void renameWhenOnDisk(int descriptor, const std::string& temporary, const std::string& path);
+
 // Reads a PNG or OpenEXR file, recognised by its content; a pipe or FIFO works too. Grey images
 // become grey RGB; a missing alpha channel is opaque; PNG colour is premultiplied by its alpha.
 // Memory is taken only for pixels the file can hold. Throws RunError naming the file, Cancelled

@@ -313,19 +313,10 @@ void setOption(AVCodecContext& codec, const char* name, const std::string& value
   av_opt_set(codec.priv_data, name, value.c_str(), 0);
 }
 
-// The temporary file beside path, with the permissions any new file would get.
 void createTemporaryFile(MovieFile::Encoder& encoder) {
-  createFolderOf(encoder.path);
-  std::string pattern = temporaryNamePattern(encoder.path);
-  encoder.descriptor = mkstemp(pattern.data());
-  if (encoder.descriptor < 0) {
-    throw RunError("cannot write " + encoder.path + ": " + std::strerror(errno));
-  }
-  encoder.temporary = pattern;
-  setTemporaryFileInProgress(encoder.temporary.c_str());
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(encoder.descriptor, 0666 & ~mask);
+  const TemporaryFile created = createTemporaryFileFor(encoder.path);
+  encoder.descriptor = created.descriptor;
+  encoder.temporary = created.name;
 }
 
 void openEncoder(MovieFile::Encoder& encoder, const std::string& codecName, const MovieCodecChoice& choice) {
@@ -520,10 +511,7 @@ void MovieFile::finish() {
   encoder.check(av_write_trailer(encoder.muxer));
   avio_flush(encoder.file);
   encoder.check(0);
-  // Data first on disk, then the rename: otherwise a crash can leave the final name on an empty file.
-  if (fsync(encoder.descriptor) != 0 || std::rename(encoder.temporary.c_str(), encoder.path.c_str()) != 0) {
-    throw RunError("cannot write " + encoder.path + ": " + std::strerror(errno));
-  }
+  renameWhenOnDisk(encoder.descriptor, encoder.temporary, encoder.path);
   encoder.finished = true;
 }
 
