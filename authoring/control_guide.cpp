@@ -1,10 +1,10 @@
-#include "hostlib/control_guide.h"
+#include "authoring/control_guide.h"
 
 #include <algorithm>
 #include <cctype>
 #include <iterator>
 
-#include "hostlib/parameter_settings.h"
+#include "session/parameter_settings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "hostlib/emitter_placement.h"
+#include "authoring/emitter_placement.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "hostlib/parameter_settings.h"
-#include "hostlib/program_errors.h"
+#include "session/parameter_settings.h"
+#include "session/program_errors.h"
 
 namespace {
 

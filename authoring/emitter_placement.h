@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "hostlib/host_pixels.h"
+#include "session/host_pixels.h"
 
 enum class EmitterFit {
   none,    // the image's own size, at the layer's top left (scale grows it from there)

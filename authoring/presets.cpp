@@ -1,4 +1,4 @@
-#include "hostlib/presets.h"
+#include "authoring/presets.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,8 +8,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "hostlib/parameter_settings.h"
-#include "hostlib/program_errors.h"
+#include "session/parameter_settings.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "hostlib/render_job.h"
+#include "authoring/render_job.h"
 
 #include <algorithm>
 #include <charconv>
@@ -10,15 +10,15 @@
 #include <set>
 #include <ostream>
 
-#include "hostlib/emitter_placement.h"
-#include "hostlib/frame_output.h"
-#include "hostlib/frame_writer.h"
-#include "hostlib/host_session.h"
-#include "hostlib/image_files.h"
-#include "hostlib/movie_file.h"
-#include "hostlib/number_text.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/settings_file.h"
+#include "authoring/emitter_placement.h"
+#include "authoring/settings_file.h"
+#include "media/frame_output.h"
+#include "media/frame_writer.h"
+#include "media/image_files.h"
+#include "media/movie_file.h"
+#include "session/host_session.h"
+#include "session/number_text.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "hostlib/host_pixels.h"
-#include "hostlib/render_options.h"
+#include "authoring/render_options.h"
+#include "session/host_pixels.h"
 
 // Renders every frame of the options into files. Throws the program errors of program_errors.h.
 void runRender(const RenderOptions& options);

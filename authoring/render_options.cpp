@@ -1,12 +1,12 @@
-#include "hostlib/render_options.h"
+#include "authoring/render_options.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <numeric>
 
-#include "hostlib/host_pixels.h"
-#include "hostlib/program_errors.h"
+#include "session/host_pixels.h"
+#include "session/program_errors.h"
 
 namespace {
 

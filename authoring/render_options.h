@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/emitter_placement.h"
-#include "hostlib/host_session.h"
-#include "hostlib/parameter_settings.h"
-#include "hostlib/seamless_loop.h"
-#include "hostlib/movie_file.h"
+#include "authoring/emitter_placement.h"
+#include "media/movie_file.h"
+#include "media/seamless_loop.h"
+#include "session/host_session.h"
+#include "session/parameter_settings.h"
 
 // The index-th (from 0) of count contiguous, nearly equal shares of a frame range, as a job-array
 // task renders it.

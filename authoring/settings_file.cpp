@@ -1,4 +1,4 @@
-#include "hostlib/settings_file.h"
+#include "authoring/settings_file.h"
 
 #include <charconv>
 #include <cmath>
@@ -9,10 +9,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "hostlib/host_pixels.h"
-#include "hostlib/input_files.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/render_options.h"
+#include "authoring/render_options.h"
+#include "media/input_files.h"
+#include "session/host_pixels.h"
+#include "session/program_errors.h"
 
 namespace {
 

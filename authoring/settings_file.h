@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/emitter_placement.h"
-#include "hostlib/host_session.h"
-#include "hostlib/parameter_settings.h"
+#include "authoring/emitter_placement.h"
+#include "session/host_session.h"
+#include "session/parameter_settings.h"
 
 struct SettingsScene {
   // Large enough to judge the look, small enough to follow every change at once on the CPU.

@@ -4,8 +4,8 @@
 #include <ostream>
 #include <string>
 
-#include "hostlib/control_guide.h"
-#include "hostlib/presets.h"
+#include "authoring/control_guide.h"
+#include "authoring/presets.h"
 
 namespace {
 

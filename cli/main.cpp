@@ -5,16 +5,16 @@
 #include <new>
 #include <numeric>
 
+#include "authoring/presets.h"
+#include "authoring/render_job.h"
+#include "authoring/settings_file.h"
+#include "cli/banner_image.h"
 #include "cli/library_commands.h"
 #include "cli/usage_hints.h"
-#include "hostlib/cancellation.h"
-#include "hostlib/custom_control.h"
-#include "hostlib/effect_module.h"
-#include "hostlib/presets.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/program_version.h"
-#include "hostlib/render_job.h"
-#include "hostlib/settings_file.h"
+#include "session/cancellation.h"
+#include "session/effect_module.h"
+#include "session/program_errors.h"
+#include "session/program_version.h"
 
 namespace {
 

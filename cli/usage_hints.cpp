@@ -4,7 +4,7 @@
 
 #include <cctype>
 
-#include "hostlib/parameter_settings.h"
+#include "session/parameter_settings.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Rewrites the README's "Controls" table from the control guide (hostlib/control_guide.cpp), as
+# Rewrites the README's "Controls" table from the control guide (authoring/control_guide.cpp), as
 # `vortelline controls --markdown` prints it. A test fails while the two disagree.
 #   docs/update_controls_section.sh [path/to/vortelline]
 set -euo pipefail

@@ -4,8 +4,8 @@
 
 #include <QPainter>
 
-#include "hostlib/host_pixels.h"
 #include "sdk/custom_ui_sdk.h"
+#include "session/host_pixels.h"
 
 // What PF_GetDrawingReference hands out for one event's context. The draw reference, supplier and
 // surface that the effect gets are all this record.

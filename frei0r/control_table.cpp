@@ -5,9 +5,9 @@
 #include <cstring>
 #include <strings.h>
 
-#include "hostlib/parameter_settings.h"
-#include "hostlib/number_text.h"
-#include "hostlib/program_errors.h"
+#include "session/number_text.h"
+#include "session/parameter_settings.h"
+#include "session/program_errors.h"
 
 namespace {
 

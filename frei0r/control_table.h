@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/host_session.h"
+#include "session/host_session.h"
 
 enum class ControlKind { slider, choice, checkbox };
 

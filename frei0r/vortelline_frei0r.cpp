@@ -21,11 +21,11 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "authoring/render_options.h"
+#include "authoring/settings_file.h"
 #include "frei0r/control_table.h"
-#include "hostlib/host_session.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/render_options.h"
-#include "hostlib/settings_file.h"
+#include "session/host_session.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "fuzz/memory_file.h"
-#include "hostlib/image_files.h"
-#include "hostlib/program_errors.h"
+#include "media/image_files.h"
+#include "session/program_errors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/program_errors.h"
-#include "hostlib/render_options.h"
-#include "hostlib/settings_file.h"
+#include "authoring/render_options.h"
+#include "authoring/settings_file.h"
+#include "session/program_errors.h"
 
 namespace {
 

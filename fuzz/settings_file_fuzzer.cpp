@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "authoring/settings_file.h"
 #include "fuzz/memory_file.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/settings_file.h"
+#include "session/program_errors.h"
 
 namespace {
 

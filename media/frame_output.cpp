@@ -1,4 +1,4 @@
-#include "hostlib/frame_output.h"
+#include "media/frame_output.h"
 
 #include <cctype>
 #include <string>

@@ -1,11 +1,11 @@
-#include "hostlib/frame_writer.h"
+#include "media/frame_writer.h"
 
 #include <optional>
 
-#include "hostlib/cancellation.h"
-#include "hostlib/frame_output.h"
-#include "hostlib/image_files.h"
-#include "hostlib/program_errors.h"
+#include "media/frame_output.h"
+#include "media/image_files.h"
+#include "session/cancellation.h"
+#include "session/program_errors.h"
 
 FrameWriter::FrameWriter(std::string pattern) : pattern_(std::move(pattern)) {}
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/host_session.h"
-#include "hostlib/movie_file.h"
-#include "hostlib/seamless_loop.h"
+#include "media/movie_file.h"
+#include "media/seamless_loop.h"
+#include "session/host_session.h"
 
 // Writes rendered frames on a thread of its own, one at a time, in order. Destroying the writer
 // waits for the write under way, so no file is left half written when a render fails or is

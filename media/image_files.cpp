@@ -1,4 +1,4 @@
-#include "hostlib/image_files.h"
+#include "media/image_files.h"
 
 #include <fcntl.h>
 #include <png.h>
@@ -24,9 +24,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "hostlib/cancellation.h"
-#include "hostlib/input_files.h"
-#include "hostlib/program_errors.h"
+#include "media/input_files.h"
+#include "session/cancellation.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "hostlib/host_pixels.h"
+#include "session/host_pixels.h"
 
 enum class ImageFormat { png, exr };
 

@@ -1,4 +1,4 @@
-#include "hostlib/input_files.h"
+#include "media/input_files.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "hostlib/cancellation.h"
-#include "hostlib/program_errors.h"
+#include "session/cancellation.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "hostlib/movie_file.h"
+#include "media/movie_file.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,10 +19,10 @@ extern "C" {
 #include <cstring>
 #include <new>
 
-#include "hostlib/cancellation.h"
-#include "hostlib/host_pixels.h"
-#include "hostlib/image_files.h"
-#include "hostlib/program_errors.h"
+#include "media/image_files.h"
+#include "session/cancellation.h"
+#include "session/host_pixels.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "hostlib/seamless_loop.h"
+#include "media/seamless_loop.h"
 
 #include <algorithm>
 #include <cmath>

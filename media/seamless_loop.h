@@ -4,7 +4,7 @@
 // clip that loops. Cost: each cross-faded frame renders twice.
 #pragma once
 
-#include "hostlib/host_session.h"
+#include "session/host_session.h"
 
 struct LoopSettings {
   long length = 0;       // N frames; 0: no loop

@@ -1,4 +1,4 @@
-#include "hostlib/cancellation.h"
+#include "session/cancellation.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "hostlib/effect_module.h"
+#include "session/effect_module.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "hostlib/program_errors.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "hostlib/registration_resource.h"
 #include "sdk/effect_sdk.h"
+#include "session/registration_resource.h"
 
 using EffectMainFunction = PF_Err (*)(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                                       PF_ParamDef* params[], PF_LayerDef* output, void* extra);

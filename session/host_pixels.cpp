@@ -1,4 +1,4 @@
-#include "hostlib/host_pixels.h"
+#include "session/host_pixels.h"
 
 #include <algorithm>
 #include <cmath>

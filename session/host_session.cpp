@@ -1,4 +1,4 @@
-#include "hostlib/host_session.h"
+#include "session/host_session.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,10 +8,10 @@
 #include <cstring>
 #include <new>
 
-#include "hostlib/cancellation.h"
-#include "hostlib/program_errors.h"
 #include "sdk/smart_render_sdk.h"
 #include "sdk/suites_sdk.h"
+#include "session/cancellation.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/effect_module.h"
-#include "hostlib/host_pixels.h"
-#include "hostlib/parameter_settings.h"
-#include "hostlib/progress_display.h"
 #include "sdk/custom_ui_sdk.h"
+#include "session/effect_module.h"
+#include "session/host_pixels.h"
+#include "session/parameter_settings.h"
+#include "session/progress_display.h"
 
 // Host time: a frame lasts timeStep ticks of 1/timeScale second, so frame n starts at
 // n * timeStep / timeScale seconds.

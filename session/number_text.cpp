@@ -1,4 +1,4 @@
-#include "hostlib/number_text.h"
+#include "session/number_text.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "hostlib/parameter_settings.h"
+#include "session/parameter_settings.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <numeric>
 
-#include "hostlib/program_errors.h"
+#include "session/program_errors.h"
 
 namespace {
 

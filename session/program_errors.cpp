@@ -1,4 +1,4 @@
-#include "hostlib/program_errors.h"
+#include "session/program_errors.h"
 
 #include <new>
 #include <ostream>

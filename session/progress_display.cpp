@@ -1,4 +1,4 @@
-#include "hostlib/progress_display.h"
+#include "session/progress_display.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "hostlib/registration_resource.h"
+#include "session/registration_resource.h"
 
 #include <elf.h>
 
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "hostlib/program_errors.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "hostlib/custom_control.h"
+#include "drawing/custom_control.h"
 
 class CustomControlView : public QWidget {
   Q_OBJECT

@@ -1,7 +1,7 @@
 #include "studio/effect_panel.h"
 
+#include "authoring/control_guide.h"
 #include "studio/custom_control_view.h"
-#include "hostlib/control_guide.h"
 
 #include <QCheckBox>
 #include <QColor>

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/emitter_placement.h"
-#include "hostlib/host_session.h"
+#include "authoring/emitter_placement.h"
+#include "session/host_session.h"
 #include "studio/text_emitter.h"
 
 class CustomControlView;

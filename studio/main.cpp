@@ -5,9 +5,9 @@
 #include <QMessageBox>
 #include <cstdio>
 
-#include "hostlib/effect_module.h"
-#include "hostlib/host_session.h"
-#include "hostlib/program_version.h"
+#include "session/effect_module.h"
+#include "session/host_session.h"
+#include "session/program_version.h"
 #include "studio/studio_window.h"
 
 int main(int argc, char** argv) {

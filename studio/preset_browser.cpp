@@ -4,12 +4,12 @@
 #include <QStyle>
 #include <vector>
 
-#include "hostlib/emitter_placement.h"
-#include "hostlib/image_files.h"
-#include "hostlib/presets.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/render_job.h"
-#include "hostlib/settings_file.h"
+#include "authoring/emitter_placement.h"
+#include "authoring/presets.h"
+#include "authoring/render_job.h"
+#include "authoring/settings_file.h"
+#include "media/image_files.h"
+#include "session/program_errors.h"
 #include "studio/preview_renderer.h"
 
 namespace {

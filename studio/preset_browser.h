@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "hostlib/host_session.h"
+#include "session/host_session.h"
 
 class PresetBrowser : public QListWidget {
   Q_OBJECT

@@ -4,9 +4,9 @@
 #include <QMutexLocker>
 #include <new>
 
-#include "hostlib/program_errors.h"
-#include "hostlib/render_job.h"
-#include "hostlib/seamless_loop.h"
+#include "authoring/render_job.h"
+#include "media/seamless_loop.h"
+#include "session/program_errors.h"
 
 PreviewRenderer::PreviewRenderer(QObject* parent) : QThread(parent) {}
 

@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "hostlib/host_session.h"
-#include "hostlib/seamless_loop.h"
+#include "media/seamless_loop.h"
+#include "session/host_session.h"
 
 struct PreviewRequest {
   std::shared_ptr<const HostSession> session;  // a copy of the panel's values, never changed after

@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "hostlib/frame_output.h"
-#include "hostlib/frame_writer.h"
-#include "hostlib/image_files.h"
-#include "hostlib/movie_file.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/render_job.h"
+#include "authoring/render_job.h"
+#include "media/frame_output.h"
+#include "media/frame_writer.h"
+#include "media/image_files.h"
+#include "media/movie_file.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <memory>
 
-#include "hostlib/host_session.h"
-#include "hostlib/seamless_loop.h"
+#include "media/seamless_loop.h"
+#include "session/host_session.h"
 
 class QComboBox;
 class QLabel;

@@ -1,37 +1,26 @@
 #include "studio/studio_window.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QFileDialog>
+#include <QDockWidget>
 #include <QFileInfo>
-#include <QHBoxLayout>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QPointer>
-#include <QShortcut>
-#include <QUndoStack>
-#include <QCloseEvent>
-#include <QDockWidget>
-#include <QColorDialog>
-#include <QActionGroup>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QUndoStack>
 #include <QVBoxLayout>
-#include <climits>
 #include <cstdio>
-#include <thread>
 
-#include "hostlib/image_files.h"
-#include "hostlib/presets.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/render_options.h"
+#include "authoring/presets.h"
+#include "authoring/render_options.h"
+#include "media/image_files.h"
+#include "session/program_errors.h"
+#include "studio/background_read.h"
 #include "studio/effect_panel.h"
 #include "studio/preset_browser.h"
 #include "studio/preview_view.h"
@@ -40,70 +29,6 @@
 #include "studio/timeline_slider.h"
 
 namespace {
-
-constexpr long defaultLastFrame = 47;
-
-// Runs read on a thread of its own and hands its result to show on the GUI thread, unless the
-// window is gone by then. The thread is detached: opening a FIFO waits for a writer that may never
-// come, and neither the window nor quitting should wait for it.
-template <typename Result>
-void readInBackground(StudioWindow* window, std::function<Result()> read, std::function<void(Result)> show) {
-  QPointer<StudioWindow> receiver(window);
-  std::thread([read = std::move(read), show = std::move(show), receiver]() mutable {
-    Result result = read();
-    QMetaObject::invokeMethod(
-        qApp,
-        [show = std::move(show), receiver, result = std::move(result)]() mutable {
-          if (receiver) {
-            show(std::move(result));
-          }
-        },
-        Qt::QueuedConnection);
-  }).detach();
-}
-
-// What a read found, or why it found nothing.
-template <typename Value>
-struct ReadResult {
-  Value value;
-  QString error;
-};
-
-template <typename Value>
-ReadResult<Value> readCatching(const std::function<Value()>& read) {
-  try {
-    return {read(), QString()};
-  } catch (const std::exception& error) {
-    return {Value(), QString::fromStdString(error.what())};
-  } catch (const Cancelled&) {
-    return {Value(), QObject::tr("the read was stopped")};
-  }
-}
-
-struct OpenedSettings {
-  SettingsFile file;
-  std::shared_ptr<const RgbaImage> emitter;
-};
-
-// Reads a settings file and the emitter image it names; meant for a background thread.
-ReadResult<OpenedSettings> readSettingsWithEmitter(const std::string& file) {
-  return readCatching<OpenedSettings>([&] {
-    OpenedSettings opened{readSettingsFile(file), nullptr};
-    if (!opened.file.scene.emitterPath.empty()) {
-      opened.emitter = std::make_shared<const RgbaImage>(readImageFile(opened.file.scene.emitterPath));
-    }
-    return opened;
-  });
-}
-
-// Merge keys of changes that are one step however often they come in a row: typing a title,
-// spinning the last frame. A drag's key is its slider's position plus one more than the largest.
-constexpr int emitterTextMergeKey = 0;
-constexpr int lastFrameMergeKey = 1;
-constexpr int textStyleMergeKey = 2;
-constexpr int placementMergeKey = 3;
-constexpr int loopLengthMergeKey = 4;
-constexpr int firstDragMergeKey = 5;
 
 // One step of the undo history: the state before and after a change. The change itself has
 // happened when the step is pushed, so its first redo does nothing.
@@ -139,8 +64,9 @@ class StateChange : public QUndoCommand {
   bool done_ = false;
 };
 
-// The values of a new window and of File > New.
-StudioState defaultState(const HostSession& session) {
+}  // namespace
+
+StudioState defaultStudioState(const HostSession& session) {
   const SettingsScene scene;
   StudioState state;
   state.tracks.assign(session.tracks.size(), ParamTrack{});
@@ -149,8 +75,6 @@ StudioState defaultState(const HostSession& session) {
   state.lastFrame = static_cast<int>(defaultLastFrame);
   return state;
 }
-
-}  // namespace
 
 StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent)
     : QMainWindow(parent), session_(std::move(session)) {
@@ -235,234 +159,11 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   connect(view_, &PreviewView::zoomChanged, this, &StudioWindow::refreshStatus);
   connect(undo_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
 
-  restoreState(defaultState(*session_));
+  restoreState(defaultStudioState(*session_));
 }
 
 // The browser is a child widget, destroyed after the session: its thumbnails stop first.
 StudioWindow::~StudioWindow() { presets_->stopThumbnails(); }
-
-void StudioWindow::buildMenus() {
-  QMenu* file = menuBar()->addMenu(tr("&File"));
-  file->addAction(tr("&New"), QKeySequence::New, this, [this] {
-    if (setChangesAside(tr("starting anew"))) {
-      startAnew();
-    }
-  });
-  file->addAction(tr("&Open Settings..."), QKeySequence::Open, this, [this] {
-    if (!setChangesAside(tr("opening other settings"))) {
-      return;
-    }
-    QString path = QFileDialog::getOpenFileName(this, tr("Open Settings"), QString(), tr("Settings (*.json)"));
-    if (!path.isEmpty()) {
-      connect(
-          this, &StudioWindow::settingsOpened, this,
-          [this](const QString& error) {
-            if (!error.isEmpty()) {
-              QMessageBox::warning(this, tr("Open Settings"), error);
-            }
-          },
-          Qt::SingleShotConnection);
-      openSettings(path);
-    }
-  });
-  file->addAction(tr("&Save Settings..."), QKeySequence::Save, this, &StudioWindow::saveWithDialog);
-  file->addAction(tr("&Render..."), QKeySequence(Qt::CTRL | Qt::Key_R), this, &StudioWindow::showRenderDialog);
-  file->addSeparator();
-  file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
-
-  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
-  QAction* undo = undo_->createUndoAction(this, tr("&Undo"));
-  undo->setShortcuts(QKeySequence::Undo);
-  QAction* redo = undo_->createRedoAction(this, tr("&Redo"));
-  redo->setShortcuts(QKeySequence::Redo);
-  edit->addAction(undo);
-  edit->addAction(redo);
-  edit->addSeparator();
-  edit->addAction(tr("Reset &All Controls"), this,
-                  [this] { resetControls(panel_->groupPositions(-1), tr("all controls")); });
-
-  QMenu* view = menuBar()->addMenu(tr("&View"));
-  view->setObjectName(QStringLiteral("viewMenu"));
-  view->addAction(tr("&Layer Size..."), this, [this] {
-    QSize size = layerSize();
-    bool ok = false;
-    QString text = QInputDialog::getText(this, tr("Layer Size"), tr("Width x height in pixels:"), QLineEdit::Normal,
-                                         QStringLiteral("%1x%2").arg(size.width()).arg(size.height()), &ok);
-    if (ok) {
-      try {
-        FrameSize parsed = parseFrameSize(text.toStdString());
-        setLayerSize(QSize(parsed.width, parsed.height));
-      } catch (const UsageError& error) {
-        QMessageBox::warning(this, tr("Layer Size"), QString::fromStdString(error.what()));
-      }
-    }
-  });
-  view->addSeparator();
-  view->addAction(tr("Zoom to &Fit"), QKeySequence(Qt::CTRL | Qt::Key_0), view_, &PreviewView::zoomToFit);
-  view->addAction(tr("&Actual Pixels (100%)"), QKeySequence(Qt::CTRL | Qt::Key_1), view_,
-                  [this] { view_->setZoom(1.0); });
-  view->addAction(tr("Zoom &In"), QKeySequence::ZoomIn, view_, [this] { view_->setZoom(view_->zoom() * 2.0); });
-  view->addAction(tr("Zoom &Out"), QKeySequence::ZoomOut, view_, [this] { view_->setZoom(view_->zoom() / 2.0); });
-  QMenu* background = view->addMenu(tr("&Background"));
-  auto* backgrounds = new QActionGroup(this);
-  auto addBackground = [&](const QString& name, const std::function<void()>& choose) {
-    QAction* action = background->addAction(name, this, choose);
-    action->setCheckable(true);
-    backgrounds->addAction(action);
-    return action;
-  };
-  addBackground(tr("&Checkerboard"), [this] { view_->setBackground(PreviewBackground::checkerboard); })
-      ->setChecked(true);
-  addBackground(tr("&Black"), [this] { view_->setBackground(PreviewBackground::black); });
-  addBackground(tr("C&olour..."), [this] {
-    QColor colour = QColorDialog::getColor(Qt::darkBlue, this, tr("Background Colour"));
-    if (colour.isValid()) {
-      view_->setBackground(PreviewBackground::colour, colour);
-    }
-  });
-  addBackground(tr("&Image..."), [this] { chooseBackground(); });
-
-  QMenu* help = menuBar()->addMenu(tr("&Help"));
-  QAction* about = help->addAction(tr("&About Vortelline"), this, [this] { showEffectDialog(false); });
-  about->setObjectName(QStringLiteral("aboutAction"));
-  QAction* aboutStudio = help->addAction(tr("About Vortelline &Studio"), this, [this] {
-    QMessageBox::about(this, tr("About Vortelline Studio"),
-                       tr("<p><b>vortelline-studio %1</b></p><p>The flame effect's panel beside a live preview.</p>"
-                          "<p>Effect module: %2<br>Qt %3</p>")
-                           .arg(QApplication::applicationVersion(), QString::fromStdString(session_->module.path),
-                                QString::fromLatin1(qVersion())));
-  });
-  aboutStudio->setObjectName(QStringLiteral("aboutStudioAction"));
-}
-
-void StudioWindow::chooseBackground() {
-  QString path = QFileDialog::getOpenFileName(this, tr("Background Image"), QString(),
-                                              tr("Images (*.png *.jpg *.jpeg *.bmp)"));
-  QImage picture(path);
-  if (!path.isEmpty() && picture.isNull()) {
-    showProblem(tr("Cannot read the background image %1").arg(path));
-  } else if (!picture.isNull()) {
-    view_->setBackground(PreviewBackground::image, QColor(), picture);
-  }
-}
-
-QWidget* StudioWindow::buildTimeline() {
-  auto* timeline = new QWidget;
-  auto* layout = new QVBoxLayout(timeline);
-  play_ = new QToolButton;
-  play_->setText(tr("Play"));
-  play_->setCheckable(true);
-  play_->setObjectName(QStringLiteral("play"));
-  play_->setToolTip(tr("Play or pause (Space); Left and Right step a frame, Home and End jump to the ends"));
-  loop_ = new QCheckBox(tr("Repeat"));
-  loop_->setToolTip(tr("Playback starts again after the last frame"));
-  loop_->setChecked(true);
-  frameSlider_ = new TimelineSlider;
-  frameSlider_->setObjectName(QStringLiteral("timeline"));
-  frameSlider_->setFocusPolicy(Qt::StrongFocus);
-  previousKey_ = new QToolButton;
-  previousKey_->setText(QStringLiteral("\u25C0\u25C6"));
-  previousKey_->setObjectName(QStringLiteral("previousKey"));
-  previousKey_->setShortcut(Qt::Key_J);
-  previousKey_->setToolTip(tr("Previous keyframe (J)"));
-  nextKey_ = new QToolButton;
-  nextKey_->setText(QStringLiteral("\u25C6\u25B6"));
-  nextKey_->setObjectName(QStringLiteral("nextKey"));
-  nextKey_->setShortcut(Qt::Key_K);
-  nextKey_->setToolTip(tr("Next keyframe (K)"));
-  frameNumber_ = new QSpinBox;
-  frameNumber_->setMaximumWidth(80);
-  lastFrame_ = new QSpinBox;
-  lastFrame_->setPrefix(tr("last "));
-  lastFrame_->setObjectName(QStringLiteral("lastFrame"));
-  lastFrame_->setMaximumWidth(100);
-  loopLength_ = new QSpinBox;
-  loopLength_->setObjectName(QStringLiteral("loopLength"));
-  loopLength_->setRange(0, 99999);
-  loopLength_->setSpecialValueText(tr("no loop"));
-  loopLength_->setPrefix(tr("loop "));
-  loopLength_->setKeyboardTracking(false);
-  loopLength_->setMaximumWidth(100);
-  loopLength_->setToolTip(tr("A seamless loop of this many frames from frame 0: its last second cross-fades into "
-                             "the frames one loop earlier, so that its last frame runs into frame 0. Those frames "
-                             "render twice."));
-  frameRate_ = new QLineEdit;
-  frameRate_->setMaximumWidth(70);
-  frameRate_->setObjectName(QStringLiteral("frameRate"));
-  playTimer_ = new QTimer(this);
-  // The frame slider spans the preview's width; the transport and the clip's length below it.
-  auto* slider = new QHBoxLayout;
-  slider->addWidget(previousKey_);
-  slider->addWidget(frameSlider_, 1);
-  slider->addWidget(nextKey_);
-  auto* transport = new QHBoxLayout;
-  transport->addWidget(play_);
-  transport->addWidget(loop_);
-  transport->addStretch(1);
-  transport->addWidget(new QLabel(tr("Frame")));
-  transport->addWidget(frameNumber_);
-  transport->addWidget(lastFrame_);
-  transport->addWidget(loopLength_);
-  transport->addWidget(new QLabel(tr("fps")));
-  transport->addWidget(frameRate_);
-  layout->addLayout(slider);
-  layout->addLayout(transport);
-
-  connect(frameSlider_, &QSlider::valueChanged, this, [this](int frame) { setFrame(frame); });
-  connect(frameNumber_, &QSpinBox::valueChanged, this, [this](int frame) { setFrame(frame); });
-  connect(previousKey_, &QToolButton::clicked, this, [this] {
-    if (std::optional<long> key = frameSlider_->markedFrameBefore(frame_)) {
-      setFrame(*key);
-    }
-  });
-  connect(nextKey_, &QToolButton::clicked, this, [this] {
-    if (std::optional<long> key = frameSlider_->markedFrameAfter(frame_)) {
-      setFrame(*key);
-    }
-  });
-  connect(lastFrame_, &QSpinBox::valueChanged, this, &StudioWindow::setLastFrameShown);
-  connect(loopLength_, &QSpinBox::valueChanged, this, &StudioWindow::setLoopLength);
-  connect(frameRate_, &QLineEdit::editingFinished, this, [this] { setFrameRate(frameRate_->text()); });
-  connect(play_, &QToolButton::toggled, this, [this](bool playing) {
-    play_->setText(playing ? tr("Pause") : tr("Play"));
-    if (playing) {
-      playTimer_->start(static_cast<int>(1000.0 * session_->clock.timeStep / session_->clock.timeScale));
-    } else {
-      playTimer_->stop();
-    }
-  });
-  connect(playTimer_, &QTimer::timeout, this, &StudioWindow::playTick);
-
-  // Transport keys work anywhere in the window except where typing takes them (a text or
-  // number field claims Space, the arrows, Home and End for itself).
-  auto addKey = [this](QKeySequence key, const std::function<void()>& action) {
-    connect(new QShortcut(key, this), &QShortcut::activated, this, action);
-  };
-  addKey(Qt::Key_Space, [this] { play_->toggle(); });
-  addKey(Qt::Key_Right, [this] { stepFrame(1); });
-  addKey(Qt::Key_Left, [this] { stepFrame(-1); });
-  addKey(Qt::Key_Home, [this] {
-    pausePlayback();
-    setFrame(0);
-  });
-  addKey(Qt::Key_End, [this] {
-    pausePlayback();
-    setFrame(lastFrame_->value());
-  });
-  return timeline;
-}
-
-void StudioWindow::refreshTimeline() {
-  const QSignalBlocker sliderBlocker(frameSlider_);
-  const QSignalBlocker numberBlocker(frameNumber_);
-  frameSlider_->setRange(0, lastFrame_->value());
-  frameNumber_->setRange(0, lastFrame_->value());
-  frameSlider_->setValue(static_cast<int>(frame_));
-  frameNumber_->setValue(static_cast<int>(frame_));
-  frameSlider_->setMarkedFrames(keyedFrames(*session_, panel_->selectedKeys()));
-  previousKey_->setEnabled(frameSlider_->markedFrameBefore(frame_).has_value());
-  nextKey_->setEnabled(frameSlider_->markedFrameAfter(frame_).has_value());
-}
 
 void StudioWindow::refreshStatus() {
   layerInfo_->setText(tr("%1 \u00D7 %2").arg(session_->layerWidth).arg(session_->layerHeight));
@@ -480,14 +181,7 @@ void StudioWindow::refreshNotice() {
                        : QString());
 }
 
-void StudioWindow::limitLastFrame() {
-  const QSignalBlocker blocker(lastFrame_);
-  lastFrame_->setRange(0, static_cast<int>(std::min<long>(INT_MAX, lastFrameInTimeRange(session_->clock))));
-}
-
 QSize StudioWindow::layerSize() const { return QSize(session_->layerWidth, session_->layerHeight); }
-
-bool StudioWindow::playing() const { return play_->isChecked(); }
 
 bool StudioWindow::hasUnsavedChanges() const { return !undo_->isClean(); }
 
@@ -609,13 +303,6 @@ void StudioWindow::showProblem(const QString& message) {
   statusBar()->showMessage(message);
 }
 
-void StudioWindow::pausePlayback() { play_->setChecked(false); }
-
-void StudioWindow::stepFrame(long step) {
-  pausePlayback();
-  setFrame(std::clamp<long>(frame_ + step, 0, lastFrame_->value()));
-}
-
 void StudioWindow::setFrame(long frame) {
   if (frame == frame_) {
     return;
@@ -701,80 +388,6 @@ void StudioWindow::saveScreenshot(const QString& path) {
     }
     QApplication::exit(saved ? 0 : 1);
   });
-}
-
-void StudioWindow::playTick() {
-  // The next frame only once this one is finished, so that every frame is seen at least once.
-  if (!cache_.contains(frame_)) {
-    return;
-  }
-  long next = frame_ + 1;
-  if (next > lastFrame_->value()) {
-    if (!loop_->isChecked()) {
-      play_->setChecked(false);
-      return;
-    }
-    next = 0;
-  }
-  setFrame(next);
-}
-
-void StudioWindow::setFrameRate(const QString& text) {
-  PF_RationalScale rate;
-  try {
-    rate = parseRate(text.toStdString(), "The frame rate", "24, 23.976 or 30000/1001");
-  } catch (const UsageError& error) {
-    showProblem(QString::fromStdString(error.what()));
-    frameRate_->setText(QString::fromStdString(frameRateText(session_->clock)));
-    return;
-  }
-  const FrameClock clock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
-  if (clock.timeScale == session_->clock.timeScale && clock.timeStep == session_->clock.timeStep) {
-    return;
-  }
-  changeState(tr("Frame rate %1").arg(text), -1, [&] {
-    // Keys stay on their frames.
-    for (ParamTrack& track : session_->tracks) {
-      for (Keyframe& key : track.keys) {
-        key.time = key.time / session_->clock.timeStep * clock.timeStep;
-      }
-    }
-    session_->clock = clock;
-    limitLastFrame();
-    setLastFrame(*session_, lastFrame_->value());
-    frame_ = std::min<long>(frame_, lastFrame_->value());
-    if (play_->isChecked()) {
-      playTimer_->setInterval(static_cast<int>(1000.0 * clock.timeStep / clock.timeScale));
-    }
-  });
-}
-
-void StudioWindow::setLastFrameShown(int last) {
-  changeState(tr("Last frame %1").arg(last), lastFrameMergeKey, [&] {
-    setLastFrame(*session_, last);
-    frame_ = std::min<long>(frame_, last);
-  });
-}
-
-void StudioWindow::setLoopLength(int length) {
-  changeState(length > 0 ? tr("Loop of %1 frames").arg(length) : tr("No loop"), loopLengthMergeKey, [&] {
-    loopFrames_ = length;
-    // The loop is the clip: playback runs through it and starts again.
-    if (length > 0) {
-      limitLastFrame();
-      const QSignalBlocker blocker(lastFrame_);
-      lastFrame_->setValue(length - 1);
-      setLastFrame(*session_, lastFrame_->value());
-      frame_ = std::min<long>(frame_, lastFrame_->value());
-    }
-  });
-}
-
-LoopSettings StudioWindow::loop() const {
-  if (loopFrames_ < 2) {
-    return LoopSettings{};
-  }
-  return LoopSettings{loopFrames_, defaultLoopFade(loopFrames_, session_->clock)};
 }
 
 void StudioWindow::setLayerSize(QSize size) {
@@ -909,191 +522,4 @@ void StudioWindow::setEmitterPlacement(const EmitterPlacement& placement) {
     emitterChoice_.placement = placement;
     refreshEmitter();
   });
-}
-
-QString StudioWindow::saveSettings(const QString& path) {
-  SettingsScene scene;
-  scene.width = session_->layerWidth;
-  scene.height = session_->layerHeight;
-  scene.clock = session_->clock;
-  scene.frame = frame_;
-  scene.emitterPath = emitterChoice_.path.toStdString();
-  scene.emitterText = emitterChoice_.text.toStdString();
-  scene.emitterPlacement = emitterChoice_.placement;
-  try {
-    if (!emitterChoice_.text.isEmpty()) {
-      scene.emitterPlacement = EmitterPlacement{};
-      // A renderer without fonts reads the drawn text as an image beside the settings.
-      QFileInfo info(path);
-      QString imageName = info.completeBaseName() + QStringLiteral(".emitter.png");
-      writeImageFile(info.dir().filePath(imageName).toStdString(), hostWorldFromImage(*emitter_, 8).world, 8);
-      scene.emitterPath = imageName.toStdString();
-    }
-    writeSettingsFile(path.toStdString(), *session_, scene);
-  } catch (const std::exception& error) {
-    return QString::fromStdString(error.what());
-  }
-  undo_->setClean();
-  setWindowFilePath(path);
-  statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
-  return QString();
-}
-
-bool StudioWindow::saveWithDialog() {
-  QString path = QFileDialog::getSaveFileName(this, tr("Save Settings"), QStringLiteral("flames.vortelline.json"),
-                                              tr("Settings (*.json)"));
-  if (path.isEmpty()) {
-    return false;
-  }
-  QString error = saveSettings(path);
-  if (!error.isEmpty()) {
-    QMessageBox::warning(this, tr("Save Settings"), error);
-    return false;
-  }
-  return true;
-}
-
-bool StudioWindow::setChangesAside(const QString& action) {
-  if (undo_->isClean()) {
-    return true;
-  }
-  QMessageBox question(QMessageBox::Warning, tr("Unsaved Changes"),
-                       tr("The settings have changes that are not saved. Save them before %1?").arg(action),
-                       QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-  question.setObjectName(QStringLiteral("unsavedChanges"));
-  question.setDefaultButton(QMessageBox::Save);
-  switch (question.exec()) {
-    case QMessageBox::Save:
-      return saveWithDialog();
-    case QMessageBox::Discard:
-      return true;
-    default:
-      return false;
-  }
-}
-
-void StudioWindow::closeEvent(QCloseEvent* event) {
-  if (setChangesAside(tr("quitting"))) {
-    event->accept();
-  } else {
-    event->ignore();
-  }
-}
-
-void StudioWindow::startAnew() {
-  restoreState(defaultState(*session_));
-  setFrame(0);
-  undo_->clear();
-  setWindowFilePath(QString());
-}
-
-void StudioWindow::openSettings(const QString& path) {
-  statusBar()->showMessage(tr("Reading %1...").arg(path));
-  const quint64 read = ++settingsReads_;
-  using Read = ReadResult<OpenedSettings>;
-  readInBackground<Read>(
-      this,
-      [file = path.toStdString()] { return readSettingsWithEmitter(file); },
-      [this, path, read](Read result) {
-        if (read != settingsReads_) {
-          return;
-        }
-        statusBar()->clearMessage();
-        if (result.error.isEmpty()) {
-          showOpenedSettings(path, std::move(result.value.file), std::move(result.value.emitter));
-        } else {
-          emit settingsOpened(result.error);
-        }
-      });
-}
-
-void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
-                                      std::shared_ptr<const RgbaImage> emitter) {
-  // Every control starts from its declared value; the file sets the rest. Nothing changes when
-  // the file cannot be used.
-  HostSession opened = *session_;
-  std::vector<int> positions;
-  try {
-    opened.tracks.assign(opened.tracks.size(), ParamTrack{});
-    opened.clock = file.scene.clock;
-    positions = applyAssignments(opened, file.assignments, path.toStdString());
-  } catch (const std::exception& error) {
-    emit settingsOpened(QString::fromStdString(error.what()));
-    return;
-  }
-  // A text comes with the image it was drawn as; the image is used as it is.
-  const QString text = QString::fromStdString(file.scene.emitterText);
-  StudioState state{opened.tracks,
-                    QSize(file.scene.width, file.scene.height),
-                    file.scene.clock,
-                    static_cast<int>(std::max<long>(defaultLastFrame, file.scene.frame)),
-                    0,
-                    {emitter, text.isEmpty() ? QString::fromStdString(file.scene.emitterPath) : QString(),
-                     file.scene.emitterPlacement, text, EmitterTextStyle{}}};
-  frame_ = file.scene.frame;
-  restoreState(state);
-  runEffectCommand([&] {
-    for (int position : positions) {
-      if (isSupervised(*session_, position)) {
-        userChangedParam(*session_, position, frame_);
-      }
-    }
-    updateParamsUi(*session_, frame_);
-  });
-  valuesChanged();
-  undo_->clear();
-  setWindowFilePath(path);
-  emit settingsOpened(QString());
-}
-
-void StudioWindow::showEffectDialog(bool optionsButton) {
-  std::string text;
-  try {
-    text = optionsButton ? optionsDialogText(*session_) : aboutText(*session_);
-  } catch (const std::exception& error) {
-    QMessageBox::warning(this, tr("About"), QString::fromStdString(error.what()));
-    return;
-  }
-  // An effect that showed its own dialog hands back no text.
-  if (!text.empty()) {
-    QMessageBox::about(this, tr("About %1").arg(QString::fromStdString(session_->module.registration.name)),
-                       QString::fromStdString(text));
-  }
-}
-
-void StudioWindow::showRenderDialog() {
-  RenderDialog dialog(*session_, emitter_, lastFrame_->value(), loop(), this);
-  dialog.exec();
-}
-
-void StudioWindow::takeScreenshotWhenReady(const QString& path) { screenshotPath_ = path; }
-
-void startFromCommandLine(StudioWindow& window, const QString& settingsPath, const QString& screenshotPath) {
-  if (settingsPath.isEmpty()) {
-    if (!screenshotPath.isEmpty()) {
-      window.takeScreenshotWhenReady(screenshotPath);
-    }
-    return;
-  }
-  QObject::connect(
-      &window, &StudioWindow::settingsOpened, &window,
-      [&window, screenshotPath](const QString& error) {
-        if (!error.isEmpty()) {
-          std::fprintf(stderr, "vortelline-studio: %s\n", qPrintable(error));
-          if (screenshotPath.isEmpty()) {
-            // Started from a file manager, nobody reads stderr: say it where the user looks, and
-            // keep the studio open on its defaults, as the Open menu does.
-            auto* message = new QMessageBox(QMessageBox::Warning, QObject::tr("Open Settings"), error,
-                                            QMessageBox::Ok, &window);
-            message->setAttribute(Qt::WA_DeleteOnClose);
-            message->open();
-          } else {
-            QApplication::exit(1);
-          }
-        } else if (!screenshotPath.isEmpty()) {
-          window.takeScreenshotWhenReady(screenshotPath);
-        }
-      },
-      Qt::SingleShotConnection);
-  window.openSettings(settingsPath);
 }

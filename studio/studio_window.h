@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "hostlib/host_session.h"
-#include "hostlib/settings_file.h"
+#include "authoring/settings_file.h"
+#include "session/host_session.h"
 #include "studio/preview_renderer.h"
 #include "studio/text_emitter.h"
 
@@ -48,6 +48,11 @@ struct StudioState {
   long loopLength = 0;  // frames of a seamless loop; 0: none
   EmitterChoice emitter;
 };
+
+// The state of a new window and of File > New.
+StudioState defaultStudioState(const HostSession& session);
+// The last frame of a new timeline, and the least a file's timeline shows.
+constexpr long defaultLastFrame = 47;
 
 class StudioWindow : public QMainWindow {
   Q_OBJECT
@@ -105,8 +110,43 @@ class StudioWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // Merge keys of changes that are one step however often they come in a row: typing a title,
+  // spinning the last frame. A drag's key is its slider's position plus one more than the largest.
+  enum MergeKey {
+    emitterTextMergeKey,
+    lastFrameMergeKey,
+    textStyleMergeKey,
+    placementMergeKey,
+    loopLengthMergeKey,
+    firstDragMergeKey
+  };
+
+  // Menus and the dialogs they open (studio_menus.cpp).
   void buildMenus();
+  void chooseBackground();
+  void showEffectDialog(bool optionsButton);
+  void showRenderDialog();
+
+  // The timeline and playback (studio_playback.cpp).
   QWidget* buildTimeline();
+  // The frame, its range, and the keys of the selected control (of every control when none is).
+  void refreshTimeline();
+  // The last frame's range follows the clock: the host's time must hold every frame.
+  void limitLastFrame();
+  void playTick();
+  void pausePlayback();
+  void stepFrame(long step);
+  void setFrameRate(const QString& text);
+  void setLastFrameShown(int last);
+  void setLoopLength(int length);
+
+  // Settings files (studio_files.cpp).
+  void showOpenedSettings(const QString& path, SettingsFile file, std::shared_ptr<const RgbaImage> emitter);
+  // Asks what to do with unsaved changes before they would be lost; true to go on.
+  bool setChangesAside(const QString& action);
+  // Save Settings... with a file dialog; false when cancelled or failed.
+  bool saveWithDialog();
+
   // Changes the state through change() as one undo step named text. Consecutive changes with the
   // same merge key (>= 0) are one step, as a slider's drag is.
   void changeState(const QString& text, int mergeKey, const std::function<void()>& change);
@@ -123,31 +163,13 @@ class StudioWindow : public QMainWindow {
   void requestPreview();
   void showFrame(const PreviewFrame& frame);
   void saveScreenshot(const QString& path);
-  void playTick();
-  void pausePlayback();
-  void stepFrame(long step);
-  void setFrameRate(const QString& text);
-  void setLastFrameShown(int last);
-  void setLoopLength(int length);
-  void showEffectDialog(bool optionsButton);
-  void showRenderDialog();
   void runEffectCommand(const std::function<void()>& command);
-  void showOpenedSettings(const QString& path, SettingsFile file, std::shared_ptr<const RgbaImage> emitter);
   void showRenderFailure(const QString& message, quint64 generation);
   // A message that stays until the state it describes changes.
   void showProblem(const QString& message);
-  // The last frame's range follows the clock: the host's time must hold every frame.
-  void limitLastFrame();
-  // The frame, its range, and the keys of the selected control (of every control when none is).
-  void refreshTimeline();
   void refreshStatus();
   // What the preview alone cannot say: a layer source with no layer given.
   void refreshNotice();
-  // Asks what to do with unsaved changes before they would be lost; true to go on.
-  bool setChangesAside(const QString& action);
-  // Save Settings... with a file dialog; false when cancelled or failed.
-  bool saveWithDialog();
-  void chooseBackground();
 
   std::unique_ptr<HostSession> session_;
   PreviewRenderer renderer_;

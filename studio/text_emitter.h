@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "hostlib/host_pixels.h"
+#include "session/host_pixels.h"
 
 enum class TextAlignment { left, centre, right };
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "hostlib/host_session.h"
+#include "session/host_session.h"
 
 // The frames holding a key of the control at position, or of any control when position is -1;
 // sorted, each once. Only animated tracks have keyframes: a constant is kept as a track's one

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <set>
 
-#include "hostlib/control_guide.h"
-#include "hostlib/host_session.h"
+#include "authoring/control_guide.h"
+#include "session/host_session.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ TEST(ControlGuide, ReadmeControlsSectionIsTheGeneratedTable) {
   ASSERT_NE(last, std::string::npos);
   first += begin.size();
   EXPECT_EQ(readme.substr(first, last - first), controlGuideMarkdown())
-      << "run docs/update_controls_section.sh after changing hostlib/control_guide.cpp";
+      << "run docs/update_controls_section.sh after changing authoring/control_guide.cpp";
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 
 #include <cmath>
 
-#include "hostlib/emitter_placement.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/settings_file.h"
+#include "authoring/emitter_placement.h"
+#include "authoring/settings_file.h"
+#include "session/program_errors.h"
 #include "tests/support/program_runner.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "hostlib/image_files.h"
-#include "hostlib/presets.h"
-#include "hostlib/program_errors.h"
+#include "authoring/presets.h"
+#include "media/image_files.h"
+#include "session/program_errors.h"
 #include "tests/support/program_runner.h"
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "hostlib/frame_output.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/render_options.h"
+#include "authoring/render_options.h"
+#include "media/frame_output.h"
+#include "session/program_errors.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "hostlib/program_errors.h"
-#include "hostlib/settings_file.h"
+#include "authoring/settings_file.h"
+#include "session/program_errors.h"
 #include "tests/support/program_runner.h"
 
 namespace {

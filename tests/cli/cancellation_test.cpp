@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "hostlib/cancellation.h"
+#include "session/cancellation.h"
 #include "tests/support/program_runner.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <set>
 
-#include "hostlib/program_version.h"
+#include "session/program_version.h"
 #include "tests/support/program_runner.h"
 
 namespace {

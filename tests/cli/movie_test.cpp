@@ -23,8 +23,8 @@ extern "C" {
 #include <fstream>
 #include <thread>
 
-#include "hostlib/host_pixels.h"
-#include "hostlib/image_files.h"
+#include "media/image_files.h"
+#include "session/host_pixels.h"
 #include "tests/support/program_runner.h"
 
 namespace {

@@ -20,9 +20,9 @@
 
 #include <sys/stat.h>
 
-#include "hostlib/host_session.h"
-#include "hostlib/image_files.h"
-#include "hostlib/program_errors.h"
+#include "media/image_files.h"
+#include "session/host_session.h"
+#include "session/program_errors.h"
 #include "tests/support/program_runner.h"
 
 namespace {

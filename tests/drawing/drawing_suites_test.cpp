@@ -1,4 +1,4 @@
-#include "hostlib/drawing_suites.h"
+#include "drawing/drawing_suites.h"
 
 #include <gtest/gtest.h>
 

@@ -18,8 +18,8 @@
 #include <limits>
 #include <thread>
 
-#include "hostlib/image_files.h"
-#include "hostlib/program_errors.h"
+#include "media/image_files.h"
+#include "session/program_errors.h"
 #include "tests/support/program_runner.h"
 
 namespace {

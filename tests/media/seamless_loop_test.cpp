@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "hostlib/render_job.h"
-#include "hostlib/seamless_loop.h"
+#include "authoring/render_job.h"
+#include "media/seamless_loop.h"
 
 namespace {
 

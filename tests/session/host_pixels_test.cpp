@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "hostlib/host_pixels.h"
+#include "session/host_pixels.h"
 
 namespace {
 

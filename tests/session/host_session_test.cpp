@@ -7,9 +7,9 @@
 #include <type_traits>
 
 #include "host/effect_main.h"
-#include "hostlib/effect_module.h"
-#include "hostlib/host_session.h"
-#include "hostlib/program_errors.h"
+#include "session/effect_module.h"
+#include "session/host_session.h"
+#include "session/program_errors.h"
 
 namespace {
 

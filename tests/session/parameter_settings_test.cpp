@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
-#include "hostlib/parameter_settings.h"
-#include "hostlib/program_errors.h"
+#include "session/parameter_settings.h"
+#include "session/program_errors.h"
 
 namespace {
 

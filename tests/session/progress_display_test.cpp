@@ -1,7 +1,7 @@
 // The progress bar's estimate of the time left.
 #include <gtest/gtest.h>
 
-#include "hostlib/progress_display.h"
+#include "session/progress_display.h"
 
 namespace {
 

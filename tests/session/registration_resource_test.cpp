@@ -1,9 +1,9 @@
 // Reading the registration resource from the module file, as a host does before loading it.
 #include <gtest/gtest.h>
 
-#include "hostlib/program_errors.h"
-#include "hostlib/registration_resource.h"
 #include "sdk/effect_sdk.h"
+#include "session/program_errors.h"
+#include "session/registration_resource.h"
 
 namespace {
 

@@ -33,9 +33,9 @@
 #include <iterator>
 #include <thread>
 
-#include "hostlib/drawing_suites.h"
-#include "hostlib/frame_output.h"
-#include "hostlib/image_files.h"
+#include "drawing/drawing_suites.h"
+#include "media/frame_output.h"
+#include "media/image_files.h"
 #include "studio/effect_panel.h"
 #include "studio/preset_browser.h"
 #include "studio/preview_view.h"

@@ -1,4 +1,4 @@
-// A host built on the Qt-free core alone, as the hosts that live inside other programs are: it
+// A host built on the Qt-free rooms alone, as the hosts that live inside other programs are: it
 // links no Qt, renders the frames the command line renders, and the effect finds no drawing suites.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -6,10 +6,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "hostlib/host_session.h"
-#include "hostlib/image_files.h"
-#include "hostlib/program_errors.h"
-#include "hostlib/render_job.h"
+#include "authoring/render_job.h"
+#include "media/image_files.h"
+#include "session/host_session.h"
+#include "session/program_errors.h"
 #include "tests/support/elf_needed.h"
 #include "tests/support/program_runner.h"
 
@@ -20,13 +20,13 @@ std::string fileBytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-TEST(HostCore, LinksNoQt) {
+TEST(QtFreeHost, LinksNoQt) {
   for (const std::string& library : neededLibraries("/proc/self/exe")) {
     EXPECT_EQ(library.find("Qt"), std::string::npos) << library;
   }
 }
 
-TEST(HostCore, RendersTheFramesOfTheCommandLine) {
+TEST(QtFreeHost, RendersTheFramesOfTheCommandLine) {
   const std::string folder = makeScratchFolder();
   const std::vector<std::string> settings{"Quality=Draft (64)", "Density=0.8@0,0.3@5"};
   std::vector<std::string> arguments{"render", "-q", "--size", "64x36", "--frames", "0-5", "-o", folder + "/cli_#.png"};
@@ -55,7 +55,7 @@ TEST(HostCore, RendersTheFramesOfTheCommandLine) {
 }
 
 // Without the drawing suites the effect cannot draw its banner and says so; the session goes on.
-TEST(HostCore, TheBannerFailsWithoutDrawingSuites) {
+TEST(QtFreeHost, TheBannerFailsWithoutDrawingSuites) {
   std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
   SessionScope scope{*session};
   try {
@@ -71,7 +71,7 @@ TEST(HostCore, TheBannerFailsWithoutDrawingSuites) {
 
 // A host with a main window but no Qt: the module gives its About information as text and brings
 // no toolkit into the process.
-TEST(HostCore, TheAboutCommandLoadsNoQt) {
+TEST(QtFreeHost, TheAboutCommandLoadsNoQt) {
   int window = 0;
   setHostMainWindow(&window);
   std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
