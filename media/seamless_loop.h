@@ -22,8 +22,11 @@ struct LoopMix {
 };
 LoopMix loopMix(const LoopSettings& loop, long frame);
 
-// (1 - weight) x a + weight x b for every channel of two worlds of one size and depth, in float;
-// at 8 and 16 bits the result is rounded to the nearest step. Throws std::bad_alloc.
+// Mixes two worlds of one size and depth by weight (0: a, 1: b, exactly) so that the mix keeps the
+// contrast of two unrelated frames: each channel's mean moves linearly from a's to b's, and the
+// pixels' deviations from it are mixed as (1 - weight) x a's + weight x b's, divided by
+// sqrt((1 - weight)^2 + weight^2). In float; 8 and 16 bits round to the nearest step and stay
+// premultiplied. Throws std::bad_alloc.
 HostWorld crossFadeWorlds(const HostWorld& a, const HostWorld& b, float weight);
 
 // renderFrame for a frame of the loop: the frame alone, or mixed with the frame one loop earlier.
