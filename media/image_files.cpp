@@ -290,11 +290,64 @@ class MemoryInput : public Imf::IStream {
   uint64_t position_ = 0;
 };
 
+// The attributes of an OpenEXR header, walked without OpenEXR, which takes the memory an attribute
+// claims before reading it: a 500-byte file could make it allocate and clear hundreds of
+// megabytes. Throws RunError when an attribute claims more bytes than the file holds; returns the
+// first part's data window (empty when the header has none).
+std::optional<Imath::Box2i> walkExrHeader(const std::vector<unsigned char>& bytes, const std::string& path) {
+  auto damaged = [&] { return RunError("cannot read the OpenEXR image " + path + ": its header is damaged"); };
+  auto readInt = [&](size_t at) {
+    return int32_t(uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+                   uint32_t(bytes[at + 3]) << 24);
+  };
+  auto readText = [&](size_t& at) {
+    const size_t start = at;
+    while (at < bytes.size() && bytes[at] != 0) {
+      ++at;
+    }
+    if (at == bytes.size()) {
+      throw damaged();
+    }
+    return std::string(bytes.begin() + start, bytes.begin() + at++);
+  };
+  if (bytes.size() < 8) {
+    throw damaged();
+  }
+  constexpr int32_t multipartFlag = 0x1000;
+  const bool multipart = (readInt(4) & multipartFlag) != 0;
+  std::optional<Imath::Box2i> dataWindow;
+  size_t at = 8;
+  for (int part = 0;; ++part) {
+    bool empty = true;
+    for (std::string name = readText(at); !name.empty(); name = readText(at)) {
+      empty = false;
+      const std::string type = readText(at);
+      if (bytes.size() - at < 4) {
+        throw damaged();
+      }
+      const int32_t size = readInt(at);
+      at += 4;
+      if (size < 0 || bytes.size() - at < size_t(size)) {
+        throw damaged();
+      }
+      if (part == 0 && name == "dataWindow" && type == "box2i" && size == 16) {
+        dataWindow = Imath::Box2i({readInt(at), readInt(at + 4)}, {readInt(at + 8), readInt(at + 12)});
+      }
+      at += size_t(size);
+    }
+    // A single part's header ends with its empty name; a multi-part file's list with an empty header.
+    if (!multipart || empty) {
+      return dataWindow;
+    }
+  }
+}
+
 // Rows decoded per readPixels call: the samples grow a strip at a time, so a header that claims
 // more rows than the file holds fails at the first missing strip, not after taking memory for all.
 constexpr int exrStripRows = 64;
 
 RgbaImage readExr(const std::vector<unsigned char>& bytes, const std::string& path) {
+  walkExrHeader(bytes, path);
   try {
     MemoryInput input(bytes, path);
     Imf::InputFile file(input);
@@ -482,6 +535,29 @@ ImageFormat imageFormatForPath(const std::string& path) {
     return ImageFormat::exr;
   }
   throw UsageError("cannot tell the image format of " + path + ": name it .png or .exr");
+}
+
+std::optional<ImageSize> declaredImageSize(const std::vector<unsigned char>& bytes) {
+  static const unsigned char pngSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  static const unsigned char exrMagic[] = {0x76, 0x2f, 0x31, 0x01};
+  auto startsWith = [&](const unsigned char* prefix, size_t length) {
+    return bytes.size() >= length && std::memcmp(bytes.data(), prefix, length) == 0;
+  };
+  if (startsWith(pngSignature, sizeof pngSignature) && bytes.size() >= 24) {
+    auto bigEndian = [&](size_t at) {
+      return int64_t{bytes[at]} << 24 | int64_t{bytes[at + 1]} << 16 | int64_t{bytes[at + 2]} << 8 | int64_t{bytes[at + 3]};
+    };
+    return ImageSize{bigEndian(16), bigEndian(20)};
+  }
+  if (startsWith(exrMagic, sizeof exrMagic)) {
+    try {
+      if (std::optional<Imath::Box2i> window = walkExrHeader(bytes, "")) {
+        return ImageSize{int64_t{window->max.x} - window->min.x + 1, int64_t{window->max.y} - window->min.y + 1};
+      }
+    } catch (const RunError&) {
+    }
+  }
+  return std::nullopt;
 }
 
 RgbaImage readImageFile(const std::string& path) {

@@ -1,7 +1,10 @@
 // Image files in and out: PNG (8 or 16 bits) and OpenEXR (32-bit float).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "session/host_pixels.h"
 
@@ -41,6 +44,15 @@ void renameWhenOnDisk(int descriptor, const std::string& temporary, const std::s
 // Memory is taken only for pixels the file can hold. Throws RunError naming the file, Cancelled
 // when a stop signal arrives while it waits for data.
 RgbaImage readImageFile(const std::string& path);
+
+struct ImageSize {
+  int64_t width = 0;
+  int64_t height = 0;
+};
+
+// The size a PNG or OpenEXR file's header declares, read without decoding; nothing when the
+// bytes are neither or the header is damaged.
+std::optional<ImageSize> declaredImageSize(const std::vector<unsigned char>& bytes);
 
 // Writes a host world of bitDepth bits per channel. PNG takes 8 or 16 bits: colour is divided by
 // alpha (PNG stores it straight) and 16-bit host values (full intensity 32768) are scaled to

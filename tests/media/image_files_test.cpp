@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <thread>
 
@@ -189,6 +190,35 @@ TEST_F(ImageFilesTest, ImagesLargerThanTheEffectTakesAreRefusedBeforeDecoding) {
         EXPECT_NE(std::string(error.what()).find("16384"), std::string::npos) << error.what();
       }
     }
+  }
+}
+
+// The size a header declares is read without decoding; an OpenEXR attribute that claims more bytes
+// than the file holds is refused before OpenEXR takes that memory.
+TEST_F(ImageFilesTest, HeadersAreReadWithoutDecodingAndDamagedOnesRefused) {
+  auto bytesOf = [](const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  };
+  for (const char* extension : {".png", ".exr"}) {
+    const std::string path = scratch + "/seven_by_five" + extension;
+    writeImageFile(path, makeHostWorld(7, 5, 8).world, 8);
+    const std::optional<ImageSize> size = declaredImageSize(bytesOf(path));
+    ASSERT_TRUE(size.has_value()) << path;
+    EXPECT_EQ(size->width, 7) << path;
+    EXPECT_EQ(size->height, 5) << path;
+  }
+  std::string exr("\x76\x2f\x31\x01\x02\x00\x00\x00", 8);
+  exr += std::string("comments\0string\0", 16) + std::string("\xff\xff\xff\x7f", 4) + "short";
+  const std::string damaged = scratch + "/damaged.exr";
+  std::ofstream(damaged, std::ios::binary) << exr;
+  EXPECT_FALSE(declaredImageSize(bytesOf(damaged)).has_value());
+  EXPECT_FALSE(declaredImageSize({'n', 'o', 't'}).has_value());
+  try {
+    readImageFile(damaged);
+    ADD_FAILURE() << "a damaged header was read";
+  } catch (const RunError& error) {
+    EXPECT_NE(std::string(error.what()).find("header is damaged"), std::string::npos) << error.what();
   }
 }
 
