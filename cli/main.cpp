@@ -42,13 +42,27 @@ void refuseEmptyValues(const CLI::App& command) {
   }
 }
 
+// "--frames=" with nothing after the sign is an empty value, as an unset variable in
+// `--frames="$FRAMES"` gives; the parser would take the next argument for its value instead.
+void refuseEmptyAssignedValues(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments) {
+    if (argument == "--") {
+      return;
+    }
+    if (argument.size() > 3 && argument.rfind("--", 0) == 0 && argument.back() == '=' &&
+        argument.find('=') == argument.size() - 1) {
+      throw UsageError(argument.substr(0, argument.size() - 1) + " is empty; give it a value or leave the option out");
+    }
+  }
+}
+
 void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string& size, std::string& frames,
                            std::string& frame, std::string& fps, std::string& pixelAspect, std::string& path,
                            std::string& processing, std::string& task) {
   render.add_option("-o,--output", options.outputPattern,
                     "Output file: .png (8 or 16 bits) or .exr (32-bit float); each run of # becomes the "
                     "zero-padded frame number. Or one movie: .mov (ProRes 4444), .mkv (FFV1, lossless), .webm "
-                    "(VP9) or .mp4 (H.264, no alpha)")
+                    "(VP9) or .mp4 (H.264, no alpha). Existing files are overwritten (see --skip-existing)")
       ->required();
   render.add_option("--size", size, "Layer size WIDTHxHEIGHT (default: the --input image's size, else 1920x1080)");
   auto* framesOption = render.add_option("--frames", frames,
@@ -61,7 +75,8 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_flag("--skip-existing", options.skipExisting,
                   "Do not render frames whose output file exists (files appear complete or not at all, so a "
                   "resubmitted job resumes where it stopped)");
-  render.add_option("--fps", fps, "Frames per second; frame N is at N / fps seconds")->default_str("24");
+  render.add_option("--fps", fps, "Frames per second, such as 24, 23.976 or 30000/1001; frame N is at N / fps seconds")
+      ->default_str("24");
   render.add_option("--set", options.settings,
                     "Set a control: \"Name=VALUE\", \"Group/Name=VALUE\" where a name repeats, or keyframes "
                     "\"Name=VALUE@FRAME,VALUE@FRAME\" (linear in between). Repeatable; `vortelline params` lists "
@@ -224,7 +239,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("vortelline ") + programVersion);
   std::string modulePath;
 
-  CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files");
+  CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files or one movie");
   RenderOptions options;
   std::string size, frames, frame, fps, pixelAspect, path, processing, task;
   describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
@@ -249,7 +264,11 @@ int main(int argc, char** argv) {
   addModuleOption(*banner, modulePath);
 
   try {
+    refuseEmptyAssignedValues(std::vector<std::string>(argv + 1, argv + argc));
     app.parse(argc, argv);
+  } catch (const UsageError& error) {
+    std::cerr << "vortelline: " << error.what() << "\n";
+    return exitUsage;
   } catch (const CLI::ParseError& error) {
     const std::string hint =
         error.get_exit_code() == 0 ? "" : unknownArgumentHint(app, std::vector<std::string>(argv + 1, argv + argc));
