@@ -137,6 +137,44 @@ TEST(FlameSettings, ClampsSilentlyAndWritesBack) {
   EXPECT_EQ(params.riseHeight, 0.5f);
 }
 
+// Every value control that the record takes as it is reaches its own field: each gets a value
+// inside its range that no other has, so two fields filled from each other's controls show.
+TEST(FlameSettings, EveryDirectValueReachesItsOwnField) {
+  struct Field {
+    float FlameParams::*param;
+    float FlameSettings::*setting;
+    float value;
+  };
+  const Field fields[] = {
+      {&FlameParams::density, &FlameSettings::density, 1.25f},
+      {&FlameParams::stepSize, &FlameSettings::stepSize, 0.75f},
+      {&FlameParams::sphereRadius, &FlameSettings::radius, 6.5f},
+      {&FlameParams::noiseAmplitude, &FlameSettings::amplitude, 4.5f},
+      {&FlameParams::noiseFrequency, &FlameSettings::frequency, 2.25f},
+      {&FlameParams::noiseDirectionX, &FlameSettings::animX, -1.5f},
+      {&FlameParams::noiseDirectionY, &FlameSettings::animY, 1.75f},
+      {&FlameParams::noiseDirectionZ, &FlameSettings::animZ, 0.625f},
+      {&FlameParams::brightness, &FlameSettings::brightness, 0.875f},
+      {&FlameParams::contrast, &FlameSettings::contrast, 2.5f},
+      {&FlameParams::saturation, &FlameSettings::saturation, 1.125f},
+      {&FlameParams::tintAmount, &FlameSettings::tint, 0.375f},
+      {&FlameParams::tintRed, &FlameSettings::tintR, 3.25f},
+      {&FlameParams::tintGreen, &FlameSettings::tintG, -0.25f},
+      {&FlameParams::tintBlue, &FlameSettings::tintB, 5.5f},
+      {&FlameParams::zoom, &FlameSettings::zoom, 1.5f},
+      {&FlameParams::centerX, &FlameSettings::centerX, -2.75f},
+      {&FlameParams::centerY, &FlameSettings::centerY, 3.5f},
+      {&FlameParams::cameraDistance, &FlameSettings::camera, 9.25f},
+      {&FlameParams::riseSpeed, &FlameSettings::riseSpeed, 2.875f},
+  };
+  FlameParams params;
+  for (const Field& field : fields) params.*field.param = field.value;
+  const FlameSettings settings = build(params);
+  for (const Field& field : fields) {
+    EXPECT_EQ(settings.*field.setting, field.value) << field.value;
+  }
+}
+
 TEST(FlameSettings, StepsAndEmitterModeFromChoiceCodes) {
   const struct {
     int32_t quality;
