@@ -137,9 +137,9 @@ TEST(FlameSettings, ClampsSilentlyAndWritesBack) {
   EXPECT_EQ(params.riseHeight, 0.5f);
 }
 
-// Every value control that the record takes as it is reaches its own field: each gets a value
-// inside its range that no other has, so two fields filled from each other's controls show.
-TEST(FlameSettings, EveryDirectValueReachesItsOwnField) {
+// Every value reaches its own field of the record, the colour groups their own colours: each gets
+// a value inside its range that no other has, so two fields filled from each other's values show.
+TEST(FlameSettings, EveryValueReachesItsOwnField) {
   struct Field {
     float FlameParams::*param;
     float FlameSettings::*setting;
@@ -169,9 +169,34 @@ TEST(FlameSettings, EveryDirectValueReachesItsOwnField) {
   };
   FlameParams params;
   for (const Field& field : fields) params.*field.param = field.value;
+  // Each colour group's hue, gain and opacity, none equal to another's.
+  struct Colour {
+    float FlameParams::*hue;
+    float FlameParams::*gain;
+    float FlameParams::*opacity;
+    float4 FlameSettings::*colour;
+    float values[3];
+  };
+  const Colour colours[] = {
+      {&FlameParams::innerHue, &FlameParams::innerGain, &FlameParams::innerOpacity, &FlameSettings::color0,
+       {200.0f, 150.0f, 30.0f}},
+      {&FlameParams::mainHue, &FlameParams::mainGain, &FlameParams::mainOpacity, &FlameSettings::color1,
+       {100.0f, 250.0f, 60.0f}},
+      {&FlameParams::outerHue, &FlameParams::outerGain, &FlameParams::outerOpacity, &FlameSettings::color3,
+       {300.0f, 75.0f, 20.0f}},
+  };
+  for (const Colour& colour : colours) {
+    params.*colour.hue = colour.values[0];
+    params.*colour.gain = colour.values[1];
+    params.*colour.opacity = colour.values[2];
+  }
   const FlameSettings settings = build(params);
   for (const Field& field : fields) {
     EXPECT_EQ(settings.*field.setting, field.value) << field.value;
+  }
+  for (const Colour& colour : colours) {
+    const float4 expected = paletteColorFromHue(colour.values[0], colour.values[1], colour.values[2]);
+    expectColor(settings.*colour.colour, expected.x, expected.y, expected.z, expected.w);
   }
 }
 
