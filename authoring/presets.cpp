@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <system_error>
 
+#include "authoring/settings_file.h"
 #include "session/parameter_settings.h"
 #include "session/program_errors.h"
 
@@ -15,16 +13,34 @@ namespace {
 
 constexpr const char* presetExtension = ".json";
 
+// Read as any settings file is, within its size limit, so that a huge or endless file in the
+// folder costs no more than a settings file can.
 std::string presetDescription(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  nlohmann::json preset = nlohmann::json::parse(text.str(), nullptr, false);
-  if (preset.is_discarded() || !preset.is_object() || !preset.contains("vortelline_settings")) {
+  try {
+    return readSettingsFile(file.string()).description;
+  } catch (const std::exception&) {
     return "(not a settings file)";
   }
-  const auto description = preset.find("description");
-  return description != preset.end() && description->is_string() ? description->get<std::string>() : "";
+}
+
+// The presets' names and files, without reading any of them.
+std::vector<PresetInfo> presetFiles(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::directory_iterator entries(folder, error);
+  if (error) {
+    throw RunError("cannot read the preset folder " + folder.string() + ": " + error.message() +
+                   " (set " + presetFolderVariable + " to the folder that holds the presets)");
+  }
+  std::vector<PresetInfo> presets;
+  for (const std::filesystem::directory_entry& entry : entries) {
+    const std::filesystem::path& file = entry.path();
+    if (file.extension() == presetExtension && entry.is_regular_file(error)) {
+      presets.push_back(PresetInfo{file.stem().string(), "", file});
+    }
+  }
+  std::sort(presets.begin(), presets.end(),
+            [](const PresetInfo& a, const PresetInfo& b) { return a.name < b.name; });
+  return presets;
 }
 
 }  // namespace
@@ -51,26 +67,15 @@ std::filesystem::path presetFolder() {
 }
 
 std::vector<PresetInfo> listPresets(const std::filesystem::path& folder) {
-  std::error_code error;
-  std::filesystem::directory_iterator entries(folder, error);
-  if (error) {
-    throw RunError("cannot read the preset folder " + folder.string() + ": " + error.message() +
-                   " (set " + presetFolderVariable + " to the folder that holds the presets)");
+  std::vector<PresetInfo> presets = presetFiles(folder);
+  for (PresetInfo& preset : presets) {
+    preset.description = presetDescription(preset.file);
   }
-  std::vector<PresetInfo> presets;
-  for (const std::filesystem::directory_entry& entry : entries) {
-    const std::filesystem::path& file = entry.path();
-    if (file.extension() == presetExtension && entry.is_regular_file(error)) {
-      presets.push_back(PresetInfo{file.stem().string(), presetDescription(file), file});
-    }
-  }
-  std::sort(presets.begin(), presets.end(),
-            [](const PresetInfo& a, const PresetInfo& b) { return a.name < b.name; });
   return presets;
 }
 
 PresetInfo findPreset(const std::filesystem::path& folder, const std::string& name) {
-  std::vector<PresetInfo> presets = listPresets(folder);
+  std::vector<PresetInfo> presets = presetFiles(folder);
   std::vector<std::string> names;
   for (const PresetInfo& preset : presets) {
     if (lowercase(preset.name) == lowercase(name)) {

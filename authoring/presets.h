@@ -28,10 +28,12 @@ std::filesystem::path presetFolder();
 std::filesystem::path presetFolderFor(const std::filesystem::path& programFile, const char* environmentValue,
                                       const std::filesystem::path& sourceFolder);
 
-// Every preset in the folder, by name. A file that is not a settings file is listed with a
-// description that says so, rather than hidden. Throws RunError when the folder cannot be read.
+// Every preset in the folder, by name, each read as a settings file (within its size limit) for
+// its description. A file that is not a settings file is listed with a description that says so,
+// rather than hidden. Throws RunError when the folder cannot be read.
 std::vector<PresetInfo> listPresets(const std::filesystem::path& folder);
 
-// The preset of that name (case-insensitive). Throws UsageError naming the nearest presets when
-// there is none, RunError when the folder cannot be read.
+// The preset of that name (case-insensitive), found by file name alone: no preset is read, so its
+// description is empty. Throws UsageError naming the nearest presets when there is none, RunError
+// when the folder cannot be read.
 PresetInfo findPreset(const std::filesystem::path& folder, const std::string& name);

@@ -354,8 +354,11 @@ void runRender(const RenderOptions& options) {
   const std::vector<long> frames = framesOfThisRun(options);
   FrameWriter writer = openFrameWriter(options.outputPattern, options.movieCodec, movieFramesOf(*session));
   if (!writer.keepsAlpha()) {
-    std::cerr << "vortelline: note: " << options.outputPattern
-              << " keeps no alpha, so the flames are written over black; .mov, .mkv and .webm keep it\n";
+    // The container keeps alpha with its own encoder, so the note names the encoder where one was chosen.
+    const std::string without =
+        options.movieCodec.codec.empty() ? options.outputPattern : "--codec " + options.movieCodec.codec;
+    std::cerr << "vortelline: note: " << without << " keeps no alpha, so the flames are written over black; "
+              << ".mov, .mkv and .webm keep it with their own encoders\n";
   }
   ProgressDisplay progress = startProgress(static_cast<int>(frames.size()), options.quiet);
   session->progress = &progress;

@@ -283,7 +283,9 @@ void writeSettingsFile(const std::string& path, const HostSession& session, cons
   }
 }
 
-SettingsFile readSettingsFile(const std::string& path) {
+namespace {
+
+SettingsFile readSettingsContent(const std::string& path) {
   const InputRules rules{"the settings file", largestSettingsFile, judgeSettingsStart};
   std::vector<unsigned char> bytes;
   const InputRead read = readInputFile(path, rules, bytes);
@@ -301,6 +303,10 @@ SettingsFile readSettingsFile(const std::string& path) {
 
   SettingsFile settings;
   settings.scene = readScene(file, path);
+  const auto description = file.find("description");
+  if (description != file.end()) {
+    settings.description = text(*description, path + ": description");
+  }
   if (file.contains("controls")) {
     const json& controls = file.at("controls");
     if (!controls.is_object()) {
@@ -314,8 +320,8 @@ SettingsFile readSettingsFile(const std::string& path) {
   return settings;
 }
 
-std::vector<int> applyAssignments(HostSession& session, const std::vector<WrittenAssignment>& assignments,
-                                  const std::string& where) {
+std::vector<int> applyWrittenAssignments(HostSession& session, const std::vector<WrittenAssignment>& assignments,
+                                         const std::string& where) {
   std::vector<int> positions;
   for (const WrittenAssignment& written : assignments) {
     ParamAssignment assignment;
@@ -330,6 +336,28 @@ std::vector<int> applyAssignments(HostSession& session, const std::vector<Writte
   return positions;
 }
 
+}  // namespace
+
+// What a file holds is the file's fault, not the command line's: a file that is no settings file,
+// or that names a control or value the effect does not have, fails as an image that is no image
+// does.
+SettingsFile readSettingsFile(const std::string& path) {
+  try {
+    return readSettingsContent(path);
+  } catch (const UsageError& error) {
+    throw RunError(error.what());
+  }
+}
+
+std::vector<int> applyAssignments(HostSession& session, const std::vector<WrittenAssignment>& assignments,
+                                  const std::string& where) {
+  try {
+    return applyWrittenAssignments(session, assignments, where);
+  } catch (const UsageError& error) {
+    throw RunError(error.what());
+  }
+}
+
 std::vector<int> applyAssignmentTexts(HostSession& session, const std::vector<std::string>& assignments,
                                       const std::string& where) {
   std::vector<WrittenAssignment> written;
@@ -340,7 +368,7 @@ std::vector<int> applyAssignmentTexts(HostSession& session, const std::vector<st
       throw UsageError(where + ": " + error.what());
     }
   }
-  return applyAssignments(session, written, where);
+  return applyWrittenAssignments(session, written, where);
 }
 
 std::string frameRateText(const FrameClock& clock) {

@@ -25,6 +25,7 @@ struct SettingsFile {
   SettingsScene scene;
   // Each control's value or keys, in the file's order.
   std::vector<WrittenAssignment> assignments;
+  std::string description;  // a preset's one line; empty where there is none
 };
 
 // Throws RunError when the file cannot be written.
@@ -32,17 +33,17 @@ void writeSettingsFile(const std::string& path, const HostSession& session, cons
 
 // Reads the file as image inputs are read (a FIFO works; anything that does not start as JSON, or
 // is larger than 16 MB, is refused early). Every scene number is checked as a whole number in its
-// range. Throws RunError when the file cannot be read, UsageError naming the file and the field
-// when its content is not settings, Cancelled on a stop signal. Names and values are checked when
-// the assignments are applied.
+// range. Throws RunError when the file cannot be read or its content is not settings (naming the
+// file, and the field where there is one), Cancelled on a stop signal. Names and values are
+// checked when the assignments are applied.
 SettingsFile readSettingsFile(const std::string& path);
 
-// Sets every assignment on the session (later ones win); returns their positions.
-// Throws UsageError naming where (the file) and the control.
+// Sets every assignment read from a file on the session (later ones win); returns their positions.
+// Throws RunError naming where (the file) and the control.
 std::vector<int> applyAssignments(HostSession& session, const std::vector<WrittenAssignment>& assignments,
                                   const std::string& where);
 
-// The same for "Name=VALUE" texts, as --set gives them.
+// The same for "Name=VALUE" texts, as --set gives them; a bad one is a UsageError.
 std::vector<int> applyAssignmentTexts(HostSession& session, const std::vector<std::string>& assignments,
                                       const std::string& where);
 

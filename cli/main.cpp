@@ -22,8 +22,10 @@ constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
 
 void addModuleOption(CLI::App& command, std::string& modulePath) {
-  command.add_option("--module", modulePath, "The effect module to load")
-      ->default_str("the installed module, found from this program's folder, else the one built with it");
+  command.add_option("--module", modulePath,
+                     "The effect module to load (default: the installed module, found from this program's "
+                     "folder, else the one built with it)")
+      ->type_name("PATH");
 }
 
 // An empty value, as an unset shell variable gives, is refused rather than read as the option's
@@ -42,13 +44,27 @@ void refuseEmptyValues(const CLI::App& command) {
   }
 }
 
+// "--frames=" with nothing after the sign is an empty value, as an unset variable in
+// `--frames="$FRAMES"` gives; the parser would take the next argument for its value instead.
+void refuseEmptyAssignedValues(const std::vector<std::string>& arguments) {
+  for (const std::string& argument : arguments) {
+    if (argument == "--") {
+      return;
+    }
+    if (argument.size() > 3 && argument.rfind("--", 0) == 0 && argument.back() == '=' &&
+        argument.find('=') == argument.size() - 1) {
+      throw UsageError(argument.substr(0, argument.size() - 1) + " is empty; give it a value or leave the option out");
+    }
+  }
+}
+
 void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string& size, std::string& frames,
                            std::string& frame, std::string& fps, std::string& pixelAspect, std::string& path,
                            std::string& processing, std::string& task) {
   render.add_option("-o,--output", options.outputPattern,
                     "Output file: .png (8 or 16 bits) or .exr (32-bit float); each run of # becomes the "
                     "zero-padded frame number. Or one movie: .mov (ProRes 4444), .mkv (FFV1, lossless), .webm "
-                    "(VP9) or .mp4 (H.264, no alpha)")
+                    "(VP9) or .mp4 (H.264, no alpha). Existing files are overwritten (see --skip-existing)")
       ->required();
   render.add_option("--size", size, "Layer size WIDTHxHEIGHT (default: the --input image's size, else 1920x1080)");
   auto* framesOption = render.add_option("--frames", frames,
@@ -61,7 +77,8 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_flag("--skip-existing", options.skipExisting,
                   "Do not render frames whose output file exists (files appear complete or not at all, so a "
                   "resubmitted job resumes where it stopped)");
-  render.add_option("--fps", fps, "Frames per second; frame N is at N / fps seconds")->default_str("24");
+  render.add_option("--fps", fps,
+                    "Frames per second, such as 23.976 or 30000/1001 (default 24); frame N is at N / fps seconds");
   render.add_option("--set", options.settings,
                     "Set a control: \"Name=VALUE\", \"Group/Name=VALUE\" where a name repeats, or keyframes "
                     "\"Name=VALUE@FRAME,VALUE@FRAME\" (linear in between). Repeatable; `vortelline params` lists "
@@ -77,17 +94,16 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--depth", options.bitDepth,
                     "Bits per channel: 8, 16 or 32 (default: 8 for .png, 32 for .exr); an .exr of 16 bits holds "
                     "the 16-bit values divided by 32768")
-      ->check(CLI::IsMember({8, 16, 32}));
-  render.add_option("--downsample", options.downsample, "Render at 1/N resolution")
-      ->check(CLI::Range(1, 64))
-      ->default_str("1");
-  render.add_option("--pixel-aspect", pixelAspect, "Pixel aspect ratio, such as 1, 0.9 or 10/11")->default_str("1");
+      ->check(CLI::IsMember({8, 16, 32}).description(""));
+  render.add_option("--downsample", options.downsample, "Render at 1/N resolution, N from 1 (the default) to 64")
+      ->check(CLI::Range(1, 64).description(""));
+  render.add_option("--pixel-aspect", pixelAspect, "Pixel aspect ratio, such as 0.9 or 10/11 (default 1)");
   render.add_option("--processing", processing, "Sets the Processing control: auto, gpu or cpu")
-      ->check(CLI::IsMember({"auto", "gpu", "cpu"}));
+      ->check(CLI::IsMember({"auto", "gpu", "cpu"}).description(""));
   render.add_option("--path", path,
-                    "Render commands: smart (pre-render and render) or plain (8 or 16 bits: .exr needs --depth 16)")
-      ->check(CLI::IsMember({"smart", "plain"}))
-      ->default_str("smart");
+                    "Render commands: smart (pre-render and render, the default) or plain (8 or 16 bits: .exr "
+                    "needs --depth 16)")
+      ->check(CLI::IsMember({"smart", "plain"}).description(""));
   render.add_option("--input", options.inputPath, "The layer's own pixels, PNG or EXR (default: transparent)");
   render.add_option("--emitter", options.emitterPath,
                     "The Emitter Layer's pixels, PNG or EXR, placed by --emitter-fit (default: this layer)");
@@ -97,6 +113,18 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
                     "A movie's quality, lower is better: CRF for libx264 (default 18) and libvpx-vp9 (30), "
                     "quantiser 1-64 for prores_ks (default: the profile's data rate)");
   render.add_flag("-q,--quiet", options.quiet, "No progress bar");
+  // What each value is, as the README writes it; the parser's own TEXT and INT say nothing, and
+  // its "TEXT=24" for a default reads as syntax, so defaults are in the descriptions.
+  const std::pair<const char*, const char*> valueNames[] = {
+      {"--output", "PATTERN"}, {"--size", "WxH"},      {"--frames", "LIST"},       {"--frame", "N"},
+      {"--task", "I/N"},       {"--fps", "F"},         {"--set", "\"NAME=VALUE\""}, {"--settings", "FILE"},
+      {"--preset", "NAME"},    {"--depth", "8|16|32"}, {"--downsample", "N"},      {"--pixel-aspect", "R"},
+      {"--processing", "auto|gpu|cpu"}, {"--path", "smart|plain"}, {"--input", "FILE"}, {"--emitter", "FILE"},
+      {"--codec", "NAME"},     {"--quality", "Q"},
+  };
+  for (const auto& [name, valueName] : valueNames) {
+    render.get_option(name)->type_name(valueName);
+  }
   // As in most renderers, a repeated option overrides the earlier one; only --set accumulates.
   for (CLI::Option* option : render.get_options()) {
     if (option->get_name() != "--set") {
@@ -112,13 +140,15 @@ struct EmitterPlacementTexts {
 
 void describeEmitterPlacementOptions(CLI::App& render, EmitterPlacementTexts& texts) {
   render.add_option("--emitter-fit", texts.fit,
-                    "Where the emitter image goes: none (its own size at the layer's top left), fit (inside the "
-                    "layer), fill (covering the layer) or centre (its own size, centred)")
-      ->default_str("none");
-  render.add_option("--emitter-scale", texts.scale, "Scales the emitter image beyond its fit, such as 0.5")
-      ->default_str("1");
-  render.add_option("--emitter-offset", texts.offset, "Moves the emitter image by X,Y layer pixels, such as 0,-40")
-      ->default_str("0,0");
+                    "Where the emitter image goes: none (its own size at the layer's top left, the default), fit "
+                    "(inside the layer), fill (covering the layer) or centre (its own size, centred)");
+  render.add_option("--emitter-scale", texts.scale,
+                    "Scales the emitter image beyond its fit, from 0.01 to 100, such as 0.5 (default 1)");
+  render.add_option("--emitter-offset", texts.offset,
+                    "Moves the emitter image by X,Y layer pixels, such as 0,-40 (default 0,0)");
+  render.get_option("--emitter-fit")->type_name("none|fit|fill|centre");
+  render.get_option("--emitter-scale")->type_name("S");
+  render.get_option("--emitter-offset")->type_name("X,Y");
   for (const char* name : {"--emitter-fit", "--emitter-scale", "--emitter-offset"}) {
     render.get_option(name)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   }
@@ -146,9 +176,12 @@ void describeLoopOptions(CLI::App& render, LoopTexts& texts) {
                                  "Make the frames 0 to N-1 a seamless loop: the last frames cross-fade into the "
                                  "frames one loop earlier, so frame N-1 runs into frame 0 (renders 0 to N-1 "
                                  "unless --frame(s) says otherwise)");
-  render.add_option("--loop-fade", texts.fade, "Frames of the loop's cross-fade; each renders twice")
-      ->default_str("one second, at most half the loop")
+  render.add_option("--loop-fade", texts.fade,
+                    "Frames of the loop's cross-fade (default: one second, at most half the loop); each renders "
+                    "twice")
       ->needs(loop);
+  loop->type_name("N");
+  render.get_option("--loop-fade")->type_name("K");
   for (const char* name : {"--loop", "--loop-fade"}) {
     render.get_option(name)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   }
@@ -219,12 +252,12 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
 int main(int argc, char** argv) {
   installCancellationHandlers();
 
-  CLI::App app{"vortelline: renders procedural volumetric flames into image files"};
+  CLI::App app{"vortelline: renders procedural volumetric flames into image files or movies"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("vortelline ") + programVersion);
   std::string modulePath;
 
-  CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files");
+  CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files or one movie");
   RenderOptions options;
   std::string size, frames, frame, fps, pixelAspect, path, processing, task;
   describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
@@ -244,12 +277,17 @@ int main(int argc, char** argv) {
   controls->add_flag("--markdown", markdown, "As the README's Markdown table");
   CLI::App* banner = app.add_subcommand("banner", "Draw the effect's banner control into a PNG file");
   std::string bannerSize, bannerPath;
-  banner->add_option("--size", bannerSize, "Control size WIDTHxHEIGHT")->default_str("the size the control declares, 240x60");
-  banner->add_option("-o,--output", bannerPath, "Output .png file")->required();
+  banner->add_option("--size", bannerSize, "Control size WIDTHxHEIGHT (default: the size the control declares, 240x60)")
+      ->type_name("WxH");
+  banner->add_option("-o,--output", bannerPath, "Output .png file (overwritten if it exists)")->type_name("FILE")->required();
   addModuleOption(*banner, modulePath);
 
   try {
+    refuseEmptyAssignedValues(std::vector<std::string>(argv + 1, argv + argc));
     app.parse(argc, argv);
+  } catch (const UsageError& error) {
+    std::cerr << "vortelline: " << error.what() << "\n";
+    return exitUsage;
   } catch (const CLI::ParseError& error) {
     const std::string hint =
         error.get_exit_code() == 0 ? "" : unknownArgumentHint(app, std::vector<std::string>(argv + 1, argv + argc));

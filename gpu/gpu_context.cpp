@@ -178,6 +178,9 @@ AdapterDescription describeAdapter(VkPhysicalDevice adapter) {
   AdapterDescription description{};
   description.software = properties.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU;
   description.computeQueue = computeQueueFamily(adapter) != UINT32_MAX;
+  // The instance asks for 1.1, but a device may still offer only 1.0; such a device is passed
+  // over, so that "Auto (GPU preferred)" renders on the CPU instead of failing on it.
+  description.vulkanTooOld = properties.apiVersion < VK_API_VERSION_1_1;
   if (properties.deviceType == VK_PHYSICAL_DEVICE_TYPE_DISCRETE_GPU) {
     for (uint32_t i = 0; i < memory.memoryHeapCount; ++i) {
       if ((memory.memoryHeaps[i].flags & VK_MEMORY_HEAP_DEVICE_LOCAL_BIT) != 0) {

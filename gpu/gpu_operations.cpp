@@ -56,7 +56,7 @@ int chooseAdapter(const std::vector<AdapterDescription>& adapters, bool allowSof
   int chosen = -1;
   for (int i = 0; i < int(adapters.size()); ++i) {
     const AdapterDescription& adapter = adapters[size_t(i)];
-    if ((adapter.software && !allowSoftware) || !adapter.computeQueue) {
+    if ((adapter.software && !allowSoftware) || !adapter.computeQueue || adapter.vulkanTooOld) {
       continue;
     }
     if (chosen < 0 || adapter.dedicatedVideoMemory > adapters[size_t(chosen)].dedicatedVideoMemory) {

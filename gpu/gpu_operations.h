@@ -46,10 +46,12 @@ struct AdapterDescription {
   bool software;       // a CPU implementation such as Mesa's lavapipe
   bool computeQueue;   // has a queue family that runs compute work
   uint64_t dedicatedVideoMemory;
+  bool vulkanTooOld = false;  // offers less than Vulkan 1.1, which the tiled dispatch needs
 };
 
-// The device to use: software devices only when allowed, devices without a compute queue never;
-// the first candidate wins unless a later one has strictly more dedicated memory. -1: none.
+// The device to use: software devices only when allowed, devices without a compute queue or with
+// too old a Vulkan never; the first candidate wins unless a later one has strictly more dedicated
+// memory. -1: none.
 int chooseAdapter(const std::vector<AdapterDescription>& adapters, bool allowSoftware);
 
 // VORTELLINE_GPU_ALLOW_SOFTWARE=1 makes software devices candidates, for tests and machines

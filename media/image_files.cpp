@@ -534,7 +534,9 @@ ImageFormat imageFormatForPath(const std::string& path) {
   if (extension == ".exr") {
     return ImageFormat::exr;
   }
-  throw UsageError("cannot tell the image format of " + path + ": name it .png or .exr");
+  // Only output names reach here, and an output may be a movie as well as an image.
+  throw UsageError("cannot tell the format of " + path +
+                   ": name it .png or .exr for image files, or .mov, .mkv, .webm or .mp4 for one movie");
 }
 
 std::optional<ImageSize> declaredImageSize(const std::vector<unsigned char>& bytes) {

@@ -353,6 +353,13 @@ void openEncoder(MovieFile::Encoder& encoder, const std::string& codecName, cons
     codec.bit_rate = 0;
     setOption(codec, "row-mt", "1");
     setOption(codec, "cpu-used", "4");
+  } else if (codecName == "libvpx") {
+    // VP8 keeps alpha only without alternate reference frames; with them it refuses to open.
+    setOption(codec, "auto-alt-ref", "0");
+  } else if (codecName == "dnxhd") {
+    // The DNxHD profiles take only broadcast sizes and 4:2:2; DNxHR 444 takes any size from
+    // 256x120 and the RGB this encoder is given.
+    setOption(codec, "profile", "dnxhr_444");
   }
   if (const QualityKnob* knob = qualityKnobOf(codecName)) {
     if (std::optional<int> quality = choice.quality ? choice.quality : knob->usual) {

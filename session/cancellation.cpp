@@ -50,6 +50,12 @@ void installCancellationHandlers() {
   // No SA_RESTART: a wait in open() or read(), such as opening a FIFO, ends with EINTR so the
   // program can stop.
   for (int stopSignal : stopSignals) {
+    // A signal ignored at start stays ignored: `nohup` ignores SIGHUP so that a closed session
+    // leaves the render running, and a shell ignores SIGINT for its background jobs.
+    struct sigaction inherited {};
+    if (sigaction(stopSignal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+      continue;
+    }
     sigaction(stopSignal, &action, nullptr);
   }
   // A reader that went away (a closed pipe on stdout or stderr) must not end the program in the

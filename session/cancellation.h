@@ -2,7 +2,8 @@
 // to the effect, which stops at its next check; nothing half-written is left behind.
 #pragma once
 
-// Catches SIGINT, SIGTERM and SIGHUP, and ignores SIGPIPE. A second stop signal ends the program
+// Catches SIGINT, SIGTERM and SIGHUP, except those ignored when the program started (nohup, a
+// shell's background job), and ignores SIGPIPE. A second stop signal ends the program
 // at once, after removing the temporary file being written, if any.
 void installCancellationHandlers();
 

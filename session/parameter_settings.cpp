@@ -348,6 +348,11 @@ std::vector<std::string> nearestNames(const std::string& wanted, const std::vect
     std::string key = lowercase(candidate);
     // A misspelt beginning of a long name ("Orignal" for "Original (256)") is close too.
     size_t distance = std::min(editDistance(wantedKey, key), editDistance(wantedKey, key.substr(0, wantedKey.size())));
+    // So is a control's own name without its group ("Rise Hieght" for "Emitter/Rise Height").
+    const size_t slash = key.rfind('/');
+    if (slash != std::string::npos && wantedKey.find('/') == std::string::npos) {
+      distance = std::min(distance, editDistance(wantedKey, key.substr(slash + 1)));
+    }
     // So is a fragment from its middle ("frequency").
     bool fragment = wantedKey.size() >= 3 && key.find(wantedKey) != std::string::npos;
     if (distance <= tolerance || fragment) {

@@ -78,7 +78,9 @@ PF_Err showAboutDialog(PF_InData* in_data, PF_OutData* out_data) {
       PF_Boolean shown = 0;
       const PF_Err err = showDialog(mainWindow, colours.background ? &*colours.background : nullptr,
                                     colours.text ? &*colours.text : nullptr, &shown);
-      if (err != PF_Err_NONE || shown) return err;
+      // A dialog that failed (its companion caught an exception) is one that could not be shown:
+      // the host still gets the text.
+      if (err == PF_Err_NONE && shown) return PF_Err_NONE;
     }
   }
   if (out_data == nullptr) return PF_Err_BAD_CALLBACK_PARAM;

@@ -44,11 +44,16 @@ TEST(Presets, NamesComeFromFilesAndMistypedNamesGetSuggestions) {
   std::ofstream(folder / "blue-flame.json") << R"({"vortelline_settings": 1, "description": "Blue", "controls": {}})";
   std::ofstream(folder / "broken.json") << "not json";
   std::ofstream(folder / "notes.txt") << "not a preset";
+  // A gigabyte that starts as JSON is read no further than a settings file can be (sparse: it
+  // takes no disk).
+  std::ofstream(folder / "huge.json") << "{";
+  fs::resize_file(folder / "huge.json", std::uintmax_t{1} << 30);
   std::vector<PresetInfo> presets = listPresets(folder);
-  ASSERT_EQ(presets.size(), 2u);
+  ASSERT_EQ(presets.size(), 3u);
   EXPECT_EQ(presets[0].name, "blue-flame");
   EXPECT_EQ(presets[0].description, "Blue");
   EXPECT_EQ(presets[1].description, "(not a settings file)");
+  EXPECT_EQ(presets[2].description, "(not a settings file)");
   EXPECT_EQ(findPreset(folder, "Blue-Flame").file, folder / "blue-flame.json");
   try {
     findPreset(folder, "blue-flam");

@@ -119,7 +119,7 @@ TEST(SettingsFile, RefusesWhatIsNotSettingsNamingTheFileAndTheField) {
     try {
       readSettingsFile(path);
       ADD_FAILURE() << test.content;
-    } catch (const UsageError& error) {
+    } catch (const RunError& error) {
       const std::string message = error.what();
       EXPECT_EQ(message.rfind(path, 0), 0u) << message;
       EXPECT_NE(message.find(test.message), std::string::npos) << message;
@@ -133,10 +133,10 @@ TEST(SettingsFile, RefusesWhatIsNotSettingsNamingTheFileAndTheField) {
   try {
     readSettingsFile(folder + "/large.json");
     ADD_FAILURE();
-  } catch (const UsageError& error) {
+  } catch (const RunError& error) {
     EXPECT_NE(std::string(error.what()).find("larger than a settings file"), std::string::npos) << error.what();
   }
-  EXPECT_THROW(readSettingsFile("/dev/zero"), UsageError);
+  EXPECT_THROW(readSettingsFile("/dev/zero"), RunError);
 
   // Names and values are checked against the effect's controls when applied; a text is one
   // value, never keys or another control.
@@ -154,7 +154,7 @@ TEST(SettingsFile, RefusesWhatIsNotSettingsNamingTheFileAndTheField) {
     try {
       applyAssignments(*session, readSettingsFile(folder + "/names.json").assignments, "names.json");
       ADD_FAILURE() << test.content;
-    } catch (const UsageError& error) {
+    } catch (const RunError& error) {
       EXPECT_EQ(std::string(error.what()).rfind("names.json: ", 0), 0u) << error.what();
       EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
     }

@@ -44,4 +44,21 @@ TEST(CancellationDeathTest, ASecondSignalEndsTheProgramAndRemovesOnlyTheFileInPr
   std::filesystem::remove_all(scratch);
 }
 
+// nohup ignores SIGHUP, and a non-interactive shell SIGINT for its background jobs: such a signal
+// must neither stop the render nor end the program.
+TEST(CancellationDeathTest, ASignalIgnoredAtStartStaysIgnored) {
+  for (int ignored : {SIGHUP, SIGINT, SIGTERM}) {
+    EXPECT_EXIT(
+        {
+          std::signal(ignored, SIG_IGN);
+          installCancellationHandlers();
+          std::raise(ignored);
+          std::raise(ignored);
+          std::_Exit(cancellationSignal() == 0 ? 0 : 3);
+        },
+        testing::ExitedWithCode(0), "")
+        << ignored;
+  }
+}
+
 }  // namespace

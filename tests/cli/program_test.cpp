@@ -462,6 +462,8 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
   const std::vector<Case> cases{
       {{"--set", "Densty=1"}, {"--set: unknown control \"Densty\"", "\"Density\""}},
       {{"--set", "Noise Freq=2"}, {"\"Noise Frequency\""}},
+      // A control's own name is matched without its group.
+      {{"--set", "Rise Hieght=30"}, {"\"Emitter/Rise Height\""}},
       {{"--set", "Gain=120"}, {"\"Inner Color/Gain\"", "\"Main Color/Gain\"", "\"Outer Color/Gain\""}},
       {{"--set", "Quality=Fast"}, {"\"Draft (64)\"", "\"Balanced (128)\"", "\"Original (256)\""}},
       {{"--set", "Quality=4"}, {"from 1 to 3"}},
@@ -475,6 +477,11 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       {{"--frames", ""}, {"--frames is empty"}},
       {{"--preset", ""}, {"--preset is empty"}},
       {{"--loop", ""}, {"--loop is empty"}},
+      // "--frames=$FRAMES" with FRAMES unset: the next argument is not its value.
+      {{"--frames=", "--quiet"}, {"--frames is empty"}},
+      {{"--quality="}, {"--quality is empty"}, "usage.mp4"},
+      {{"--emitter-scale=", "--set", "Density=1"}, {"--emitter-scale is empty"}},
+      {{"--quiet"}, {".png or .exr", ".mov, .mkv, .webm or .mp4"}, "usage.gif"},
       {{"--size", "0x10"}, {"WIDTHxHEIGHT"}},
       {{"--size", "16385x10"}, {"16384"}},
       {{"--fps", "0"}, {"--fps", "30000/1001"}},
@@ -490,7 +497,6 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       {{"--task", "0/0"}, {"at least 1"}},
       {{"--task", "/"}, {"INDEX/COUNT"}},
       {{"--processing", "fast"}, {"--processing"}},
-      {{"--settings", "/dev/zero"}, {"/dev/zero is not a settings file"}},
       {{"--pixel-aspect", "101"}, {"--pixel-aspect", "up to 100"}},
       // Movies: encoders the container takes, one file for all frames, written whole by one run.
       {{"--codec", "nonesuch"}, {"--codec nonesuch", "prores_ks", "qtrle"}, "usage.mov"},
@@ -506,7 +512,7 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
     std::vector<std::string> options = test.options;
     options.insert(options.end(), {"-o", frames + "/" + test.output});
     ProgramRun result = run(renderArguments(options));
-    EXPECT_EQ(result.exitCode, 2) << test.options[0] << " " << test.options[1] << ": " << result.err;
+    EXPECT_EQ(result.exitCode, 2) << testing::PrintToString(test.options) << ": " << result.err;
     for (const std::string& text : test.expectedTexts) {
       EXPECT_NE(result.err.find(text), std::string::npos) << "missing " << text << " in: " << result.err;
     }
@@ -538,6 +544,23 @@ TEST_F(ProgramTest, UnreadableImagesExitWithOneNamingTheFile) {
     }
   }
   EXPECT_FALSE(std::filesystem::exists(frames + "/out.png"));
+}
+
+// A settings file fails as an image does: whether it cannot be read or holds the wrong thing.
+TEST_F(ProgramTest, SettingsFilesThatFailExitWithOneNamingTheFile) {
+  const std::string unknownControl = scratch + "/unknown.json";
+  std::ofstream(unknownControl) << R"({"vortelline_settings": 1, "controls": {"Densty": 1}})";
+  const std::string badField = scratch + "/field.json";
+  std::ofstream(badField) << R"({"vortelline_settings": 1, "frame": -1})";
+  const std::string notSettings = scratch + "/notes.json";
+  std::ofstream(notSettings) << "notes";
+  for (const std::string& path : {scratch + "/missing.json", notSettings, badField, unknownControl,
+                                  std::string("/dev/zero")}) {
+    ProgramRun result = run(renderArguments({"--settings", path, "-o", frames + "/out.png"}));
+    EXPECT_EQ(result.exitCode, 1) << path << ": " << result.err;
+    EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(framesFolderEntries().empty());
 }
 
 TEST_F(ProgramTest, InterruptStopsTheRenderAndLeavesNoFile) {

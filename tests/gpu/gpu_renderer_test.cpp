@@ -345,6 +345,7 @@ TEST(AdapterRule, PicksTheFirstOfTheLargestDedicatedMemory) {
   const AdapterDescription small{false, true, 4};
   const AdapterDescription large{false, true, 8};
   const AdapterDescription largeWithoutCompute{false, false, 16};
+  const AdapterDescription largeVulkan10{false, true, 16, true};
   struct Case {
     const char* name;
     std::vector<AdapterDescription> adapters;
@@ -359,6 +360,8 @@ TEST(AdapterRule, PicksTheFirstOfTheLargestDedicatedMemory) {
       {"more memory wins", {small, large}, false, 1},
       {"a tie keeps the first", {large, small, large}, false, 0},
       {"no compute queue, no candidate", {small, largeWithoutCompute}, false, 0},
+      {"Vulkan 1.0 only, no candidate", {small, largeVulkan10}, false, 0},
+      {"Vulkan 1.0 only falls back to the CPU", {largeVulkan10}, false, -1},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(chooseAdapter(c.adapters, c.allowSoftware), c.chosen) << c.name;

@@ -13,16 +13,28 @@
 
 #include "gpu/gpu_context.h"
 
-inline void useSoftwareDevicesAndPrivateShaderCache() {
-  static const std::string cache = [] {
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("vortelline-gpu-tests-" + std::to_string(getpid()));
+// The shader cache of one test program, removed when it ends.
+struct PrivateShaderCache {
+  std::string folder;
+  pid_t owner = getpid();
+
+  PrivateShaderCache() {
+    folder = (std::filesystem::temp_directory_path() / ("vortelline-gpu-tests-" + std::to_string(owner))).string();
     std::filesystem::create_directories(folder);
-    return folder.string();
-  }();
+  }
+  ~PrivateShaderCache() {
+    if (getpid() == owner) {
+      std::error_code ignored;
+      std::filesystem::remove_all(folder, ignored);
+    }
+  }
+};
+
+inline void useSoftwareDevicesAndPrivateShaderCache() {
+  static const PrivateShaderCache cache;
   setenv("VORTELLINE_GPU_ALLOW_SOFTWARE", "1", 1);
-  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-  setenv("MESA_SHADER_CACHE_DIR", cache.c_str(), 1);
+  setenv("XDG_CACHE_HOME", cache.folder.c_str(), 1);
+  setenv("MESA_SHADER_CACHE_DIR", cache.folder.c_str(), 1);
 }
 
 // The shared context, or nothing with the reason when there is no usable device.

@@ -6,16 +6,21 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <unistd.h>
 
 #include "gpu/flame_kernel_spirv.h"
 
 namespace {
 
 std::string disassemble(const uint32_t* words, size_t count) {
-  const std::filesystem::path file = std::filesystem::temp_directory_path() / "vortelline_kernel_check.spv";
+  // A name of this run's own, so that concurrent runs of the suite do not read each other's file.
+  std::string file = (std::filesystem::temp_directory_path() / "vortelline_kernel_check-XXXXXX").string();
+  const int descriptor = mkstemp(file.data());
+  if (descriptor < 0) return "cannot make a temporary file";
+  close(descriptor);
   std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(words), std::streamsize(count * 4));
   std::string text;
-  FILE* pipe = popen(("spirv-dis --raw-id " + file.string() + " 2>&1").c_str(), "r");
+  FILE* pipe = popen(("spirv-dis --raw-id " + file + " 2>&1").c_str(), "r");
   char chunk[4096];
   for (size_t n; pipe != nullptr && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
   if (pipe != nullptr) pclose(pipe);

@@ -116,6 +116,70 @@ TEST_F(RenderCommands, PreRenderReadsEveryParameterOnceAndRequestsTheEmitterOnly
   EXPECT_EQ(layer.time_scale, 24u);
 }
 
+// Every control reaches its own field, read from the array (plain render) and through checkout
+// (smart pre-render) alike: each gets a value no other control has, so two controls read into
+// each other's fields, or one read twice, show.
+TEST_F(RenderCommands, EveryControlReachesItsOwnField) {
+  struct Slider {
+    PF_ParamIndex position;
+    float FlameParams::*field;
+  };
+  const Slider sliders[] = {
+      {kParamRiseHeight, &FlameParams::riseHeight},
+      {kParamRiseSpeed, &FlameParams::riseSpeed},
+      {kParamDensity, &FlameParams::density},
+      {kParamStepSize, &FlameParams::stepSize},
+      {kParamSphereRadius, &FlameParams::sphereRadius},
+      {kParamNoiseAmplitude, &FlameParams::noiseAmplitude},
+      {kParamNoiseFrequency, &FlameParams::noiseFrequency},
+      {kParamAnimationSpeed, &FlameParams::animationSpeed},
+      {kParamAnimationOffset, &FlameParams::animationOffset},
+      {kParamNoiseDirectionX, &FlameParams::noiseDirectionX},
+      {kParamNoiseDirectionY, &FlameParams::noiseDirectionY},
+      {kParamNoiseDirectionZ, &FlameParams::noiseDirectionZ},
+      {kParamBrightness, &FlameParams::brightness},
+      {kParamContrast, &FlameParams::contrast},
+      {kParamSaturation, &FlameParams::saturation},
+      {kParamTintAmount, &FlameParams::tintAmount},
+      {kParamTintRed, &FlameParams::tintRed},
+      {kParamTintGreen, &FlameParams::tintGreen},
+      {kParamTintBlue, &FlameParams::tintBlue},
+      {kParamInnerHue, &FlameParams::innerHue},
+      {kParamInnerGain, &FlameParams::innerGain},
+      {kParamInnerOpacity, &FlameParams::innerOpacity},
+      {kParamMainHue, &FlameParams::mainHue},
+      {kParamMainGain, &FlameParams::mainGain},
+      {kParamMainOpacity, &FlameParams::mainOpacity},
+      {kParamOuterHue, &FlameParams::outerHue},
+      {kParamOuterGain, &FlameParams::outerGain},
+      {kParamOuterOpacity, &FlameParams::outerOpacity},
+      {kParamZoom, &FlameParams::zoom},
+      {kParamCenterX, &FlameParams::centerX},
+      {kParamCenterY, &FlameParams::centerY},
+      {kParamCameraDistance, &FlameParams::cameraDistance},
+  };
+  for (const Slider& slider : sliders) {
+    host.setValue(slider.position, 0.25 + slider.position);  // exact in single precision
+  }
+  // Popups count from 1: distinct choice codes, none of them its field's default.
+  host.setValue(kParamQuality, 1);
+  host.setValue(kParamProcessing, 3);
+  host.setValue(kParamEmitterSource, 2);
+  host.setValue(kParamSmoothSampling, 0);
+  for (bool fromArray : {true, false}) {
+    const FlameParams read = checkoutFlameParams(&host.in_data, fromArray ? host.paramArray() : nullptr);
+    const char* path = fromArray ? "array" : "checkout";
+    for (const Slider& slider : sliders) {
+      EXPECT_EQ(read.*slider.field, 0.25f + float(slider.position)) << path << ", position " << slider.position;
+    }
+    EXPECT_EQ(read.quality, 0) << path;
+    EXPECT_EQ(read.processing, 2) << path;
+    EXPECT_EQ(read.emitterSource, 1) << path;
+    EXPECT_EQ(read.smoothSampling, 0) << path;
+  }
+  EXPECT_EQ(host.paramsCheckedOut, 0);
+}
+
 TEST_F(RenderCommands, PreRenderFailuresReturnTheHostsCodeAndFreeTheBlock) {
   host.failCall(HostCallback::CheckoutParam, 20, -42);
   PreRenderResult failed = host.smartPreRender({0, 0, 12, 8}, 8);

@@ -64,6 +64,10 @@ check "bash completion"
 completions=$(bash -c 'source /usr/share/bash-completion/completions/vortelline
   COMP_WORDS=(vortelline render --proc); COMP_CWORD=2; _vortelline; echo "${COMPREPLY[*]}"')
 [ "$completions" = "--processing" ]
+# A popup's choices after its name and the = that bash splits the word at.
+completions=$(bash -c 'source /usr/share/bash-completion/completions/vortelline
+  COMP_WORDS=(vortelline render --set Quality = Dr); COMP_CWORD=5; _vortelline; echo "${COMPREPLY[*]}"')
+[ "$completions" = 'Draft\ \(64\)' ]
 
 # Frames 0 to 12 at 24 fps, times in FFmpeg's milliseconds ("y"): frame 12 is the last 64x36x4 bytes.
 check "FFmpeg frei0r_src frame, from the installed plug-in and module"

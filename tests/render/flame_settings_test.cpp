@@ -137,6 +137,69 @@ TEST(FlameSettings, ClampsSilentlyAndWritesBack) {
   EXPECT_EQ(params.riseHeight, 0.5f);
 }
 
+// Every value reaches its own field of the record, the colour groups their own colours: each gets
+// a value inside its range that no other has, so two fields filled from each other's values show.
+TEST(FlameSettings, EveryValueReachesItsOwnField) {
+  struct Field {
+    float FlameParams::*param;
+    float FlameSettings::*setting;
+    float value;
+  };
+  const Field fields[] = {
+      {&FlameParams::density, &FlameSettings::density, 1.25f},
+      {&FlameParams::stepSize, &FlameSettings::stepSize, 0.75f},
+      {&FlameParams::sphereRadius, &FlameSettings::radius, 6.5f},
+      {&FlameParams::noiseAmplitude, &FlameSettings::amplitude, 4.5f},
+      {&FlameParams::noiseFrequency, &FlameSettings::frequency, 2.25f},
+      {&FlameParams::noiseDirectionX, &FlameSettings::animX, -1.5f},
+      {&FlameParams::noiseDirectionY, &FlameSettings::animY, 1.75f},
+      {&FlameParams::noiseDirectionZ, &FlameSettings::animZ, 0.625f},
+      {&FlameParams::brightness, &FlameSettings::brightness, 0.875f},
+      {&FlameParams::contrast, &FlameSettings::contrast, 2.5f},
+      {&FlameParams::saturation, &FlameSettings::saturation, 1.125f},
+      {&FlameParams::tintAmount, &FlameSettings::tint, 0.375f},
+      {&FlameParams::tintRed, &FlameSettings::tintR, 3.25f},
+      {&FlameParams::tintGreen, &FlameSettings::tintG, -0.25f},
+      {&FlameParams::tintBlue, &FlameSettings::tintB, 5.5f},
+      {&FlameParams::zoom, &FlameSettings::zoom, 1.5f},
+      {&FlameParams::centerX, &FlameSettings::centerX, -2.75f},
+      {&FlameParams::centerY, &FlameSettings::centerY, 3.5f},
+      {&FlameParams::cameraDistance, &FlameSettings::camera, 9.25f},
+      {&FlameParams::riseSpeed, &FlameSettings::riseSpeed, 2.875f},
+  };
+  FlameParams params;
+  for (const Field& field : fields) params.*field.param = field.value;
+  // Each colour group's hue, gain and opacity, none equal to another's.
+  struct Colour {
+    float FlameParams::*hue;
+    float FlameParams::*gain;
+    float FlameParams::*opacity;
+    float4 FlameSettings::*colour;
+    float values[3];
+  };
+  const Colour colours[] = {
+      {&FlameParams::innerHue, &FlameParams::innerGain, &FlameParams::innerOpacity, &FlameSettings::color0,
+       {200.0f, 150.0f, 30.0f}},
+      {&FlameParams::mainHue, &FlameParams::mainGain, &FlameParams::mainOpacity, &FlameSettings::color1,
+       {100.0f, 250.0f, 60.0f}},
+      {&FlameParams::outerHue, &FlameParams::outerGain, &FlameParams::outerOpacity, &FlameSettings::color3,
+       {300.0f, 75.0f, 20.0f}},
+  };
+  for (const Colour& colour : colours) {
+    params.*colour.hue = colour.values[0];
+    params.*colour.gain = colour.values[1];
+    params.*colour.opacity = colour.values[2];
+  }
+  const FlameSettings settings = build(params);
+  for (const Field& field : fields) {
+    EXPECT_EQ(settings.*field.setting, field.value) << field.value;
+  }
+  for (const Colour& colour : colours) {
+    const float4 expected = paletteColorFromHue(colour.values[0], colour.values[1], colour.values[2]);
+    expectColor(settings.*colour.colour, expected.x, expected.y, expected.z, expected.w);
+  }
+}
+
 TEST(FlameSettings, StepsAndEmitterModeFromChoiceCodes) {
   const struct {
     int32_t quality;

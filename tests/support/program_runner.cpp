@@ -110,8 +110,34 @@ ProgramRun runCommand(const std::vector<std::string>& command, const std::string
   return finishProgram(startCommand(command, scratchFolder));
 }
 
+namespace {
+
+// Every scratch folder of one test program lies in one folder, removed when the program ends, so
+// a run of the suite leaves nothing in the temporary folder. A forked death-test child that ends
+// normally leaves the folder to its parent.
+struct ScratchRoot {
+  std::string path;
+  pid_t owner = getpid();
+
+  ScratchRoot() {
+    path = (std::filesystem::temp_directory_path() / "vortelline-test-XXXXXX").string();
+    if (!mkdtemp(path.data())) {
+      throw std::runtime_error("cannot make a scratch folder");
+    }
+  }
+  ~ScratchRoot() {
+    if (getpid() == owner) {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  }
+};
+
+}  // namespace
+
 std::string makeScratchFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vortelline-test-XXXXXX").string();
+  static const ScratchRoot root;
+  std::string pattern = root.path + "/scratch-XXXXXX";
   if (!mkdtemp(pattern.data())) {
     throw std::runtime_error("cannot make a scratch folder");
   }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include "sdk/suites_sdk.h"
 #include "tests/support/test_host.h"
 #include "ui/about.h"
+#include "ui/about_dialog_entry.h"
 
 namespace {
 
@@ -313,6 +315,31 @@ TEST(AboutDialog, NoDialogWithoutAUsableMainWindowOrInARenderEngine) {
     EXPECT_STREQ(host.out_data.return_msg, aboutText) << c.what;
     EXPECT_EQ(script.stepsDone(), 0u) << c.what;
   }
+}
+
+// A dialog that failed (the companion caught an exception) is one that could not be shown: the
+// host gets the text and no error. A copy of the module opens the failing companion beside it.
+TEST(AboutDialog, AFailedDialogFallsBackToTheText) {
+  std::string folder = (std::filesystem::temp_directory_path() / "vortelline-about-XXXXXX").string();
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  const std::filesystem::path module = std::filesystem::path(folder) / "Vortelline.so";
+  std::filesystem::copy_file(VORTELLINE_MODULE_PATH, module);
+  std::filesystem::copy_file(VORTELLINE_FAILING_ABOUT_PATH, std::filesystem::path(folder) / kAboutDialogObject);
+  // Kept open: the module keeps its companion for the life of the process.
+  void* copy = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(copy, nullptr) << dlerror();
+
+  QtApplication qt;
+  QWidget mainWindow;
+  mainWindow.show();
+  TestHost host(reinterpret_cast<EffectEntry>(dlsym(copy, "EffectMain")));
+  host.removeSuite(kPFAppSuite, kPFAppSuiteVersion1);
+  host.mainWindow = &mainWindow;
+  EXPECT_EQ(host.command(PF_Cmd_DO_DIALOG), PF_Err_NONE);
+  EXPECT_STREQ(host.out_data.return_msg, aboutText);
+  // The companion was opened and failed, rather than not found.
+  EXPECT_NE(dlopen((std::filesystem::path(folder) / kAboutDialogObject).c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
+  std::filesystem::remove_all(folder);
 }
 
 TEST(AboutDialog, WithoutAQApplicationTheMainWindowIsNotTouched) {
