@@ -303,7 +303,14 @@ void runRender(const RenderOptions& options) {
   if (layer.width == 0) {
     layer = FrameSize{1920, 1080};
   }
-  if (!options.emitterPath.empty()) {
+  std::error_code unreadable;
+  if (!options.emitterText.empty() && !std::filesystem::is_regular_file(options.emitterPath, unreadable)) {
+    if (!options.drawEmitterText) {
+      throw UsageError("the emitter text's image " + options.emitterPath + " is missing, and this program has no "
+                       "fonts to draw the text");
+    }
+    emitter = options.drawEmitterText(options.emitterText, layer.width, layer.height, options.emitterTextStyle);
+  } else if (!options.emitterPath.empty()) {
     emitter = readImageFile(options.emitterPath);
     if (!leavesImageAsItIs(options.emitterPlacement)) {
       emitter = placeEmitterImage(*emitter, layer.width, layer.height, options.emitterPlacement);

@@ -11,6 +11,7 @@
 #include "cli/banner_image.h"
 #include "cli/library_commands.h"
 #include "cli/usage_hints.h"
+#include "drawing/emitter_text.h"
 #include "session/cancellation.h"
 #include "session/effect_module.h"
 #include "session/program_errors.h"
@@ -176,8 +177,13 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.sizeOrigin = "the layer size of " + options.settingsPath;
     options.clock = file.scene.clock;
     options.frames = {file.scene.frame};
+    if (file.scene.loopLength > 0) {
+      options.loop = LoopSettings{file.scene.loopLength, defaultLoopFade(file.scene.loopLength, file.scene.clock)};
+    }
     if (options.emitterPath.empty()) {
       options.emitterPath = file.scene.emitterPath;
+      options.emitterText = file.scene.emitterText;
+      options.emitterTextStyle = file.scene.emitterTextStyle;
     }
     options.emitterPlacement = file.scene.emitterPlacement;
     options.savedSettings = file.assignments;
@@ -226,6 +232,7 @@ int main(int argc, char** argv) {
 
   CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files");
   RenderOptions options;
+  options.drawEmitterText = drawEmitterText;
   std::string size, frames, frame, fps, pixelAspect, path, processing, task;
   describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
   EmitterPlacementTexts placementTexts;

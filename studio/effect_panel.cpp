@@ -477,7 +477,7 @@ void EffectPanel::addLayer(Control& control) {
 
 EmitterTextStyle EffectPanel::textStyle() const {
   EmitterTextStyle style;
-  style.family = textFont_->currentFont().family();
+  style.family = textFont_->currentFont().family().toStdString();
   style.bold = textBold_->isChecked();
   style.pixelSize = textSize_->value();
   style.anchorX = textX_->value() / 100.0;
@@ -573,7 +573,7 @@ void EffectPanel::showEmitter(const QString& description, const QString& text, c
   if (emitterText_->text() != text) {
     emitterText_->setText(text);
   }
-  textFont_->setCurrentFont(QFont(style.family));
+  textFont_->setCurrentFont(QFont(QString::fromStdString(style.family)));
   textBold_->setChecked(style.bold);
   textSize_->setValue(style.pixelSize);
   textAlignment_->setCurrentIndex(static_cast<int>(style.alignment));

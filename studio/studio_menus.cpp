@@ -43,7 +43,10 @@ void StudioWindow::buildMenus() {
       openSettings(path);
     }
   });
-  file->addAction(tr("&Save Settings..."), QKeySequence::Save, this, &StudioWindow::saveWithDialog);
+  file->addAction(tr("&Save Settings"), QKeySequence::Save, this, &StudioWindow::save)
+      ->setObjectName(QStringLiteral("saveAction"));
+  file->addAction(tr("Save Settings &As..."), QKeySequence::SaveAs, this, &StudioWindow::saveWithDialog)
+      ->setObjectName(QStringLiteral("saveAsAction"));
   file->addAction(tr("&Render..."), QKeySequence(Qt::CTRL | Qt::Key_R), this, &StudioWindow::showRenderDialog);
   file->addSeparator();
   file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);

@@ -25,7 +25,7 @@
 #include "studio/preset_browser.h"
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
-#include "studio/text_emitter.h"
+#include "drawing/emitter_text.h"
 #include "studio/timeline_slider.h"
 
 namespace {
@@ -79,7 +79,6 @@ StudioState defaultStudioState(const HostSession& session) {
 StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent)
     : QMainWindow(parent), session_(std::move(session)) {
   qRegisterMetaType<PreviewFrame>();
-  setWindowTitle(QStringLiteral("vortelline-studio[*]"));
   session_->bitDepth = 8;
   session_->downsample = 1;
   undo_ = new QUndoStack(this);
@@ -160,6 +159,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   connect(undo_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
 
   restoreState(defaultStudioState(*session_));
+  showSettingsPath(QString());
 }
 
 // The browser is a child widget, destroyed after the session: its thumbnails stop first.
@@ -244,7 +244,7 @@ void StudioWindow::refreshEmitter() {
 
 void StudioWindow::redrawEmitterText() {
   emitterChoice_.image = std::make_shared<const RgbaImage>(
-      drawEmitterText(emitterChoice_.text, session_->layerWidth, session_->layerHeight, emitterChoice_.textStyle));
+      drawEmitterText(emitterChoice_.text.toStdString(), session_->layerWidth, session_->layerHeight, emitterChoice_.textStyle));
 }
 
 void StudioWindow::changeState(const QString& text, int mergeKey, const std::function<void()>& change) {

@@ -14,7 +14,7 @@
 #include "authoring/settings_file.h"
 #include "session/host_session.h"
 #include "studio/preview_renderer.h"
-#include "studio/text_emitter.h"
+#include "drawing/emitter_text.h"
 
 class EffectPanel;
 class PresetBrowser;
@@ -144,8 +144,12 @@ class StudioWindow : public QMainWindow {
   void showOpenedSettings(const QString& path, SettingsFile file, std::shared_ptr<const RgbaImage> emitter);
   // Asks what to do with unsaved changes before they would be lost; true to go on.
   bool setChangesAside(const QString& action);
-  // Save Settings... with a file dialog; false when cancelled or failed.
+  // Save: into the file on show, else as Save As...; false when cancelled or failed.
+  bool save();
+  // Save As... with a file dialog; false when cancelled or failed.
   bool saveWithDialog();
+  // The file on show (empty: none) in the title, with the modified marker.
+  void showSettingsPath(const QString& path);
 
   // Changes the state through change() as one undo step named text. Consecutive changes with the
   // same merge key (>= 0) are one step, as a slider's drag is.

@@ -41,7 +41,7 @@
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
 #include "studio/studio_window.h"
-#include "studio/text_emitter.h"
+#include "drawing/emitter_text.h"
 #include "studio/timeline_slider.h"
 #include "tests/support/program_runner.h"
 
@@ -521,7 +521,7 @@ TEST(Studio, FilesThatWaitForAWriterLeaveTheWindowWorking) {
     setNumber(*other, "Density", 1.3);
     ASSERT_EQ(other->saveSettings(QString::fromStdString(source)), QString());
   }
-  RgbaImage emitterImage = drawEmitterText(QStringLiteral("F"), 32, 18);
+  RgbaImage emitterImage = drawEmitterText("F", 32, 18);
   writeImageFile(folder + "/emitter.png", hostWorldFromImage(emitterImage, 8).world, 8);
 
   struct Case {
@@ -815,7 +815,7 @@ TEST(Studio, ThePreviewSaysWhatItCannotShowAndZooms) {
 // its own options; a typed title takes effect without Enter, in the chosen style.
 TEST(Studio, EmitterPlacementAndTextStyleRenderAsTheCommandLineDoes) {
   const std::string folder = makeScratchFolder();
-  RgbaImage logo = drawEmitterText(QStringLiteral("LOGO"), 48, 20);
+  RgbaImage logo = drawEmitterText("LOGO", 48, 20);
   writeImageFile(folder + "/logo.png", hostWorldFromImage(logo, 8).world, 8);
   std::unique_ptr<StudioWindow> window = openWindow(QSize(40, 22));
   EffectPanel* panel = window->panel();
