@@ -286,6 +286,7 @@ void StudioWindow::resetControls(const std::vector<int>& positions, const QStrin
 void StudioWindow::valuesChanged() {
   ++generation_;
   cache_.clear();
+  drafts_.clear();
   // A message about the values before is stale now; if it still holds, it comes again.
   if (!problem_.isEmpty() && statusBar()->currentMessage() == problem_) {
     statusBar()->clearMessage();
@@ -319,6 +320,14 @@ void StudioWindow::setFrame(long frame) {
     renderInfo_->setText(tr("cached"));
     return;
   }
+  auto draft = drafts_.find(frame_);
+  if (draft != drafts_.end()) {
+    view_->showImage(*draft, layerSize());
+    renderInfo_->setText(tr("draft, cached"));
+    if (drafting()) {
+      return;
+    }
+  }
   requestPreview();
 }
 
@@ -329,9 +338,9 @@ void StudioWindow::requestPreview() {
   request.frame = frame_;
   request.loop = loop();
   request.generation = generation_;
-  // While playing only finished frames are shown: the coarse pass would only slow the loop.
-  if (play_->isChecked()) {
-    request.downsamples = {1};
+  // Playback and scrubbing show one reduced pass; a stop refines.
+  if (drafting()) {
+    request.downsamples = {draftDownsample_};
   }
   renderer_.render(std::move(request));
 }
@@ -354,6 +363,11 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
   }
   if (frame.downsample == 1) {
     cache_.insert(frame.frame, frame.image);
+  } else {
+    drafts_.insert(frame.frame, frame.image);
+    if (drafting()) {
+      adaptDraftSize(frame.seconds);
+    }
   }
   if (frame.frame != frame_) {
     return;
@@ -372,7 +386,17 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
     QString path = screenshotPath_;
     screenshotPath_.clear();
     saveScreenshot(path);
-  }}
+  }
+}
+
+void StudioWindow::adaptDraftSize(double seconds) {
+  const double frameSeconds = static_cast<double>(session_->clock.timeStep) / session_->clock.timeScale;
+  if (seconds > frameSeconds && draftDownsample_ < 8) {
+    draftDownsample_ *= 2;
+  } else if (seconds < frameSeconds / 4.0 && draftDownsample_ > 2) {
+    draftDownsample_ /= 2;
+  }
+}
 
 void StudioWindow::saveScreenshot(const QString& path) {
   // The looks' thumbnails belong in the picture too; after this event, so that the view has

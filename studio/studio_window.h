@@ -95,6 +95,8 @@ class StudioWindow : public QMainWindow {
   QSize layerSize() const;
   long frame() const { return frame_; }
   bool playing() const;
+  // Whether frames are shown as drafts: while playing or dragging the timeline.
+  bool drafting() const;
   // The seamless loop the preview and Render... make; none without a loop length.
   LoopSettings loop() const;
   // Whether the state differs from the one last opened, saved or started anew.
@@ -135,6 +137,8 @@ class StudioWindow : public QMainWindow {
   void limitLastFrame();
   void playTick();
   void pausePlayback();
+  // After playback or scrubbing: the frame on show at full size, unless it is already.
+  void refineFrame();
   void stepFrame(long step);
   void setFrameRate(const QString& text);
   void setLastFrameShown(int last);
@@ -166,6 +170,9 @@ class StudioWindow : public QMainWindow {
   void valuesChanged();
   void requestPreview();
   void showFrame(const PreviewFrame& frame);
+  // A draft that took longer than a frame's time halves the next drafts' size; one that took less
+  // than a quarter of it doubles it.
+  void adaptDraftSize(double seconds);
   void saveScreenshot(const QString& path);
   void runEffectCommand(const std::function<void()>& command);
   void showRenderFailure(const QString& message, quint64 generation);
@@ -201,6 +208,12 @@ class StudioWindow : public QMainWindow {
   quint64 generation_ = 1;
   // Finished frames of the current values, for playback.
   QHash<long, QImage> cache_;
+  // Frames of the current values at a reduced size, as playback and scrubbing show them.
+  QHash<long, QImage> drafts_;
+  // While playing or scrubbing, frames render at 1/draftDownsample_ of the layer's size (2 to 8),
+  // chosen from the last draft's time so that drafts keep up with the frame rate; a stop refines
+  // the frame on show to full size.
+  int draftDownsample_ = 4;
   QImage finishedImage_;
   quint64 finishedGeneration_ = 0;
   EmitterChoice emitterChoice_;
