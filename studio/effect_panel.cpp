@@ -396,6 +396,9 @@ void EffectPanel::addLayer(Control& control) {
 
   textFont_ = new QFontComboBox;
   textFont_->setObjectName(QStringLiteral("textFont"));
+  // Sized for a font's name, not for the longest name installed.
+  textFont_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  textFont_->setMinimumContentsLength(12);
   textBold_ = new QCheckBox(tr("Bold"));
   textSize_ = new QSpinBox;
   textSize_->setObjectName(QStringLiteral("textSize"));

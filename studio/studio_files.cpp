@@ -2,21 +2,57 @@
 // changes on the way.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QUndoStack>
 #include <algorithm>
 #include <cstdio>
 
+#include "authoring/presets.h"
 #include "session/program_errors.h"
 #include "studio/background_read.h"
 #include "studio/effect_panel.h"
+#include "studio/preset_browser.h"
 #include "studio/studio_window.h"
 
 QString StudioWindow::saveSettings(const QString& path) {
+  QString error = writeSettings(path);
+  if (!error.isEmpty()) {
+    return error;
+  }
+  undo_->setClean();
+  showSettingsPath(QFileInfo(path).absoluteFilePath());
+  statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
+  return QString();
+}
+
+QString userLookFolder() {
+  return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+      .filePath(QStringLiteral("vortelline/looks"));
+}
+
+QString StudioWindow::saveLook(const QString& name) {
+  // The name becomes the file's: one that could leave the folder or hide is refused.
+  if (name.trimmed().isEmpty() || name.contains('/') || name.startsWith('.')) {
+    return tr("A look's name is not empty, has no / and does not start with a dot.");
+  }
+  if (!QDir().mkpath(userLookFolder())) {
+    return tr("Cannot make the folder %1").arg(userLookFolder());
+  }
+  QString error = writeSettings(QDir(userLookFolder()).filePath(name.trimmed() + QStringLiteral(".json")));
+  if (error.isEmpty()) {
+    presets_->showFolders({presetFolder(), userLookFolder().toStdString()}, *session_);
+    statusBar()->showMessage(tr("Saved the look %1 in %2").arg(name.trimmed(), userLookFolder()), 5000);
+  }
+  return error;
+}
+
+QString StudioWindow::writeSettings(const QString& path) {
   SettingsScene scene;
   scene.width = session_->layerWidth;
   scene.height = session_->layerHeight;
@@ -41,9 +77,6 @@ QString StudioWindow::saveSettings(const QString& path) {
   } catch (const std::exception& error) {
     return QString::fromStdString(error.what());
   }
-  undo_->setClean();
-  showSettingsPath(QFileInfo(path).absoluteFilePath());
-  statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
   return QString();
 }
 

@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QDockWidget>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -87,7 +91,10 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   auto* panelScroll = new QScrollArea;
   panelScroll->setWidget(panel_);
   panelScroll->setWidgetResizable(true);
-  panelScroll->setMinimumWidth(420);
+  // Wide enough for the widest row (the emitter text's font row is shown before the first
+  // emitter is), so that no row hides its key button behind a horizontal scroll bar.
+  panelScroll->setMinimumWidth(panel_->minimumSizeHint().width() + panelScroll->verticalScrollBar()->sizeHint().width() +
+                               2 * panelScroll->frameWidth());
   auto* helpLine = new QLabel(tr("Point at a control to read what it does."));
   helpLine->setObjectName(QStringLiteral("helpLine"));
   helpLine->setWordWrap(true);
@@ -105,6 +112,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   view_ = new PreviewView;
   view_->setObjectName(QStringLiteral("preview"));
   renderInfo_ = new QLabel;
+  renderInfo_->setObjectName(QStringLiteral("renderInfo"));
   layerInfo_ = new QLabel;
   layerInfo_->setObjectName(QStringLiteral("layerInfo"));
   frameInfo_ = new QLabel;
@@ -127,15 +135,34 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   statusBar()->addPermanentWidget(zoomInfo_);
   presets_ = new PresetBrowser;
   presets_->setObjectName(QStringLiteral("presets"));
+  auto* saveLookButton = new QPushButton(tr("Save Look..."));
+  saveLookButton->setObjectName(QStringLiteral("saveLook"));
+  saveLookButton->setToolTip(tr("Keeps the controls and the emitter as a look of your own, in %1").arg(userLookFolder()));
+  connect(saveLookButton, &QPushButton::clicked, this, [this] {
+    bool ok = false;
+    QString name = QInputDialog::getText(this, tr("Save Look"), tr("Name of the look:"), QLineEdit::Normal,
+                                         QString(), &ok);
+    if (ok) {
+      QString error = saveLook(name);
+      if (!error.isEmpty()) {
+        QMessageBox::warning(this, tr("Save Look"), error);
+      }
+    }
+  });
+  auto* looks = new QWidget;
+  auto* looksLayout = new QVBoxLayout(looks);
+  looksLayout->setContentsMargins(0, 0, 0, 0);
+  looksLayout->addWidget(presets_, 1);
+  looksLayout->addWidget(saveLookButton);
   auto* presetDock = new QDockWidget(tr("Looks"));
   presetDock->setObjectName(QStringLiteral("presetDock"));
-  presetDock->setWidget(presets_);
+  presetDock->setWidget(looks);
   presetDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
   addDockWidget(Qt::RightDockWidgetArea, presetDock);
   // Thumbnails are rendered once the browser is first seen, at the layer's shape then.
   connect(presetDock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
     if (visible && presets_->count() == 0) {
-      presets_->showFolder(presetFolder(), *session_);
+      presets_->showFolders({presetFolder(), userLookFolder().toStdString()}, *session_);
     }
   });
   connect(presets_, &PresetBrowser::presetChosen, this, &StudioWindow::applyPreset);
@@ -531,7 +558,13 @@ void StudioWindow::applyPreset(const QString& path) {
             updateParamsUi(*session_, frame_);
           });
           const SettingsScene& scene = result.value.file.scene;
-          if (result.value.emitter) {
+          if (!scene.emitterText.empty()) {
+            // A look's text is drawn again at the layer size in use.
+            emitterChoice_ = EmitterChoice{nullptr, QString(), EmitterPlacement{},
+                                           QString::fromStdString(scene.emitterText), scene.emitterTextStyle};
+            redrawEmitterText();
+            refreshEmitter();
+          } else if (result.value.emitter) {
             emitterChoice_ = EmitterChoice{result.value.emitter, QString::fromStdString(scene.emitterPath),
                                            scene.emitterPlacement, QString(), emitterChoice_.textStyle};
             refreshEmitter();

@@ -66,6 +66,9 @@ class StudioWindow : public QMainWindow {
   void openSettings(const QString& path);
   // Returns what went wrong, or an empty text.
   QString saveSettings(const QString& path);
+  // The controls and the emitter as a look of the user's, named name, in the Looks dock from then
+  // on. Returns what went wrong, or an empty text.
+  QString saveLook(const QString& name);
   // Every control at its default, the default layer, no emitter, an empty undo history.
   void startAnew();
   void setLayerSize(QSize size);
@@ -148,6 +151,8 @@ class StudioWindow : public QMainWindow {
   void showOpenedSettings(const QString& path, SettingsFile file, std::shared_ptr<const RgbaImage> emitter);
   // Asks what to do with unsaved changes before they would be lost; true to go on.
   bool setChangesAside(const QString& action);
+  // The state into a settings file; a text emitter's image beside it. Returns what went wrong.
+  QString writeSettings(const QString& path);
   // Save: into the file on show, else as Save As...; false when cancelled or failed.
   bool save();
   // Save As... with a file dialog; false when cancelled or failed.
@@ -228,6 +233,10 @@ class StudioWindow : public QMainWindow {
   quint64 emitterReads_ = 0;
   quint64 presetReads_ = 0;
 };
+
+// Where the user's own looks are kept: vortelline/looks in the user's data folder
+// (~/.local/share/vortelline/looks).
+QString userLookFolder();
 
 // Opens the command line's settings file (if any) and takes the screenshot it asks for (if any),
 // once that file's frame is on show. A file that cannot be opened ends the program with status 1.
