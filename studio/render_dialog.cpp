@@ -91,8 +91,9 @@ QString defaultPattern() {
     }
   }
   const QString extension = remembered.value(QStringLiteral("render/extension"), QStringLiteral(".png")).toString();
-  const bool movie = movieContainerForPath(extension.toStdString()).has_value();
-  return QDir(folder).absoluteFilePath((movie ? QStringLiteral("flames") : QStringLiteral("flames_####")) + extension);
+  const QString movie = QStringLiteral("flames") + extension;
+  return QDir(folder).absoluteFilePath(movieContainerForPath(movie.toStdString()) ? movie
+                                                                                    : QStringLiteral("flames_####") + extension);
 }
 
 QString durationText(qint64 milliseconds) {

@@ -490,7 +490,7 @@ TEST(Studio, RenderAsksBeforeReplacingAndOffersTheCodecs) {
   EXPECT_TRUE(fileBytes(folder + "/old.mp4") == fileBytes(folder + "/cli.mp4"));
   // The next dialog starts in the last render's folder and format.
   RenderDialog next(window->session(), nullptr, 1);
-  EXPECT_EQ(next.findChild<QLineEdit*>(QStringLiteral("pattern"))->text(), QString::fromStdString(folder + "/flames.mp4"));
+  EXPECT_EQ(next.findChild<QLineEdit*>(QStringLiteral("pattern"))->text().toStdString(), folder + "/flames.mp4");
 }
 
 TEST(Studio, OpenedSettingsShowWhatWasSaved) {
