@@ -24,6 +24,7 @@ extern "C" {
 #include "authoring/render_options.h"
 #include "authoring/settings_file.h"
 #include "frei0r/control_table.h"
+#include "frei0r/plugin_params.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
 
@@ -32,11 +33,14 @@ namespace {
 constexpr bool isFilter = VORTELLINE_FREI0R_FILTER != 0;
 constexpr const char* pluginName = isFilter ? "vortelline" : "vortelline_src";
 
-// The host's own parameters come first: FFmpeg sets parameters by position, so the ones every
-// FFmpeg command needs (the frame rate and the time unit) must be the first two.
+// Positions: the leading plug-in parameters (the filter's blend is the last of them), the effect's
+// controls, then the trailing plug-in parameters.
 enum HostParam { fpsParam, millisecondsParam, settingsParam, blendParam };
 constexpr int firstControlParam = isFilter ? 4 : 3;
-constexpr int paramCount = firstControlParam + controlCount;
+constexpr int firstTrailingParam = firstControlParam + controlCount;
+enum TrailingParam { alphaParam, aspectParam };
+constexpr int trailingCount = sizeof trailingPluginParams / sizeof trailingPluginParams[0];
+constexpr int paramCount = firstTrailingParam + trailingCount;
 
 // How the effect's output meets the filter's input frame. The output is opaque wherever the effect
 // draws a volume, black where there is no fire, like fire footage shot on black: "over" would hide
@@ -129,6 +133,8 @@ struct Instance {
   double milliseconds = 0;
   std::string settingsPath;
   std::string blend = "add";
+  std::string alpha = "auto";
+  std::string aspect = "1";
   std::vector<double> units;         // sliders in [0, 1], checkboxes 0 or 1
   std::vector<std::string> choices;  // choices by text or number
   bool changed = true;
@@ -321,18 +327,15 @@ void renderInto(Instance& instance, double time, const uint8_t* input, uint8_t* 
   instance.cached = true;
 }
 
-const char* explanationOf(int index) {
-  switch (index) {
-    case fpsParam:
-      return "The host's frame rate, such as 24 or 30000/1001: time t renders frame round(t * fps) exactly as "
-             "vortelline render --fps does. Empty: the settings file's rate, else the time as given";
-    case millisecondsParam:
-      return "The host passes the time in milliseconds (FFmpeg does), not seconds";
-    case settingsParam:
-      return "A settings file saved by vortelline-studio; controls set here to other than their defaults override it";
-    default:
-      return "How the flames meet the input: add (default: their light on the input), over, or replace (the flames alone)";
+// The plug-in parameter at a position outside the effect's controls, or nullptr.
+const PluginParam* pluginParamAt(int index) {
+  if (index >= 0 && index < firstControlParam) {
+    return &leadingPluginParams[index];
   }
+  if (index >= firstTrailingParam && index < paramCount) {
+    return &trailingPluginParams[index - firstTrailingParam];
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -381,11 +384,10 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
   if (index < 0 || index >= paramCount) {
     return;
   }
-  if (index < firstControlParam) {
-    static const char* names[] = {"fps", "milliseconds", "settings", "blend"};
-    info->name = names[index];
-    info->type = index == millisecondsParam ? F0R_PARAM_BOOL : F0R_PARAM_STRING;
-    info->explanation = explanationOf(index);
+  if (const PluginParam* own = pluginParamAt(index)) {
+    info->name = own->name;
+    info->type = own->kind == PluginParamKind::toggle ? F0R_PARAM_BOOL : F0R_PARAM_STRING;
+    info->explanation = own->explanation;
     return;
   }
   const int row = index - firstControlParam;
@@ -472,6 +474,12 @@ void f0r_set_param_value(f0r_instance_t handle, f0r_param_t param, int index) {
   if (isFilter && index == blendParam) {
     return setText(instance.blend);
   }
+  if (index == firstTrailingParam + alphaParam) {
+    return setText(instance.alpha);
+  }
+  if (index == firstTrailingParam + aspectParam) {
+    return setText(instance.aspect);
+  }
   const int row = index - firstControlParam;
   if (controlTable[row].kind == ControlKind::choice) {
     setText(instance.choices[row]);
@@ -500,6 +508,12 @@ void f0r_get_param_value(f0r_instance_t handle, f0r_param_t param, int index) {
   }
   if (isFilter && index == blendParam) {
     return getText(instance.blend);
+  }
+  if (index == firstTrailingParam + alphaParam) {
+    return getText(instance.alpha);
+  }
+  if (index == firstTrailingParam + aspectParam) {
+    return getText(instance.aspect);
   }
   const int row = index - firstControlParam;
   if (controlTable[row].kind == ControlKind::choice) {
