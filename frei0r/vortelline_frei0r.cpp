@@ -21,13 +21,10 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "authoring/emitter_placement.h"
-#include "authoring/render_job.h"
 #include "authoring/render_options.h"
 #include "authoring/settings_file.h"
 #include "frei0r/control_table.h"
 #include "frei0r/plugin_params.h"
-#include "media/image_files.h"
 #include "media/light_alpha.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
@@ -209,10 +206,10 @@ struct Instance {
   OutputAlpha outputAlpha = OutputAlpha::automatic;
   std::string readSettingsPath;
   SettingsFile settings;
-  std::optional<RgbaImage> settingsEmitter;  // the settings file's emitter image, placed on the layer
 
   // GStreamer's filter counts from the first buffer's time, which an MP4 may put after 0.
   std::optional<double> firstTime;
+  long updates = 0;  // frames asked for so far
 
   // The last frame: MLT asks for the same frame many times over.
   bool cached = false;
@@ -231,27 +228,22 @@ void takeChange(HostSession& session, int position) {
   }
 }
 
-// A source has no layer of its own: a look whose flames rise from a layer takes the settings file's
-// emitter image, as vortelline render does, else the effect's own volume; said once.
-void useLayerForSource(Instance& instance) {
+// A source has no layer of its own, and a guest in other programs loads no image libraries to read
+// an emitter image: a look whose flames rise from a layer takes the effect's own volume, said once.
+// The filter over the emitter image as a clip gives the look itself.
+void useVolumeForSource(Instance& instance) {
   HostSession& session = instance.session;
   const int source = instance.effect->positions[sourceRow];
   session.layers = {std::make_shared<const HostWorld>(makeHostWorld(instance.width, instance.height, 8))};
-  session.layerAssignments.clear();
   const std::vector<Keyframe>& keys = session.tracks[source].keys;
   const bool layerSource = std::any_of(keys.begin(), keys.end(), [](const Keyframe& key) {
     return key.value != originalVolumeChoice;
   });
-  if (!layerSource) {
-    return;
+  if (layerSource) {
+    report("the source has no layer for Emitter/Source \"Layer Alpha\" or \"Layer Luma\" to take the flames from; "
+           "using Original Volume (for the look itself, apply the filter to its emitter image as a clip)");
+    setConstant(session, source, originalVolumeChoice);
   }
-  if (instance.settingsEmitter) {
-    placeLayers(session, nullptr, &*instance.settingsEmitter);
-    return;
-  }
-  report("the source has no layer for the flames to rise from (Emitter/Source is not Original Volume) and the "
-         "settings file names no emitter image: using Original Volume");
-  setConstant(session, source, originalVolumeChoice);
 }
 
 // Rebuilds the session from the host's values: the defaults, then the settings file, then every
@@ -289,7 +281,6 @@ void applyHostValues(Instance& instance) {
 
   if (instance.settingsPath != instance.readSettingsPath) {
     instance.settings = SettingsFile{};
-    instance.settingsEmitter.reset();
     instance.readSettingsPath = instance.settingsPath;
     if (!instance.settingsPath.empty()) {
       try {
@@ -299,17 +290,8 @@ void applyHostValues(Instance& instance) {
           throw RunError(instance.settingsPath + " is a FIFO, socket or device, not a file");
         }
         instance.settings = readSettingsFile(instance.settingsPath);
-        const SettingsScene& scene = instance.settings.scene;
-        if (!isFilter && !scene.emitterPath.empty()) {
-          RgbaImage emitter = readImageFile(scene.emitterPath);
-          instance.settingsEmitter = leavesImageAsItIs(scene.emitterPlacement)
-                                         ? emitter
-                                         : placeEmitterImage(emitter, instance.width, instance.height,
-                                                             scene.emitterPlacement);
-        }
       } catch (const std::exception& error) {
         instance.settings = SettingsFile{};
-        instance.settingsEmitter.reset();
         report("the settings file " + shortened(instance.settingsPath) + " is not used: " + error.what());
         instance.readSettingsPath.clear();
         return;
@@ -369,7 +351,7 @@ void applyHostValues(Instance& instance) {
     }
   }
   if (!isFilter) {
-    useLayerForSource(instance);
+    useVolumeForSource(instance);
   }
   instance.usable = true;
 }
@@ -385,6 +367,19 @@ long frameAt(Instance& instance, double time) {
     seconds -= *instance.firstTime;
   }
   const FrameClock& clock = instance.session.clock;
+  // FFmpeg's filter passes AV_NOPTS_VALUE's time, about -1e17 s, for frames that reach it through
+  // its own scaler (any input not already RGBA): the frames are counted instead, as FFmpeg passes
+  // each one once, in order.
+  if (!(seconds > -1e9)) {
+    const long counted = instance.updates - 1;
+    if (clock.timeScale == tickClock.timeScale && clock.timeStep == tickClock.timeStep) {
+      report("FFmpeg passes no time with these frames: they are counted from the first at 24 fps; set fps (the "
+             "first field) to the frame rate");
+      return counted * (tickClock.timeScale / 24);
+    }
+    report("FFmpeg passes no time with these frames: they are counted from the first");
+    return counted;
+  }
   const double frame = std::round(seconds * clock.timeScale / clock.timeStep);
   // Host times are 32-bit ticks.
   const double lastFrame = static_cast<double>(INT32_MAX / clock.timeStep);
@@ -571,8 +566,8 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->major_version = 1;
   info->minor_version = 0;
   info->num_params = paramCount;
-  info->explanation = isFilter ? "Volumetric flames rising from the input frame's alpha or luma"
-                               : "Volumetric flames on a transparent frame";
+  info->explanation = isFilter ? "Volumetric flames rising from the input frame's luma (or alpha), added to it"
+                               : "Volumetric flames with alpha from their light, to composite over other clips";
 }
 
 void f0r_get_param_info(f0r_param_info_t* info, int index) {
@@ -588,6 +583,11 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
         text = std::string("One of: ") + row.choices;
       } else {
         text = "On or off";
+      }
+      for (const PluginControlDefault& own : pluginControlDefaults) {
+        if ((isFilter || !own.filterOnly) && std::string(own.control) == row.name) {
+          text += std::string(". Default here: ") + own.why;
+        }
       }
       texts.push_back(text);
     }
@@ -703,6 +703,7 @@ void f0r_update(f0r_instance_t handle, double time, const uint32_t* inframe,
     return;
   }
   std::lock_guard<std::mutex> guard(instance.lock);
+  ++instance.updates;
   try {
     if (instance.changed) {
       instance.changed = false;
