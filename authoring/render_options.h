@@ -8,6 +8,7 @@
 
 #include "authoring/emitter_placement.h"
 #include "authoring/emitter_text.h"
+#include "media/light_alpha.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
@@ -51,6 +52,7 @@ struct RenderOptions {
       drawEmitterText;
   bool quiet = false;
   MovieCodecChoice movieCodec;  // for movie files only
+  OutputAlpha outputAlpha = OutputAlpha::automatic;
 };
 
 struct FrameSize {
