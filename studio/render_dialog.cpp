@@ -153,6 +153,17 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   });
   depth_ = new QComboBox;
   depth_->setObjectName(QStringLiteral("depth"));
+  alpha_ = new QComboBox;
+  alpha_->setObjectName(QStringLiteral("alpha"));
+  alpha_->addItem(tr("Automatic: from the light where the look is opaque"), static_cast<int>(OutputAlpha::automatic));
+  alpha_->addItem(tr("From the light"), static_cast<int>(OutputAlpha::light));
+  alpha_->addItem(tr("The effect's own"), static_cast<int>(OutputAlpha::effect));
+  alpha_->setToolTip(tr("As render --alpha: alpha from the light gives flames on black a true alpha, so that they "
+                        "composite over other footage; over black they stay as they are"));
+  alphaNote_ = new QLabel;
+  alphaNote_->setObjectName(QStringLiteral("alphaNote"));
+  alphaNote_->setWordWrap(true);
+  alphaNote_->hide();
   codec_ = new QComboBox;
   codec_->setObjectName(QStringLiteral("codec"));
   codec_->setToolTip(tr("The encoder, as render --codec picks it; the first is the format's usual one"));
@@ -210,6 +221,8 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   form_->addRow(tr("Files"), patternRow);
   form_->addRow(tr("Depth"), depth_);
   form_->addRow(tr("Codec"), movieRow_);
+  form_->addRow(tr("Alpha"), alpha_);
+  form_->addRow(QString(), alphaNote_);
   form_->addRow(tr("First frame"), first_);
   form_->addRow(tr("Last frame"), last_);
   connect(pattern_, &QLineEdit::textChanged, this, &RenderDialog::offerDepths);
@@ -325,6 +338,7 @@ bool RenderDialog::start(const QString& pattern, long first, long last, int bitD
       chooseMovieCodec(*container, codec);
     }
     writer = std::make_shared<FrameWriter>(openFrameWriter(files, codec, movieFramesOf(*job)));
+    writer->setOutputAlpha(static_cast<OutputAlpha>(alpha_->currentData().toInt()));
   } catch (...) {
     status_->setText(failureText(std::current_exception()));
     return false;
@@ -355,7 +369,10 @@ bool RenderDialog::start(const QString& pattern, long first, long last, int bitD
           *job, *writer, frames, RenderPath::smart,
           [this] { QMetaObject::invokeMethod(this, &RenderDialog::frameWritten, Qt::QueuedConnection); }, loop_);
       completed = true;
-      message = tr("Done.");
+      message = writer->keepsAlpha() && writer->wroteAlphaFromLight()
+                    ? tr("Done. The look's own output is opaque (flames on black): the frames were written with "
+                         "alpha from the light.")
+                    : tr("Done.");
     } catch (const Cancelled&) {
       message = tr("Cancelled.");
     } catch (...) {
@@ -366,6 +383,12 @@ bool RenderDialog::start(const QString& pattern, long first, long last, int bitD
   });
   worker_->start();
   return true;
+}
+
+void RenderDialog::noteOpaqueLook(bool opaque) {
+  alphaNote_->setText(tr("This look's own output is opaque (flames on black). Alpha from the light gives it a "
+                         "true alpha; the effect's own keeps it opaque."));
+  alphaNote_->setVisible(opaque);
 }
 
 void RenderDialog::stop() { stopRequested_ = true; }

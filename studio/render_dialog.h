@@ -47,6 +47,8 @@ class RenderDialog : public QDialog {
   // without asking: the Render button asks first.
   bool start(const QString& pattern, long first, long last, int bitDepth, const MovieCodecChoice& codec = {});
   bool running() const { return worker_ != nullptr; }
+  // Says that the look's own output is opaque (flames on black), and what the alpha choice does.
+  void noteOpaqueLook(bool opaque);
 
  signals:
   void finished(bool completed, const QString& message);
@@ -67,6 +69,8 @@ class RenderDialog : public QDialog {
   LoopSettings loop_;
   QLineEdit* pattern_;
   QComboBox* depth_;
+  QComboBox* alpha_;
+  QLabel* alphaNote_;
   QComboBox* codec_;
   QSpinBox* quality_;
   QWidget* movieRow_;

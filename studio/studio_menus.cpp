@@ -102,6 +102,18 @@ void StudioWindow::buildMenus() {
     }
   });
   addBackground(tr("&Image..."), [this] { chooseBackground(); });
+  // Flames on black given a true alpha, to judge them over the background as a compositor shows them.
+  QMenu* alpha = view->addMenu(tr("&Alpha"));
+  alpha->setObjectName(QStringLiteral("alphaMenu"));
+  auto* alphas = new QActionGroup(this);
+  for (const auto& [name, mode] : {std::pair{tr("&Automatic (from the light where the look is opaque)"), OutputAlpha::automatic},
+                                   std::pair{tr("From the &Light"), OutputAlpha::light},
+                                   std::pair{tr("The &Effect's Own"), OutputAlpha::effect}}) {
+    QAction* action = alpha->addAction(name, this, [this, mode] { setOutputAlpha(mode); });
+    action->setCheckable(true);
+    action->setChecked(mode == OutputAlpha::automatic);
+    alphas->addAction(action);
+  }
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   QAction* about = help->addAction(tr("&About Vortelline"), this, [this] { showEffectDialog(false); });
@@ -144,5 +156,6 @@ void StudioWindow::showEffectDialog(bool optionsButton) {
 
 void StudioWindow::showRenderDialog() {
   RenderDialog dialog(*session_, emitter_, lastFrame_->value(), loop(), this);
+  dialog.noteOpaqueLook(opaqueLook_);
   dialog.exec();
 }

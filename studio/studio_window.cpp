@@ -365,6 +365,7 @@ void StudioWindow::requestPreview() {
   request.frame = frame_;
   request.loop = loop();
   request.generation = generation_;
+  request.outputAlpha = outputAlpha_;
   // Playback and scrubbing show one reduced pass; a stop refines.
   if (drafting()) {
     request.downsamples = {draftDownsample_};
@@ -399,6 +400,7 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
   if (frame.frame != frame_) {
     return;
   }
+  opaqueLook_ = frame.opaqueLook;
   view_->showImage(frame.image, layerSize());
   renderInfo_->setText(frame.downsample == 1
                            ? tr("%1 s").arg(frame.seconds, 0, 'f', 3)
@@ -414,6 +416,11 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
     screenshotPath_.clear();
     saveScreenshot(path);
   }
+}
+
+void StudioWindow::setOutputAlpha(OutputAlpha mode) {
+  outputAlpha_ = mode;
+  valuesChanged();
 }
 
 void StudioWindow::adaptDraftSize(double seconds) {

@@ -91,6 +91,9 @@ class StudioWindow : public QMainWindow {
   QUndoStack* undoStack() const { return undo_; }
   const HostSession& session() const { return *session_; }
   PreviewRenderer& renderer() { return renderer_; }
+  // The preview's alpha: the effect's own, from the light, or (automatic) from the light where the
+  // effect's frame is opaque, as Render... writes it by default.
+  void setOutputAlpha(OutputAlpha mode);
   // The last full-resolution frame shown, with the state of the values it shows.
   const QImage& finishedImage() const { return finishedImage_; }
   quint64 generation() const { return generation_; }
@@ -219,6 +222,10 @@ class StudioWindow : public QMainWindow {
   // chosen from the last draft's time so that drafts keep up with the frame rate; a stop refines
   // the frame on show to full size.
   int draftDownsample_ = 4;
+  // The preview's alpha (View > Alpha); not part of the settings.
+  OutputAlpha outputAlpha_ = OutputAlpha::automatic;
+  // Whether the effect's own last frame was opaque: Render... says so.
+  bool opaqueLook_ = false;
   QImage finishedImage_;
   quint64 finishedGeneration_ = 0;
   EmitterChoice emitterChoice_;

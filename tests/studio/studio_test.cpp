@@ -1087,6 +1087,37 @@ TEST(Studio, DraftsWhilePlayingAndTheLooksDock) {
             icon.pixmap(presets->iconSize(), QIcon::Normal).toImage());
 }
 
+// The preview's alpha (View > Alpha) and Render...'s are the command line's --alpha: the default
+// look is flames on black, whose own output is opaque.
+TEST(Studio, AlphaFromLightAsTheCommandLineWritesIt) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(24, 14));
+  RenderDialog dialog(window->session(), nullptr, 0);
+  auto* alpha = dialog.findChild<QComboBox*>(QStringLiteral("alpha"));
+  struct Case {
+    const char* name;
+    OutputAlpha mode;
+  };
+  for (const Case& test : {Case{"auto", OutputAlpha::automatic}, Case{"light", OutputAlpha::light},
+                           Case{"effect", OutputAlpha::effect}}) {
+    window->setOutputAlpha(test.mode);
+    ASSERT_TRUE(waitForFinishedFrame(*window));
+    writeImageFile(folder + "/preview.png", hostWorldFromQImage(window->finishedImage()).world, 8);
+    alpha->setCurrentIndex(alpha->findData(static_cast<int>(test.mode)));
+    QSignalSpy finished(&dialog, &RenderDialog::finished);
+    ASSERT_TRUE(dialog.start(QString::fromStdString(folder + "/dialog.png"), 0, 0, 8));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds));
+    ProgramRun run = runProgram({"render", "--quiet", "--size", "24x14", "--set", "Quality=Draft (64)", "--alpha",
+                                 test.name, "-o", folder + "/cli.png"},
+                                folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fileBytes(folder + "/dialog.png") == fileBytes(folder + "/cli.png")) << test.name;
+    EXPECT_TRUE(fileBytes(folder + "/preview.png") == fileBytes(folder + "/cli.png")) << test.name;
+    // Only the effect's own alpha leaves the flames opaque.
+    EXPECT_EQ(window->finishedImage().pixelColor(0, 0).alpha() == 255, test.mode == OutputAlpha::effect) << test.name;
+  }
+}
+
 // --version and --help need no display.
 TEST(Studio, VersionAndHelpWithoutADisplay) {
   const std::string folder = makeScratchFolder();
