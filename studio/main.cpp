@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<QCoreApplication> application =
       asksOnlyForText(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
                                   : std::make_unique<QApplication>(argc, argv);
+  // The remembered render choices go to ~/.config/vortelline/vortelline-studio.conf.
+  QApplication::setOrganizationName(QStringLiteral("vortelline"));
   QApplication::setApplicationName(QStringLiteral("vortelline-studio"));
   QApplication::setApplicationVersion(QString::fromLatin1(programVersion));
 
