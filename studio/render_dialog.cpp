@@ -197,7 +197,7 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   last_->setObjectName(QStringLiteral("lastFrame"));
   last_->setValue(static_cast<int>(lastFrame));
   progress_ = new QProgressBar;
-  progress_->setFormat(tr("%v of %m frames"));
+  progress_->setFormat(QStringLiteral("%p%"));
   status_ = new QLabel(tr("Each run of # in the name becomes the frame number; .mov, .mkv, .webm and .mp4 write one movie."));
   status_->setObjectName(QStringLiteral("status"));
   status_->setWordWrap(true);

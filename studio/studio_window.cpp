@@ -88,13 +88,13 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   undo_ = new QUndoStack(this);
 
   panel_ = new EffectPanel(*session_);
-  auto* panelScroll = new QScrollArea;
-  panelScroll->setWidget(panel_);
-  panelScroll->setWidgetResizable(true);
-  // Wide enough for the widest row (the emitter text's font row is shown before the first
-  // emitter is), so that no row hides its key button behind a horizontal scroll bar.
-  panelScroll->setMinimumWidth(panel_->minimumSizeHint().width() + panelScroll->verticalScrollBar()->sizeHint().width() +
-                               2 * panelScroll->frameWidth());
+  panelScroll_ = new QScrollArea;
+  panelScroll_->setWidget(panel_);
+  panelScroll_->setWidgetResizable(true);
+  // Never narrower than the widest row shown, so that no row hides its key button behind a
+  // horizontal scroll bar.
+  panelScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  panel_->installEventFilter(this);
   auto* helpLine = new QLabel(tr("Point at a control to read what it does."));
   helpLine->setObjectName(QStringLiteral("helpLine"));
   helpLine->setWordWrap(true);
@@ -107,7 +107,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   auto* controls = new QWidget;
   auto* controlsLayout = new QVBoxLayout(controls);
   controlsLayout->setContentsMargins(0, 0, 0, 0);
-  controlsLayout->addWidget(panelScroll, 1);
+  controlsLayout->addWidget(panelScroll_, 1);
   controlsLayout->addWidget(helpLine);
   view_ = new PreviewView;
   view_->setObjectName(QStringLiteral("preview"));
@@ -187,6 +187,18 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
 
   restoreState(defaultStudioState(*session_));
   showSettingsPath(QString());
+}
+
+bool StudioWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panel_ && event->type() == QEvent::LayoutRequest) {
+    const int needed = panel_->minimumSizeHint().width() + panelScroll_->verticalScrollBar()->sizeHint().width() +
+                       2 * panelScroll_->frameWidth();
+    // Only wider: a group that shuts leaves the panel as it is, rather than jumping.
+    if (needed > panelScroll_->minimumWidth()) {
+      panelScroll_->setMinimumWidth(needed);
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 // The browser is a child widget, destroyed after the session: its thumbnails stop first.

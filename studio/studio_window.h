@@ -22,6 +22,7 @@ class PreviewView;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QScrollArea;
 class QSpinBox;
 class QTimer;
 class QToolButton;
@@ -116,6 +117,9 @@ class StudioWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The panel's layout changed (a group opened, the emitter's text rows came): its scroll area
+  // widens to its widest row.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Merge keys of changes that are one step however often they come in a row: typing a title,
@@ -193,6 +197,7 @@ class StudioWindow : public QMainWindow {
   std::unique_ptr<HostSession> session_;
   PreviewRenderer renderer_;
   EffectPanel* panel_ = nullptr;
+  QScrollArea* panelScroll_ = nullptr;
   PreviewView* view_ = nullptr;
   PresetBrowser* presets_ = nullptr;
   QUndoStack* undo_ = nullptr;
