@@ -117,7 +117,8 @@ void PresetBrowser::showFolders(const std::vector<std::filesystem::path>& folder
         --thumbnailsLeft_;
         if (QListWidgetItem* shown = item(firstPreset + static_cast<int>(index)); shown && !thumbnail.isNull()) {
           // The same picture when selected: the style's tint would hide the look.
-          QPixmap picture = QPixmap::fromImage(thumbnail.scaled(iconSize(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+          QPixmap picture =
+              QPixmap::fromImage(thumbnail.scaled(iconSize(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
           QIcon icon(picture);
           icon.addPixmap(picture, QIcon::Selected);
           shown->setIcon(icon);

@@ -92,8 +92,8 @@ QString defaultPattern() {
   }
   const QString extension = remembered.value(QStringLiteral("render/extension"), QStringLiteral(".png")).toString();
   const QString movie = QStringLiteral("flames") + extension;
-  return QDir(folder).absoluteFilePath(movieContainerForPath(movie.toStdString()) ? movie
-                                                                                    : QStringLiteral("flames_####") + extension);
+  const QString frames = QStringLiteral("flames_####") + extension;
+  return QDir(folder).absoluteFilePath(movieContainerForPath(movie.toStdString()) ? movie : frames);
 }
 
 QString durationText(qint64 milliseconds) {

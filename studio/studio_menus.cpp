@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QUndoStack>
+#include <utility>
 
 #include "authoring/render_options.h"
 #include "session/program_errors.h"
@@ -106,9 +107,11 @@ void StudioWindow::buildMenus() {
   QMenu* alpha = view->addMenu(tr("&Alpha"));
   alpha->setObjectName(QStringLiteral("alphaMenu"));
   auto* alphas = new QActionGroup(this);
-  for (const auto& [name, mode] : {std::pair{tr("&Automatic (from the light where the look is opaque)"), OutputAlpha::automatic},
-                                   std::pair{tr("From the &Light"), OutputAlpha::light},
-                                   std::pair{tr("The &Effect's Own"), OutputAlpha::effect}}) {
+  const std::pair<QString, OutputAlpha> modes[] = {
+      {tr("&Automatic (from the light where the look is opaque)"), OutputAlpha::automatic},
+      {tr("From the &Light"), OutputAlpha::light},
+      {tr("The &Effect's Own"), OutputAlpha::effect}};
+  for (const auto& [name, mode] : modes) {
     QAction* action = alpha->addAction(name, this, [this, mode] { setOutputAlpha(mode); });
     action->setCheckable(true);
     action->setChecked(mode == OutputAlpha::automatic);

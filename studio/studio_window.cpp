@@ -137,7 +137,8 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   presets_->setObjectName(QStringLiteral("presets"));
   auto* saveLookButton = new QPushButton(tr("Save Look..."));
   saveLookButton->setObjectName(QStringLiteral("saveLook"));
-  saveLookButton->setToolTip(tr("Keeps the controls and the emitter as a look of your own, in %1").arg(userLookFolder()));
+  saveLookButton->setToolTip(
+      tr("Keeps the controls and the emitter as a look of your own, in %1").arg(userLookFolder()));
   connect(saveLookButton, &QPushButton::clicked, this, [this] {
     bool ok = false;
     QString name = QInputDialog::getText(this, tr("Save Look"), tr("Name of the look:"), QLineEdit::Normal,
@@ -282,8 +283,8 @@ void StudioWindow::refreshEmitter() {
 }
 
 void StudioWindow::redrawEmitterText() {
-  emitterChoice_.image = std::make_shared<const RgbaImage>(
-      drawEmitterText(emitterChoice_.text.toStdString(), session_->layerWidth, session_->layerHeight, emitterChoice_.textStyle));
+  emitterChoice_.image = std::make_shared<const RgbaImage>(drawEmitterText(
+      emitterChoice_.text.toStdString(), session_->layerWidth, session_->layerHeight, emitterChoice_.textStyle));
 }
 
 void StudioWindow::changeState(const QString& text, int mergeKey, const std::function<void()>& change) {

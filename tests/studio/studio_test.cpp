@@ -1056,7 +1056,8 @@ TEST(Studio, DraftsWhilePlayingAndTheLooksDock) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return window->frame() >= 2; }, waitMilliseconds));
   // Only drafts render while playing.
   const QString shown = window->findChild<QLabel*>(QStringLiteral("renderInfo"))->text();
-  EXPECT_TRUE(shown.startsWith(QStringLiteral("1/")) || shown.startsWith(QStringLiteral("draft"))) << shown.toStdString();
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("1/")) || shown.startsWith(QStringLiteral("draft")))
+      << shown.toStdString();
   window->findChild<QToolButton*>(QStringLiteral("play"))->click();
   ASSERT_TRUE(waitForFinishedFrame(*window));
   EXPECT_EQ(window->finishedImage().size(), QSize(64, 36));
