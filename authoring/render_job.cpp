@@ -303,7 +303,14 @@ void runRender(const RenderOptions& options) {
   if (layer.width == 0) {
     layer = FrameSize{1920, 1080};
   }
-  if (!options.emitterPath.empty()) {
+  std::error_code unreadable;
+  if (!options.emitterText.empty() && !std::filesystem::is_regular_file(options.emitterPath, unreadable)) {
+    if (!options.drawEmitterText) {
+      throw UsageError("the emitter text's image " + options.emitterPath + " is missing, and this program has no "
+                       "fonts to draw the text");
+    }
+    emitter = options.drawEmitterText(options.emitterText, layer.width, layer.height, options.emitterTextStyle);
+  } else if (!options.emitterPath.empty()) {
     emitter = readImageFile(options.emitterPath);
     if (!leavesImageAsItIs(options.emitterPlacement)) {
       emitter = placeEmitterImage(*emitter, layer.width, layer.height, options.emitterPlacement);
@@ -353,6 +360,7 @@ void runRender(const RenderOptions& options) {
 
   const std::vector<long> frames = framesOfThisRun(options);
   FrameWriter writer = openFrameWriter(options.outputPattern, options.movieCodec, movieFramesOf(*session));
+  writer.setOutputAlpha(options.outputAlpha);
   if (!writer.keepsAlpha()) {
     // The container keeps alpha with its own encoder, so the note names the encoder where one was chosen.
     const std::string without =
@@ -371,6 +379,10 @@ void runRender(const RenderOptions& options) {
   }
   endProgress(progress);
   session->progress = nullptr;
+  if (writer.keepsAlpha() && writer.wroteAlphaFromLight()) {
+    std::cerr << "vortelline: note: this look's own output is opaque (flames on black); it was written with alpha "
+                 "from the light, to composite over anything (--alpha effect keeps it opaque)\n";
+  }
   scope.end();
 }
 

@@ -1,11 +1,14 @@
 // The options of `vortelline render`, and the parsing of the values that need more than a number.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "authoring/emitter_placement.h"
+#include "authoring/emitter_text.h"
+#include "media/light_alpha.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
@@ -41,8 +44,15 @@ struct RenderOptions {
   std::string inputPath;
   std::string emitterPath;
   EmitterPlacement emitterPlacement;
+  // A text emitter from a settings file, drawn by drawEmitterText when emitterPath (the image the
+  // studio saved of it) is missing. Only a program with Qt's fonts can draw it.
+  std::string emitterText;
+  EmitterTextStyle emitterTextStyle;
+  std::function<RgbaImage(const std::string& text, int width, int height, const EmitterTextStyle& style)>
+      drawEmitterText;
   bool quiet = false;
   MovieCodecChoice movieCodec;  // for movie files only
+  OutputAlpha outputAlpha = OutputAlpha::automatic;
 };
 
 struct FrameSize {

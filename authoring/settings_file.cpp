@@ -1,5 +1,6 @@
 #include "authoring/settings_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -186,6 +187,60 @@ EmitterPlacement readEmitterPlacement(const json& entry, const std::string& path
   return placement;
 }
 
+constexpr const char* alignmentNames[] = {"left", "centre", "right"};
+
+json textStyleJson(const EmitterTextStyle& style) {
+  return json{{"font", style.family},
+              {"bold", style.bold},
+              {"size", style.pixelSize},
+              {"anchor", {style.anchorX, style.anchorY}},
+              {"alignment", alignmentNames[static_cast<int>(style.alignment)]}};
+}
+
+// {"font": "DejaVu Sans", "bold": true, "size": 0, "anchor": [0.5, 0.5], "alignment": "centre"};
+// each entry may be left out.
+EmitterTextStyle readTextStyle(const json& entry, const std::string& path) {
+  const std::string field = path + ": emitter_text_style";
+  if (!entry.is_object()) {
+    throw UsageError(field + " must be {\"font\": ..., \"bold\": ..., \"size\": ..., \"anchor\": [X, Y], "
+                     "\"alignment\": ...}, got " + jsonText(entry));
+  }
+  EmitterTextStyle style;
+  if (entry.contains("font")) {
+    style.family = text(entry.at("font"), field + "'s font");
+  }
+  if (entry.contains("bold")) {
+    if (!entry.at("bold").is_boolean()) {
+      throw UsageError(field + "'s bold must be true or false, got " + jsonText(entry.at("bold")));
+    }
+    style.bold = entry.at("bold").get<bool>();
+  }
+  if (entry.contains("size")) {
+    style.pixelSize = static_cast<int>(wholeNumber(entry.at("size"), 0, largestLayerSide, field + "'s size"));
+  }
+  if (entry.contains("anchor")) {
+    const json& anchor = entry.at("anchor");
+    if (!anchor.is_array() || anchor.size() != 2) {
+      throw UsageError(field + "'s anchor is [X, Y], fractions of the layer's width and height");
+    }
+    style.anchorX = number(anchor[0], field + "'s anchor");
+    style.anchorY = number(anchor[1], field + "'s anchor");
+    // The studio places the anchor from -100 % to 200 % of the layer.
+    if (!(style.anchorX >= -1.0 && style.anchorX <= 2.0 && style.anchorY >= -1.0 && style.anchorY <= 2.0)) {
+      throw UsageError(field + "'s anchor must be from -1 to 2, got " + jsonText(anchor));
+    }
+  }
+  if (entry.contains("alignment")) {
+    const std::string& name = text(entry.at("alignment"), field + "'s alignment");
+    const auto* found = std::find(std::begin(alignmentNames), std::end(alignmentNames), name);
+    if (found == std::end(alignmentNames)) {
+      throw UsageError(field + "'s alignment is left, centre or right, got " + jsonText(entry.at("alignment")));
+    }
+    style.alignment = static_cast<TextAlignment>(found - std::begin(alignmentNames));
+  }
+  return style;
+}
+
 SettingsScene readScene(const json& file, const std::string& path) {
   SettingsScene scene;
   if (file.contains("layer")) {
@@ -210,6 +265,16 @@ SettingsScene readScene(const json& file, const std::string& path) {
                        frameRateText(scene.clock) + " fps");
     }
   }
+  if (file.contains("last_frame")) {
+    scene.lastFrame = wholeNumber(file.at("last_frame"), scene.frame, lastFrameInTimeRange(scene.clock),
+                                  path + ": last_frame (from the frame on show to the host's time range)");
+  }
+  if (file.contains("loop")) {
+    scene.loopLength = wholeNumber(file.at("loop"), 0, lastFrameInTimeRange(scene.clock) + 1, path + ": loop");
+    if (scene.loopLength == 1) {
+      throw UsageError(path + ": loop is 0 (none) or at least 2 frames");
+    }
+  }
   if (file.contains("emitter")) {
     // A relative emitter path is relative to the settings file, wherever the render runs.
     std::filesystem::path emitter = text(file.at("emitter"), path + ": emitter");
@@ -218,6 +283,9 @@ SettingsScene readScene(const json& file, const std::string& path) {
   }
   if (file.contains("emitter_text")) {
     scene.emitterText = text(file.at("emitter_text"), path + ": emitter_text");
+  }
+  if (file.contains("emitter_text_style")) {
+    scene.emitterTextStyle = readTextStyle(file.at("emitter_text_style"), path);
   }
   if (file.contains("emitter_placement")) {
     scene.emitterPlacement = readEmitterPlacement(file.at("emitter_placement"), path);
@@ -249,13 +317,20 @@ void writeSettingsFile(const std::string& path, const HostSession& session, cons
   json file{{"vortelline_settings", formatVersion},
             {"layer", {{"width", scene.width}, {"height", scene.height}}},
             {"fps", frameRateText(scene.clock)},
-            {"frame", scene.frame},
-            {"controls", controls}};
+            {"frame", scene.frame}};
+  if (scene.lastFrame) {
+    file["last_frame"] = *scene.lastFrame;
+  }
+  if (scene.loopLength > 0) {
+    file["loop"] = scene.loopLength;
+  }
+  file["controls"] = controls;
   if (!scene.emitterPath.empty()) {
     file["emitter"] = scene.emitterPath;
   }
   if (!scene.emitterText.empty()) {
     file["emitter_text"] = scene.emitterText;
+    file["emitter_text_style"] = textStyleJson(scene.emitterTextStyle);
   }
   if (!leavesImageAsItIs(scene.emitterPlacement)) {
     const EmitterPlacement& placement = scene.emitterPlacement;

@@ -1,12 +1,14 @@
-// Settings files: the scene (layer size, frame rate, frame, emitter) and every control's value and
-// keyframes by control name, as JSON. The studio saves what it shows; `vortelline render
+// Settings files: the scene (layer size, frame rate, frame, the timeline's last frame, the loop,
+// emitter) and every control's value and keyframes by control name, as JSON. The studio saves what it shows; `vortelline render
 // --settings` renders the same frames from it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "authoring/emitter_placement.h"
+#include "authoring/emitter_text.h"
 #include "session/host_session.h"
 #include "session/parameter_settings.h"
 
@@ -15,9 +17,12 @@ struct SettingsScene {
   int width = 960;
   int height = 540;
   FrameClock clock;
-  long frame = 0;           // the frame on show
-  std::string emitterPath;  // absolute, or empty for the layer itself
-  std::string emitterText;  // the text the emitter image was drawn from, if it was
+  long frame = 0;                   // the frame on show
+  std::optional<long> lastFrame;    // the timeline's; none in files saved before it was kept
+  long loopLength = 0;              // frames of a seamless loop from frame 0; 0: none
+  std::string emitterPath;          // absolute, or empty for the layer itself
+  std::string emitterText;          // the text the emitter image was drawn from, if it was
+  EmitterTextStyle emitterTextStyle;  // how it was drawn
   EmitterPlacement emitterPlacement;
 };
 

@@ -11,6 +11,7 @@
 #include "cli/banner_image.h"
 #include "cli/library_commands.h"
 #include "cli/usage_hints.h"
+#include "drawing/emitter_text.h"
 #include "session/cancellation.h"
 #include "session/effect_module.h"
 #include "session/program_errors.h"
@@ -112,6 +113,13 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--quality", options.movieCodec.quality,
                     "A movie's quality, lower is better: CRF for libx264 (default 18) and libvpx-vp9 (30), "
                     "quantiser 1-64 for prores_ks (default: the profile's data rate)");
+  render
+      .add_option_function<std::string>(
+          "--alpha", [&options](const std::string& text) { options.outputAlpha = *parseOutputAlpha(text); },
+          "The output's alpha: light (from the light: flames on black that composite over anything), effect (the "
+          "effect's own), or auto: light where the effect's own frame is opaque, else effect")
+      ->check(CLI::IsMember({"auto", "light", "effect"}, CLI::ignore_case))
+      ->default_str("auto");
   render.add_flag("-q,--quiet", options.quiet, "No progress bar");
   // What each value is, as the README writes it; the parser's own TEXT and INT say nothing, and
   // its "TEXT=24" for a default reads as syntax, so defaults are in the descriptions.
@@ -209,8 +217,13 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.sizeOrigin = "the layer size of " + options.settingsPath;
     options.clock = file.scene.clock;
     options.frames = {file.scene.frame};
+    if (file.scene.loopLength > 0) {
+      options.loop = LoopSettings{file.scene.loopLength, defaultLoopFade(file.scene.loopLength, file.scene.clock)};
+    }
     if (options.emitterPath.empty()) {
       options.emitterPath = file.scene.emitterPath;
+      options.emitterText = file.scene.emitterText;
+      options.emitterTextStyle = file.scene.emitterTextStyle;
     }
     options.emitterPlacement = file.scene.emitterPlacement;
     options.savedSettings = file.assignments;
@@ -259,6 +272,7 @@ int main(int argc, char** argv) {
 
   CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files or one movie");
   RenderOptions options;
+  options.drawEmitterText = drawEmitterText;
   std::string size, frames, frame, fps, pixelAspect, path, processing, task;
   describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
   EmitterPlacementTexts placementTexts;

@@ -189,6 +189,11 @@ std::vector<std::string> movieCodecsFor(MovieContainer container) {
   return names;
 }
 
+std::optional<MovieQualityRange> movieQualityRange(const std::string& codec) {
+  const QualityKnob* knob = qualityKnobOf(codec);
+  return knob ? std::optional(MovieQualityRange{knob->lowest, knob->highest}) : std::nullopt;
+}
+
 std::string chooseMovieCodec(MovieContainer container, const MovieCodecChoice& choice) {
   const ContainerTraits& traits = traitsOf(container);
   const std::string codec = choice.codec.empty() ? traits.defaultCodec : choice.codec;

@@ -27,6 +27,14 @@ std::string chooseMovieCodec(MovieContainer container, const MovieCodecChoice& c
 // The installed encoders that the container takes and whose pixels we can write, its default first.
 std::vector<std::string> movieCodecsFor(MovieContainer container);
 
+// The values MovieCodecChoice::quality takes for an encoder, best first; none for an encoder
+// without a quality knob.
+struct MovieQualityRange {
+  int best = 0;
+  int worst = 0;
+};
+std::optional<MovieQualityRange> movieQualityRange(const std::string& codec);
+
 // What the frames look like and how fast they play.
 struct MovieFrames {
   int width = 0;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QString>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,11 +57,16 @@ struct OpenedSettings {
   std::shared_ptr<const RgbaImage> emitter;
 };
 
-// Reads a settings file and the emitter image it names; meant for a background thread.
+// Reads a settings file and the emitter image it names; meant for a background thread. A text
+// whose image is missing (the file was moved without it) comes without one, to be drawn again.
 inline ReadResult<OpenedSettings> readSettingsWithEmitter(const std::string& file) {
   return readCatching<OpenedSettings>([&] {
     OpenedSettings opened{readSettingsFile(file), nullptr};
-    if (!opened.file.scene.emitterPath.empty()) {
+    const SettingsScene& scene = opened.file.scene;
+    std::error_code unreadable;
+    const bool textWithoutImage =
+        !scene.emitterText.empty() && !std::filesystem::is_regular_file(scene.emitterPath, unreadable);
+    if (!scene.emitterPath.empty() && !textWithoutImage) {
       opened.emitter = std::make_shared<const RgbaImage>(readImageFile(opened.file.scene.emitterPath));
     }
     return opened;

@@ -396,6 +396,9 @@ void EffectPanel::addLayer(Control& control) {
 
   textFont_ = new QFontComboBox;
   textFont_->setObjectName(QStringLiteral("textFont"));
+  // Sized for a font's name, not for the longest name installed.
+  textFont_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  textFont_->setMinimumContentsLength(12);
   textBold_ = new QCheckBox(tr("Bold"));
   textSize_ = new QSpinBox;
   textSize_->setObjectName(QStringLiteral("textSize"));
@@ -477,7 +480,7 @@ void EffectPanel::addLayer(Control& control) {
 
 EmitterTextStyle EffectPanel::textStyle() const {
   EmitterTextStyle style;
-  style.family = textFont_->currentFont().family();
+  style.family = textFont_->currentFont().family().toStdString();
   style.bold = textBold_->isChecked();
   style.pixelSize = textSize_->value();
   style.anchorX = textX_->value() / 100.0;
@@ -573,7 +576,7 @@ void EffectPanel::showEmitter(const QString& description, const QString& text, c
   if (emitterText_->text() != text) {
     emitterText_->setText(text);
   }
-  textFont_->setCurrentFont(QFont(style.family));
+  textFont_->setCurrentFont(QFont(QString::fromStdString(style.family)));
   textBold_->setChecked(style.bold);
   textSize_->setValue(style.pixelSize);
   textAlignment_->setCurrentIndex(static_cast<int>(style.alignment));

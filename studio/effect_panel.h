@@ -14,7 +14,7 @@
 
 #include "authoring/emitter_placement.h"
 #include "session/host_session.h"
-#include "studio/text_emitter.h"
+#include "drawing/emitter_text.h"
 
 class CustomControlView;
 class QCheckBox;

@@ -4,14 +4,40 @@
 #include <QCommandLineParser>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "session/effect_module.h"
 #include "session/host_session.h"
 #include "session/program_version.h"
 #include "studio/studio_window.h"
 
+namespace {
+
+// --version and --help are answered in text: they need no display, and a GUI application started
+// without one aborts.
+bool asksOnlyForText(int argc, char** argv) {
+  for (int index = 1; index < argc; ++index) {
+    if (std::strcmp(argv[index], "--") == 0) {
+      return false;
+    }
+    for (const char* option : {"--version", "-v", "--help", "-h", "--help-all", "-?"}) {
+      if (std::strcmp(argv[index], option) == 0) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
+  std::unique_ptr<QCoreApplication> application =
+      asksOnlyForText(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
+                                  : std::make_unique<QApplication>(argc, argv);
+  // The remembered render choices go to ~/.config/vortelline/vortelline-studio.conf.
+  QApplication::setOrganizationName(QStringLiteral("vortelline"));
   QApplication::setApplicationName(QStringLiteral("vortelline-studio"));
   QApplication::setApplicationVersion(QString::fromLatin1(programVersion));
 
@@ -29,7 +55,7 @@ int main(int argc, char** argv) {
   parser.addOption(screenshotOption);
   parser.addPositionalArgument(QStringLiteral("settings"), QStringLiteral("A settings file to open."),
                                QStringLiteral("[SETTINGS.json]"));
-  parser.process(application);
+  parser.process(*application);
 
   std::string modulePath = parser.isSet(moduleOption) ? parser.value(moduleOption).toStdString()
                                                        : defaultModulePath(VORTELLINE_BUILT_MODULE_PATH);

@@ -73,16 +73,22 @@ void PresetBrowser::stopThumbnails() {
   stop_ = false;
 }
 
-void PresetBrowser::showFolder(const std::filesystem::path& folder, const HostSession& session) {
+void PresetBrowser::showFolders(const std::vector<std::filesystem::path>& folders, const HostSession& session) {
   stopThumbnails();
   clear();
   std::vector<PresetInfo> presets;
-  try {
-    presets = listPresets(folder);
-  } catch (const std::exception& error) {
-    auto* item = new QListWidgetItem(QString::fromStdString(error.what()), this);
-    item->setFlags(Qt::NoItemFlags);
-    return;
+  for (const std::filesystem::path& folder : folders) {
+    std::error_code unreadable;
+    if (!std::filesystem::exists(folder, unreadable) && folder != folders.front()) {
+      continue;
+    }
+    try {
+      std::vector<PresetInfo> listed = listPresets(folder);
+      presets.insert(presets.end(), listed.begin(), listed.end());
+    } catch (const std::exception& error) {
+      auto* item = new QListWidgetItem(QString::fromStdString(error.what()), this);
+      item->setFlags(Qt::NoItemFlags);
+    }
   }
   // Every control at its default: a preset sets the rest.
   HostSession base = session;
@@ -91,6 +97,7 @@ void PresetBrowser::showFolder(const std::filesystem::path& folder, const HostSe
   const int downsample = std::max(1, static_cast<int>(base.layerWidth) / thumbnailWidth);
   QPixmap placeholder(iconSize());
   placeholder.fill(QColor(0x23, 0x23, 0x23));
+  const int firstPreset = count();
   for (const PresetInfo& preset : presets) {
     auto* item = new QListWidgetItem(QIcon(placeholder), QString::fromStdString(preset.name), this);
     item->setToolTip(QString::fromStdString(preset.description));
@@ -98,19 +105,23 @@ void PresetBrowser::showFolder(const std::filesystem::path& folder, const HostSe
   }
   thumbnailsLeft_ = static_cast<int>(presets.size());
   const int shown = ++shownFolders_;
-  thumbnails_ = std::thread([this, presets, base = std::move(base), downsample, shown] {
+  thumbnails_ = std::thread([this, presets, base = std::move(base), downsample, shown, firstPreset] {
     for (size_t index = 0; index < presets.size() && !stop_; ++index) {
       QImage thumbnail = renderThumbnail(base, presets[index].file, downsample);
       // Delivered to this browser's thread; the destructor joins this thread before the
       // browser goes, and Qt drops what is still queued for it then.
-      QMetaObject::invokeMethod(this, [this, index, thumbnail, shown] {
+      QMetaObject::invokeMethod(this, [this, index, thumbnail, shown, firstPreset] {
         if (shown != shownFolders_) {
           return;
         }
         --thumbnailsLeft_;
-        if (QListWidgetItem* shown = item(static_cast<int>(index)); shown && !thumbnail.isNull()) {
-          shown->setIcon(QIcon(QPixmap::fromImage(thumbnail.scaled(iconSize(), Qt::KeepAspectRatio,
-                                                                   Qt::SmoothTransformation))));
+        if (QListWidgetItem* shown = item(firstPreset + static_cast<int>(index)); shown && !thumbnail.isNull()) {
+          // The same picture when selected: the style's tint would hide the look.
+          QPixmap picture =
+              QPixmap::fromImage(thumbnail.scaled(iconSize(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+          QIcon icon(picture);
+          icon.addPixmap(picture, QIcon::Selected);
+          shown->setIcon(icon);
         }
       });
     }

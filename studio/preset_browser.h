@@ -1,12 +1,14 @@
 // The library of looks: each preset as a thumbnail of one of its frames with its name, its
-// description as a tooltip. Thumbnails render one after another on a thread of their own, from a
-// copy of the session taken when the folder is shown, at the layer's shape.
+// description as a tooltip; the looks that come with the program, then the user's own. Thumbnails
+// render one after another on a thread of their own, from a copy of the session taken when the
+// folders are shown, at the layer's shape.
 #pragma once
 
 #include <QListWidget>
 #include <atomic>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "session/host_session.h"
 
@@ -17,9 +19,9 @@ class PresetBrowser : public QListWidget {
   explicit PresetBrowser(QWidget* parent = nullptr);
   ~PresetBrowser() override;
 
-  // Lists the folder's presets and renders their thumbnails; what cannot be listed is said in
-  // the list.
-  void showFolder(const std::filesystem::path& folder, const HostSession& session);
+  // Lists the folders' presets and renders their thumbnails; what cannot be listed is said in
+  // the list. A folder that does not exist (the user's, before the first look is saved) is skipped.
+  void showFolders(const std::vector<std::filesystem::path>& folders, const HostSession& session);
   // Whether every thumbnail is done (rendered or failed).
   bool thumbnailsDone() const { return thumbnailsLeft_ == 0; }
 

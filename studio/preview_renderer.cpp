@@ -58,9 +58,11 @@ void PreviewRenderer::run() {
         QElapsedTimer timer;
         timer.start();
         HostWorld world = renderLoopFrame(pass, request->frame, request->loop, RenderPath::smart);
+        const bool opaque = isOpaque(world);
+        applyOutputAlpha(world, request->outputAlpha);
         double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
         emit frameReady(PreviewFrame{imageFromHostWorld(world), request->frame, downsample, seconds,
-                                     request->generation});
+                                     request->generation, opaque});
       } catch (const Cancelled&) {
         emit passStopped(request->generation, downsample);
         break;

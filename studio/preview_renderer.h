@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "media/light_alpha.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
 
@@ -22,6 +23,7 @@ struct PreviewRequest {
   LoopSettings loop;                   // none: frames as they are
   std::vector<int> downsamples{4, 1};  // the passes, coarse first
   quint64 generation = 0;              // which state of the values this shows
+  OutputAlpha outputAlpha = OutputAlpha::automatic;  // as Render... and `vortelline render` write it
 };
 
 struct PreviewFrame {
@@ -30,6 +32,7 @@ struct PreviewFrame {
   int downsample = 1;
   double seconds = 0.0;
   quint64 generation = 0;
+  bool opaqueLook = false;  // the effect's own frame was opaque (flames on black)
 };
 
 class PreviewRenderer : public QThread {

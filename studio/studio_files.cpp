@@ -2,28 +2,67 @@
 // changes on the way.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QUndoStack>
 #include <algorithm>
 #include <cstdio>
 
+#include "authoring/presets.h"
 #include "session/program_errors.h"
 #include "studio/background_read.h"
 #include "studio/effect_panel.h"
+#include "studio/preset_browser.h"
 #include "studio/studio_window.h"
 
 QString StudioWindow::saveSettings(const QString& path) {
+  QString error = writeSettings(path);
+  if (!error.isEmpty()) {
+    return error;
+  }
+  undo_->setClean();
+  showSettingsPath(QFileInfo(path).absoluteFilePath());
+  statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
+  return QString();
+}
+
+QString userLookFolder() {
+  return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+      .filePath(QStringLiteral("vortelline/looks"));
+}
+
+QString StudioWindow::saveLook(const QString& name) {
+  // The name becomes the file's: one that could leave the folder or hide is refused.
+  if (name.trimmed().isEmpty() || name.contains('/') || name.startsWith('.')) {
+    return tr("A look's name is not empty, has no / and does not start with a dot.");
+  }
+  if (!QDir().mkpath(userLookFolder())) {
+    return tr("Cannot make the folder %1").arg(userLookFolder());
+  }
+  QString error = writeSettings(QDir(userLookFolder()).filePath(name.trimmed() + QStringLiteral(".json")));
+  if (error.isEmpty()) {
+    presets_->showFolders({presetFolder(), userLookFolder().toStdString()}, *session_);
+    statusBar()->showMessage(tr("Saved the look %1 in %2").arg(name.trimmed(), userLookFolder()), 5000);
+  }
+  return error;
+}
+
+QString StudioWindow::writeSettings(const QString& path) {
   SettingsScene scene;
   scene.width = session_->layerWidth;
   scene.height = session_->layerHeight;
   scene.clock = session_->clock;
   scene.frame = frame_;
+  scene.lastFrame = lastFrame_->value();
+  scene.loopLength = loopFrames_;
   scene.emitterPath = emitterChoice_.path.toStdString();
   scene.emitterText = emitterChoice_.text.toStdString();
+  scene.emitterTextStyle = emitterChoice_.textStyle;
   scene.emitterPlacement = emitterChoice_.placement;
   try {
     if (!emitterChoice_.text.isEmpty()) {
@@ -38,15 +77,31 @@ QString StudioWindow::saveSettings(const QString& path) {
   } catch (const std::exception& error) {
     return QString::fromStdString(error.what());
   }
-  undo_->setClean();
-  setWindowFilePath(path);
-  statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
   return QString();
 }
 
+bool StudioWindow::save() {
+  if (windowFilePath().isEmpty()) {
+    return saveWithDialog();
+  }
+  QString error = saveSettings(windowFilePath());
+  if (!error.isEmpty()) {
+    QMessageBox::warning(this, tr("Save Settings"), error);
+    return false;
+  }
+  return true;
+}
+
+void StudioWindow::showSettingsPath(const QString& path) {
+  setWindowFilePath(path);
+  // The file's name first, as editors show it; [*] becomes the modified marker.
+  const QString name = path.isEmpty() ? tr("Untitled") : QFileInfo(path).fileName();
+  setWindowTitle(tr("%1[*] \u2014 Vortelline Studio").arg(name));
+}
+
 bool StudioWindow::saveWithDialog() {
-  QString path = QFileDialog::getSaveFileName(this, tr("Save Settings"), QStringLiteral("flames.vortelline.json"),
-                                              tr("Settings (*.json)"));
+  const QString suggested = windowFilePath().isEmpty() ? QStringLiteral("flames.vortelline.json") : windowFilePath();
+  QString path = QFileDialog::getSaveFileName(this, tr("Save Settings As"), suggested, tr("Settings (*.json)"));
   if (path.isEmpty()) {
     return false;
   }
@@ -69,7 +124,7 @@ bool StudioWindow::setChangesAside(const QString& action) {
   question.setDefaultButton(QMessageBox::Save);
   switch (question.exec()) {
     case QMessageBox::Save:
-      return saveWithDialog();
+      return save();
     case QMessageBox::Discard:
       return true;
     default:
@@ -89,7 +144,7 @@ void StudioWindow::startAnew() {
   restoreState(defaultStudioState(*session_));
   setFrame(0);
   undo_->clear();
-  setWindowFilePath(QString());
+  showSettingsPath(QString());
 }
 
 void StudioWindow::openSettings(const QString& path) {
@@ -126,15 +181,22 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
     emit settingsOpened(QString::fromStdString(error.what()));
     return;
   }
-  // A text comes with the image it was drawn as; the image is used as it is.
+  // A text comes with the image it was drawn as; the image is used as it is, or the text drawn
+  // again when the image is missing.
   const QString text = QString::fromStdString(file.scene.emitterText);
+  if (!text.isEmpty() && !emitter) {
+    emitter = std::make_shared<const RgbaImage>(
+        drawEmitterText(file.scene.emitterText, file.scene.width, file.scene.height, file.scene.emitterTextStyle));
+  }
+  // Files saved before the timeline's end was kept show at least the default range.
+  const long lastFrame = file.scene.lastFrame.value_or(std::max<long>(defaultLastFrame, file.scene.frame));
   StudioState state{opened.tracks,
                     QSize(file.scene.width, file.scene.height),
                     file.scene.clock,
-                    static_cast<int>(std::max<long>(defaultLastFrame, file.scene.frame)),
-                    0,
+                    static_cast<int>(lastFrame),
+                    file.scene.loopLength,
                     {emitter, text.isEmpty() ? QString::fromStdString(file.scene.emitterPath) : QString(),
-                     file.scene.emitterPlacement, text, EmitterTextStyle{}}};
+                     file.scene.emitterPlacement, text, file.scene.emitterTextStyle}};
   frame_ = file.scene.frame;
   restoreState(state);
   runEffectCommand([&] {
@@ -147,7 +209,7 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
   });
   valuesChanged();
   undo_->clear();
-  setWindowFilePath(path);
+  showSettingsPath(QFileInfo(path).absoluteFilePath());
   emit settingsOpened(QString());
 }
 

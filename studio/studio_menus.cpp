@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QUndoStack>
+#include <utility>
 
 #include "authoring/render_options.h"
 #include "session/program_errors.h"
@@ -43,7 +44,10 @@ void StudioWindow::buildMenus() {
       openSettings(path);
     }
   });
-  file->addAction(tr("&Save Settings..."), QKeySequence::Save, this, &StudioWindow::saveWithDialog);
+  file->addAction(tr("&Save Settings"), QKeySequence::Save, this, &StudioWindow::save)
+      ->setObjectName(QStringLiteral("saveAction"));
+  file->addAction(tr("Save Settings &As..."), QKeySequence::SaveAs, this, &StudioWindow::saveWithDialog)
+      ->setObjectName(QStringLiteral("saveAsAction"));
   file->addAction(tr("&Render..."), QKeySequence(Qt::CTRL | Qt::Key_R), this, &StudioWindow::showRenderDialog);
   file->addSeparator();
   file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
@@ -99,6 +103,20 @@ void StudioWindow::buildMenus() {
     }
   });
   addBackground(tr("&Image..."), [this] { chooseBackground(); });
+  // Flames on black given a true alpha, to judge them over the background as a compositor shows them.
+  QMenu* alpha = view->addMenu(tr("&Alpha"));
+  alpha->setObjectName(QStringLiteral("alphaMenu"));
+  auto* alphas = new QActionGroup(this);
+  const std::pair<QString, OutputAlpha> modes[] = {
+      {tr("&Automatic (from the light where the look is opaque)"), OutputAlpha::automatic},
+      {tr("From the &Light"), OutputAlpha::light},
+      {tr("The &Effect's Own"), OutputAlpha::effect}};
+  for (const auto& [name, mode] : modes) {
+    QAction* action = alpha->addAction(name, this, [this, mode] { setOutputAlpha(mode); });
+    action->setCheckable(true);
+    action->setChecked(mode == OutputAlpha::automatic);
+    alphas->addAction(action);
+  }
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   QAction* about = help->addAction(tr("&About Vortelline"), this, [this] { showEffectDialog(false); });
@@ -141,5 +159,6 @@ void StudioWindow::showEffectDialog(bool optionsButton) {
 
 void StudioWindow::showRenderDialog() {
   RenderDialog dialog(*session_, emitter_, lastFrame_->value(), loop(), this);
+  dialog.noteOpaqueLook(opaqueLook_);
   dialog.exec();
 }

@@ -81,6 +81,7 @@ QWidget* StudioWindow::buildTimeline() {
   layout->addLayout(transport);
 
   connect(frameSlider_, &QSlider::valueChanged, this, [this](int frame) { setFrame(frame); });
+  connect(frameSlider_, &QSlider::sliderReleased, this, &StudioWindow::refineFrame);
   connect(frameNumber_, &QSpinBox::valueChanged, this, [this](int frame) { setFrame(frame); });
   connect(previousKey_, &QToolButton::clicked, this, [this] {
     if (std::optional<long> key = frameSlider_->markedFrameBefore(frame_)) {
@@ -101,6 +102,7 @@ QWidget* StudioWindow::buildTimeline() {
       playTimer_->start(static_cast<int>(1000.0 * session_->clock.timeStep / session_->clock.timeScale));
     } else {
       playTimer_->stop();
+      refineFrame();
     }
   });
   connect(playTimer_, &QTimer::timeout, this, &StudioWindow::playTick);
@@ -143,6 +145,14 @@ void StudioWindow::limitLastFrame() {
 
 bool StudioWindow::playing() const { return play_->isChecked(); }
 
+bool StudioWindow::drafting() const { return play_->isChecked() || frameSlider_->isSliderDown(); }
+
+void StudioWindow::refineFrame() {
+  if (!drafting() && !cache_.contains(frame_)) {
+    requestPreview();
+  }
+}
+
 void StudioWindow::pausePlayback() { play_->setChecked(false); }
 
 void StudioWindow::stepFrame(long step) {
@@ -151,8 +161,8 @@ void StudioWindow::stepFrame(long step) {
 }
 
 void StudioWindow::playTick() {
-  // The next frame only once this one is finished, so that every frame is seen at least once.
-  if (!cache_.contains(frame_)) {
+  // The next frame only once this one is shown, so that every frame is seen at least once.
+  if (!cache_.contains(frame_) && !drafts_.contains(frame_)) {
     return;
   }
   long next = frame_ + 1;

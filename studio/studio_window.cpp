@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QDockWidget>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -25,7 +29,7 @@
 #include "studio/preset_browser.h"
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
-#include "studio/text_emitter.h"
+#include "drawing/emitter_text.h"
 #include "studio/timeline_slider.h"
 
 namespace {
@@ -79,16 +83,18 @@ StudioState defaultStudioState(const HostSession& session) {
 StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent)
     : QMainWindow(parent), session_(std::move(session)) {
   qRegisterMetaType<PreviewFrame>();
-  setWindowTitle(QStringLiteral("vortelline-studio[*]"));
   session_->bitDepth = 8;
   session_->downsample = 1;
   undo_ = new QUndoStack(this);
 
   panel_ = new EffectPanel(*session_);
-  auto* panelScroll = new QScrollArea;
-  panelScroll->setWidget(panel_);
-  panelScroll->setWidgetResizable(true);
-  panelScroll->setMinimumWidth(420);
+  panelScroll_ = new QScrollArea;
+  panelScroll_->setWidget(panel_);
+  panelScroll_->setWidgetResizable(true);
+  // Never narrower than the widest row shown, so that no row hides its key button behind a
+  // horizontal scroll bar.
+  panelScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  panel_->installEventFilter(this);
   auto* helpLine = new QLabel(tr("Point at a control to read what it does."));
   helpLine->setObjectName(QStringLiteral("helpLine"));
   helpLine->setWordWrap(true);
@@ -101,11 +107,12 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   auto* controls = new QWidget;
   auto* controlsLayout = new QVBoxLayout(controls);
   controlsLayout->setContentsMargins(0, 0, 0, 0);
-  controlsLayout->addWidget(panelScroll, 1);
+  controlsLayout->addWidget(panelScroll_, 1);
   controlsLayout->addWidget(helpLine);
   view_ = new PreviewView;
   view_->setObjectName(QStringLiteral("preview"));
   renderInfo_ = new QLabel;
+  renderInfo_->setObjectName(QStringLiteral("renderInfo"));
   layerInfo_ = new QLabel;
   layerInfo_->setObjectName(QStringLiteral("layerInfo"));
   frameInfo_ = new QLabel;
@@ -128,15 +135,35 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   statusBar()->addPermanentWidget(zoomInfo_);
   presets_ = new PresetBrowser;
   presets_->setObjectName(QStringLiteral("presets"));
+  auto* saveLookButton = new QPushButton(tr("Save Look..."));
+  saveLookButton->setObjectName(QStringLiteral("saveLook"));
+  saveLookButton->setToolTip(
+      tr("Keeps the controls and the emitter as a look of your own, in %1").arg(userLookFolder()));
+  connect(saveLookButton, &QPushButton::clicked, this, [this] {
+    bool ok = false;
+    QString name = QInputDialog::getText(this, tr("Save Look"), tr("Name of the look:"), QLineEdit::Normal,
+                                         QString(), &ok);
+    if (ok) {
+      QString error = saveLook(name);
+      if (!error.isEmpty()) {
+        QMessageBox::warning(this, tr("Save Look"), error);
+      }
+    }
+  });
+  auto* looks = new QWidget;
+  auto* looksLayout = new QVBoxLayout(looks);
+  looksLayout->setContentsMargins(0, 0, 0, 0);
+  looksLayout->addWidget(presets_, 1);
+  looksLayout->addWidget(saveLookButton);
   auto* presetDock = new QDockWidget(tr("Looks"));
   presetDock->setObjectName(QStringLiteral("presetDock"));
-  presetDock->setWidget(presets_);
+  presetDock->setWidget(looks);
   presetDock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
   addDockWidget(Qt::RightDockWidgetArea, presetDock);
   // Thumbnails are rendered once the browser is first seen, at the layer's shape then.
   connect(presetDock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
     if (visible && presets_->count() == 0) {
-      presets_->showFolder(presetFolder(), *session_);
+      presets_->showFolders({presetFolder(), userLookFolder().toStdString()}, *session_);
     }
   });
   connect(presets_, &PresetBrowser::presetChosen, this, &StudioWindow::applyPreset);
@@ -160,6 +187,19 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   connect(undo_, &QUndoStack::cleanChanged, this, [this](bool clean) { setWindowModified(!clean); });
 
   restoreState(defaultStudioState(*session_));
+  showSettingsPath(QString());
+}
+
+bool StudioWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panel_ && event->type() == QEvent::LayoutRequest) {
+    const int needed = panel_->minimumSizeHint().width() + panelScroll_->verticalScrollBar()->sizeHint().width() +
+                       2 * panelScroll_->frameWidth();
+    // Only wider: a group that shuts leaves the panel as it is, rather than jumping.
+    if (needed > panelScroll_->minimumWidth()) {
+      panelScroll_->setMinimumWidth(needed);
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 // The browser is a child widget, destroyed after the session: its thumbnails stop first.
@@ -243,8 +283,8 @@ void StudioWindow::refreshEmitter() {
 }
 
 void StudioWindow::redrawEmitterText() {
-  emitterChoice_.image = std::make_shared<const RgbaImage>(
-      drawEmitterText(emitterChoice_.text, session_->layerWidth, session_->layerHeight, emitterChoice_.textStyle));
+  emitterChoice_.image = std::make_shared<const RgbaImage>(drawEmitterText(
+      emitterChoice_.text.toStdString(), session_->layerWidth, session_->layerHeight, emitterChoice_.textStyle));
 }
 
 void StudioWindow::changeState(const QString& text, int mergeKey, const std::function<void()>& change) {
@@ -286,6 +326,7 @@ void StudioWindow::resetControls(const std::vector<int>& positions, const QStrin
 void StudioWindow::valuesChanged() {
   ++generation_;
   cache_.clear();
+  drafts_.clear();
   // A message about the values before is stale now; if it still holds, it comes again.
   if (!problem_.isEmpty() && statusBar()->currentMessage() == problem_) {
     statusBar()->clearMessage();
@@ -319,6 +360,14 @@ void StudioWindow::setFrame(long frame) {
     renderInfo_->setText(tr("cached"));
     return;
   }
+  auto draft = drafts_.find(frame_);
+  if (draft != drafts_.end()) {
+    view_->showImage(*draft, layerSize());
+    renderInfo_->setText(tr("draft, cached"));
+    if (drafting()) {
+      return;
+    }
+  }
   requestPreview();
 }
 
@@ -329,9 +378,10 @@ void StudioWindow::requestPreview() {
   request.frame = frame_;
   request.loop = loop();
   request.generation = generation_;
-  // While playing only finished frames are shown: the coarse pass would only slow the loop.
-  if (play_->isChecked()) {
-    request.downsamples = {1};
+  request.outputAlpha = outputAlpha_;
+  // Playback and scrubbing show one reduced pass; a stop refines.
+  if (drafting()) {
+    request.downsamples = {draftDownsample_};
   }
   renderer_.render(std::move(request));
 }
@@ -354,10 +404,16 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
   }
   if (frame.downsample == 1) {
     cache_.insert(frame.frame, frame.image);
+  } else {
+    drafts_.insert(frame.frame, frame.image);
+    if (drafting()) {
+      adaptDraftSize(frame.seconds);
+    }
   }
   if (frame.frame != frame_) {
     return;
   }
+  opaqueLook_ = frame.opaqueLook;
   view_->showImage(frame.image, layerSize());
   renderInfo_->setText(frame.downsample == 1
                            ? tr("%1 s").arg(frame.seconds, 0, 'f', 3)
@@ -372,7 +428,22 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
     QString path = screenshotPath_;
     screenshotPath_.clear();
     saveScreenshot(path);
-  }}
+  }
+}
+
+void StudioWindow::setOutputAlpha(OutputAlpha mode) {
+  outputAlpha_ = mode;
+  valuesChanged();
+}
+
+void StudioWindow::adaptDraftSize(double seconds) {
+  const double frameSeconds = static_cast<double>(session_->clock.timeStep) / session_->clock.timeScale;
+  if (seconds > frameSeconds && draftDownsample_ < 8) {
+    draftDownsample_ *= 2;
+  } else if (seconds < frameSeconds / 4.0 && draftDownsample_ > 2) {
+    draftDownsample_ /= 2;
+  }
+}
 
 void StudioWindow::saveScreenshot(const QString& path) {
   // The looks' thumbnails belong in the picture too; after this event, so that the view has
@@ -507,7 +578,13 @@ void StudioWindow::applyPreset(const QString& path) {
             updateParamsUi(*session_, frame_);
           });
           const SettingsScene& scene = result.value.file.scene;
-          if (result.value.emitter) {
+          if (!scene.emitterText.empty()) {
+            // A look's text is drawn again at the layer size in use.
+            emitterChoice_ = EmitterChoice{nullptr, QString(), EmitterPlacement{},
+                                           QString::fromStdString(scene.emitterText), scene.emitterTextStyle};
+            redrawEmitterText();
+            refreshEmitter();
+          } else if (result.value.emitter) {
             emitterChoice_ = EmitterChoice{result.value.emitter, QString::fromStdString(scene.emitterPath),
                                            scene.emitterPlacement, QString(), emitterChoice_.textStyle};
             refreshEmitter();

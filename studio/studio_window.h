@@ -14,7 +14,7 @@
 #include "authoring/settings_file.h"
 #include "session/host_session.h"
 #include "studio/preview_renderer.h"
-#include "studio/text_emitter.h"
+#include "drawing/emitter_text.h"
 
 class EffectPanel;
 class PresetBrowser;
@@ -22,6 +22,7 @@ class PreviewView;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QScrollArea;
 class QSpinBox;
 class QTimer;
 class QToolButton;
@@ -66,6 +67,9 @@ class StudioWindow : public QMainWindow {
   void openSettings(const QString& path);
   // Returns what went wrong, or an empty text.
   QString saveSettings(const QString& path);
+  // The controls and the emitter as a look of the user's, named name, in the Looks dock from then
+  // on. Returns what went wrong, or an empty text.
+  QString saveLook(const QString& name);
   // Every control at its default, the default layer, no emitter, an empty undo history.
   void startAnew();
   void setLayerSize(QSize size);
@@ -88,6 +92,9 @@ class StudioWindow : public QMainWindow {
   QUndoStack* undoStack() const { return undo_; }
   const HostSession& session() const { return *session_; }
   PreviewRenderer& renderer() { return renderer_; }
+  // The preview's alpha: the effect's own, from the light, or (automatic) from the light where the
+  // effect's frame is opaque, as Render... writes it by default.
+  void setOutputAlpha(OutputAlpha mode);
   // The last full-resolution frame shown, with the state of the values it shows.
   const QImage& finishedImage() const { return finishedImage_; }
   quint64 generation() const { return generation_; }
@@ -95,6 +102,8 @@ class StudioWindow : public QMainWindow {
   QSize layerSize() const;
   long frame() const { return frame_; }
   bool playing() const;
+  // Whether frames are shown as drafts: while playing or dragging the timeline.
+  bool drafting() const;
   // The seamless loop the preview and Render... make; none without a loop length.
   LoopSettings loop() const;
   // Whether the state differs from the one last opened, saved or started anew.
@@ -108,6 +117,9 @@ class StudioWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The panel's layout changed (a group opened, the emitter's text rows came): its scroll area
+  // widens to its widest row.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Merge keys of changes that are one step however often they come in a row: typing a title,
@@ -135,6 +147,8 @@ class StudioWindow : public QMainWindow {
   void limitLastFrame();
   void playTick();
   void pausePlayback();
+  // After playback or scrubbing: the frame on show at full size, unless it is already.
+  void refineFrame();
   void stepFrame(long step);
   void setFrameRate(const QString& text);
   void setLastFrameShown(int last);
@@ -144,8 +158,14 @@ class StudioWindow : public QMainWindow {
   void showOpenedSettings(const QString& path, SettingsFile file, std::shared_ptr<const RgbaImage> emitter);
   // Asks what to do with unsaved changes before they would be lost; true to go on.
   bool setChangesAside(const QString& action);
-  // Save Settings... with a file dialog; false when cancelled or failed.
+  // The state into a settings file; a text emitter's image beside it. Returns what went wrong.
+  QString writeSettings(const QString& path);
+  // Save: into the file on show, else as Save As...; false when cancelled or failed.
+  bool save();
+  // Save As... with a file dialog; false when cancelled or failed.
   bool saveWithDialog();
+  // The file on show (empty: none) in the title, with the modified marker.
+  void showSettingsPath(const QString& path);
 
   // Changes the state through change() as one undo step named text. Consecutive changes with the
   // same merge key (>= 0) are one step, as a slider's drag is.
@@ -162,6 +182,9 @@ class StudioWindow : public QMainWindow {
   void valuesChanged();
   void requestPreview();
   void showFrame(const PreviewFrame& frame);
+  // A draft that took longer than a frame's time halves the next drafts' size; one that took less
+  // than a quarter of it doubles it.
+  void adaptDraftSize(double seconds);
   void saveScreenshot(const QString& path);
   void runEffectCommand(const std::function<void()>& command);
   void showRenderFailure(const QString& message, quint64 generation);
@@ -174,6 +197,7 @@ class StudioWindow : public QMainWindow {
   std::unique_ptr<HostSession> session_;
   PreviewRenderer renderer_;
   EffectPanel* panel_ = nullptr;
+  QScrollArea* panelScroll_ = nullptr;
   PreviewView* view_ = nullptr;
   PresetBrowser* presets_ = nullptr;
   QUndoStack* undo_ = nullptr;
@@ -197,6 +221,16 @@ class StudioWindow : public QMainWindow {
   quint64 generation_ = 1;
   // Finished frames of the current values, for playback.
   QHash<long, QImage> cache_;
+  // Frames of the current values at a reduced size, as playback and scrubbing show them.
+  QHash<long, QImage> drafts_;
+  // While playing or scrubbing, frames render at 1/draftDownsample_ of the layer's size (2 to 8),
+  // chosen from the last draft's time so that drafts keep up with the frame rate; a stop refines
+  // the frame on show to full size.
+  int draftDownsample_ = 4;
+  // The preview's alpha (View > Alpha); not part of the settings.
+  OutputAlpha outputAlpha_ = OutputAlpha::automatic;
+  // Whether the effect's own last frame was opaque: Render... says so.
+  bool opaqueLook_ = false;
   QImage finishedImage_;
   quint64 finishedGeneration_ = 0;
   EmitterChoice emitterChoice_;
@@ -211,6 +245,10 @@ class StudioWindow : public QMainWindow {
   quint64 emitterReads_ = 0;
   quint64 presetReads_ = 0;
 };
+
+// Where the user's own looks are kept: vortelline/looks in the user's data folder
+// (~/.local/share/vortelline/looks).
+QString userLookFolder();
 
 // Opens the command line's settings file (if any) and takes the screenshot it asks for (if any),
 // once that file's frame is on show. A file that cannot be opened ends the program with status 1.

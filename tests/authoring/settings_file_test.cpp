@@ -27,8 +27,11 @@ TEST(SettingsFile, ValuesAndKeysComeBackExactly) {
   scene.height = 36;
   scene.clock = saved->clock;
   scene.frame = 9;
+  scene.lastFrame = 99;
+  scene.loopLength = 100;
   scene.emitterPath = "/tmp/emitter.png";
   scene.emitterText = "FLAMES";
+  scene.emitterTextStyle = EmitterTextStyle{"DejaVu Serif", false, 40, 0.1 + 0.2, -0.25, TextAlignment::right};
   std::string path = makeScratchFolder() + "/look.json";
   writeSettingsFile(path, *saved, scene);
 
@@ -40,6 +43,9 @@ TEST(SettingsFile, ValuesAndKeysComeBackExactly) {
   EXPECT_EQ(file.scene.frame, 9);
   EXPECT_EQ(file.scene.emitterPath, "/tmp/emitter.png");
   EXPECT_EQ(file.scene.emitterText, "FLAMES");
+  EXPECT_EQ(file.scene.lastFrame, 99);
+  EXPECT_EQ(file.scene.loopLength, 100);
+  EXPECT_EQ(file.scene.emitterTextStyle, scene.emitterTextStyle);
 
   std::unique_ptr<HostSession> loaded = startSession(VORTELLINE_MODULE_PATH);
   loaded->clock = file.scene.clock;
@@ -103,6 +109,16 @@ TEST(SettingsFile, RefusesWhatIsNotSettingsNamingTheFileAndTheField) {
       {head + R"("emitter_placement": {"fit": 3}})", "emitter_placement's fit is none, fit, fill or centre"},
       {head + R"("emitter_placement": {"scale": "big"}})", "emitter_placement's scale must be a number"},
       {head + R"("emitter_placement": {"offset": [0, "up"]}})", "emitter_placement's offset must be a number"},
+      {head + R"("frame": 5, "last_frame": 4})", "last_frame (from the frame on show to the host's time range) must be a whole number from 5"},
+      {head + R"("last_frame": 1e9})", "last_frame"},
+      {head + R"("loop": 1})", "loop is 0 (none) or at least 2 frames"},
+      {head + R"("loop": -2})", "loop must be a whole number"},
+      {head + R"("emitter_text_style": "bold"})", "emitter_text_style must be"},
+      {head + R"("emitter_text_style": {"bold": 1}})", "emitter_text_style's bold must be true or false"},
+      {head + R"("emitter_text_style": {"size": -3}})", "emitter_text_style's size must be a whole number"},
+      {head + R"("emitter_text_style": {"anchor": [0.5]}})", "emitter_text_style's anchor is [X, Y]"},
+      {head + R"("emitter_text_style": {"anchor": [0.5, 1e300]}})", "emitter_text_style's anchor must be from -1 to 2"},
+      {head + R"("emitter_text_style": {"alignment": "middle"}})", "alignment is left, centre or right"},
       {head + R"("controls": [1]})", "controls must be"},
       {head + R"("controls": {"Density": [1]}})", "\"Density\": a value must be"},
       {head + R"("controls": {"Density": null}})", "\"Density\": a value must be"},

@@ -23,6 +23,8 @@
 #include <QTest>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <sys/stat.h>
@@ -41,7 +43,7 @@
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
 #include "studio/studio_window.h"
-#include "studio/text_emitter.h"
+#include "drawing/emitter_text.h"
 #include "studio/timeline_slider.h"
 #include "tests/support/program_runner.h"
 
@@ -116,18 +118,36 @@ TEST(Studio, PreviewShowsWhatTheCommandLineRenders) {
   }
 }
 
+// The text and its style travel in the settings file: the command line renders the studio's frame
+// from the image saved beside the file, and, with that image gone, from the text it draws itself.
 TEST(Studio, TextEmitterSavesAndRendersTheSame) {
   std::unique_ptr<StudioWindow> window = openWindow(QSize(64, 36));
   qobject_cast<QComboBox*>(window->panel()->editor(QStringLiteral("Emitter/Source")))->setCurrentText("Layer Alpha");
   window->setEmitterText(QStringLiteral("VO"));
+  EmitterTextStyle style;
+  style.pixelSize = 20;
+  style.anchorX = 0.1;
+  style.alignment = TextAlignment::left;
+  window->setEmitterTextStyle(style);
   ASSERT_TRUE(waitForFinishedFrame(*window));
   const std::string folder = makeScratchFolder();
   writeImageFile(folder + "/studio.png", hostWorldFromQImage(window->finishedImage()).world, 8);
   ASSERT_EQ(window->saveSettings(QString::fromStdString(folder + "/title.json")), QString());
-  ProgramRun run = runProgram({"render", "--quiet", "--settings", folder + "/title.json", "-o", folder + "/cli.png"},
-                              folder);
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(fileBytes(folder + "/cli.png"), fileBytes(folder + "/studio.png"));
+  for (bool withImage : {true, false}) {
+    if (!withImage) {
+      ASSERT_EQ(std::remove((folder + "/title.emitter.png").c_str()), 0);
+    }
+    ProgramRun run = runProgram(
+        {"render", "--quiet", "--settings", folder + "/title.json", "-o", folder + "/cli.png"}, folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(fileBytes(folder + "/cli.png"), fileBytes(folder + "/studio.png")) << withImage;
+  }
+  // The studio opens the file without its image as it was saved.
+  std::unique_ptr<StudioWindow> opened = openWindow(QSize(16, 9));
+  ASSERT_EQ(openAndWait(*opened, QString::fromStdString(folder + "/title.json")), QString());
+  ASSERT_TRUE(waitForFinishedFrame(*opened));
+  EXPECT_EQ(opened->finishedImage(), window->finishedImage());
+  EXPECT_EQ(opened->panel()->findChild<QComboBox*>(QStringLiteral("textAlignment"))->currentText(), "Left");
   // Flames rise from the letters: the frame is not empty.
   const QImage& image = window->finishedImage();
   int lit = 0;
@@ -407,6 +427,72 @@ TEST(Studio, RenderDialogOffersTheFormatsDepthsAndWritesThemAsTheCommandLineDoes
 }
 
 
+// Render pressed over existing files asks first: Cancel leaves every byte, Replace renders. A movie's
+// codec and quality are the command line's --codec and --quality.
+TEST(Studio, RenderAsksBeforeReplacingAndOffersTheCodecs) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(24, 14));
+  RenderDialog dialog(window->session(), nullptr, 1);
+  auto* pattern = dialog.findChild<QLineEdit*>(QStringLiteral("pattern"));
+  EXPECT_TRUE(QFileInfo(pattern->text()).isAbsolute()) << pattern->text().toStdString();
+  struct Case {
+    const char* name;  // an existing file or frame; "" for none
+    const char* files;
+    QMessageBox::StandardButton answer;  // NoButton: no question expected
+    bool rendered;
+  };
+  const Case cases[] = {
+      {"", "fresh_#.png", QMessageBox::NoButton, true},
+      {"seq_1.png", "seq_#.png", QMessageBox::Cancel, false},
+      {"seq_1.png", "seq_#.png", QMessageBox::Yes, true},
+      {"old.mp4", "old.mp4", QMessageBox::Cancel, false},
+      {"old.mp4", "old.mp4", QMessageBox::Yes, true},
+  };
+  dialog.findChild<QSpinBox*>(QStringLiteral("lastFrame"))->setValue(1);
+  for (const Case& test : cases) {
+    const std::string existing = folder + "/" + test.name;
+    if (*test.name) {
+      writeText(existing, "precious");
+    }
+    pattern->setText(QString::fromStdString(folder + "/" + test.files));
+    if (std::string(test.files) == "old.mp4") {
+      dialog.findChild<QComboBox*>(QStringLiteral("codec"))->setCurrentText(QStringLiteral("libx264"));
+      dialog.findChild<QSpinBox*>(QStringLiteral("quality"))->setValue(30);
+    }
+    int questions = 0;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        ++questions;
+        EXPECT_EQ(box->objectName(), QStringLiteral("replaceFiles"));
+        box->button(test.answer == QMessageBox::NoButton ? QMessageBox::Cancel : test.answer)->click();
+      }
+    });
+    answerer.start(20);
+    QSignalSpy finished(&dialog, &RenderDialog::finished);
+    dialog.findChild<QPushButton*>(QStringLiteral("render"))->click();
+    if (test.rendered) {
+      ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds)) << test.files;
+      EXPECT_TRUE(finished.first().at(0).toBool()) << finished.first().at(1).toString().toStdString();
+      EXPECT_TRUE(dialog.findChild<QLabel*>(QStringLiteral("status"))->text().contains("2 of 2 frames"))
+          << dialog.findChild<QLabel*>(QStringLiteral("status"))->text().toStdString();
+    }
+    EXPECT_EQ(questions, test.answer == QMessageBox::NoButton ? 0 : 1) << test.files;
+    if (*test.name) {
+      EXPECT_EQ(fileBytes(existing) == "precious", !test.rendered) << test.files;
+    }
+  }
+  // The movie equals the command line's with the same codec and quality.
+  ProgramRun run = runProgram({"render", "--quiet", "--size", "24x14", "--set", "Quality=Draft (64)", "--frames",
+                               "0-1", "--codec", "libx264", "--quality", "30", "-o", folder + "/cli.mp4"},
+                              folder);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(fileBytes(folder + "/old.mp4") == fileBytes(folder + "/cli.mp4"));
+  // The next dialog starts in the last render's folder and format.
+  RenderDialog next(window->session(), nullptr, 1);
+  EXPECT_EQ(next.findChild<QLineEdit*>(QStringLiteral("pattern"))->text().toStdString(), folder + "/flames.mp4");
+}
+
 TEST(Studio, OpenedSettingsShowWhatWasSaved) {
   const std::string folder = makeScratchFolder();
   const QString path = QString::fromStdString(folder + "/look.json");
@@ -521,7 +607,7 @@ TEST(Studio, FilesThatWaitForAWriterLeaveTheWindowWorking) {
     setNumber(*other, "Density", 1.3);
     ASSERT_EQ(other->saveSettings(QString::fromStdString(source)), QString());
   }
-  RgbaImage emitterImage = drawEmitterText(QStringLiteral("F"), 32, 18);
+  RgbaImage emitterImage = drawEmitterText("F", 32, 18);
   writeImageFile(folder + "/emitter.png", hostWorldFromImage(emitterImage, 8).world, 8);
 
   struct Case {
@@ -815,7 +901,7 @@ TEST(Studio, ThePreviewSaysWhatItCannotShowAndZooms) {
 // its own options; a typed title takes effect without Enter, in the chosen style.
 TEST(Studio, EmitterPlacementAndTextStyleRenderAsTheCommandLineDoes) {
   const std::string folder = makeScratchFolder();
-  RgbaImage logo = drawEmitterText(QStringLiteral("LOGO"), 48, 20);
+  RgbaImage logo = drawEmitterText("LOGO", 48, 20);
   writeImageFile(folder + "/logo.png", hostWorldFromImage(logo, 8).world, 8);
   std::unique_ptr<StudioWindow> window = openWindow(QSize(40, 22));
   EffectPanel* panel = window->panel();
@@ -934,12 +1020,134 @@ TEST(Studio, ALoopLengthRendersAsTheCommandLinesLoop) {
   EXPECT_EQ(window->findChild<QSpinBox*>(QStringLiteral("loopLength"))->value(), 0);
 }
 
+// Save writes to the file on show without asking; the title names it and marks changes; the
+// file keeps the timeline's last frame and the loop.
+TEST(Studio, SaveKeepsTheFileTheRangeAndTheLoop) {
+  const std::string folder = makeScratchFolder();
+  const QString path = QString::fromStdString(folder + "/clip.vortelline.json");
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 9));
+  window->findChild<QSpinBox*>(QStringLiteral("loopLength"))->setValue(30);
+  window->findChild<QSpinBox*>(QStringLiteral("lastFrame"))->setValue(99);
+  ASSERT_EQ(window->saveSettings(path), QString());
+  EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("clip.vortelline.json[*]")))
+      << window->windowTitle().toStdString();
+  EXPECT_FALSE(window->isWindowModified());
+  setNumber(*window, "Density", 0.4);
+  EXPECT_TRUE(window->isWindowModified());
+  window->findChild<QAction*>(QStringLiteral("saveAction"))->trigger();
+  EXPECT_FALSE(window->isWindowModified());
+  EXPECT_NE(fileBytes(path.toStdString()).find("\"Density\": 0.4"), std::string::npos);
+
+  std::unique_ptr<StudioWindow> opened = openWindow(QSize(16, 9));
+  ASSERT_EQ(openAndWait(*opened, path), QString());
+  EXPECT_EQ(opened->findChild<QSpinBox*>(QStringLiteral("lastFrame"))->value(), 99);
+  EXPECT_EQ(opened->findChild<QSpinBox*>(QStringLiteral("loopLength"))->value(), 30);
+  EXPECT_EQ(opened->loop().length, 30);
+  EXPECT_EQ(opened->windowFilePath(), path);
+}
+
+// Playback shows drafts and a stop refines the frame on show; the panel is wide enough for the
+// text emitter's rows; a look of the user's is saved into the Looks dock, whose selection keeps
+// the thumbnail.
+TEST(Studio, DraftsWhilePlayingAndTheLooksDock) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(64, 36));
+  window->show();
+  window->findChild<QToolButton*>(QStringLiteral("play"))->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->frame() >= 2; }, waitMilliseconds));
+  // Only drafts render while playing.
+  const QString shown = window->findChild<QLabel*>(QStringLiteral("renderInfo"))->text();
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("1/")) || shown.startsWith(QStringLiteral("draft")))
+      << shown.toStdString();
+  window->findChild<QToolButton*>(QStringLiteral("play"))->click();
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  EXPECT_EQ(window->finishedImage().size(), QSize(64, 36));
+
+  qobject_cast<QComboBox*>(window->panel()->editor(QStringLiteral("Emitter/Source")))->setCurrentText("Layer Alpha");
+  window->setEmitterText(QStringLiteral("Hot"));
+  for (QToolButton* group : window->panel()->findChildren<QToolButton*>()) {
+    if (group->isCheckable() && group->arrowType() == Qt::RightArrow) {
+      group->click();
+    }
+  }
+  // A narrow window squeezes the panel to its least width.
+  window->resize(500, 600);
+  QTest::qWait(50);
+  // Every key button lies inside the panel's view.
+  auto* scroll = window->findChild<QScrollArea*>();
+  for (QToolButton* key : window->panel()->findChildren<QToolButton*>()) {
+    if (key->isVisible() && key->objectName().endsWith(QStringLiteral(" key"))) {
+      EXPECT_LE(key->mapTo(scroll->viewport(), QPoint(key->width(), 0)).x(), scroll->viewport()->width())
+          << key->objectName().toStdString();
+    }
+  }
+
+  PresetBrowser* presets = window->presets();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return presets->count() > 0 && presets->thumbnailsDone(); }, waitMilliseconds));
+  const int builtIn = presets->count();
+  ASSERT_EQ(window->saveLook(QStringLiteral("my title")), QString());
+  EXPECT_TRUE(QFileInfo::exists(userLookFolder() + "/my title.json"));
+  EXPECT_NE(window->saveLook(QStringLiteral("../escape")), QString());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return presets->count() == builtIn + 1 && presets->thumbnailsDone(); },
+                              waitMilliseconds));
+  QListWidgetItem* mine = presets->findItems(QStringLiteral("my title"), Qt::MatchExactly).value(0);
+  ASSERT_NE(mine, nullptr);
+  const QIcon icon = mine->icon();
+  EXPECT_EQ(icon.pixmap(presets->iconSize(), QIcon::Selected).toImage(),
+            icon.pixmap(presets->iconSize(), QIcon::Normal).toImage());
+}
+
+// The preview's alpha (View > Alpha) and Render...'s are the command line's --alpha: the default
+// look is flames on black, whose own output is opaque.
+TEST(Studio, AlphaFromLightAsTheCommandLineWritesIt) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(24, 14));
+  RenderDialog dialog(window->session(), nullptr, 0);
+  auto* alpha = dialog.findChild<QComboBox*>(QStringLiteral("alpha"));
+  struct Case {
+    const char* name;
+    OutputAlpha mode;
+  };
+  for (const Case& test : {Case{"auto", OutputAlpha::automatic}, Case{"light", OutputAlpha::light},
+                           Case{"effect", OutputAlpha::effect}}) {
+    window->setOutputAlpha(test.mode);
+    ASSERT_TRUE(waitForFinishedFrame(*window));
+    writeImageFile(folder + "/preview.png", hostWorldFromQImage(window->finishedImage()).world, 8);
+    alpha->setCurrentIndex(alpha->findData(static_cast<int>(test.mode)));
+    QSignalSpy finished(&dialog, &RenderDialog::finished);
+    ASSERT_TRUE(dialog.start(QString::fromStdString(folder + "/dialog.png"), 0, 0, 8));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds));
+    ProgramRun run = runProgram({"render", "--quiet", "--size", "24x14", "--set", "Quality=Draft (64)", "--alpha",
+                                 test.name, "-o", folder + "/cli.png"},
+                                folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fileBytes(folder + "/dialog.png") == fileBytes(folder + "/cli.png")) << test.name;
+    EXPECT_TRUE(fileBytes(folder + "/preview.png") == fileBytes(folder + "/cli.png")) << test.name;
+    // Only the effect's own alpha leaves the flames opaque.
+    EXPECT_EQ(window->finishedImage().pixelColor(0, 0).alpha() == 255, test.mode == OutputAlpha::effect) << test.name;
+  }
+}
+
+// --version and --help need no display.
+TEST(Studio, VersionAndHelpWithoutADisplay) {
+  const std::string folder = makeScratchFolder();
+  for (const char* option : {"--version", "--help"}) {
+    ProgramRun run = runCommand({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                 VORTELLINE_STUDIO_PATH, option},
+                                folder);
+    EXPECT_EQ(run.exitCode, 0) << option << run.err;
+    EXPECT_NE(run.out.find("vortelline-studio"), std::string::npos) << option << run.out;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
+  // The render dialog's remembered folder and the user's looks go to a scratch home.
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(makeScratchFolder()));
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(makeScratchFolder()));
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -1,15 +1,38 @@
-#include "studio/text_emitter.h"
+#include "drawing/emitter_text.h"
 
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
-RgbaImage drawEmitterText(const QString& text, int width, int height, const EmitterTextStyle& style) {
+namespace {
+
+// Fonts need a QGuiApplication. The command line has none: it gets one on the offscreen platform,
+// which needs no display, once, and kept to the end (destroying it at exit would outlive Qt's own
+// globals).
+void makeFontsAvailable() {
+  if (QCoreApplication::instance()) {
+    return;
+  }
+  static int argc = 3;
+  static char name[] = "vortelline";
+  static char platformOption[] = "-platform";
+  static char platform[] = "offscreen";
+  static char* argv[] = {name, platformOption, platform, nullptr};
+  static QGuiApplication* application = new QGuiApplication(argc, argv);
+  (void)application;
+}
+
+}  // namespace
+
+RgbaImage drawEmitterText(const std::string& utf8, int width, int height, const EmitterTextStyle& style) {
+  makeFontsAvailable();
+  const QString text = QString::fromStdString(utf8);
   QImage canvas(width, height, QImage::Format_ARGB32_Premultiplied);
   canvas.fill(Qt::transparent);
   if (!text.isEmpty()) {
-    QFont font(style.family);
+    QFont font(QString::fromStdString(style.family));
     font.setBold(style.bold);
     if (style.pixelSize > 0) {
       font.setPixelSize(style.pixelSize);

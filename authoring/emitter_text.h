@@ -1,15 +1,13 @@
-// Flames from a title: the text drawn white on transparent at the layer's size becomes the
-// Emitter Layer.
+// A text emitter: a title drawn white on transparent at the layer's size becomes the Emitter
+// Layer. The settings file keeps the text and its style; the Qt hosts draw it (drawing/).
 #pragma once
 
-#include <QString>
-
-#include "session/host_pixels.h"
+#include <string>
 
 enum class TextAlignment { left, centre, right };
 
 struct EmitterTextStyle {
-  QString family = QStringLiteral("DejaVu Sans");
+  std::string family = "DejaVu Sans";
   bool bold = true;
   int pixelSize = 0;  // at the layer's full size; 0: as large as fits in 90 % of the width and half the height
   // Where the text's anchor sits, as fractions of the layer's width and height; the text is
@@ -20,6 +18,3 @@ struct EmitterTextStyle {
 
   bool operator==(const EmitterTextStyle&) const = default;
 };
-
-// Premultiplied like every host layer; one line. Empty text gives a transparent layer.
-RgbaImage drawEmitterText(const QString& text, int width, int height, const EmitterTextStyle& style = {});
