@@ -24,7 +24,9 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           # Movie files: FFmpeg's muxers, encoders (ProRes, FFV1, VP9, H.264) and colour conversion
           libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
           # The frei0r plug-ins: their header, and the hosts their tests run them in
-          frei0r-plugins-dev ffmpeg melt gstreamer1.0-plugins-bad gstreamer1.0-plugins-good gstreamer1.0-tools)
+          frei0r-plugins-dev ffmpeg melt gstreamer1.0-plugins-bad gstreamer1.0-plugins-good gstreamer1.0-tools
+          # The check of the editors' descriptions of the plug-ins
+          libxml2-utils)
 # Only for the cluster test: the scheduler's controller, node daemon, commands and authentication.
 CLUSTER_PACKAGES=(slurmctld slurmd slurm-client munge)
 # Only for the fuzz targets: clang 14 with its libFuzzer and sanitizer runtimes.
@@ -79,6 +81,10 @@ case "${1:-}" in
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     cmake --build build -j "$JOBS"
     ctest --test-dir build --output-on-failure -j "$JOBS"
+    # CMake's default generator (Unix Makefiles) makes no folders for custom commands' outputs: the
+    # targets that generate files build there too.
+    cmake -S . -B build-makefiles -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build-makefiles -j "$JOBS" --target vortelline_frei0r_host_files
     ;;
   sanitize)
     install_missing

@@ -257,7 +257,7 @@ std::string shotcutMeta(const ShotcutEntry& entry) {
 std::string shotcutSliderRow(int index, const ControlRow& row, const ShotcutEntry& entry) {
   const std::string id = "slider" + std::to_string(index);
   const std::string keys = "keyframes" + std::to_string(index);
-  const std::string unit = "unitOf(" + std::to_string(index) + ", " + id + ".value)";
+  const std::string unit = "unitAt(" + std::to_string(index) + ", " + id + ".value)";
   const double step = std::pow(10.0, -decimalsOf(row));
   return "        Label {\n            text: qsTr(" + qmlString(shortName(row.name)) +
          ")\n            Layout.alignment: Qt.AlignRight\n        }\n        Shotcut.SliderSpinner {\n            id: " + id +
@@ -366,7 +366,7 @@ std::string shotcutUi(const ShotcutEntry& entry) {
         const std::string index = std::to_string(sliderIndex);
         body += shotcutSliderRow(sliderIndex, row, entry);
         addDefault(row.name, number(unitFromSlider(row, shotcutDefault(row, entry))));
-        setControls += "        slider" + index + ".value = valueOf(" + index + ", filter.getDouble(" +
+        setControls += "        slider" + index + ".value = sliderValueOf(" + index + ", filter.getDouble(" +
                        qmlString(row.name) + ", position));\n        keyframes" + index +
                        ".checked = filter.animateIn <= 0 && filter.animateOut <= 0 && filter.keyframeCount(" +
                        qmlString(row.name) + ") > 0;\n";
@@ -401,7 +401,7 @@ std::string shotcutUi(const ShotcutEntry& entry) {
   std::string updates;
   for (size_t i = 0; i < sliders.size(); ++i) {
     const std::string index = std::to_string(i);
-    updates += "        updateFilter(" + qmlString(sliders[i]->name) + ", unitOf(" + index + ", slider" + index +
+    updates += "        updateFilter(" + qmlString(sliders[i]->name) + ", unitAt(" + index + ", slider" + index +
                ".value), keyframes" + index + ", null);\n";
   }
 
@@ -412,8 +412,8 @@ std::string shotcutUi(const ShotcutEntry& entry) {
          "    // Per slider: its property, and the values that the plug-in's 0 and 1 stand for.\n"
          "    property var sliderProperties: [" + properties + "]\n    property var unitOrigins: [" + origins +
          "]\n    property var unitEnds: [" + ends + "]\n\n"
-         "    function unitOf(index, value) {\n        return (value - unitOrigins[index]) / (unitEnds[index] - unitOrigins[index]);\n    }\n"
-         "    function valueOf(index, unit) {\n        return unitOrigins[index] + unit * (unitEnds[index] - unitOrigins[index]);\n    }\n"
+         "    function unitAt(index, value) {\n        return (value - unitOrigins[index]) / (unitEnds[index] - unitOrigins[index]);\n    }\n"
+         "    function sliderValueOf(index, unit) {\n        return unitOrigins[index] + unit * (unitEnds[index] - unitOrigins[index]);\n    }\n"
          "    // A choice as the plug-in takes it: its text or its number from 1.\n"
          "    function choiceIndexOf(box, value) {\n        var found = box.find(value);\n"
          "        return found >= 0 ? found : Math.max(0, parseInt(value) - 1);\n    }\n"
