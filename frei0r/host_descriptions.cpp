@@ -295,12 +295,14 @@ std::string shotcutUi(const ShotcutEntry& entry) {
   }
   std::string origins;
   std::string ends;
+  std::string decimals;
   std::string properties;
   std::string units;
   for (const ControlRow* row : sliders) {
     const std::string separator = origins.empty() ? "" : ", ";
     origins += separator + number(unitOrigin(*row));
     ends += separator + number(row->sliderMax);
+    decimals += separator + std::to_string(decimalsOf(*row));
     properties += separator + qmlString(row->name);
     units += separator + number(unitFromSlider(*row, shotcutDefault(*row, entry)));
   }
@@ -411,9 +413,11 @@ std::string shotcutUi(const ShotcutEntry& entry) {
          "import Shotcut.Controls 1.0 as Shotcut\n\nShotcut.KeyframableFilter {\n"
          "    // Per slider: its property, and the values that the plug-in's 0 and 1 stand for.\n"
          "    property var sliderProperties: [" + properties + "]\n    property var unitOrigins: [" + origins +
-         "]\n    property var unitEnds: [" + ends + "]\n\n"
+         "]\n    property var unitEnds: [" + ends + "]\n    property var sliderDecimals: [" + decimals + "]\n\n"
          "    function unitAt(index, value) {\n        return (value - unitOrigins[index]) / (unitEnds[index] - unitOrigins[index]);\n    }\n"
-         "    function sliderValueOf(index, unit) {\n        return unitOrigins[index] + unit * (unitEnds[index] - unitOrigins[index]);\n    }\n"
+         "    // Rounded to the slider's decimals: the spinner cuts off, and 35 would read 34.9.\n"
+         "    function sliderValueOf(index, unit) {\n        var scale = Math.pow(10, sliderDecimals[index]);\n"
+         "        return Math.round((unitOrigins[index] + unit * (unitEnds[index] - unitOrigins[index])) * scale) / scale;\n    }\n"
          "    // A choice as the plug-in takes it: its text or its number from 1.\n"
          "    function choiceIndexOf(box, value) {\n        var found = box.find(value);\n"
          "        return found >= 0 ? found : Math.max(0, parseInt(value) - 1);\n    }\n"
