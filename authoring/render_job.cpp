@@ -353,6 +353,7 @@ void runRender(const RenderOptions& options) {
 
   const std::vector<long> frames = framesOfThisRun(options);
   FrameWriter writer = openFrameWriter(options.outputPattern, options.movieCodec, movieFramesOf(*session));
+  writer.setOutputAlpha(options.outputAlpha);
   if (!writer.keepsAlpha()) {
     std::cerr << "vortelline: note: " << options.outputPattern
               << " keeps no alpha, so the flames are written over black; .mov, .mkv and .webm keep it\n";
@@ -368,6 +369,10 @@ void runRender(const RenderOptions& options) {
   }
   endProgress(progress);
   session->progress = nullptr;
+  if (writer.keepsAlpha() && writer.wroteAlphaFromLight()) {
+    std::cerr << "vortelline: note: this look's own output is opaque (flames on black); it was written with alpha "
+                 "from the light, to composite over anything (--alpha effect keeps it opaque)\n";
+  }
   scope.end();
 }
 

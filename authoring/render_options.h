@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "authoring/emitter_placement.h"
+#include "media/light_alpha.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
@@ -43,6 +44,7 @@ struct RenderOptions {
   EmitterPlacement emitterPlacement;
   bool quiet = false;
   MovieCodecChoice movieCodec;  // for movie files only
+  OutputAlpha outputAlpha = OutputAlpha::automatic;
 };
 
 struct FrameSize {

@@ -96,6 +96,13 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--quality", options.movieCodec.quality,
                     "A movie's quality, lower is better: CRF for libx264 (default 18) and libvpx-vp9 (30), "
                     "quantiser 1-64 for prores_ks (default: the profile's data rate)");
+  render
+      .add_option_function<std::string>(
+          "--alpha", [&options](const std::string& text) { options.outputAlpha = *parseOutputAlpha(text); },
+          "The output's alpha: light (from the light: flames on black that composite over anything), effect (the "
+          "effect's own), or auto: light where the effect's own frame is opaque, else effect")
+      ->check(CLI::IsMember({"auto", "light", "effect"}, CLI::ignore_case))
+      ->default_str("auto");
   render.add_flag("-q,--quiet", options.quiet, "No progress bar");
   // As in most renderers, a repeated option overrides the earlier one; only --set accumulates.
   for (CLI::Option* option : render.get_options()) {

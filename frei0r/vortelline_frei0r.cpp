@@ -25,6 +25,7 @@ extern "C" {
 #include "authoring/settings_file.h"
 #include "frei0r/control_table.h"
 #include "frei0r/plugin_params.h"
+#include "media/light_alpha.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
 
@@ -42,29 +43,88 @@ enum TrailingParam { alphaParam, aspectParam };
 constexpr int trailingCount = sizeof trailingPluginParams / sizeof trailingPluginParams[0];
 constexpr int paramCount = firstTrailingParam + trailingCount;
 
-// How the effect's output meets the filter's input frame. The output is opaque wherever the effect
-// draws a volume, black where there is no fire, like fire footage shot on black: "over" would hide
-// an opaque clip entirely, so the default adds the light, as compositors do with such footage.
+// How the effect's output meets the filter's input frame: add (the default) puts the flames' light
+// on the input, as compositors do with fire footage shot on black; over needs flames with a true
+// alpha, which the output alpha's default gives them.
 enum class Blend { replace, over, add };
 constexpr const char* blendNames[] = {"replace", "over", "add"};
 
-// The filter's flames rise from the input frame itself, as from the layer in a compositing host.
 constexpr int sourceRow = 3;
-constexpr int layerAlphaChoice = 2;
+constexpr int originalVolumeChoice = 1;
 
+// The plug-ins' default of a control: the effect's, unless plugin_params.h gives one for editing.
 double pluginDefault(int row) {
-  return isFilter && row == sourceRow ? layerAlphaChoice : controlTable[row].defaultValue;
+  for (const PluginControlDefault& own : pluginControlDefaults) {
+    if ((isFilter || !own.filterOnly) && std::string(own.control) == controlTable[row].name) {
+      return own.value;
+    }
+  }
+  return controlTable[row].defaultValue;
 }
 
-// frei0r has no error channel: each distinct message goes to stderr once per process.
+// Host values go into messages cut short: a host may hand over megabytes.
+std::string shortened(const std::string& text) {
+  constexpr size_t longest = 80;
+  if (text.size() <= longest) {
+    return text;
+  }
+  return text.substr(0, longest) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+// frei0r has no error channel: each distinct message goes to stderr once per process, cut to a
+// line, and only the first few dozen: a host that sets a new bad value on every frame must not
+// fill its log or the plug-in's memory.
 void report(const std::string& message) {
+  constexpr size_t longestMessage = 400;
+  constexpr size_t mostMessages = 40;
   static std::mutex reportedLock;
   static std::set<std::string> reported;
+  static bool silenced = false;
+  const std::string line = message.size() <= longestMessage ? message : message.substr(0, longestMessage) + "...";
   std::lock_guard<std::mutex> guard(reportedLock);
-  if (reported.insert(message).second) {
-    std::cerr << pluginName << " (frei0r): " << message << std::endl;
+  if (silenced || reported.count(line)) {
+    return;
   }
+  if (reported.size() == mostMessages) {
+    silenced = true;
+    std::cerr << pluginName << " (frei0r): further messages are not shown" << std::endl;
+    return;
+  }
+  reported.insert(line);
+  std::cerr << pluginName << " (frei0r): " << line << std::endl;
 }
+
+// The program the plug-in lives in, by the libraries it has loaded: each host passes the time in
+// its own unit and lays out frames its own way. MLT and GStreamer programs may hold FFmpeg's
+// libraries too (for decoding), so they are asked first.
+enum class HostProgram { mlt, gstreamer, ffmpeg, other };
+
+HostProgram hostProgram() {
+  static const HostProgram program = [] {
+    if (dlsym(RTLD_DEFAULT, "mlt_factory_init")) {
+      return HostProgram::mlt;
+    }
+    if (dlsym(RTLD_DEFAULT, "gst_init")) {
+      return HostProgram::gstreamer;
+    }
+    if (dlsym(RTLD_DEFAULT, "avfilter_version")) {
+      return HostProgram::ffmpeg;
+    }
+    return HostProgram::other;
+  }();
+  return program;
+}
+
+// FFmpeg sets parameters by position from text, and turns an empty field of a number into 0 (a
+// slider's minimum) and of a boolean into an error. Declared as text there, every parameter reads
+// an empty field as its default.
+bool paramsAsText() { return hostProgram() == HostProgram::ffmpeg; }
+
+// Without a frame rate the frame is found from the time on a clock of 120000 ticks a second: every
+// frame of 23.976, 24, 25, 29.97, 30, 50, 59.94 and 60 fps falls on a whole tick, and the effect
+// sees the time as ticks / 120000, the same number as frame / fps. MLT's times (frame / fps in
+// double) are within far less than half a tick of it.
+constexpr FrameClock tickClock{120000, 1};
 
 // The module: VORTELLINE_MODULE for builds in place, else the installed copy at its place relative
 // to this plug-in, else the one built with it.
@@ -137,13 +197,19 @@ struct Instance {
   std::string aspect = "1";
   std::vector<double> units;         // sliders in [0, 1], checkboxes 0 or 1
   std::vector<std::string> choices;  // choices by text or number
+  std::vector<std::string> texts;    // every parameter as FFmpeg set it, when parameters are text
   bool changed = true;
 
   // What the values above make of the session.
   bool usable = false;
   Blend blendMode = Blend::add;
+  OutputAlpha outputAlpha = OutputAlpha::automatic;
   std::string readSettingsPath;
   SettingsFile settings;
+
+  // GStreamer's filter counts from the first buffer's time, which an MP4 may put after 0.
+  std::optional<double> firstTime;
+  long updates = 0;  // frames asked for so far
 
   // The last frame: MLT asks for the same frame many times over.
   bool cached = false;
@@ -162,6 +228,24 @@ void takeChange(HostSession& session, int position) {
   }
 }
 
+// A source has no layer of its own, and a guest in other programs loads no image libraries to read
+// an emitter image: a look whose flames rise from a layer takes the effect's own volume, said once.
+// The filter over the emitter image as a clip gives the look itself.
+void useVolumeForSource(Instance& instance) {
+  HostSession& session = instance.session;
+  const int source = instance.effect->positions[sourceRow];
+  session.layers = {std::make_shared<const HostWorld>(makeHostWorld(instance.width, instance.height, 8))};
+  const std::vector<Keyframe>& keys = session.tracks[source].keys;
+  const bool layerSource = std::any_of(keys.begin(), keys.end(), [](const Keyframe& key) {
+    return key.value != originalVolumeChoice;
+  });
+  if (layerSource) {
+    report("the source has no layer for Emitter/Source \"Layer Alpha\" or \"Layer Luma\" to take the flames from; "
+           "using Original Volume (for the look itself, apply the filter to its emitter image as a clip)");
+    setConstant(session, source, originalVolumeChoice);
+  }
+}
+
 // Rebuilds the session from the host's values: the defaults, then the settings file, then every
 // control the host set to something other than its default.
 void applyHostValues(Instance& instance) {
@@ -176,9 +260,22 @@ void applyHostValues(Instance& instance) {
       ++blend;
     }
     if (blend == 3) {
-      report("blend \"" + instance.blend + "\" is none of replace, over, add; using add");
+      report("blend \"" + shortened(instance.blend) + "\" is none of add, over, replace; using add");
     } else {
       instance.blendMode = static_cast<Blend>(blend);
+    }
+  }
+  const std::optional<OutputAlpha> alpha = parseOutputAlpha(instance.alpha.empty() ? "auto" : instance.alpha);
+  if (!alpha) {
+    report("alpha \"" + shortened(instance.alpha) + "\" is none of " + outputAlphaChoices + "; using auto");
+  }
+  instance.outputAlpha = alpha.value_or(OutputAlpha::automatic);
+  session.pixelAspect = PF_RationalScale{1, 1};
+  if (!instance.aspect.empty()) {
+    try {
+      session.pixelAspect = parseRate(instance.aspect, "aspect", "1, 64/45 or 16/15");
+    } catch (const UsageError& error) {
+      report(std::string(error.what()) + "; using 1");
     }
   }
 
@@ -194,8 +291,8 @@ void applyHostValues(Instance& instance) {
         }
         instance.settings = readSettingsFile(instance.settingsPath);
       } catch (const std::exception& error) {
-        instance.settings.assignments.clear();
-        report(std::string("the settings file is not used: ") + error.what());
+        instance.settings = SettingsFile{};
+        report("the settings file " + shortened(instance.settingsPath) + " is not used: " + error.what());
         instance.readSettingsPath.clear();
         return;
       }
@@ -206,15 +303,21 @@ void applyHostValues(Instance& instance) {
     PF_RationalScale rate = parseRate(instance.fps, "fps", "24, 25 or 30000/1001");
     session.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
   } else if (!instance.settingsPath.empty()) {
+    // Its keyframes count frames of its own rate.
     session.clock = instance.settings.scene.clock;
   } else {
-    // No frame rate: the time as the host gives it, to the millisecond.
-    session.clock = FrameClock{1000, 1};
+    session.clock = tickClock;
+    if (hostProgram() == HostProgram::ffmpeg && !isFilter) {
+      report("FFmpeg gives a source the time to the millisecond: set fps (the first field) to the frame rate "
+             "for frames exactly as vortelline render --fps gives them");
+    }
   }
 
   const std::vector<int>& positions = instance.effect->positions;
-  if (isFilter) {
-    setConstant(session, positions[sourceRow], layerAlphaChoice);
+  for (int row = 0; row < controlCount; ++row) {
+    if (pluginDefault(row) != controlTable[row].defaultValue) {
+      setConstant(session, positions[row], pluginDefault(row));
+    }
   }
   for (int position : applyAssignments(session, instance.settings.assignments, instance.settingsPath)) {
     takeChange(session, position);
@@ -237,7 +340,7 @@ void applyHostValues(Instance& instance) {
       case ControlKind::choice:
         value = choiceNumber(control, instance.choices[row]);
         if (value == 0) {
-          report("\"" + instance.choices[row] + "\" is not a choice of " + control.name);
+          report("\"" + shortened(instance.choices[row]) + "\" is not a choice of " + control.name);
           continue;
         }
         break;
@@ -247,13 +350,36 @@ void applyHostValues(Instance& instance) {
       takeChange(session, positions[row]);
     }
   }
+  if (!isFilter) {
+    useVolumeForSource(instance);
+  }
   instance.usable = true;
 }
 
 // The frame the host's time falls on: frame n = round(t * fps), as `vortelline render` numbers them.
-long frameAt(const Instance& instance, double time) {
-  const double seconds = instance.milliseconds >= 0.5 ? time / 1000.0 : time;
+long frameAt(Instance& instance, double time) {
+  const bool milliseconds = hostProgram() == HostProgram::ffmpeg || instance.milliseconds >= 0.5;
+  double seconds = milliseconds ? time / 1000.0 : time;
+  if (isFilter && hostProgram() == HostProgram::gstreamer) {
+    if (!instance.firstTime) {
+      instance.firstTime = seconds;
+    }
+    seconds -= *instance.firstTime;
+  }
   const FrameClock& clock = instance.session.clock;
+  // FFmpeg's filter passes AV_NOPTS_VALUE's time, about -1e17 s, for frames that reach it through
+  // its own scaler (any input not already RGBA): the frames are counted instead, as FFmpeg passes
+  // each one once, in order.
+  if (!(seconds > -1e9)) {
+    const long counted = instance.updates - 1;
+    if (clock.timeScale == tickClock.timeScale && clock.timeStep == tickClock.timeStep) {
+      report("FFmpeg passes no time with these frames: they are counted from the first at 24 fps; set fps (the "
+             "first field) to the frame rate");
+      return counted * (tickClock.timeScale / 24);
+    }
+    report("FFmpeg passes no time with these frames: they are counted from the first");
+    return counted;
+  }
   const double frame = std::round(seconds * clock.timeScale / clock.timeStep);
   // Host times are 32-bit ticks.
   const double lastFrame = static_cast<double>(INT32_MAX / clock.timeStep);
@@ -303,14 +429,13 @@ void renderInto(Instance& instance, double time, const uint8_t* input, uint8_t* 
   }
   instance.cached = false;
   HostSession& session = instance.session;
-  // The input frame is the layer the effect is applied to; a source's layer stays transparent.
+  // The input frame is the layer the effect is applied to.
   if (isFilter) {
     session.layers = {std::make_shared<const HostWorld>(
         hostWorldFromImage(imageFromStraightRgba8(input, instance.width, instance.height), 8))};
-  } else if (session.layers.empty()) {
-    session.layers = {std::make_shared<const HostWorld>(makeHostWorld(instance.width, instance.height, 8))};
   }
   HostWorld flames = renderFrame(session, frame, RenderPath::smart);
+  applyOutputAlpha(flames, instance.outputAlpha);
   instance.cachedOutput.resize(bytes);
   if (isFilter && instance.blendMode != Blend::replace) {
     blendOnto(flames.world, input, instance.cachedOutput.data(), instance.blendMode);
@@ -338,6 +463,88 @@ const PluginParam* pluginParamAt(int index) {
   return nullptr;
 }
 
+bool isTextParam(int index) {
+  const PluginParam* own = pluginParamAt(index);
+  return own ? own->kind == PluginParamKind::text : controlTable[index - firstControlParam].kind == ControlKind::choice;
+}
+
+// Where a parameter's value is kept: text parameters in a string, the others in a double.
+std::string* textField(Instance& instance, int index) {
+  switch (index) {
+    case fpsParam:
+      return &instance.fps;
+    case settingsParam:
+      return &instance.settingsPath;
+    default:
+      break;
+  }
+  if (isFilter && index == blendParam) {
+    return &instance.blend;
+  }
+  if (index == firstTrailingParam + alphaParam) {
+    return &instance.alpha;
+  }
+  if (index == firstTrailingParam + aspectParam) {
+    return &instance.aspect;
+  }
+  return &instance.choices[index - firstControlParam];
+}
+
+double* numberField(Instance& instance, int index) {
+  return index == millisecondsParam ? &instance.milliseconds : &instance.units[index - firstControlParam];
+}
+
+// MLT sets every parameter before every frame: only a real change costs anything.
+void setText(Instance& instance, int index, const std::string& value) {
+  std::string& target = *textField(instance, index);
+  if (value != target) {
+    target = value;
+    instance.changed = true;
+  }
+}
+
+void setNumber(Instance& instance, int index, double value) {
+  double& target = *numberField(instance, index);
+  if (value != target) {
+    target = value;
+    instance.changed = true;
+  }
+}
+
+// A parameter from FFmpeg's text: an empty field is the parameter's default, a number is read
+// whole (what is not one is said, and the default used), booleans are y or n as FFmpeg writes them.
+void setFromText(Instance& instance, int index, const std::string& text) {
+  const PluginParam* own = pluginParamAt(index);
+  const int row = index - firstControlParam;
+  if (isTextParam(index)) {
+    return setText(instance, index, !text.empty() ? text : own ? own->defaultText : choiceTexts(controlTable[row]).at(static_cast<size_t>(pluginDefault(row)) - 1));
+  }
+  const std::string name = own ? own->name : controlTable[row].name;
+  const bool toggle = own ? own->kind == PluginParamKind::toggle : controlTable[row].kind == ControlKind::checkbox;
+  const double fallback = own ? std::atof(own->defaultText)
+                          : toggle ? pluginDefault(row)
+                                   : unitFromSlider(controlTable[row], pluginDefault(row));
+  double value = fallback;
+  if (toggle) {
+    if (text == "y" || text == "1") {
+      value = 1;
+    } else if (text == "n" || text == "0") {
+      value = 0;
+    } else if (!text.empty()) {
+      report(name + " \"" + shortened(text) + "\" is neither y nor n; using its default");
+    }
+  } else if (!text.empty()) {
+    char* end = nullptr;
+    const double number = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() + text.size() && std::isfinite(number)) {
+      value = number;
+    } else {
+      report(name + " \"" + shortened(text) + "\" is not a number (0 .. 1 spans the slider); using its default");
+    }
+  }
+  setNumber(instance, index, value);
+}
+
 }  // namespace
 
 extern "C" {
@@ -359,8 +566,8 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->major_version = 1;
   info->minor_version = 0;
   info->num_params = paramCount;
-  info->explanation = isFilter ? "Volumetric flames rising from the input frame's alpha or luma"
-                               : "Volumetric flames on a transparent frame";
+  info->explanation = isFilter ? "Volumetric flames rising from the input frame's luma (or alpha), added to it"
+                               : "Volumetric flames with alpha from their light, to composite over other clips";
 }
 
 void f0r_get_param_info(f0r_param_info_t* info, int index) {
@@ -377,6 +584,11 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
       } else {
         text = "On or off";
       }
+      for (const PluginControlDefault& own : pluginControlDefaults) {
+        if ((isFilter || !own.filterOnly) && std::string(own.control) == row.name) {
+          text += std::string(". Default here: ") + own.why;
+        }
+      }
       texts.push_back(text);
     }
     return texts;
@@ -386,30 +598,37 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
   }
   if (const PluginParam* own = pluginParamAt(index)) {
     info->name = own->name;
-    info->type = own->kind == PluginParamKind::toggle ? F0R_PARAM_BOOL : F0R_PARAM_STRING;
     info->explanation = own->explanation;
-    return;
+  } else {
+    const int row = index - firstControlParam;
+    info->name = controlTable[row].name;
+    info->explanation = explanations[row].c_str();
   }
-  const int row = index - firstControlParam;
-  info->name = controlTable[row].name;
-  switch (controlTable[row].kind) {
-    case ControlKind::slider:
-      info->type = F0R_PARAM_DOUBLE;
-      break;
-    case ControlKind::checkbox:
-      info->type = F0R_PARAM_BOOL;
-      break;
-    case ControlKind::choice:
-      info->type = F0R_PARAM_STRING;
-      break;
+  if (paramsAsText() || isTextParam(index)) {
+    info->type = F0R_PARAM_STRING;
+  } else {
+    const PluginParam* own = pluginParamAt(index);
+    const bool toggle = own ? own->kind == PluginParamKind::toggle
+                            : controlTable[index - firstControlParam].kind == ControlKind::checkbox;
+    info->type = toggle ? F0R_PARAM_BOOL : F0R_PARAM_DOUBLE;
   }
-  info->explanation = explanations[row].c_str();
 }
 
 f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
   try {
     std::shared_ptr<const LoadedEffect> effect = loadEffect();
     if (!effect || width == 0 || height == 0 || width > largestLayerSide || height > largestLayerSide) {
+      return nullptr;
+    }
+    // FFmpeg pads each row of its frames to its CPU's alignment (up to 64 bytes) and hands frei0r the
+    // first row's address alone: rows of other widths would come out sheared.
+    if (hostProgram() == HostProgram::ffmpeg && width % 16 != 0) {
+      const std::string padded = std::to_string((width + 15) / 16 * 16) + ":" + std::to_string(height);
+      const std::string cropped = std::to_string(width) + ":" + std::to_string(height) + ":0:0";
+      report("FFmpeg pads the rows of frames " + std::to_string(width) +
+             " pixels wide, which a frei0r plug-in cannot see: use a width that is a multiple of 16, " +
+             (isFilter ? "pad=" + padded + " before the plug-in" : "size=" + std::string(padded).replace(padded.find(':'), 1, "x")) +
+             " and crop=" + cropped + " after it");
       return nullptr;
     }
     auto instance = std::make_unique<Instance>();
@@ -428,6 +647,7 @@ f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
                                       ? choiceTexts(control).at(static_cast<size_t>(value) - 1)
                                       : std::string());
     }
+    instance->texts.resize(paramCount);
     return instance.release();
   } catch (const std::exception& error) {
     report(error.what());
@@ -445,46 +665,15 @@ void f0r_set_param_value(f0r_instance_t handle, f0r_param_t param, int index) {
   }
   Instance& instance = *static_cast<Instance*>(handle);
   std::lock_guard<std::mutex> guard(instance.lock);
-  // MLT sets every parameter before every frame: only a real change costs anything.
-  auto setText = [&](std::string& target) {
+  if (paramsAsText()) {
     const char* text = *static_cast<f0r_param_string*>(param);
-    std::string value = text ? text : "";
-    if (value != target) {
-      target = std::move(value);
-      instance.changed = true;
-    }
-  };
-  auto setNumber = [&](double& target) {
-    const double value = *static_cast<f0r_param_double*>(param);
-    if (value != target) {
-      target = value;
-      instance.changed = true;
-    }
-  };
-  switch (index) {
-    case fpsParam:
-      return setText(instance.fps);
-    case millisecondsParam:
-      return setNumber(instance.milliseconds);
-    case settingsParam:
-      return setText(instance.settingsPath);
-    default:
-      break;
-  }
-  if (isFilter && index == blendParam) {
-    return setText(instance.blend);
-  }
-  if (index == firstTrailingParam + alphaParam) {
-    return setText(instance.alpha);
-  }
-  if (index == firstTrailingParam + aspectParam) {
-    return setText(instance.aspect);
-  }
-  const int row = index - firstControlParam;
-  if (controlTable[row].kind == ControlKind::choice) {
-    setText(instance.choices[row]);
+    instance.texts[index] = text ? text : "";
+    setFromText(instance, index, instance.texts[index]);
+  } else if (isTextParam(index)) {
+    const char* text = *static_cast<f0r_param_string*>(param);
+    setText(instance, index, text ? text : "");
   } else {
-    setNumber(instance.units[row]);
+    setNumber(instance, index, *static_cast<f0r_param_double*>(param));
   }
 }
 
@@ -494,32 +683,11 @@ void f0r_get_param_value(f0r_instance_t handle, f0r_param_t param, int index) {
   }
   Instance& instance = *static_cast<Instance*>(handle);
   std::lock_guard<std::mutex> guard(instance.lock);
-  auto getText = [&](const std::string& source) { *static_cast<f0r_param_string*>(param) = const_cast<char*>(source.c_str()); };
-  switch (index) {
-    case fpsParam:
-      return getText(instance.fps);
-    case millisecondsParam:
-      *static_cast<f0r_param_double*>(param) = instance.milliseconds;
-      return;
-    case settingsParam:
-      return getText(instance.settingsPath);
-    default:
-      break;
-  }
-  if (isFilter && index == blendParam) {
-    return getText(instance.blend);
-  }
-  if (index == firstTrailingParam + alphaParam) {
-    return getText(instance.alpha);
-  }
-  if (index == firstTrailingParam + aspectParam) {
-    return getText(instance.aspect);
-  }
-  const int row = index - firstControlParam;
-  if (controlTable[row].kind == ControlKind::choice) {
-    getText(instance.choices[row]);
+  if (paramsAsText() || isTextParam(index)) {
+    const std::string& text = paramsAsText() ? instance.texts[index] : *textField(instance, index);
+    *static_cast<f0r_param_string*>(param) = const_cast<char*>(text.c_str());
   } else {
-    *static_cast<f0r_param_double*>(param) = instance.units[row];
+    *static_cast<f0r_param_double*>(param) = *numberField(instance, index);
   }
 }
 
@@ -535,6 +703,7 @@ void f0r_update(f0r_instance_t handle, double time, const uint32_t* inframe,
     return;
   }
   std::lock_guard<std::mutex> guard(instance.lock);
+  ++instance.updates;
   try {
     if (instance.changed) {
       instance.changed = false;

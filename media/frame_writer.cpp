@@ -15,6 +15,9 @@ FrameWriter::~FrameWriter() { abandon(); }
 
 void FrameWriter::write(long frame, HostWorld image) {
   wait();
+  if (applyOutputAlpha(image, outputAlpha_)) {
+    wroteAlphaFromLight_ = true;
+  }
   if (movie_) {
     pending_ = std::async(std::launch::async,
                           [movie = movie_.get(), image = std::move(image)] { movie->addFrame(image.world); });

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "media/light_alpha.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
@@ -27,6 +28,10 @@ class FrameWriter {
 
   // Whether the frames' alpha is kept; without it they are written over black.
   bool keepsAlpha() const { return !movie_ || movie_->keepsAlpha(); }
+  // The alpha the frames are written with (the light never changes, so frames over black do not).
+  void setOutputAlpha(OutputAlpha mode) { outputAlpha_ = mode; }
+  // Whether a frame written so far had its alpha from the light.
+  bool wroteAlphaFromLight() const { return wroteAlphaFromLight_; }
 
   // Waits for the previous write and rethrows its failure, then starts writing image.
   void write(long frame, HostWorld image);
@@ -40,6 +45,8 @@ class FrameWriter {
  private:
   std::string pattern_;
   std::unique_ptr<MovieFile> movie_;
+  OutputAlpha outputAlpha_ = OutputAlpha::automatic;
+  bool wroteAlphaFromLight_ = false;
   // Declared last, destroyed first: the write under way ends before the movie goes.
   std::future<void> pending_;
 };

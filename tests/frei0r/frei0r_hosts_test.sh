@@ -56,6 +56,44 @@ for plugin in vortelline vortelline_src; do
   [ -z "$needed" ] || fail "$plugin.so needs $needed"
 done
 
+# The plug-ins' own defaults for editing (plugin_params.h): Draft quality, and the filter's flames
+# from the clip's luma. `vortelline render` gets them with --set.
+draft=(--set Quality=Draft)
+luma=(--set "Emitter/Source=Layer Luma")
+# frames_equal WHAT OUTPUT EXPECTED FRAME_BYTES: counts the frames that equal, byte for byte.
+frames_equal() {
+  local exact
+  exact=$(python3 - "$2" "$3" "$4" <<'PY'
+import sys
+a, b, size = open(sys.argv[1], 'rb').read(), open(sys.argv[2], 'rb').read(), int(sys.argv[3])
+print(sum(a[i:i + size] == b[i:i + size] for i in range(0, len(b), size)) if len(a) == len(b) else 0, len(b) // size)
+PY
+  )
+  if [ "${exact% *}" = "${exact#* }" ]; then
+    echo "ok: $1 (frames exact: ${exact% *} of ${exact#* })"
+  else
+    fail "$1: frames exact: ${exact% *} of ${exact#* }"
+  fi
+}
+# over_within WHAT OUTPUT TOP BOTTOM CODES: OUTPUT is straight TOP over opaque BOTTOM (RGBA each),
+# channel by channel within CODES code values; prints how far an add of TOP's light would be.
+over_within() {
+  python3 - "$@" <<'PY' || fail "$1"
+import sys
+what, out, top, bottom, codes = sys.argv[1], *[open(p, 'rb').read() for p in sys.argv[2:5]], float(sys.argv[5])
+worst = add = 0.0
+for i in range(0, len(top), 4):
+    alpha = top[i + 3] / 255
+    for c in range(3):
+        light = top[i + c] * alpha
+        worst = max(worst, abs(out[i + c] - (light + (1 - alpha) * bottom[i + c])))
+        add = max(add, abs(out[i + c] - min(255.0, light + bottom[i + c])))
+ok = len(out) == len(top) == len(bottom) and worst <= codes + 1e-6
+print(f"{'ok' if ok else 'FAIL'}: {what}: over within {worst:.2f} code values (an add would differ by up to {add:.0f})")
+sys.exit(0 if ok else 1)
+PY
+}
+
 frames=24
 for fps in 24 30000/1001; do
   num=${fps%/*}
@@ -65,12 +103,14 @@ for fps in 24 30000/1001; do
 
   # The source: defaults, and the settings file saved by the studio.
   mkdir -p "src_$tag" "look_$tag"
-  "$vortelline" render -q --size 160x90 --fps "$fps" --frames 0-23 -o "src_$tag/f##.png"
-  "$vortelline" render -q --settings "$settings" --size 160x90 --fps "$fps" --frames 0-23 -o "look_$tag/f##.png"
+  "$vortelline" render -q "${draft[@]}" --size 160x90 --fps "$fps" --frames 0-23 -o "src_$tag/f##.png" 2>/dev/null
+  "$vortelline" render -q "${draft[@]}" --settings "$settings" --size 160x90 --fps "$fps" --frames 0-23 \
+    -o "look_$tag/f##.png" 2>/dev/null
   raw_frames "src_$tag"
   raw_frames "look_$tag"
 
-  ffmpeg -v error -y -f lavfi -i "frei0r_src=size=160x90:framerate=$fps:filter_name=vortelline_src:filter_params=$fps|y" \
+  # FFmpeg's time unit is found without the milliseconds field.
+  ffmpeg -v error -y -f lavfi -i "frei0r_src=size=160x90:framerate=$fps:filter_name=vortelline_src:filter_params=$fps" \
     -frames:v $frames -f rawvideo -pix_fmt rgba ffmpeg_src.rgba
   same "ffmpeg frei0r_src at $fps" ffmpeg_src.rgba "src_$tag.rgba"
   ffmpeg -v error -y -f lavfi \
@@ -88,23 +128,24 @@ for fps in 24 30000/1001; do
     ! "video/x-raw,format=RGBA,width=160,height=90,framerate=$num/$den" ! filesink location=gst_src.rgba
   same "gst-launch frei0r-src at $fps" gst_src.rgba "src_$tag.rgba"
 
-  # The filter over a clip with alpha, Layer Alpha, the effect's output alone: each frame equals
-  # `vortelline render` with that frame of the clip as its input.
+  # The filter over a clip with alpha, the effect's output alone: each frame equals `vortelline
+  # render` with that frame of the clip as its input.
   mkdir -p "clip_$tag" "filter_$tag"
   ffmpeg -v error -y -f lavfi \
     -i "testsrc2=size=160x90:rate=$fps,format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='255*gt(Y,40+25*sin(X/9+N/3))'" \
     -frames:v $frames -start_number 0 "clip_$tag/f%02d.png"
   for ((frame = 0; frame < frames; ++frame)); do
     printf -v name '%02d' $frame
-    "$vortelline" render -q --input "clip_$tag/f$name.png" --set "Emitter/Source=Layer Alpha" --fps "$fps" \
-      --frame $frame -o "filter_$tag/f$name.png"
+    "$vortelline" render -q "${draft[@]}" "${luma[@]}" --input "clip_$tag/f$name.png" --fps "$fps" --frame $frame \
+      -o "filter_$tag/f$name.png" 2>/dev/null
   done
   raw_frames "filter_$tag"
   ffmpeg -v error -y -framerate "$fps" -i "clip_$tag/f%02d.png" -c:v png "clip_$tag.mov"
 
+  # Empty fields are the parameters' defaults.
   ffmpeg -v error -y -framerate "$fps" -i "clip_$tag/f%02d.png" \
-    -vf "frei0r=filter_name=vortelline:filter_params=$fps|y||replace" -f rawvideo -pix_fmt rgba ffmpeg_filter.rgba
-  same "ffmpeg frei0r filter at $fps" ffmpeg_filter.rgba "filter_$tag.rgba"
+    -vf "frei0r=filter_name=vortelline:filter_params=$fps|||replace|||||||" -f rawvideo -pix_fmt rgba ffmpeg_filter.rgba
+  same "ffmpeg frei0r filter at $fps, empty fields" ffmpeg_filter.rgba "filter_$tag.rgba"
   melt_raw "$profile" melt_filter.rgba "clip_$tag.mov" -attach frei0r.vortelline fps="$fps" blend=replace
   same "melt filter at $fps" melt_filter.rgba "filter_$tag.rgba"
   gst-launch-1.0 -q multifilesrc location="clip_$tag/f%02d.png" index=0 stop-index=$((frames - 1)) \
@@ -113,10 +154,126 @@ for fps in 24 30000/1001; do
   same "gst-launch frei0r-filter at $fps" gst_filter.rgba "filter_$tag.rgba"
 done
 
+# MLT (Kdenlive's engine) gives no frame rate: frame N at N / fps seconds must still be frame N.
+# melt with fps=1000 shows what the time to the millisecond gave before.
+size=(--size 32x18)
+for rate in 24000/1001 24/1 25/1 30000/1001 30/1 50/1 60000/1001; do
+  mkdir -p "rate_${rate%/*}"
+  "$vortelline" render -q "${draft[@]}" "${size[@]}" --fps "$rate" --frames 0-47 -o "rate_${rate%/*}/f##.png" 2>/dev/null
+  raw_frames "rate_${rate%/*}"
+  printf '%s\n' "description=test" "frame_rate_num=${rate%/*}" "frame_rate_den=${rate#*/}" width=32 height=18 \
+    progressive=1 sample_aspect_num=1 sample_aspect_den=1 display_aspect_num=16 display_aspect_den=9 \
+    colorspace=709 >"profile_rate"
+  melt_raw profile_rate melt_rate.rgba frei0r.vortelline_src out=47
+  frames_equal "melt at $rate fps without fps" melt_rate.rgba "rate_${rate%/*}.rgba" $((32 * 18 * 4))
+  melt_raw profile_rate melt_ms.rgba frei0r.vortelline_src out=47 fps=1000
+  echo "  (the time to the millisecond: $(frames_equal x melt_ms.rgba "rate_${rate%/*}.rgba" $((32 * 18 * 4)) 2>&1 |
+    sed -n 's/.*frames exact: \(.*\))*/\1/p' | tr -d ')'))"
+done
+
 profile=$(mlt_profile 24 1 90)
+
+# GStreamer on an H.264 MP4 whose first buffer is at 2 / 24 s: the filter's frame N is the clip's.
+if gst-inspect-1.0 avdec_h264 >/dev/null 2>&1; then
+  ffmpeg -v error -y -f lavfi -i testsrc2=size=160x90:rate=24 -frames:v 12 -c:v libx264 -pix_fmt yuv420p clip.mp4
+  decode=(filesrc location=clip.mp4 ! decodebin ! videoconvert ! video/x-raw,format=RGBA)
+  gst-launch-1.0 -q "${decode[@]}" ! filesink location=mp4_clip.rgba
+  gst-launch-1.0 -q "${decode[@]}" ! frei0r-filter-vortelline blend=replace ! filesink location=gst_mp4.rgba
+  mkdir -p mp4_clip mp4_filter
+  ffmpeg -v error -y -f rawvideo -pix_fmt rgba -s 160x90 -i mp4_clip.rgba -start_number 0 "mp4_clip/f%02d.png"
+  for ((frame = 0; frame < 12; ++frame)); do
+    printf -v name '%02d' $frame
+    "$vortelline" render -q "${draft[@]}" "${luma[@]}" --input "mp4_clip/f$name.png" --fps 24 --frame $frame \
+      -o "mp4_filter/f$name.png" 2>/dev/null
+  done
+  raw_frames mp4_filter
+  frames_equal "gst-launch filter on an MP4 starting at 0.083 s" gst_mp4.rgba mp4_filter.rgba $((160 * 90 * 4))
+else
+  fail "gst-launch-1.0 has no avdec_h264 (gstreamer1.0-libav) to decode an MP4"
+fi
+
+# Alpha from the light: over black it is the effect's own frame, over a picture the light plus what
+# its alpha leaves of the picture; a look whose output has alpha keeps it.
+mkdir -p own_24
+"$vortelline" render -q "${draft[@]}" --alpha effect --size 160x90 --fps 24 --frames 0-23 -o "own_24/f##.png" 2>/dev/null
+raw_frames own_24
+ffmpeg -v error -y -f lavfi -i "color=black:size=160x90:rate=24,format=rgba" -frames:v 24 -f rawvideo black.rgba
+ffmpeg -v error -y -f rawvideo -pix_fmt rgba -s 160x90 -r 24 -i black.rgba -f rawvideo -pix_fmt rgba -s 160x90 -r 24 \
+  -i src_24.rgba -filter_complex "[0][1]overlay=format=rgb" -f rawvideo -pix_fmt rgba over_black.rgba
+over_within "ffmpeg overlay of the source over black" over_black.rgba src_24.rgba black.rgba 1
+python3 - over_black.rgba own_24.rgba <<'PY' || fail "over black differs from the effect's own frame"
+import sys
+a, b = (open(p, 'rb').read() for p in sys.argv[1:])
+worst = max(abs(a[i] - b[i]) for i in range(len(a)) if i % 4 != 3)
+print(f"ok: over black is the effect's own frame within {worst} code values"); sys.exit(worst > 1)
+PY
+ffmpeg -v error -y -f lavfi -i testsrc2=size=160x90:rate=24 -frames:v 24 -f rawvideo -pix_fmt rgba picture.rgba
+ffmpeg -v error -y -f rawvideo -pix_fmt rgba -s 160x90 -r 24 -i picture.rgba -f rawvideo -pix_fmt rgba -s 160x90 -r 24 \
+  -i src_24.rgba -filter_complex "[0][1]overlay=format=rgb" -f rawvideo -pix_fmt rgba over_picture.rgba
+over_within "ffmpeg overlay of the source over a picture" over_picture.rgba src_24.rgba picture.rgba 1
+# The generator on a track above a clip, as in an editor: the clip shows through.
+ffmpeg -v error -y -f rawvideo -pix_fmt rgba -s 160x90 -r 24 -i picture.rgba -c:v png picture.mov
+melt_raw "$profile" melt_tracks.rgba picture.mov out=23 -track frei0r.vortelline_src out=23 \
+  -transition affine a_track=0 b_track=1
+over_within "melt: the source on a track above a clip" melt_tracks.rgba src_24.rgba picture.rgba 1
+own=$("$vortelline" render "${draft[@]}" --size 32x18 -o own.png 2>&1)
+grep -q "own output is opaque" <<<"$own" || fail "render does not say that the look's own output is opaque: $own"
+own=$("$vortelline" render "${draft[@]}" --size 32x18 --alpha effect -o own.png 2>&1)
+grep -q "own output is opaque" <<<"$own" && fail "render with --alpha effect still speaks of alpha from light"
+
+# FFmpeg pads rows of other widths than multiples of 16: a message and a failure, never sheared
+# frames; the README's recipe (pad, then crop) works.
+for case in "854x480 frei0r_src" "2x2 frei0r_src" "152x90 frei0r"; do
+  read -r dims kind <<<"$case"
+  if [ "$kind" = frei0r_src ]; then
+    ffmpeg -v error -y -f lavfi -i "frei0r_src=size=$dims:framerate=24:filter_name=vortelline_src:filter_params=24" \
+      -frames:v 1 -f null - 2>padded.log
+  else
+    ffmpeg -v error -y -f lavfi -i "testsrc2=size=$dims:rate=24" -frames:v 1 \
+      -vf "format=rgba,frei0r=filter_name=vortelline:filter_params=24" -f null - 2>padded.log
+  fi
+  status=$?
+  { [ $status -ne 0 ] && [ $status -lt 128 ]; } || fail "ffmpeg $kind at $dims ended with status $status"
+  grep -q "(frei0r): FFmpeg pads the rows of frames ${dims%x*} pixels wide" padded.log ||
+    fail "ffmpeg $kind at $dims: no message about the width: $(head -2 padded.log)"
+done
+echo "ok: ffmpeg refuses widths it pads"
+ffmpeg -v error -y -f lavfi -i testsrc2=size=152x90:rate=24 -frames:v 3 -start_number 0 -pix_fmt rgba \
+  -vf pad=160:90 padded_%02d.png
+mkdir -p padded
+for frame in 0 1 2; do
+  "$vortelline" render -q "${draft[@]}" "${luma[@]}" --input "padded_0$frame.png" --fps 24 --frame $frame \
+    -o "padded/f0$frame.png" 2>/dev/null
+done
+ffmpeg -v error -y -i "padded/f%02d.png" -vf crop=152:90:0:0 -f rawvideo -pix_fmt rgba padded.rgba
+ffmpeg -v error -y -f lavfi -i testsrc2=size=152x90:rate=24 -frames:v 3 \
+  -vf "pad=160:90,format=rgba,frei0r=filter_name=vortelline:filter_params=24|||replace,crop=152:90:0:0" \
+  -f rawvideo -pix_fmt rgba ffmpeg_padded.rgba
+same "ffmpeg at 152x90 padded to 160, then cropped" ffmpeg_padded.rgba padded.rgba
+
+# A layer look in the generator, which has no layer: one message, and the effect's own volume.
+printf '{"vortelline_settings": 1, "fps": "24", "controls": {"Emitter/Source": {"keys": [[0, 2], [2, 3]]}}}\n' \
+  >layer_look.json
+mkdir -p layer_look
+"$vortelline" render -q "${draft[@]}" --settings layer_look.json --set "Emitter/Source=Original Volume" --size 160x90 \
+  --frames 0-3 -o "layer_look/f##.png" 2>/dev/null
+raw_frames layer_look
+melt_raw "$profile" melt_layer_look.rgba frei0r.vortelline_src settings=layer_look.json out=3
+same "melt generator with a layer look: the volume" melt_layer_look.rgba layer_look.rgba
+[ "$(grep -c 'no layer for Emitter/Source' melt_layer_look.rgba.log)" = 1 ] ||
+  fail "melt generator with a layer look: $(grep -c 'no layer for Emitter/Source' melt_layer_look.rgba.log) messages"
+
+# Non-square pixels: the aspect parameter is render's --pixel-aspect.
+mkdir -p pal
+"$vortelline" render -q "${draft[@]}" --size 160x90 --pixel-aspect 64/45 --frames 0-3 -o "pal/f##.png" 2>/dev/null
+raw_frames pal
+melt_raw "$profile" melt_pal.rgba frei0r.vortelline_src aspect=64/45 out=3
+same "melt generator with aspect=64/45" melt_pal.rgba pal.rgba
+
 # A keyframed slider: Density 0.2 at frame 0 to 0.9 at frame 23 is 0.1 to 0.45 on [0, 1].
 mkdir -p keyed
-"$vortelline" render -q --size 160x90 --fps 24 --frames 0-23 --set "Density=0.2@0,0.9@23" -o "keyed/f##.png"
+"$vortelline" render -q "${draft[@]}" --size 160x90 --fps 24 --frames 0-23 --set "Density=0.2@0,0.9@23" \
+  -o "keyed/f##.png" 2>/dev/null
 raw_frames keyed
 melt_raw "$profile" melt_keyed.rgba frei0r.vortelline_src fps=24 "Density=0=0.1;23=0.45" out=23
 same "melt keyframed Density" melt_keyed.rgba keyed.rgba
@@ -127,7 +284,7 @@ same "melt real_time=-2" melt_parallel.rgba src_24.rgba
 # Slices: MLT builds one instance at half height and calls it once per band, so each band holds
 # the flames of a half-height frame (see the README).
 mkdir -p half
-"$vortelline" render -q --size 160x45 --fps 24 --frames 0-23 -o "half/f##.png"
+"$vortelline" render -q "${draft[@]}" --size 160x45 --fps 24 --frames 0-23 -o "half/f##.png" 2>/dev/null
 ffmpeg -v error -y -i "half/f%02d.png" -filter_complex "[0][0]vstack" -f rawvideo -pix_fmt rgba half.rgba
 melt_raw "$profile" melt_sliced.rgba frei0r.vortelline_src fps=24 out=23 threads=2
 same "melt threads=2: each band is a half-height frame" melt_sliced.rgba half.rgba
@@ -145,6 +302,10 @@ while read -r control; do
   property=$(echo "$control" | tr 'A-Z' 'a-z' | sed 's/[^a-z0-9]/-/g')
   grep -qE "^  $property *:" gst_inspect.txt || fail "gst-inspect-1.0 does not list $property for \"$control\""
 done <controls.txt
+for own in fps milliseconds settings blend alpha aspect; do
+  grep -qF "title: $own" melt_query.txt || fail "melt -query does not list \"$own\""
+  grep -qE "^  $own *:" gst_inspect.txt || fail "gst-inspect-1.0 does not list $own"
+done
 echo "ok: parameter lists"
 
 # A settings file that is not one: one message naming the plug-in, transparent frames or the input
@@ -153,7 +314,7 @@ echo "not settings" >bad.json
 head -c $((160 * 90 * 4 * 2)) /dev/zero >empty.rgba
 expect_message() {  # expect_message HOST LOG
   local count
-  count=$(grep -c "^$1 (frei0r): the settings file is not used" "$2")
+  count=$(grep -c "^$1 (frei0r): the settings file bad.json is not used" "$2")
   [ "$count" = 1 ] || fail "$1 in $3 printed the settings message $count times: $(head -3 "$2")"
 }
 ffmpeg -v error -y -f lavfi -i "frei0r_src=size=160x90:framerate=24:filter_name=vortelline_src:filter_params=24|y|bad.json" \

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
@@ -82,11 +83,11 @@ std::vector<uint32_t> colourfulInput() {
   return frame;
 }
 
-std::vector<uint32_t> filtered(const char* blend, const std::vector<uint32_t>& input) {
+std::vector<uint32_t> filtered(const char* blend, const char* alpha, const std::vector<uint32_t>& input) {
   f0r_instance_t instance = filter().construct(width, height);
   filter().setText(instance, "fps", "24");
   filter().setText(instance, "blend", blend);
-  filter().setText(instance, "Quality", "Draft (64)");
+  filter().setText(instance, "alpha", alpha);
   filter().setText(instance, "Emitter/Source", "Original Volume");
   std::vector<uint32_t> output(input.size());
   filter().update(instance, 0.5, input.data(), output.data());
@@ -96,25 +97,56 @@ std::vector<uint32_t> filtered(const char* blend, const std::vector<uint32_t>& i
 
 uint32_t channel(uint32_t pixel, int index) { return pixel >> (8 * index) & 0xFF; }
 
+uint32_t difference(uint32_t a, uint32_t b) { return std::max(a, b) - std::min(a, b); }
+
 TEST(Frei0rPlugin, BlendModesMeetTheInput) {
   ASSERT_TRUE(filter().handle) << dlerror();
   const std::vector<uint32_t> input = colourfulInput();
-  // The volume is opaque, black where there is no fire: over covers the input, add lays the
-  // flames' light onto it.
-  const std::vector<uint32_t> flames = filtered("replace", input);
-  EXPECT_EQ(filtered("over", input), flames);
-  const std::vector<uint32_t> added = filtered("add", input);
+  // The volume's own output is opaque, black where there is no fire: over covers the input. With
+  // alpha from the light, over keeps what the flames' alpha leaves of it; add lays the light on it.
+  const std::vector<uint32_t> own = filtered("replace", "effect", input);
+  EXPECT_EQ(filtered("over", "effect", input), own);
+  const std::vector<uint32_t> light = filtered("replace", "auto", input);
+  const std::vector<uint32_t> over = filtered("over", "auto", input);
+  const std::vector<uint32_t> added = filtered("add", "auto", input);
   int lit = 0;
   for (size_t i = 0; i < input.size(); ++i) {
-    ASSERT_EQ(channel(flames[i], 3), 255u) << "pixel " << i;
+    SCOPED_TRACE("pixel " + std::to_string(i));
+    ASSERT_EQ(channel(own[i], 3), 255u);
+    const uint32_t alpha = channel(light[i], 3);
+    EXPECT_EQ(alpha, std::max({channel(own[i], 0), channel(own[i], 1), channel(own[i], 2)}));
+    EXPECT_EQ(channel(over[i], 3), 255u);
     EXPECT_EQ(channel(added[i], 3), 255u);
     for (int c = 0; c < 3; ++c) {
-      const uint32_t sum = std::min(255u, channel(flames[i], c) + channel(input[i], c));
-      EXPECT_LE(std::max(sum, channel(added[i], c)) - std::min(sum, channel(added[i], c)), 1u) << "pixel " << i;
-      lit += channel(flames[i], c) > 0;
+      const uint32_t overInput = (channel(own[i], c) * 255 + (255 - alpha) * channel(input[i], c) + 127) / 255;
+      EXPECT_LE(difference(channel(over[i], c), overInput), 1u);
+      const uint32_t sum = std::min(255u, channel(own[i], c) + channel(input[i], c));
+      EXPECT_LE(difference(channel(added[i], c), sum), 1u);
+      lit += channel(own[i], c) > 0;
     }
   }
   EXPECT_GT(lit, 0) << "the flames are black: the test shows nothing";
+}
+
+// A host that hands over megabytes, or a new bad value on every frame, gets a few lines.
+TEST(Frei0rPlugin, MessagesAreCutAndBounded) {
+  ASSERT_TRUE(filter().handle) << dlerror();
+  const std::vector<uint32_t> input = colourfulInput();
+  std::vector<uint32_t> output(input.size());
+  f0r_instance_t instance = filter().construct(width, height);
+  filter().setText(instance, "Quality", "Draft (64)");
+  testing::internal::CaptureStderr();
+  const std::string huge(16 << 20, 'x');
+  filter().setText(instance, "blend", huge.c_str());
+  filter().update(instance, 0, input.data(), output.data());
+  for (int value = 0; value < 50; ++value) {
+    filter().setText(instance, "alpha", ("bad" + std::to_string(value)).c_str());
+    filter().update(instance, 0, input.data(), output.data());
+  }
+  const std::string printed = testing::internal::GetCapturedStderr();
+  filter().destruct(instance);
+  EXPECT_LT(printed.size(), 20000u);
+  EXPECT_NE(printed.find("further messages are not shown"), std::string::npos) << printed;
 }
 
 TEST(Frei0rPlugin, UnusableValuesLeaveTheFrameAsTheHostExpects) {
