@@ -8,6 +8,7 @@
 
 #include "frei0r/control_table.h"
 #include "frei0r/plugin_params.h"
+#include "session/parameter_settings.h"
 #include "session/program_errors.h"
 
 namespace {
@@ -74,17 +75,6 @@ std::vector<const PluginParam*> editorParams(Plugin plugin) {
   return params;
 }
 
-std::vector<std::string> split(const std::string& text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (!text.empty() && start <= text.size()) {
-    const size_t bar = text.find('|', start);
-    parts.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-    start = bar == std::string::npos ? text.size() + 1 : bar + 1;
-  }
-  return parts;
-}
-
 std::string xmlEscaped(const std::string& text) {
   std::string escaped;
   for (char c : text) {
@@ -120,10 +110,10 @@ std::string kdenlivePluginParam(const PluginParam& param) {
            "vortelline-studio</name>\n      <comment>" +
            xmlEscaped(param.explanation) + "</comment>\n    </parameter>\n";
   }
-  std::vector<std::string> choices = split(param.choices);
-  if (choices.empty()) {
-    // Free text, such as the pixel aspect ratio: Kdenlive has no text field for an effect, and
-    // offers the common values.
+  std::vector<std::string> choices = splitChoices(param.choices);
+  if (std::string(param.choices).empty()) {
+    // Free text, such as the pixel aspect ratio: Kdenlive has no text field for an effect, so it
+    // offers the usual ratios (square, PAL and NTSC 16:9 and 4:3, anamorphic 4:3 and 2:1).
     choices = {"1", "64/45", "16/15", "8/9", "32/27", "4/3", "2"};
   }
   std::string title = name;
@@ -329,11 +319,10 @@ std::string shotcutUi(const ShotcutEntry& entry) {
   };
   for (const PluginParam* param : editorParams(Plugin::filter)) {
     const std::string name = param->name;
-    const std::vector<std::string> choices = split(param->choices);
-    if (!choices.empty()) {
+    if (!std::string(param->choices).empty()) {
       std::string label = name;
       label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
-      addChoice(name, label, choices, param->defaultText);
+      addChoice(name, label, splitChoices(param->choices), param->defaultText);
       continue;
     }
     const std::string id = "text" + name;
