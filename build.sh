@@ -82,9 +82,11 @@ case "${1:-}" in
     cmake --build build -j "$JOBS"
     ctest --test-dir build --output-on-failure -j "$JOBS"
     # CMake's default generator (Unix Makefiles) makes no folders for custom commands' outputs: the
-    # targets that generate files build there too.
+    # targets with custom commands (the editors' descriptions, manual pages, banner, GPU kernels)
+    # build with it too.
     cmake -S . -B build-makefiles -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build-makefiles -j "$JOBS" --target vortelline_frei0r_host_files
+    cmake --build build-makefiles -j "$JOBS" --target vortelline_frei0r_host_files vortelline_package_files \
+      vortelline_ui vortelline_gpu
     ;;
   sanitize)
     install_missing
