@@ -326,13 +326,19 @@ std::string shotcutUi(const ShotcutEntry& entry) {
       continue;
     }
     const std::string id = "text" + name;
-    body += "        Label {\n            text: qsTr(" + qmlString(name == "settings" ? "Settings file" : "Pixel aspect") +
-            ")\n            Layout.alignment: Qt.AlignRight\n        }\n        TextField {\n            id: " + id +
-            "\n            Layout.columnSpan: 2\n            Layout.fillWidth: true\n            placeholderText: qsTr(" +
-            qmlString(name == "settings" ? "a look saved by vortelline-studio" : "1, or 64/45 for PAL 16:9") +
-            ")\n            onEditingFinished: filter.set(" + qmlString(name) + ", text)\n"
-            "            Shotcut.HoverTip {\n                text: " + qmlString(param->explanation) +
-            "\n            }\n        }\n        Shotcut.UndoButton {\n            onClicked: { " + id + ".text = " +
+    const bool file = name == "settings";
+    // The settings file's field shares its cell with the button that opens a file dialog.
+    body += "        Label {\n            text: qsTr(" + qmlString(file ? "Settings file" : "Pixel aspect") +
+            ")\n            Layout.alignment: Qt.AlignRight\n        }\n        RowLayout {\n            Layout.columnSpan: 2\n"
+            "            Layout.fillWidth: true\n            TextField {\n                id: " + id +
+            "\n                Layout.fillWidth: true\n                placeholderText: qsTr(" +
+            qmlString(file ? "a look saved by vortelline-studio" : "1, or 64/45 for PAL 16:9") +
+            ")\n                onEditingFinished: filter.set(" + qmlString(name) + ", text)\n"
+            "                Shotcut.HoverTip {\n                    text: " + qmlString(param->explanation) +
+            "\n                }\n            }\n" +
+            (file ? "            Shotcut.Button {\n                text: qsTr('Open...')\n                onClicked: settingsDialog.open()\n            }\n"
+                  : "") +
+            "        }\n        Shotcut.UndoButton {\n            onClicked: { " + id + ".text = " +
             qmlString(param->defaultText) + "; filter.set(" + qmlString(name) + ", " + qmlString(param->defaultText) +
             ") }\n        }\n";
     addDefault(name, qmlString(param->defaultText));
@@ -398,7 +404,7 @@ std::string shotcutUi(const ShotcutEntry& entry) {
 
   return "// Made by vortelline_frei0r_table from the plug-ins' tables: each slider shows the control's own\n"
          "// value and sets the plug-in's [0, 1] value that stands for it.\n"
-         "import QtQuick 2.12\nimport QtQuick.Controls 2.12\nimport QtQuick.Layouts 1.12\n"
+         "import QtQuick 2.12\nimport QtQuick.Controls 2.12\nimport QtQuick.Dialogs 1.3\nimport QtQuick.Layouts 1.12\n"
          "import Shotcut.Controls 1.0 as Shotcut\n\nShotcut.KeyframableFilter {\n"
          "    // Per slider: its property, and the values that the plug-in's 0 and 1 stand for.\n"
          "    property var sliderProperties: [" + properties + "]\n    property var unitOrigins: [" + origins +
@@ -418,6 +424,11 @@ std::string shotcutUi(const ShotcutEntry& entry) {
          "]\n    endValues: [" + units + "]\n    width: 400\n    height: " + std::to_string(rows * 34 + 16) +
          "\n    Component.onCompleted: {\n        if (filter.isNew) {\n" + defaults +
          "            filter.savePreset(preset.parameters);\n        }\n        setControls();\n    }\n\n"
+         "    FileDialog {\n        id: settingsDialog\n        title: qsTr('Open a settings file from vortelline-studio')\n"
+         "        modality: application.dialogModality\n        selectExisting: true\n"
+         "        nameFilters: ['vortelline-studio settings (*.json)', 'All Files (*)']\n"
+         "        onAccepted: {\n            var path = decodeURIComponent(fileUrl.toString().replace(/^file:\\/\\//, ''));\n"
+         "            textsettings.text = path;\n            filter.set('settings', path);\n        }\n    }\n\n"
          "    GridLayout {\n        anchors.fill: parent\n        anchors.margins: 8\n        columns: 4\n\n"
          "        Label {\n            text: qsTr('Preset')\n            Layout.alignment: Qt.AlignRight\n        }\n"
          "        Shotcut.Preset {\n            id: preset\n            parameters: [" + presetParameters +
