@@ -37,14 +37,19 @@ std::string shortName(const std::string& name) {
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
-// The control's default in this plug-in: the plug-ins start some controls elsewhere than the effect.
-double pluginDefault(const ControlRow& row, Plugin plugin) {
+// Where this plug-in starts the control elsewhere than the effect, or nullptr.
+const PluginControlDefault* ownDefault(const ControlRow& row, Plugin plugin) {
   for (const PluginControlDefault& own : pluginControlDefaults) {
     if (std::string(own.control) == row.name && (plugin == Plugin::filter || !own.filterOnly)) {
-      return own.value;
+      return &own;
     }
   }
-  return row.defaultValue;
+  return nullptr;
+}
+
+double pluginDefault(const ControlRow& row, Plugin plugin) {
+  const PluginControlDefault* own = ownDefault(row, plugin);
+  return own ? own->value : row.defaultValue;
 }
 
 // Decimals that show a slider's steps without noise: fine ranges need more.
@@ -99,8 +104,8 @@ std::string kdenliveList(const std::string& name, const std::string& title, cons
                          const std::string& comment) {
   return "    <parameter type=\"list\" name=\"" + xmlEscaped(name) + "\" default=\"" + xmlEscaped(dephault) +
          "\" paramlist=\"" + xmlEscaped(joined(values, ";")) + "\">\n      <paramlistdisplay>" +
-         xmlEscaped(joined(shown, ",")) + "</paramlistdisplay>\n      <name>" + xmlEscaped(title) +
-         "</name>\n      <comment>" + xmlEscaped(comment) + "</comment>\n    </parameter>\n";
+         xmlEscaped(joined(shown, ",")) + "</paramlistdisplay>\n      <name>" + xmlEscaped(title) + "</name>\n" +
+         (comment.empty() ? "" : "      <comment>" + xmlEscaped(comment) + "</comment>\n") + "    </parameter>\n";
 }
 
 std::string kdenlivePluginParam(const PluginParam& param) {
@@ -135,7 +140,7 @@ std::string kdenliveControl(const ControlRow& row, Plugin plugin, bool animated)
         numbers.push_back(std::to_string(i));
       }
       return kdenliveList(name, readableName(name), numbers, choiceTexts(row), number(dephault),
-                          std::string("One of: ") + row.choices);
+                          ownDefault(row, plugin) ? ownDefault(row, plugin)->why : "");
     }
     case ControlKind::checkbox:
       return "    <parameter type=\"bool\" name=\"" + xmlEscaped(name) + "\" default=\"" + number(dephault) +
