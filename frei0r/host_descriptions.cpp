@@ -266,14 +266,16 @@ std::string shotcutSliderRow(int index, const ControlRow& row, const ShotcutEntr
 }
 
 std::string shotcutChoiceRow(int index, const std::string& property, const std::string& label,
-                             const std::vector<std::string>& choices, const std::string& dephault) {
+                             const std::vector<std::string>& choices, const std::string& dephault,
+                             const std::string& tip) {
   std::string model;
   for (const std::string& choice : choices) {
     model += (model.empty() ? "" : ", ") + qmlString(choice);
   }
   const std::string id = "choice" + std::to_string(index);
-  return "        Label {\n            text: qsTr(" + qmlString(label) +
-         ")\n            Layout.alignment: Qt.AlignRight\n        }\n        Shotcut.ComboBox {\n            id: " + id +
+  return "        Label {\n            text: qsTr(" + qmlString(label) + ")\n            Layout.alignment: Qt.AlignRight\n" +
+         (tip.empty() ? "" : "            Shotcut.HoverTip {\n                text: " + qmlString(tip) + "\n            }\n") +
+         "        }\n        Shotcut.ComboBox {\n            id: " + id +
          "\n            Layout.columnSpan: 2\n            Layout.fillWidth: true\n            model: [" + model +
          "]\n            onActivated: filter.set(" + qmlString(property) +
          ", model[index])\n        }\n        Shotcut.UndoButton {\n            onClicked: { " + id +
@@ -314,8 +316,8 @@ std::string shotcutUi(const ShotcutEntry& entry) {
     presetParameters += (presetParameters.empty() ? "" : ", ") + qmlString(property);
   };
   auto addChoice = [&](const std::string& property, const std::string& label, const std::vector<std::string>& choices,
-                       const std::string& dephault) {
-    body += shotcutChoiceRow(choiceIndex, property, label, choices, dephault);
+                       const std::string& dephault, const std::string& tip) {
+    body += shotcutChoiceRow(choiceIndex, property, label, choices, dephault, tip);
     addDefault(property, qmlString(dephault));
     setControls += "        choice" + std::to_string(choiceIndex) + ".currentIndex = choiceIndexOf(choice" +
                    std::to_string(choiceIndex) + ", filter.get(" + qmlString(property) + "));\n";
@@ -327,7 +329,7 @@ std::string shotcutUi(const ShotcutEntry& entry) {
     if (!std::string(param->choices).empty()) {
       std::string label = name;
       label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
-      addChoice(name, label, splitChoices(param->choices), param->defaultText);
+      addChoice(name, label, splitChoices(param->choices), param->defaultText, param->explanation);
       continue;
     }
     const std::string id = "text" + name;
@@ -378,7 +380,11 @@ std::string shotcutUi(const ShotcutEntry& entry) {
       case ControlKind::choice: {
         --rows;
         const int dephault = static_cast<int>(shotcutDefault(row, entry));
-        addChoice(row.name, shortName(row.name), choiceTexts(row), choiceTexts(row).at(static_cast<size_t>(dephault) - 1));
+        // The generator entry's source is its own choice, not the filter's.
+        const bool ownSource = entry.sourceChoice != 0 && std::string(row.name) == "Emitter/Source";
+        const PluginControlDefault* own = ownSource ? nullptr : ownDefault(row, Plugin::filter);
+        addChoice(row.name, shortName(row.name), choiceTexts(row), choiceTexts(row).at(static_cast<size_t>(dephault) - 1),
+                  own ? own->why : "");
         break;
       }
       case ControlKind::checkbox: {
