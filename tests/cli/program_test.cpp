@@ -118,10 +118,11 @@ float hostFloat(const HostWorld& world, int x, int y, int channel) {
 }
 
 TEST_F(ProgramTest, FilesHaveTheRequestedSizeDepthAndTheEffectsValues) {
-  std::string exr = render("frame.exr", {});
-  std::string png8 = render("frame8.png", {});
-  std::string png16 = render("frame16.png", {"--depth", "16"});
-  std::string halfSize = render("half.png", {"--downsample", "2"});
+  // The effect's own alpha: the default takes it from the light where the frame is opaque.
+  std::string exr = render("frame.exr", {"--alpha", "effect"});
+  std::string png8 = render("frame8.png", {"--alpha", "effect"});
+  std::string png16 = render("frame16.png", {"--depth", "16", "--alpha", "effect"});
+  std::string halfSize = render("half.png", {"--downsample", "2", "--alpha", "effect"});
 
   struct Expected {
     std::string path;
@@ -299,7 +300,7 @@ TEST_F(ProgramTest, NotesPointOutSettingsThatCannotShow) {
   };
   for (const Case& test : cases) {
     std::vector<std::string> options = test.options;
-    options.insert(options.end(), {"-o", frames + "/note.png"});
+    options.insert(options.end(), {"--alpha", "effect", "-o", frames + "/note.png"});
     ProgramRun result = run(renderArguments(options));
     EXPECT_EQ(result.exitCode, 0) << result.err;
     if (test.note.empty()) {
