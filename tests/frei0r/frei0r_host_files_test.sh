@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The editors' descriptions of the plug-ins (Kdenlive, Shotcut) against the plug-ins themselves: every
-# parameter a description names is one that melt lists for the plug-in, and every control of the
-# plug-ins' table is in the descriptions of the filter.
+# parameter a description names is one that melt lists for the plug-in, every control of the
+# plug-ins' table is in the descriptions of the filter, and every slider shows the range that the
+# plug-in maps its [0, 1] onto.
 # usage: frei0r_host_files_test.sh FREI0R_TABLE_PROGRAM PLUGIN_FOLDER
 set -uo pipefail
 table=$(realpath "$1")
@@ -51,5 +52,43 @@ while read -r control; do
 done <"$work/controls"
 [ "$(wc -l <"$work/controls")" -gt 30 ] || fail "the table lists only $(wc -l <"$work/controls") controls"
 
-[ "$failures" -eq 0 ] && echo "ok: the editors' descriptions name only the plug-ins' parameters, and every control"
+# Each slider as the editors show it against what the plug-in says its [0, 1] maps onto
+# (NAME|FROM|TO): Kdenlive shows a value times its factor, or percent of the ends its name gives;
+# Shotcut's panel converts with its own origins and ends.
+melt -query filter=frei0r.vortelline 2>/dev/null |
+  awk '/^    title: /{sub(/^    title: /, ""); name = $0}
+       /^    description: 0 \.\. 1 maps onto /{n = split($0, a, " "); print name "|" a[n - 2] "|" a[n]}' >"$work/ranges"
+[ "$(wc -l <"$work/ranges")" -gt 20 ] || fail "melt lists only $(wc -l <"$work/ranges") slider ranges"
+# Lines read in this shell (not a pipeline's), so that failures count.
+same_range() {  # same_range WHERE < NAME|FROM|TO[|FACTOR] lines; a factor goes with percent only
+  local where=$1 name from to factor known count=0
+  while IFS='|' read -r name from to factor; do
+    count=$((count + 1))
+    [ -z "$factor" ] || [ "$factor" = 100 ] || fail "$where shows $name in percent with factor $factor"
+    known=$(grep -F -- "$name|" "$work/ranges" | head -1)
+    known=${known#*|}
+    awk -F'|' -v from="$from" -v to="$to" '{ exit !($1 == from + 0 && $2 == to + 0) }' <<<"$known" ||
+      fail "$where shows $name as $from .. $to; the plug-in maps [0, 1] onto ${known/|/ .. }"
+  done
+  [ "$count" -gt 20 ] || fail "$where shows only $count sliders"
+}
+for file in kdenlive/effects/frei0r_vortelline.xml kdenlive/generators/frei0r_vortelline_src.xml; do
+  same_range "$file" < <(awk '/<parameter type="(animated|constant)"/ {
+         match($0, /name="[^"]*"/); name = substr($0, RSTART + 6, RLENGTH - 7)
+         match($0, /factor="[^"]*"/); factor = substr($0, RSTART + 8, RLENGTH - 9); next_is_title = 1; next }
+       next_is_title && /<name>/ {
+         next_is_title = 0
+         if (match($0, /\(0% is [^,]*, 100% is [^)]*\)/)) {
+           split(substr($0, RSTART + 7, RLENGTH - 8), ends, ", 100% is ")
+           print name "|" ends[1] "|" ends[2] "|" factor
+         } else print name "|0|" factor
+       }' "$work/$file")
+done
+for entry in vortelline vortelline_generator; do
+  ui=$work/shotcut/qml/filters/$entry/ui.qml
+  array() { sed -n "s/^    property var $1: \[\(.*\)\]$/\1/p" "$ui" | tr -d "'" | sed 's/, /\n/g'; }
+  same_range "Shotcut's $entry" < <(paste -d'|' <(array sliderProperties) <(array unitOrigins) <(array unitEnds))
+done
+
+[ "$failures" -eq 0 ] && echo "ok: the editors' descriptions name only the plug-ins' parameters, every control, and its range"
 exit $((failures > 0))
