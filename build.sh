@@ -23,8 +23,10 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
           # Movie files: FFmpeg's muxers, encoders (ProRes, FFV1, VP9, H.264) and colour conversion
           libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-          # The frei0r plug-ins: their header, and the hosts their tests run them in
+          # The frei0r plug-ins: their header, and the hosts their tests run them in (GStreamer's libav
+          # decoders for an ordinary H.264 MP4)
           frei0r-plugins-dev ffmpeg melt gstreamer1.0-plugins-bad gstreamer1.0-plugins-good gstreamer1.0-tools
+          gstreamer1.0-libav
           # The check of the editors' descriptions of the plug-ins
           libxml2-utils)
 # Only for the cluster test: the scheduler's controller, node daemon, commands and authentication.

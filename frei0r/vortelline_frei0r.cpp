@@ -370,7 +370,7 @@ long frameAt(Instance& instance, double time) {
   // FFmpeg's filter passes AV_NOPTS_VALUE's time, about -1e17 s, for frames that reach it through
   // its own scaler (any input not already RGBA): the frames are counted instead, as FFmpeg passes
   // each one once, in order.
-  if (!(seconds > -1e9)) {
+  if (hostProgram() == HostProgram::ffmpeg && !(seconds > -1e9)) {
     const long counted = instance.updates - 1;
     if (clock.timeScale == tickClock.timeScale && clock.timeStep == tickClock.timeStep) {
       report("FFmpeg passes no time with these frames: they are counted from the first at 24 fps; set fps (the "

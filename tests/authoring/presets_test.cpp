@@ -78,7 +78,7 @@ TEST(Presets, EveryShippedPresetRendersFlamesAndSetOverridesIt) {
     EXPECT_LE(preset.description.size(), 80u) << preset.name << ": keep it to one short line";
     const std::string out = scratch + "/" + preset.name + ".png";
     ProgramRun run = runProgram({"render", "--quiet", "--preset", preset.name, "--size", "96x54", "--frame", "12",
-                                 "--set", "Quality=Draft (64)", "-o", out},
+                                 "--set", "Quality=Draft (64)", "--alpha", "effect", "-o", out},
                                 scratch);
     ASSERT_EQ(run.exitCode, 0) << preset.name << ": " << run.err;
     EXPECT_EQ(run.err, "") << preset.name;

@@ -29,7 +29,8 @@ TEST(QtFreeHost, LinksNoQt) {
 TEST(QtFreeHost, RendersTheFramesOfTheCommandLine) {
   const std::string folder = makeScratchFolder();
   const std::vector<std::string> settings{"Quality=Draft (64)", "Density=0.8@0,0.3@5"};
-  std::vector<std::string> arguments{"render", "-q", "--size", "64x36", "--frames", "0-5", "-o", folder + "/cli_#.png"};
+  std::vector<std::string> arguments{"render", "-q", "--size", "64x36", "--frames", "0-5", "--alpha", "effect",
+                                     "-o", folder + "/cli_#.png"};
   for (const std::string& setting : settings) {
     arguments.insert(arguments.end(), {"--set", setting});
   }
