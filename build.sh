@@ -26,7 +26,9 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           # The frei0r plug-ins: their header, and the hosts their tests run them in (GStreamer's libav
           # decoders for an ordinary H.264 MP4)
           frei0r-plugins-dev ffmpeg melt gstreamer1.0-plugins-bad gstreamer1.0-plugins-good gstreamer1.0-tools
-          gstreamer1.0-libav)
+          gstreamer1.0-libav
+          # The check of the editors' descriptions of the plug-ins
+          libxml2-utils)
 # Only for the cluster test: the scheduler's controller, node daemon, commands and authentication.
 CLUSTER_PACKAGES=(slurmctld slurmd slurm-client munge)
 # Only for the fuzz targets: clang 14 with its libFuzzer and sanitizer runtimes.
@@ -81,6 +83,12 @@ case "${1:-}" in
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     cmake --build build -j "$JOBS"
     ctest --test-dir build --output-on-failure -j "$JOBS"
+    # CMake's default generator (Unix Makefiles) makes no folders for custom commands' outputs: the
+    # targets with custom commands (the editors' descriptions, manual pages, banner, GPU kernels)
+    # build with it too.
+    cmake -S . -B build-makefiles -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build-makefiles -j "$JOBS" --target vortelline_frei0r_host_files vortelline_package_files \
+      vortelline_ui vortelline_gpu
     ;;
   sanitize)
     install_missing

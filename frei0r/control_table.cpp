@@ -66,12 +66,14 @@ std::string differenceFrom(const ControlRow& row, const DeclaredParam& declared)
 
 }  // namespace
 
+double unitOrigin(const ControlRow& row) { return row.sliderMin > 0 ? 0 : row.sliderMin; }
+
 double unitFromSlider(const ControlRow& row, double value) {
-  return (value - row.sliderMin) / (row.sliderMax - row.sliderMin);
+  return (value - unitOrigin(row)) / (row.sliderMax - unitOrigin(row));
 }
 
 double sliderFromUnit(const ControlRow& row, double unit) {
-  return row.sliderMin + unit * (row.sliderMax - row.sliderMin);
+  return unitOrigin(row) + unit * (row.sliderMax - unitOrigin(row));
 }
 
 std::vector<std::string> choiceTexts(const ControlRow& row) { return splitChoices(row.choices); }
@@ -117,7 +119,8 @@ std::string markdownTable() {
     text += std::string("| ") + row.name + " | " + gstreamerName(row.name) + " | ";
     switch (row.kind) {
       case ControlKind::slider:
-        text += "double | " + numberText(row.sliderMin) + " .. " + numberText(row.sliderMax) + " | " +
+        text += "double | " + numberText(unitOrigin(row)) + " .. " + numberText(row.sliderMax) +
+                (unitOrigin(row) != row.sliderMin ? " (slider from " + numberText(row.sliderMin) + ")" : "") + " | " +
                 numberText(row.defaultValue) + " (" + unitText(unitFromSlider(row, row.defaultValue)) + ")";
         break;
       case ControlKind::choice: {

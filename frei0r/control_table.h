@@ -1,6 +1,7 @@
 // The effect's per-frame controls as the frei0r plug-ins show them: one table for the plug-ins and
-// the README (frei0r_table prints the README's copy and checks it). frei0r hosts expect doubles in
-// [0, 1] (GStreamer refuses anything else), so a slider's range maps linearly onto [0, 1].
+// the README and the editors' descriptions (frei0r_table prints them and checks the README's copy).
+// frei0r hosts expect doubles in [0, 1] (GStreamer refuses anything else), so each slider maps
+// [0, 1] linearly onto its unit range (unitOrigin .. sliderMax).
 #pragma once
 
 #include <string>
@@ -13,7 +14,7 @@ enum class ControlKind { slider, choice, checkbox };
 struct ControlRow {
   const char* name;  // as `vortelline params` shows it: qualified by its group
   ControlKind kind;
-  double sliderMin;  // slider: 0 maps to sliderMin, 1 to sliderMax
+  double sliderMin;  // slider: its range as the studio shows it
   double sliderMax;
   double defaultValue;  // slider value, choice number from 1, checkbox 0 or 1
   const char* choices;  // choice: "A|B|C"
@@ -58,6 +59,11 @@ inline constexpr ControlRow controlTable[] = {
     {"View/Camera Distance", ControlKind::slider, 4, 16, 8, ""},
 };
 inline constexpr int controlCount = sizeof controlTable / sizeof controlTable[0];
+
+// The slider value that frei0r's 0 stands for: 0 when the slider's range is positive, so that the
+// frei0r value is a plain fraction of the maximum and an editor that scales a value by a factor
+// (Kdenlive) shows the control's own value; else the slider's minimum. frei0r's 1 is sliderMax.
+double unitOrigin(const ControlRow& row);
 
 // The frei0r value of a slider value, and back; values outside [0, 1] extend the line, and the
 // effect clamps what lies beyond its valid range.

@@ -577,7 +577,7 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
       std::string text;
       if (row.kind == ControlKind::slider) {
         char range[64];
-        std::snprintf(range, sizeof range, "%g .. %g", row.sliderMin, row.sliderMax);
+        std::snprintf(range, sizeof range, "%g .. %g", unitOrigin(row), row.sliderMax);
         text = std::string("0 .. 1 maps onto ") + range;
       } else if (row.kind == ControlKind::choice) {
         text = std::string("One of: ") + row.choices;
