@@ -74,7 +74,7 @@ check "FFmpeg frei0r_src frame, from the installed plug-in and module"
 ffmpeg -v error -f lavfi -i "frei0r_src=size=64x36:framerate=24:filter_name=vortelline_src:filter_params=24|y" \
   -frames:v 13 -f rawvideo -pix_fmt rgba -y frames.rgba
 tail -c $((64 * 36 * 4)) frames.rgba >ffmpeg.rgba
-ffmpeg -v error -i "$reference/default.png" -f rawvideo -pix_fmt rgba -y reference.rgba
+ffmpeg -v error -i "$reference/plugin-default.png" -f rawvideo -pix_fmt rgba -y reference.rgba
 cmp ffmpeg.rgba reference.rgba
 
 check "apt-get purge leaves nothing behind"

@@ -17,6 +17,8 @@ lintian --fail-on error,warning "$package"
 mkdir "$work/reference"
 "$program" render --size 64x36 --frame 12 --quiet -o "$work/reference/default.png"
 "$program" render --size 64x36 --frame 12 --quiet --preset burning-text -o "$work/reference/burning-text.png"
+# The plug-ins default to Draft quality, for editing.
+"$program" render --size 64x36 --frame 12 --quiet --set "Quality=Draft (64)" -o "$work/reference/plugin-default.png"
 
 # A root with the sources of a Debian 12 installation, updates included; they are given so that
 # mmdebstrap never waits to read them from standard input. The packages apt already downloaded on
