@@ -2,7 +2,7 @@
 // the README and the editors' descriptions (frei0r_table prints them and checks the README's copy).
 // frei0r hosts expect doubles in [0, 1] (GStreamer refuses anything else), so each slider maps
 // [0, 1] linearly onto its unit range (unitOrigin .. sliderMax); hosts that pass any number (MLT)
-// may set the plug-ins' units to own and give the control's own value instead.
+// may turn the plug-ins' own_values on and give the control's own value instead.
 #pragma once
 
 #include <string>

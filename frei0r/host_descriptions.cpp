@@ -59,12 +59,12 @@ int decimalsOf(const ControlRow& row) {
 }
 
 // The plug-in parameters an editor shows. fps and milliseconds stay unset: MLT passes seconds and
-// the plug-in finds the frame from the time at the usual rates. units belongs to the description:
-// Kdenlive's fixes it at own, Shotcut's panel converts to unit itself.
+// the plug-in finds the frame from the time at the usual rates. own_values belongs to the
+// description: Kdenlive's fixes it on, Shotcut's panel converts to [0, 1] itself.
 bool editorShows(const PluginParam& param, Plugin plugin) {
   const std::string name = param.name;
   return (plugin == Plugin::filter || !param.filterOnly) && name != "fps" && name != "milliseconds" &&
-         name != "units";
+         name != "own_values";
 }
 
 std::vector<const PluginParam*> editorParams(Plugin plugin) {
@@ -130,7 +130,8 @@ std::string kdenlivePluginParam(const PluginParam& param) {
 }
 
 // Kdenlive shows a frei0r value times its factor and has no offset, and MLT passes any number on as
-// it is: with units=own fixed in the description, every slider shows and sets the control's own value.
+// it is: with own_values fixed on in the description, every slider shows and sets the control's own
+// value. (A fixed text would not do: Kdenlive reads a fixed value as a number, "own" as 0.)
 std::string kdenliveControl(const ControlRow& row, Plugin plugin, bool animated) {
   const std::string name = row.name;
   const double dephault = pluginDefault(row, plugin);
@@ -175,7 +176,7 @@ std::string kdenliveDescription(Plugin plugin) {
           (filter ? "Volumetric flames rising from the clip's luma or alpha, added to the clip"
                   : "Volumetric flames on a transparent frame") +
           "</description>\n    <author>Vortelline</author>\n";
-  text += "    <parameter type=\"fixed\" name=\"units\" default=\"own\"/>\n";
+  text += "    <parameter type=\"fixed\" name=\"own_values\" default=\"1\"/>\n";
   for (const PluginParam* param : editorParams(plugin)) {
     text += kdenlivePluginParam(*param);
   }

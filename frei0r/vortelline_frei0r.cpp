@@ -40,7 +40,7 @@ constexpr const char* pluginName = isFilter ? "vortelline" : "vortelline_src";
 enum HostParam { fpsParam, millisecondsParam, settingsParam, blendParam };
 constexpr int firstControlParam = isFilter ? 4 : 3;
 constexpr int firstTrailingParam = firstControlParam + controlCount;
-enum TrailingParam { alphaParam, aspectParam, unitsParam };
+enum TrailingParam { alphaParam, aspectParam, ownValuesParam };
 constexpr int trailingCount = sizeof trailingPluginParams / sizeof trailingPluginParams[0];
 constexpr int paramCount = firstTrailingParam + trailingCount;
 
@@ -196,7 +196,7 @@ struct Instance {
   std::string blend = "add";
   std::string alpha = "auto";
   std::string aspect = "1";
-  std::string sliderUnits = "unit";  // unit: sliders in [0, 1]; own: the controls' own values
+  double ownValues = 0;  // sliders: 0, in [0, 1]; 1, the controls' own values
   std::vector<std::optional<double>> numbers;  // sliders and checkboxes; unset: the plug-in's default
   std::vector<std::string> choices;  // choices by text or number
   std::vector<std::string> texts;    // every parameter as FFmpeg set it, when parameters are text
@@ -248,7 +248,7 @@ void useVolumeForSource(Instance& instance) {
   }
 }
 
-bool ownUnits(const Instance& instance) { return instance.sliderUnits == "own"; }
+bool takesOwnValues(const Instance& instance) { return instance.ownValues >= 0.5; }
 
 // Rebuilds the session from the host's values: the defaults, then the settings file, then every
 // control the host set to something other than its default.
@@ -274,9 +274,6 @@ void applyHostValues(Instance& instance) {
     report("alpha \"" + shortened(instance.alpha) + "\" is none of " + outputAlphaChoices + "; using auto");
   }
   instance.outputAlpha = alpha.value_or(OutputAlpha::automatic);
-  if (!instance.sliderUnits.empty() && instance.sliderUnits != "unit" && instance.sliderUnits != "own") {
-    report("units \"" + shortened(instance.sliderUnits) + "\" is neither unit nor own; using unit");
-  }
   session.pixelAspect = PF_RationalScale{1, 1};
   if (!instance.aspect.empty()) {
     try {
@@ -338,7 +335,7 @@ void applyHostValues(Instance& instance) {
         if (!number) {
           continue;
         }
-        value = ownUnits(instance) ? *number : sliderFromUnit(control, *number);
+        value = takesOwnValues(instance) ? *number : sliderFromUnit(control, *number);
         // The effect reads single precision: a default that went through [0, 1] and back is still
         // the default.
         if (static_cast<float>(value) == static_cast<float>(pluginDefault(row))) {
@@ -501,9 +498,6 @@ std::string* textField(Instance& instance, int index) {
   if (index == firstTrailingParam + aspectParam) {
     return &instance.aspect;
   }
-  if (index == firstTrailingParam + unitsParam) {
-    return &instance.sliderUnits;
-  }
   return &instance.choices[index - firstControlParam];
 }
 
@@ -518,26 +512,33 @@ void changeTo(Instance& instance, Value& target, const Value& value) {
 
 void setText(Instance& instance, int index, const std::string& value) { changeTo(instance, *textField(instance, index), value); }
 
+// The plug-in's own toggles, or nullptr for a control.
+double* toggleField(Instance& instance, int index) {
+  return index == millisecondsParam                 ? &instance.milliseconds
+         : index == firstTrailingParam + ownValuesParam ? &instance.ownValues
+                                                        : nullptr;
+}
+
 // A number parameter; a control left unset keeps the plug-in's default in either unit.
 void setNumber(Instance& instance, int index, std::optional<double> value) {
-  if (index == millisecondsParam) {
-    changeTo(instance, instance.milliseconds, value.value_or(0.0));
+  if (double* toggle = toggleField(instance, index)) {
+    changeTo(instance, *toggle, value.value_or(0.0));
   } else {
     changeTo(instance, instance.numbers[index - firstControlParam], value);
   }
 }
 
 // What the host reads back: a control it did not set is the default in the units it chose.
-double numberOf(const Instance& instance, int index) {
-  if (index == millisecondsParam) {
-    return instance.milliseconds;
+double numberOf(Instance& instance, int index) {
+  if (double* toggle = toggleField(instance, index)) {
+    return *toggle;
   }
   const int row = index - firstControlParam;
   if (instance.numbers[row]) {
     return *instance.numbers[row];
   }
   const ControlRow& control = controlTable[row];
-  return control.kind == ControlKind::slider && !ownUnits(instance) ? unitFromSlider(control, pluginDefault(row))
+  return control.kind == ControlKind::slider && !takesOwnValues(instance) ? unitFromSlider(control, pluginDefault(row))
                                                                      : pluginDefault(row);
 }
 
@@ -607,7 +608,7 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
       std::string text;
       if (row.kind == ControlKind::slider) {
         char range[128];
-        std::snprintf(range, sizeof range, "0 .. 1 maps onto %g .. %g; with units=own, the value itself, %g .. %g",
+        std::snprintf(range, sizeof range, "0 .. 1 maps onto %g .. %g; with own_values on, the value itself, %g .. %g",
                       unitOrigin(row), row.sliderMax, row.sliderMin, row.sliderMax);
         text = range;
       } else if (row.kind == ControlKind::choice) {

@@ -53,7 +53,7 @@ done <"$work/controls"
 [ "$(wc -l <"$work/controls")" -gt 30 ] || fail "the table lists only $(wc -l <"$work/controls") controls"
 
 # Each slider as the editors show it against what the plug-in says (NAME|FROM|TO|OWN_FROM|OWN_TO):
-# Kdenlive fixes units=own and shows the control's own range and default, at factor 1; Shotcut's
+# Kdenlive fixes own_values on and shows the control's own range and default, at factor 1; Shotcut's
 # panel converts to the [0, 1] the plug-in maps onto with its own origins and ends.
 melt -query filter=frei0r.vortelline 2>/dev/null |
   awk '/^    title: /{sub(/^    title: /, ""); name = $0}
@@ -62,7 +62,7 @@ melt -query filter=frei0r.vortelline 2>/dev/null |
 [ "$(wc -l <"$work/ranges")" -gt 20 ] || fail "melt lists only $(wc -l <"$work/ranges") slider ranges"
 range_of() { grep -F -- "$1|" "$work/ranges" | head -1; }
 for file in kdenlive/effects/frei0r_vortelline.xml kdenlive/generators/frei0r_vortelline_src.xml; do
-  grep -qF '<parameter type="fixed" name="units" default="own"/>' "$work/$file" || fail "$file does not fix units=own"
+  grep -qF '<parameter type="fixed" name="own_values" default="1"/>' "$work/$file" || fail "$file does not fix own_values on"
   count=0
   # NAME|DEFAULT|MIN|MAX|FACTOR of every slider, hidden ones with their default alone.
   while IFS='|' read -r name dephault min max factor; do

@@ -189,7 +189,7 @@ struct SliderValue {
   double value;
 };
 
-std::vector<uint32_t> sourceFrame(const char* units, std::initializer_list<SliderValue> sliders) {
+std::vector<uint32_t> sourceFrame(bool ownValues, std::initializer_list<SliderValue> sliders) {
   f0r_instance_t instance = source().construct(width, height);
   source().setText(instance, "fps", "24");
   source().setText(instance, "Quality", "Draft (64)");
@@ -197,18 +197,16 @@ std::vector<uint32_t> sourceFrame(const char* units, std::initializer_list<Slide
     source().setDouble(instance, slider.name, slider.value);
   }
   // MLT sets the trailing parameters after the controls.
-  if (units) {
-    source().setText(instance, "units", units);
-  }
+  source().setDouble(instance, "own_values", ownValues ? 1 : 0);
   std::vector<uint32_t> output(width * height);
   source().update(instance, 1.25, nullptr, output.data());
   source().destruct(instance);
   return output;
 }
 
-// Kdenlive gives the controls' own values with units=own: the frames are those of the same values
+// Kdenlive gives the controls' own values with own_values on: the frames are those of the same values
 // on frei0r's [0, 1], for ranges below 0 and above it, and unset controls keep their defaults.
-TEST(Frei0rPlugin, OwnUnitsGiveTheFramesOfTheirUnitValues) {
+TEST(Frei0rPlugin, OwnValuesGiveTheFramesOfTheirUnitValues) {
   ASSERT_TRUE(source().handle) << dlerror();
   struct Case {
     std::initializer_list<SliderValue> own;
@@ -221,15 +219,13 @@ TEST(Frei0rPlugin, OwnUnitsGiveTheFramesOfTheirUnitValues) {
        {{"Tint/Blue", 0.9}, {"Tint/Amount", 0.9}, {"View/Center Y", 0.3}}},
       {{}, {}},
   };
-  const std::vector<uint32_t> defaults = sourceFrame(nullptr, {});
+  const std::vector<uint32_t> defaults = sourceFrame(false, {});
   for (const Case& test : cases) {
     SCOPED_TRACE(test.own.size() ? test.own.begin()->name : "no sliders set");
-    const std::vector<uint32_t> own = sourceFrame("own", test.own);
-    EXPECT_EQ(own, sourceFrame("unit", test.unit));
+    const std::vector<uint32_t> own = sourceFrame(true, test.own);
+    EXPECT_EQ(own, sourceFrame(false, test.unit));
     EXPECT_EQ(own == defaults, test.own.size() == 0) << "the values change the frame, and only they do";
   }
-  // A units text that is neither is the default, unit.
-  EXPECT_EQ(sourceFrame("percent", {{"Animation Speed", 0.25}}), sourceFrame(nullptr, {{"Animation Speed", 0.25}}));
 }
 
 TEST(Frei0rPlugin, SourceNeverReadsTheInputPointer) {
