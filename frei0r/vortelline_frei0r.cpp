@@ -196,10 +196,10 @@ struct Instance {
   std::string blend = "add";
   std::string alpha = "auto";
   std::string aspect = "1";
-  double ownValues = 0;  // sliders: 0, in [0, 1]; 1, the controls' own values
+  double ownValues = 0;                        // 0: sliders in [0, 1]; 1: the controls' own values
   std::vector<std::optional<double>> numbers;  // sliders and checkboxes; unset: the plug-in's default
-  std::vector<std::string> choices;  // choices by text or number
-  std::vector<std::string> texts;    // every parameter as FFmpeg set it, when parameters are text
+  std::vector<std::string> choices;            // choices by text or number
+  std::vector<std::string> texts;              // every parameter as FFmpeg set it, when parameters are text
   bool changed = true;
 
   // What the values above make of the session.
@@ -510,13 +510,16 @@ void changeTo(Instance& instance, Value& target, const Value& value) {
   }
 }
 
-void setText(Instance& instance, int index, const std::string& value) { changeTo(instance, *textField(instance, index), value); }
+void setText(Instance& instance, int index, const std::string& value) {
+  changeTo(instance, *textField(instance, index), value);
+}
 
 // The plug-in's own toggles, or nullptr for a control.
 double* toggleField(Instance& instance, int index) {
-  return index == millisecondsParam                 ? &instance.milliseconds
-         : index == firstTrailingParam + ownValuesParam ? &instance.ownValues
-                                                        : nullptr;
+  if (index == millisecondsParam) {
+    return &instance.milliseconds;
+  }
+  return index == firstTrailingParam + ownValuesParam ? &instance.ownValues : nullptr;
 }
 
 // A number parameter; a control left unset keeps the plug-in's default in either unit.
@@ -538,8 +541,8 @@ double numberOf(Instance& instance, int index) {
     return *instance.numbers[row];
   }
   const ControlRow& control = controlTable[row];
-  return control.kind == ControlKind::slider && !takesOwnValues(instance) ? unitFromSlider(control, pluginDefault(row))
-                                                                     : pluginDefault(row);
+  const bool inUnits = control.kind == ControlKind::slider && !takesOwnValues(instance);
+  return inUnits ? unitFromSlider(control, pluginDefault(row)) : pluginDefault(row);
 }
 
 // A parameter from FFmpeg's text: an empty field is the parameter's default, a number is read

@@ -61,6 +61,7 @@ melt -query filter=frei0r.vortelline 2>/dev/null |
          gsub(/[;,]/, ""); n = split($0, a, " "); print name "|" a[7] "|" a[9] "|" a[n - 2] "|" a[n]}' >"$work/ranges"
 [ "$(wc -l <"$work/ranges")" -gt 20 ] || fail "melt lists only $(wc -l <"$work/ranges") slider ranges"
 range_of() { grep -F -- "$1|" "$work/ranges" | head -1; }
+# Lines read in this shell (not a pipeline's), so that failures count.
 for file in kdenlive/effects/frei0r_vortelline.xml kdenlive/generators/frei0r_vortelline_src.xml; do
   grep -qF '<parameter type="fixed" name="own_values" default="1"/>' "$work/$file" || fail "$file does not fix own_values on"
   count=0
