@@ -1,7 +1,8 @@
 // The effect's per-frame controls as the frei0r plug-ins show them: one table for the plug-ins and
 // the README and the editors' descriptions (frei0r_table prints them and checks the README's copy).
 // frei0r hosts expect doubles in [0, 1] (GStreamer refuses anything else), so each slider maps
-// [0, 1] linearly onto its unit range (unitOrigin .. sliderMax).
+// [0, 1] linearly onto its unit range (unitOrigin .. sliderMax); hosts that pass any number (MLT)
+// may turn the plug-ins' own_values on and give the control's own value instead.
 #pragma once
 
 #include <string>
@@ -61,8 +62,8 @@ inline constexpr ControlRow controlTable[] = {
 inline constexpr int controlCount = sizeof controlTable / sizeof controlTable[0];
 
 // The slider value that frei0r's 0 stands for: 0 when the slider's range is positive, so that the
-// frei0r value is a plain fraction of the maximum and an editor that scales a value by a factor
-// (Kdenlive) shows the control's own value; else the slider's minimum. frei0r's 1 is sliderMax.
+// frei0r value is a plain fraction of the maximum (0.5 is half the greatest Rise Height); else the
+// slider's minimum. frei0r's 1 is sliderMax.
 double unitOrigin(const ControlRow& row);
 
 // The frei0r value of a slider value, and back; values outside [0, 1] extend the line, and the

@@ -59,10 +59,12 @@ int decimalsOf(const ControlRow& row) {
 }
 
 // The plug-in parameters an editor shows. fps and milliseconds stay unset: MLT passes seconds and
-// the plug-in finds the frame from the time at the usual rates.
+// the plug-in finds the frame from the time at the usual rates. own_values belongs to the
+// description: Kdenlive's fixes it on, Shotcut's panel converts to [0, 1] itself.
 bool editorShows(const PluginParam& param, Plugin plugin) {
   const std::string name = param.name;
-  return (plugin == Plugin::filter || !param.filterOnly) && name != "fps" && name != "milliseconds";
+  return (plugin == Plugin::filter || !param.filterOnly) && name != "fps" && name != "milliseconds" &&
+         name != "own_values";
 }
 
 std::vector<const PluginParam*> editorParams(Plugin plugin) {
@@ -127,9 +129,9 @@ std::string kdenlivePluginParam(const PluginParam& param) {
                       param.explanation);
 }
 
-// Kdenlive shows a frei0r value times its factor and has no offset. A slider whose frei0r 0 is
-// its own 0 therefore shows its own value and range; one that reaches below 0 shows where it lies
-// between its ends, in percent, and says what the ends are.
+// Kdenlive shows a frei0r value times its factor and has no offset, and MLT passes any number on as
+// it is: with own_values fixed on in the description, every slider shows and sets the control's own
+// value. (A fixed text would not do: Kdenlive reads a fixed value as a number, "own" as 0.)
 std::string kdenliveControl(const ControlRow& row, Plugin plugin, bool animated) {
   const std::string name = row.name;
   const double dephault = pluginDefault(row, plugin);
@@ -148,16 +150,9 @@ std::string kdenliveControl(const ControlRow& row, Plugin plugin, bool animated)
     case ControlKind::slider:
       break;
   }
-  const bool ownValue = unitOrigin(row) == 0;
-  const double factor = ownValue ? row.sliderMax : 100;
-  const std::string range = ownValue ? "min=\"" + number(row.sliderMin) + "\" max=\"" + number(row.sliderMax) + "\""
-                                     : "min=\"0\" max=\"100\" suffix=\"%\"";
-  const std::string title =
-      readableName(name) +
-      (ownValue ? "" : " (0% is " + number(row.sliderMin) + ", 100% is " + number(row.sliderMax) + ")");
   return "    <parameter type=\"" + std::string(animated ? "animated" : "constant") + "\" name=\"" + xmlEscaped(name) +
-         "\" default=\"" + number(unitFromSlider(row, dephault)) + "\" " + range + " factor=\"" + number(factor) +
-         "\" decimals=\"" + std::to_string(ownValue ? decimalsOf(row) : 1) + "\">\n      <name>" + xmlEscaped(title) +
+         "\" default=\"" + number(dephault) + "\" min=\"" + number(row.sliderMin) + "\" max=\"" + number(row.sliderMax) +
+         "\" decimals=\"" + std::to_string(decimalsOf(row)) + "\">\n      <name>" + xmlEscaped(readableName(name)) +
          "</name>\n    </parameter>\n";
 }
 
@@ -181,6 +176,7 @@ std::string kdenliveDescription(Plugin plugin) {
           (filter ? "Volumetric flames rising from the clip's luma or alpha, added to the clip"
                   : "Volumetric flames on a transparent frame") +
           "</description>\n    <author>Vortelline</author>\n";
+  text += "    <parameter type=\"fixed\" name=\"own_values\" default=\"1\"/>\n";
   for (const PluginParam* param : editorParams(plugin)) {
     text += kdenlivePluginParam(*param);
   }
@@ -190,9 +186,7 @@ std::string kdenliveDescription(Plugin plugin) {
     } else {
       // Hidden, at the plug-in's default: a settings file sets it, or the clip's MLT file.
       text += "    <parameter type=\"fixed\" name=\"" + xmlEscaped(row.name) + "\" default=\"" +
-              number(row.kind == ControlKind::slider ? unitFromSlider(row, pluginDefault(row, plugin))
-                                                     : pluginDefault(row, plugin)) +
-              "\"/>\n";
+              number(pluginDefault(row, plugin)) + "\"/>\n";
     }
   }
   return text + "</" + element + ">\n";

@@ -43,6 +43,10 @@ inline constexpr PluginParam trailingPluginParams[] = {
      "The project's pixel aspect ratio (width / height of a pixel), such as 64/45 for PAL 16:9 or 16/15 for PAL 4:3, "
      "so that flames stay round on non-square pixels; the host does not tell the plug-in",
      false},
+    {"own_values", PluginParamKind::toggle, "0", "",
+     "Each slider takes the control's own value, such as -3 .. 3 for Emitter/Rise Speed, for hosts that pass any "
+     "number (MLT). Off (default): 0 .. 1 spans each slider, as GStreamer, which refuses other values, needs",
+     false},
 };
 
 // Where the plug-ins' defaults differ from the effect's: for editing, not for exact final frames.

@@ -17,6 +17,7 @@ extern "C" {
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,7 +40,7 @@ constexpr const char* pluginName = isFilter ? "vortelline" : "vortelline_src";
 enum HostParam { fpsParam, millisecondsParam, settingsParam, blendParam };
 constexpr int firstControlParam = isFilter ? 4 : 3;
 constexpr int firstTrailingParam = firstControlParam + controlCount;
-enum TrailingParam { alphaParam, aspectParam };
+enum TrailingParam { alphaParam, aspectParam, ownValuesParam };
 constexpr int trailingCount = sizeof trailingPluginParams / sizeof trailingPluginParams[0];
 constexpr int paramCount = firstTrailingParam + trailingCount;
 
@@ -195,9 +196,10 @@ struct Instance {
   std::string blend = "add";
   std::string alpha = "auto";
   std::string aspect = "1";
-  std::vector<double> units;         // sliders in [0, 1], checkboxes 0 or 1
-  std::vector<std::string> choices;  // choices by text or number
-  std::vector<std::string> texts;    // every parameter as FFmpeg set it, when parameters are text
+  double ownValues = 0;                        // 0: sliders in [0, 1]; 1: the controls' own values
+  std::vector<std::optional<double>> numbers;  // sliders and checkboxes; unset: the plug-in's default
+  std::vector<std::string> choices;            // choices by text or number
+  std::vector<std::string> texts;              // every parameter as FFmpeg set it, when parameters are text
   bool changed = true;
 
   // What the values above make of the session.
@@ -245,6 +247,8 @@ void useVolumeForSource(Instance& instance) {
     setConstant(session, source, originalVolumeChoice);
   }
 }
+
+bool takesOwnValues(const Instance& instance) { return instance.ownValues >= 0.5; }
 
 // Rebuilds the session from the host's values: the defaults, then the settings file, then every
 // control the host set to something other than its default.
@@ -324,10 +328,14 @@ void applyHostValues(Instance& instance) {
   }
   for (int row = 0; row < controlCount; ++row) {
     const ControlRow& control = controlTable[row];
+    const std::optional<double>& number = instance.numbers[row];
     double value = 0;
     switch (control.kind) {
       case ControlKind::slider:
-        value = sliderFromUnit(control, instance.units[row]);
+        if (!number) {
+          continue;
+        }
+        value = takesOwnValues(instance) ? *number : sliderFromUnit(control, *number);
         // The effect reads single precision: a default that went through [0, 1] and back is still
         // the default.
         if (static_cast<float>(value) == static_cast<float>(pluginDefault(row))) {
@@ -335,7 +343,10 @@ void applyHostValues(Instance& instance) {
         }
         break;
       case ControlKind::checkbox:
-        value = instance.units[row] >= 0.5 ? 1 : 0;
+        if (!number) {
+          continue;
+        }
+        value = *number >= 0.5 ? 1 : 0;
         break;
       case ControlKind::choice:
         value = choiceNumber(control, instance.choices[row]);
@@ -490,25 +501,48 @@ std::string* textField(Instance& instance, int index) {
   return &instance.choices[index - firstControlParam];
 }
 
-double* numberField(Instance& instance, int index) {
-  return index == millisecondsParam ? &instance.milliseconds : &instance.units[index - firstControlParam];
-}
-
 // MLT sets every parameter before every frame: only a real change costs anything.
-void setText(Instance& instance, int index, const std::string& value) {
-  std::string& target = *textField(instance, index);
+template <typename Value>
+void changeTo(Instance& instance, Value& target, const Value& value) {
   if (value != target) {
     target = value;
     instance.changed = true;
   }
 }
 
-void setNumber(Instance& instance, int index, double value) {
-  double& target = *numberField(instance, index);
-  if (value != target) {
-    target = value;
-    instance.changed = true;
+void setText(Instance& instance, int index, const std::string& value) {
+  changeTo(instance, *textField(instance, index), value);
+}
+
+// The plug-in's own toggles, or nullptr for a control.
+double* toggleField(Instance& instance, int index) {
+  if (index == millisecondsParam) {
+    return &instance.milliseconds;
   }
+  return index == firstTrailingParam + ownValuesParam ? &instance.ownValues : nullptr;
+}
+
+// A number parameter; a control left unset keeps the plug-in's default in either unit.
+void setNumber(Instance& instance, int index, std::optional<double> value) {
+  if (double* toggle = toggleField(instance, index)) {
+    changeTo(instance, *toggle, value.value_or(0.0));
+  } else {
+    changeTo(instance, instance.numbers[index - firstControlParam], value);
+  }
+}
+
+// What the host reads back: a control it did not set is the default in the units it chose.
+double numberOf(Instance& instance, int index) {
+  if (double* toggle = toggleField(instance, index)) {
+    return *toggle;
+  }
+  const int row = index - firstControlParam;
+  if (instance.numbers[row]) {
+    return *instance.numbers[row];
+  }
+  const ControlRow& control = controlTable[row];
+  const bool inUnits = control.kind == ControlKind::slider && !takesOwnValues(instance);
+  return inUnits ? unitFromSlider(control, pluginDefault(row)) : pluginDefault(row);
 }
 
 // A parameter from FFmpeg's text: an empty field is the parameter's default, a number is read
@@ -521,10 +555,7 @@ void setFromText(Instance& instance, int index, const std::string& text) {
   }
   const std::string name = own ? own->name : controlTable[row].name;
   const bool toggle = own ? own->kind == PluginParamKind::toggle : controlTable[row].kind == ControlKind::checkbox;
-  const double fallback = own ? std::atof(own->defaultText)
-                          : toggle ? pluginDefault(row)
-                                   : unitFromSlider(controlTable[row], pluginDefault(row));
-  double value = fallback;
+  std::optional<double> value;  // unset: the default
   if (toggle) {
     if (text == "y" || text == "1") {
       value = 1;
@@ -539,8 +570,11 @@ void setFromText(Instance& instance, int index, const std::string& text) {
     if (end == text.c_str() + text.size() && std::isfinite(number)) {
       value = number;
     } else {
-      report(name + " \"" + shortened(text) + "\" is not a number (0 .. 1 spans the slider); using its default");
+      report(name + " \"" + shortened(text) + "\" is not a number; using its default");
     }
+  }
+  if (own && !value) {
+    value = std::atof(own->defaultText);
   }
   setNumber(instance, index, value);
 }
@@ -576,9 +610,10 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
     for (const ControlRow& row : controlTable) {
       std::string text;
       if (row.kind == ControlKind::slider) {
-        char range[64];
-        std::snprintf(range, sizeof range, "%g .. %g", unitOrigin(row), row.sliderMax);
-        text = std::string("0 .. 1 maps onto ") + range;
+        char range[128];
+        std::snprintf(range, sizeof range, "0 .. 1 maps onto %g .. %g; with own_values on, the value itself, %g .. %g",
+                      unitOrigin(row), row.sliderMax, row.sliderMin, row.sliderMax);
+        text = range;
       } else if (row.kind == ControlKind::choice) {
         text = std::string("One of: ") + row.choices;
       } else {
@@ -639,10 +674,10 @@ f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
     instance->session.bitDepth = 8;
     instance->width = static_cast<int>(width);
     instance->height = static_cast<int>(height);
+    instance->numbers.resize(controlCount);
     for (int row = 0; row < controlCount; ++row) {
       const ControlRow& control = controlTable[row];
       const double value = pluginDefault(row);
-      instance->units.push_back(control.kind == ControlKind::slider ? unitFromSlider(control, value) : value);
       instance->choices.push_back(control.kind == ControlKind::choice
                                       ? choiceTexts(control).at(static_cast<size_t>(value) - 1)
                                       : std::string());
@@ -687,7 +722,7 @@ void f0r_get_param_value(f0r_instance_t handle, f0r_param_t param, int index) {
     const std::string& text = paramsAsText() ? instance.texts[index] : *textField(instance, index);
     *static_cast<f0r_param_string*>(param) = const_cast<char*>(text.c_str());
   } else {
-    *static_cast<f0r_param_double*>(param) = *numberField(instance, index);
+    *static_cast<f0r_param_double*>(param) = numberOf(instance, index);
   }
 }
 

@@ -2,7 +2,7 @@
 # The editors' descriptions of the plug-ins (Kdenlive, Shotcut) against the plug-ins themselves: every
 # parameter a description names is one that melt lists for the plug-in, every control of the
 # plug-ins' table is in the descriptions of the filter, and every slider shows the range that the
-# plug-in maps its [0, 1] onto.
+# plug-in takes it in.
 # usage: frei0r_host_files_test.sh FREI0R_TABLE_PROGRAM PLUGIN_FOLDER
 set -uo pipefail
 table=$(realpath "$1")
@@ -52,38 +52,50 @@ while read -r control; do
 done <"$work/controls"
 [ "$(wc -l <"$work/controls")" -gt 30 ] || fail "the table lists only $(wc -l <"$work/controls") controls"
 
-# Each slider as the editors show it against what the plug-in says its [0, 1] maps onto
-# (NAME|FROM|TO): Kdenlive shows a value times its factor, or percent of the ends its name gives;
-# Shotcut's panel converts with its own origins and ends.
+# Each slider as the editors show it against what the plug-in says (NAME|FROM|TO|OWN_FROM|OWN_TO):
+# Kdenlive fixes own_values on and shows the control's own range and default, at factor 1; Shotcut's
+# panel converts to the [0, 1] the plug-in maps onto with its own origins and ends.
 melt -query filter=frei0r.vortelline 2>/dev/null |
   awk '/^    title: /{sub(/^    title: /, ""); name = $0}
-       /^    description: 0 \.\. 1 maps onto /{n = split($0, a, " "); print name "|" a[n - 2] "|" a[n]}' >"$work/ranges"
+       /^    description: 0 \.\. 1 maps onto / {
+         gsub(/[;,]/, ""); n = split($0, a, " "); print name "|" a[7] "|" a[9] "|" a[n - 2] "|" a[n]}' >"$work/ranges"
 [ "$(wc -l <"$work/ranges")" -gt 20 ] || fail "melt lists only $(wc -l <"$work/ranges") slider ranges"
+range_of() { grep -F -- "$1|" "$work/ranges" | head -1; }
 # Lines read in this shell (not a pipeline's), so that failures count.
-same_range() {  # same_range WHERE < NAME|FROM|TO[|FACTOR] lines; a factor goes with percent only
-  local where=$1 name from to factor known count=0
-  while IFS='|' read -r name from to factor; do
+for file in kdenlive/effects/frei0r_vortelline.xml kdenlive/generators/frei0r_vortelline_src.xml; do
+  grep -qF '<parameter type="fixed" name="own_values" default="1"/>' "$work/$file" || fail "$file does not fix own_values on"
+  count=0
+  # NAME|DEFAULT|MIN|MAX|FACTOR of every slider, hidden ones with their default alone.
+  while IFS='|' read -r name dephault min max factor; do
+    known=$(range_of "$name")
+    [ -n "$known" ] || continue
     count=$((count + 1))
-    [ -z "$factor" ] || [ "$factor" = 100 ] || fail "$where shows $name in percent with factor $factor"
-    known=$(grep -F -- "$name|" "$work/ranges" | head -1)
+    [ -z "$factor" ] || [ "$factor" = 1 ] || fail "$file shows $name times $factor"
+    awk -F'|' -v d="$dephault" -v min="$min" -v max="$max" \
+      '{ exit !((min == "" || (min == $4 + 0 && max == $5 + 0)) && d >= $4 && d <= $5) }' <<<"$known" ||
+      fail "$file shows $name as $min .. $max from $dephault; the control's own range is $(cut -d'|' -f4,5 <<<"$known")"
+  done < <(awk '/<parameter type="(animated|constant|fixed)"/ {
+             out = ""
+             split("name default min max factor", keys, " ")
+             for (k = 1; k <= 5; k++) {
+               value = ""
+               if (match($0, " " keys[k] "=\"[^\"]*\"")) value = substr($0, RSTART + length(keys[k]) + 3, RLENGTH - length(keys[k]) - 4)
+               out = out (k > 1 ? "|" : "") value
+             }
+             print out }' "$work/$file")
+  [ "$count" -gt 20 ] || fail "$file has only $count sliders"
+done
+same_range() {  # same_range WHERE < NAME|FROM|TO lines
+  local where=$1 name from to known count=0
+  while IFS='|' read -r name from to; do
+    count=$((count + 1))
+    known=$(range_of "$name")
     known=${known#*|}
     awk -F'|' -v from="$from" -v to="$to" '{ exit !($1 == from + 0 && $2 == to + 0) }' <<<"$known" ||
-      fail "$where shows $name as $from .. $to; the plug-in maps [0, 1] onto ${known/|/ .. }"
+      fail "$where shows $name as $from .. $to; the plug-in maps [0, 1] onto $(cut -d'|' -f1,2 <<<"$known")"
   done
   [ "$count" -gt 20 ] || fail "$where shows only $count sliders"
 }
-for file in kdenlive/effects/frei0r_vortelline.xml kdenlive/generators/frei0r_vortelline_src.xml; do
-  same_range "$file" < <(awk '/<parameter type="(animated|constant)"/ {
-         match($0, /name="[^"]*"/); name = substr($0, RSTART + 6, RLENGTH - 7)
-         match($0, /factor="[^"]*"/); factor = substr($0, RSTART + 8, RLENGTH - 9); next_is_title = 1; next }
-       next_is_title && /<name>/ {
-         next_is_title = 0
-         if (match($0, /\(0% is [^,]*, 100% is [^)]*\)/)) {
-           split(substr($0, RSTART + 7, RLENGTH - 8), ends, ", 100% is ")
-           print name "|" ends[1] "|" ends[2] "|" factor
-         } else print name "|0|" factor
-       }' "$work/$file")
-done
 for entry in vortelline vortelline_generator; do
   ui=$work/shotcut/qml/filters/$entry/ui.qml
   array() { sed -n "s/^    property var $1: \[\(.*\)\]$/\1/p" "$ui" | tr -d "'" | sed 's/, /\n/g'; }

@@ -61,6 +61,11 @@ struct Plugin {
     f0r_param_string value = const_cast<char*>(text);
     setParamValue(instance, &value, paramNamed(name));
   }
+
+  void setDouble(f0r_instance_t instance, const std::string& name, double number) const {
+    f0r_param_double value = number;
+    setParamValue(instance, &value, paramNamed(name));
+  }
 };
 
 Plugin& filter() {
@@ -176,6 +181,50 @@ TEST(Frei0rPlugin, UnusableValuesLeaveTheFrameAsTheHostExpects) {
     source().update(sourceInstance, 1.0, nullptr, output.data());
     EXPECT_EQ(output, std::vector<uint32_t>(input.size(), 0u)) << "the source gives a transparent frame";
     source().destruct(sourceInstance);
+  }
+}
+
+struct SliderValue {
+  const char* name;
+  double value;
+};
+
+std::vector<uint32_t> sourceFrame(bool ownValues, std::initializer_list<SliderValue> sliders) {
+  f0r_instance_t instance = source().construct(width, height);
+  source().setText(instance, "fps", "24");
+  source().setText(instance, "Quality", "Draft (64)");
+  for (const SliderValue& slider : sliders) {
+    source().setDouble(instance, slider.name, slider.value);
+  }
+  // MLT sets the trailing parameters after the controls.
+  source().setDouble(instance, "own_values", ownValues ? 1 : 0);
+  std::vector<uint32_t> output(width * height);
+  source().update(instance, 1.25, nullptr, output.data());
+  source().destruct(instance);
+  return output;
+}
+
+// Kdenlive gives the controls' own values with own_values on: the frames are those of the same values
+// on frei0r's [0, 1], for ranges below 0 and above it, and unset controls keep their defaults.
+TEST(Frei0rPlugin, OwnValuesGiveTheFramesOfTheirUnitValues) {
+  ASSERT_TRUE(source().handle) << dlerror();
+  struct Case {
+    std::initializer_list<SliderValue> own;
+    std::initializer_list<SliderValue> unit;
+  };
+  const Case cases[] = {
+      {{{"Animation Speed", -1.5}}, {{"Animation Speed", 0.25}}},
+      {{{"Emitter/Rise Height", 12}, {"Noise Flow/X", 1}}, {{"Emitter/Rise Height", 0.2}, {"Noise Flow/X", 0.75}}},
+      {{{"Tint/Blue", 4.3}, {"Tint/Amount", 0.9}, {"View/Center Y", -2}},
+       {{"Tint/Blue", 0.9}, {"Tint/Amount", 0.9}, {"View/Center Y", 0.3}}},
+      {{}, {}},
+  };
+  const std::vector<uint32_t> defaults = sourceFrame(false, {});
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.own.size() ? test.own.begin()->name : "no sliders set");
+    const std::vector<uint32_t> own = sourceFrame(true, test.own);
+    EXPECT_EQ(own, sourceFrame(false, test.unit));
+    EXPECT_EQ(own == defaults, test.own.size() == 0) << "the values change the frame, and only they do";
   }
 }
 
