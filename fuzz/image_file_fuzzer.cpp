@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // header that claims 16384 x 64 made a run take two seconds instead of a millisecond). Headers
   // beyond the effect's limit still go through: the reader must refuse them.
   const std::optional<ImageSize> declared = declaredImageSize(std::vector<unsigned char>(data, data + size));
-  if (declared && declared->width <= largestLayerSide && declared->height <= largestLayerSide &&
-      declared->width * declared->height > 64 * 64) {
+  if (declared && declared->width > 0 && declared->height > 0 && declared->width <= largestLayerSide &&
+      declared->height <= largestLayerSide && declared->width * declared->height > 64 * 64) {
     return 0;
   }
   try {
