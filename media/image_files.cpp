@@ -293,8 +293,14 @@ class MemoryInput : public Imf::IStream {
 // The attributes of an OpenEXR header, walked without OpenEXR, which takes the memory an attribute
 // claims before reading it: a 500-byte file could make it allocate and clear hundreds of
 // megabytes. Throws RunError when an attribute claims more bytes than the file holds; returns the
-// first part's data window (empty when the header has none).
-std::optional<Imath::Box2i> walkExrHeader(const std::vector<unsigned char>& bytes, const std::string& path) {
+// first part's data and display windows, as OpenEXR reads them (a later copy of an attribute
+// replaces an earlier one); empty when the header has neither.
+struct ExrWindows {
+  std::optional<Imath::Box2i> data;
+  std::optional<Imath::Box2i> display;
+};
+
+ExrWindows walkExrHeader(const std::vector<unsigned char>& bytes, const std::string& path) {
   auto damaged = [&] { return RunError("cannot read the OpenEXR image " + path + ": its header is damaged"); };
   auto readInt = [&](size_t at) {
     return int32_t(uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
@@ -315,7 +321,7 @@ std::optional<Imath::Box2i> walkExrHeader(const std::vector<unsigned char>& byte
   }
   constexpr int32_t multipartFlag = 0x1000;
   const bool multipart = (readInt(4) & multipartFlag) != 0;
-  std::optional<Imath::Box2i> dataWindow;
+  ExrWindows windows;
   size_t at = 8;
   for (int part = 0;; ++part) {
     bool empty = true;
@@ -330,14 +336,15 @@ std::optional<Imath::Box2i> walkExrHeader(const std::vector<unsigned char>& byte
       if (size < 0 || bytes.size() - at < size_t(size)) {
         throw damaged();
       }
-      if (part == 0 && name == "dataWindow" && type == "box2i" && size == 16) {
-        dataWindow = Imath::Box2i({readInt(at), readInt(at + 4)}, {readInt(at + 8), readInt(at + 12)});
+      if (part == 0 && (name == "dataWindow" || name == "displayWindow") && type == "box2i" && size == 16) {
+        (name == "dataWindow" ? windows.data : windows.display) =
+            Imath::Box2i({readInt(at), readInt(at + 4)}, {readInt(at + 8), readInt(at + 12)});
       }
       at += size_t(size);
     }
     // A single part's header ends with its empty name; a multi-part file's list with an empty header.
     if (!multipart || empty) {
-      return dataWindow;
+      return windows;
     }
   }
 }
@@ -553,9 +560,17 @@ std::optional<ImageSize> declaredImageSize(const std::vector<unsigned char>& byt
   }
   if (startsWith(exrMagic, sizeof exrMagic)) {
     try {
-      if (std::optional<Imath::Box2i> window = walkExrHeader(bytes, "")) {
-        return ImageSize{int64_t{window->max.x} - window->min.x + 1, int64_t{window->max.y} - window->min.y + 1};
+      // The reader reads the data window and makes an image of the display window: the larger of each.
+      const ExrWindows windows = walkExrHeader(bytes, "");
+      std::optional<ImageSize> largest;
+      for (const std::optional<Imath::Box2i>& window : {windows.data, windows.display}) {
+        if (window) {
+          const ImageSize size{int64_t{window->max.x} - window->min.x + 1, int64_t{window->max.y} - window->min.y + 1};
+          largest = ImageSize{std::max(size.width, largest ? largest->width : size.width),
+                              std::max(size.height, largest ? largest->height : size.height)};
+        }
       }
+      return largest;
     } catch (const RunError&) {
     }
   }

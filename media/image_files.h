@@ -50,8 +50,9 @@ struct ImageSize {
   int64_t height = 0;
 };
 
-// The size a PNG or OpenEXR file's header declares, read without decoding; nothing when the
-// bytes are neither or the header is damaged.
+// The size a PNG or OpenEXR file's header declares, read without decoding (OpenEXR: the larger
+// extent of its data and display windows); nothing when the bytes are neither or the header is
+// damaged.
 std::optional<ImageSize> declaredImageSize(const std::vector<unsigned char>& bytes);
 
 // Writes a host world of bitDepth bits per channel. PNG takes 8 or 16 bits: colour is divided by
