@@ -8,7 +8,7 @@
 
 #include "authoring/emitter_placement.h"
 #include "authoring/emitter_text.h"
-#include "media/light_alpha.h"
+#include "finishing/light_alpha.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"

@@ -26,7 +26,7 @@ extern "C" {
 #include "authoring/settings_file.h"
 #include "frei0r/control_table.h"
 #include "frei0r/plugin_params.h"
-#include "media/light_alpha.h"
+#include "finishing/light_alpha.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "media/light_alpha.h"
+#include "finishing/light_alpha.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"

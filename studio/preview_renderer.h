@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "media/light_alpha.h"
+#include "finishing/light_alpha.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
 
