@@ -8,6 +8,7 @@
 #include "finishing/finishing_controls.h"
 #include "finishing/light_alpha.h"
 #include "session/host_pixels.h"
+#include "session/host_session.h"
 
 // Where a frame lies, for the controls that depend on it.
 struct FinishingFrame {
@@ -17,6 +18,10 @@ struct FinishingFrame {
   // is relative to, so that a look glows alike at any size and resolution.
   double layerHeight = 0.0;
 };
+
+// Frame n of a host's clock (at n x timeStep / timeScale seconds), in a loop of loopLength frames
+// (0: none).
+FinishingFrame finishingFrameAt(const FrameClock& clock, long frame, long loopLength, double layerHeight);
 
 // Flicker and glow on the effect's frame, then the output alpha, in place. Where finishing added
 // light beyond the effect's own alpha, the alpha holds it in every mode: premultiplied colour is

@@ -71,7 +71,7 @@ inline constexpr FinishingControl finishingControls[finishingControlCount] = {
      "Levels: emitter values at or below this do not burn."},
     {"Emitter Key", "White Point", FinishingKind::slider, 100, 0, 100, 0, 100, "", "%",
      "Levels: emitter values at or above this burn at full strength."},
-    {"Emitter Key", "Threshold", FinishingKind::slider, 80, 0, 100, 0, 100, "", "%",
+    {"Emitter Key", "Threshold", FinishingKind::slider, 90, 0, 100, 0, 100, "", "%",
      "Threshold: emitter values above this burn, below it they do not."},
     {"Emitter Key", "Softness", FinishingKind::slider, 10, 0, 100, 0, 100, "", "%",
      "Threshold: the width of the soft step from nothing to full, centred on Threshold."},

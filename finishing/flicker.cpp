@@ -45,6 +45,11 @@ double gradientNoise(double x, int64_t period, uint32_t octave) {
   return (right - left) * blend + left;
 }
 
+// Cells a second per Hz of Speed: the curve's main swells then come about Speed times a second,
+// with smaller ripples between (over two minutes at 24 fps, 2.1 peaks a second at 1 Hz, 2.9 at 2 Hz,
+// 6.3 at 6 Hz, all ripples counted).
+constexpr double cellsPerPuff = 1.5;
+
 }  // namespace
 
 double flickerGain(const FinishingValues& finishing, double seconds, double loopSeconds) {
@@ -55,17 +60,24 @@ double flickerGain(const FinishingValues& finishing, double seconds, double loop
   }
   // Over a loop the cells are fitted to its length, so that its last frame runs into its first.
   int64_t period = 0;
-  double cells = seconds * speed;
+  double cells = seconds * speed * cellsPerPuff;
   if (loopSeconds > 0.0) {
-    period = std::max<int64_t>(1, std::llround(loopSeconds * speed));
-    const double loops = std::floor(seconds / loopSeconds);
-    cells = (seconds - loops * loopSeconds) / loopSeconds * static_cast<double>(period);
+    period = std::max<int64_t>(1, std::llround(loopSeconds * speed * cellsPerPuff));
+    const double intoLoop = std::fmod(seconds, loopSeconds);
+    cells = (intoLoop < 0.0 ? intoLoop + loopSeconds : intoLoop) / loopSeconds * static_cast<double>(period);
   }
-  constexpr double octaveWeights[] = {1.0, 0.5, 0.25};
+  constexpr double octaveWeights[] = {1.0, 0.4, 0.15};
   double sum = 0.0;
   for (uint32_t octave = 0; octave < 3; ++octave) {
     const double scale = static_cast<double>(int64_t{1} << octave);
-    sum += gradientNoise(cells * scale, period * static_cast<int64_t>(scale), octave) * octaveWeights[octave];
+    // Detail faster than 6 cells a second fades out by 12 (the main swell stays): at video frame
+    // rates it would only jitter from frame to frame. By cells a second, not by frame rate, so
+    // every rate agrees.
+    const double cellRate = speed * cellsPerPuff * scale;
+    const double fade = octave == 0 ? 1.0 : std::clamp((12.0 - cellRate) / 6.0, 0.0, 1.0);
+    if (fade > 0.0) {
+      sum += gradientNoise(cells * scale, period * static_cast<int64_t>(scale), octave) * octaveWeights[octave] * fade;
+    }
   }
   // The sum mostly stays within +-0.4; a soft limit takes it to +-1 without a kink, so that Amount
   // is the light's largest swing either way.
