@@ -231,20 +231,26 @@ std::string bigEndian32(uint32_t value) {
   return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
 }
 
+// One PNG chunk: length, type, data and checksum.
+std::string pngChunk(const char* type, const std::string& data) {
+  const std::string body = type + data;
+  return bigEndian32(uint32_t(data.size())) + body +
+         bigEndian32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+}
+
+// A PNG from its header's fields, the chunks between header and data, and the deflated rows.
+std::string pngFile(uint32_t width, uint32_t height, int bitDepth, int colourType, const std::string& chunks,
+                    const std::string& deflatedRows) {
+  const char depthTypeAndMethods[] = {char(bitDepth), char(colourType), 0, 0, 0};
+  return std::string("\x89PNG\r\n\x1a\n", 8) +
+         pngChunk("IHDR", bigEndian32(width) + bigEndian32(height) + std::string(depthTypeAndMethods, 5)) + chunks +
+         pngChunk("IDAT", deflatedRows) + pngChunk("IEND", "");
+}
+
 // A PNG of only a header claiming width x height, an empty image data chunk and an end.
 std::string headerOnlyPng(uint32_t width, uint32_t height, int bitDepth) {
-  std::string png("\x89PNG\r\n\x1a\n", 8);
-  auto chunk = [&](const char* type, const std::string& data) {
-    const std::string body = type + data;
-    png += bigEndian32(uint32_t(data.size())) + body +
-           bigEndian32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
-  };
-  const char colourTypeAndMethods[] = {char(bitDepth), 6, 0, 0, 0};
-  chunk("IHDR", bigEndian32(width) + bigEndian32(height) + std::string(colourTypeAndMethods, 5));
   const char emptyDeflate[] = {0x78, char(0x9c), 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
-  chunk("IDAT", std::string(emptyDeflate, sizeof emptyDeflate));
-  chunk("IEND", "");
-  return png;
+  return pngFile(width, height, bitDepth, 6, "", std::string(emptyDeflate, sizeof emptyDeflate));
 }
 
 // An OpenEXR file whose header and offset table claim width x height pixels and no pixel data.
@@ -384,8 +390,8 @@ void writePngFormat(const std::string& path, png_uint_32 format, const void* sam
 }
 
 // Every channel layout a file may have reads as the RGBA it stands for: grey fills all three
-// colour channels, a missing alpha is opaque, a missing colour is black, a palette's
-// transparency is alpha.
+// colour channels, a missing alpha is opaque, a missing colour is black, a key colour's or
+// a palette's transparency is alpha.
 TEST_F(ImageFilesTest, EveryChannelLayoutReadsAsItsRgba) {
   struct Case {
     const char* name;
@@ -419,6 +425,18 @@ TEST_F(ImageFilesTest, EveryChannelLayoutReadsAsItsRgba) {
        65535, {16384, 16384, 16384, 65535, 49151, 49151, 49151, 65535}},
       {"colour.png", [&](const std::string& path) { writePngFormat(path, PNG_FORMAT_RGB, colour); }, 255,
        {10, 20, 250, 255, 200, 100, 0, 255}},
+      {"grey_key.png",
+       [](const std::string& path) {
+         // Grey whose value 64 is transparent: one row, filter byte 0, values 64 and 191.
+         const Bytef row[] = {0, 64, 191};
+         Bytef deflated[64];
+         uLongf size = sizeof deflated;
+         compress(deflated, &size, row, sizeof row);
+         std::ofstream(path, std::ios::binary)
+             << pngFile(2, 1, 8, 0, pngChunk("tRNS", std::string("\0\x40", 2)),
+                        std::string(reinterpret_cast<const char*>(deflated), size));
+       },
+       255, {64, 64, 64, 0, 191, 191, 191, 255}},
       {"palette.png",
        [&](const std::string& path) {
          writePngFormat(path, PNG_FORMAT_RGBA_COLORMAP, paletteIndices, {10, 20, 250, 255, 200, 100, 0, 128});
