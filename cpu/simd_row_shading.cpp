@@ -11,6 +11,7 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "cpu/flame_march.h"
@@ -333,17 +334,69 @@ HWY_INLINE V3 nextOctavePoint(const V3& q, float k) {
   return V3{x, y, z};
 }
 
+// The octaves' weights in fbm, and the scales between their points.
+constexpr float kOctaveWeights[kHashOctaves] = {0.5f, 0.25f, 0.125f, 0.0625f};
+constexpr float kOctaveScales[kHashOctaves - 1] = {2.02f, 2.03f, 2.01f};
+
+// distanceOf(fbm(p)), where distanceOf turns a noise value into the sample's palette coordinate.
 // octaves: the table's four octaves, or null when there is no table.
+//
+// With kPaletteClamps (no smooth sampling) the octaves stop as soon as they cannot change the
+// colour of any lane in kept, which is then paletteColor(s) alone: the palette gives colour0 for
+// every s below 0 and its colour at 0.999 for every s above 0.999. The skip is exact:
+// - Each octave's value lies in [0, 1]. The hashes h - floor(h) do; so do the blend weights
+//   (3 - 2f) * f * f for f = p - floor(p) in [0, 1] (checked for every such float); and rounding
+//   keeps a lerp (b - a) * t + a of a, b and t in [0, 1] within [0, 1] (the difference is at
+//   least -a, at most 1 - a rounded, and a + round(1 - a) rounds to at most 1).
+// - Rounded addition and multiplication by a constant are monotonic. After octave k the final
+//   sum therefore lies between the running sum (the later octaves at 0) and the same sum
+//   continued with each later octave at 1, and distanceOf, built of such operations and
+//   increasing or decreasing with the amplitude's sign, lies between its values at those two.
+// - When both values are below 0, or both above 0.999, in every kept lane, the bound's colour is
+//   the sample's colour. A NaN proves nothing, as its comparisons are false.
+// Before the first octave the bound spans the whole noise and seldom proves anything in the
+// looks measured, so the checks start after it.
+template <bool kPaletteClamps, class DistanceOf>
+HWY_INLINE V fbmDistance(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells,
+                         const DistanceOf& distanceOf, const M& kept) {
+  const DF df;
+  V3 q = p;
+  V sum = hn::Zero(df);
+  // Unrolled so that the octave index is a constant.
+#pragma GCC unroll 4
+  for (int k = 0; k < kHashOctaves; ++k) {
+    if (kPaletteClamps && k > 0) {
+      V upper = sum;
+      for (int later = k; later < kHashOctaves; ++later) {
+        upper = hn::Add(upper, splat(kOctaveWeights[later]));
+      }
+      const V low = distanceOf(sum);
+      const V high = distanceOf(upper);
+      const M belowPalette = hn::And(hn::Lt(low, hn::Zero(df)), hn::Lt(high, hn::Zero(df)));
+      const M abovePalette = hn::And(hn::Gt(low, splat(0.999f)), hn::Gt(high, splat(0.999f)));
+      if (hn::AllFalse(df, hn::AndNot(hn::Or(belowPalette, abovePalette), kept))) {
+        return low;
+      }
+    }
+    if (k > 0) {
+      q = nextOctavePoint(q, kOctaveScales[k - 1]);
+    }
+    const V octave = hn::Mul(valueNoise(q, octaves ? &octaves[k] : nullptr, cells.octave[k]),
+                             splat(kOctaveWeights[k]));
+    sum = k == 0 ? octave : hn::Add(sum, octave);
+  }
+  return distanceOf(sum);
+}
+
+template <class DistanceOf>
+HWY_INLINE V fbmDistance(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells,
+                         const DistanceOf& distanceOf, bool paletteClamps, const M& kept) {
+  return paletteClamps ? fbmDistance<true>(p, octaves, cells, distanceOf, kept)
+                       : fbmDistance<false>(p, octaves, cells, distanceOf, kept);
+}
+
 HWY_INLINE V fbm(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells) {
-  const V3 q1 = nextOctavePoint(p, 2.02f);
-  const V3 q2 = nextOctavePoint(q1, 2.03f);
-  const V3 q3 = nextOctavePoint(q2, 2.01f);
-  const HashCornerOctave* none = nullptr;
-  V sum = hn::Mul(valueNoise(p, octaves ? &octaves[0] : none, cells.octave[0]), splat(0.5f));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q1, octaves ? &octaves[1] : none, cells.octave[1]), splat(0.25f)));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q2, octaves ? &octaves[2] : none, cells.octave[2]), splat(0.125f)));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q3, octaves ? &octaves[3] : none, cells.octave[3]), splat(0.0625f)));
-  return sum;
+  return fbmDistance<false>(p, octaves, cells, [](V noise) { return noise; }, hn::FirstN(DF(), 0));
 }
 
 // ---- Palette.
@@ -598,20 +651,50 @@ struct RowContext {
   EmitterMatteView matte;
   Palette palette;
   bool smooth;
+  // A march may stop once every lane's opacity is exactly 1 (see contributionsStayFinite).
+  bool stopWhenOpaque;
 };
 
+// Once a lane's opacity is exactly 1, its transmittance 1 - 1 is 0 and every later step adds
+// 0 * c: the accumulator keeps its bits (it never holds -0, and x + 0 or x + -0 is x otherwise),
+// as long as every later colour c is finite. It is while the settings (and the matte's values,
+// checked per vector) stay below 1e4 in magnitude: |s| < 2e5, the palette integral stays below
+// 1e14, a step's colour below 1e18 before a density scale below 2e9, and the factor of the
+// exponential is at most 1.
+bool contributionsStayFinite(const FlameSettings& s) {
+  const float limit = 1e4f;
+  auto tame = [&](float value) { return std::fabs(value) <= limit; };
+  auto tame4 = [&](float4 c) { return tame(c.x) && tame(c.y) && tame(c.z) && tame(c.w); };
+  bool integralTame = true;
+  for (const float4& base : s.integralBase) {
+    integralTame = integralTame && std::fabs(base.x) <= 1e10f && std::fabs(base.y) <= 1e10f &&
+                   std::fabs(base.z) <= 1e10f && std::fabs(base.w) <= 1e10f;
+  }
+  return integralTame && tame(s.radius) && tame(s.amplitude) && tame(s.camera) && tame(s.stepSize) &&
+         tame(s.density) && tame4(s.color0) && tame4(s.color1) && tame4(s.color3);
+}
+
+// Whether every lane that is kept has an opacity of exactly 1.
+HWY_INLINE bool everyLaneOpaque(const March& state, const M& kept) {
+  return hn::AllFalse(DF(), hn::AndNot(hn::Eq(state.accumulator.w, splat(1.0f)), kept));
+}
+
+// kept: the lanes whose result matters.
 HWY_INLINE V volumeDistance(const V3& p, const V3& offset, const RowContext& context,
-                            NoiseCells& cells) {
+                            NoiseCells& cells, const M& kept) {
   const FlameSettings& settings = context.settings;
   const V frequency = splat(settings.frequency);
   const V3 n{hn::Add(hn::Mul(p.x, frequency), offset.x), hn::Add(hn::Mul(p.y, frequency), offset.y),
              hn::Add(hn::Mul(p.z, frequency), offset.z)};
   const V length = hn::Sqrt(hn::Add(hn::Add(hn::Mul(p.x, p.x), hn::Mul(p.y, p.y)), hn::Mul(p.z, p.z)));
-  return hn::Add(hn::Sub(length, splat(settings.radius)),
-                 hn::Mul(fbm(n, context.octaves, cells), splat(settings.amplitude)));
+  const V fromSurface = hn::Sub(length, splat(settings.radius));
+  const V amplitude = splat(settings.amplitude);
+  return fbmDistance(
+      n, context.octaves, cells, [&](V noise) { return hn::Add(fromSurface, hn::Mul(noise, amplitude)); },
+      !context.smooth, kept);
 }
 
-V4 shadeVolumeLanes(V column, int y, const RowContext& context) {
+V4 shadeVolumeLanes(V column, int y, const M& insideLayer, const RowContext& context) {
   const FlameSettings& s = context.settings;
   const float camera = s.camera;
   const float steps = (float)s.steps;
@@ -633,14 +716,17 @@ V4 shadeVolumeLanes(V column, int y, const RowContext& context) {
   const V densityScale = splat(((s.density * 15.0f) * s.density) / steps);
   const bool smooth = context.smooth;
   NoiseCells cells = noCells();
-  March state = startMarch(smooth ? volumeDistance(p, offset, context, cells) : hn::Zero(DF()), smooth,
+  March state = startMarch(smooth ? volumeDistance(p, offset, context, cells, insideLayer) : hn::Zero(DF()), smooth,
                            context.palette);
   V samples[kMarchBatch];
   for (int i = 0; i < (int)s.steps; i = i + kMarchBatch) {
+    if (context.stopWhenOpaque && everyLaneOpaque(state, insideLayer)) {
+      break;
+    }
     const int count = std::min(kMarchBatch, (int)s.steps - i);
     for (int j = 0; j < count; ++j) {
       const V3 pNext{hn::Add(p.x, step.x), hn::Add(p.y, step.y), hn::Add(p.z, step.z)};
-      samples[j] = volumeDistance(smooth ? pNext : p, offset, context, cells);
+      samples[j] = volumeDistance(smooth ? pNext : p, offset, context, cells, insideLayer);
       p = pNext;
     }
     for (int j = 0; j < count; ++j) {
@@ -673,12 +759,18 @@ HWY_INLINE void sampleMatteLanes(V x, float y, const M& wanted, const RowContext
 }
 
 HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowContext& context,
-                           NoiseCells& cells) {
+                           NoiseCells& cells, const M& kept) {
   const FlameSettings& s = context.settings;
   const V3 n{base.x, base.y, hn::Add(splat((z * s.frequency) * 3.0f), base.z)};
-  return hn::Add(hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f)))),
-                 hn::Mul(hn::Mul(hn::Sub(fbm(n, context.octaves, cells), splat(0.45f)), splat(s.amplitude)),
-                         splat(0.16f)));
+  const V depthAndMatte =
+      hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f))));
+  const V amplitude = splat(s.amplitude);
+  return fbmDistance(
+      n, context.octaves, cells,
+      [&](V noise) {
+        return hn::Add(depthAndMatte, hn::Mul(hn::Mul(hn::Sub(noise, splat(0.45f)), amplitude), splat(0.16f)));
+      },
+      !context.smooth, kept);
 }
 
 V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& context) {
@@ -728,17 +820,22 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   const float dz = 2.0f / steps;
   float z = -1.0f;
   const bool smooth = context.smooth;
-  March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context, cells) : hn::Zero(df),
+  March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context, cells, active) : hn::Zero(df),
                            smooth, context.palette);
+  const bool stopWhenOpaque =
+      context.stopWhenOpaque && hn::AllTrue(df, hn::Le(hn::Abs(value1), splat(1e4f)));
   V samples[kMarchBatch];
   for (int i = 0; i < (int)s.steps; i = i + kMarchBatch) {
+    if (stopWhenOpaque && everyLaneOpaque(state, active)) {
+      break;
+    }
     const int count = std::min(kMarchBatch, (int)s.steps - i);
     for (int j = 0; j < count; ++j) {
       if (smooth) {
         z = z + dz;
-        samples[j] = layerDistance(z, base, value1, context, cells);
+        samples[j] = layerDistance(z, base, value1, context, cells, active);
       } else {
-        samples[j] = layerDistance(z, base, value1, context, cells);
+        samples[j] = layerDistance(z, base, value1, context, cells, active);
         z = z + dz;
       }
     }
@@ -759,7 +856,8 @@ void shadeRow(const FlameSettings& settings, const HashCornerTable* table, Emitt
   const DI di;
   const size_t lanes = hn::Lanes(df);
   const RowContext context{settings, table != nullptr ? table->octaves : nullptr, matte,
-                           paletteOf(settings), settings.smoothSampling != 0u};
+                           paletteOf(settings), settings.smoothSampling != 0u,
+                           contributionsStayFinite(settings)};
   const float ly = (float)row + settings.originY;
   const bool rowInside = !(ly < 0.0f || ly >= settings.frameHeight);
   HWY_ALIGN float pixels[4 * hn::MaxLanes(df)];
@@ -772,7 +870,7 @@ void shadeRow(const FlameSettings& settings, const HashCornerTable* table, Emitt
     V4 shaded{hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
     if (!hn::AllFalse(df, inside)) {
       shaded = settings.emitterMode != 0 ? shadeLayerLanes(column, row, inside, context)
-                                         : shadeVolumeLanes(column, row, context);
+                                         : shadeVolumeLanes(column, row, inside, context);
     }
     hn::StoreInterleaved4(hn::IfThenElseZero(inside, shaded.x), hn::IfThenElseZero(inside, shaded.y),
                           hn::IfThenElseZero(inside, shaded.z), hn::IfThenElseZero(inside, shaded.w),
