@@ -47,6 +47,12 @@ void opaqueLook(FlameSettings& s, float radius, float zoom) {
   fillIntegralBase(s);
 }
 
+// One weak value everywhere: the layer's samples then lie around the palette's end for a good
+// part of the march, in every lane at once.
+EmitterMatte faintMatte(int width, int height) {
+  return makeMatte(width, height, [](int32_t, int32_t) { return MatteCell{0.15f, 0.0f}; });
+}
+
 std::vector<float4> render(CpuKernel kernel, const FlameSettings& settings,
                            const EmitterMatte& matte) {
   std::vector<float4> image;
@@ -103,6 +109,13 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
       {"volume, plain sampling, strong noise", 17, 4, 0, false, [](FlameSettings& s) { s.amplitude = 40.0f; }},
       {"volume, plain sampling, noise amplitude below 0", 17, 4, 0, false,
        [](FlameSettings& s) { s.amplitude = -9.0f; s.radius = 2.0f; }},
+      // Weak noise and an opaque outer colour: many samples lie just either side of the palette's
+      // end, where a bound that is off by a little changes the colour.
+      {"volume, plain sampling, samples around the palette's end", 17, 4, 0, false,
+       [](FlameSettings& s) { s.amplitude = 0.05f; s.radius = 6.0f; s.density = 0.3f; s.color3.w = 1.0f; fillIntegralBase(s); }},
+      {"layer, plain sampling, samples around the palette's end", 17, 12, 1, false,
+       [](FlameSettings& s) { s.amplitude = 0.3f; s.density = 0.3f; s.color3.w = 1.0f; fillIntegralBase(s); },
+       faintMatte},
       // Rays graze the sphere: within a vector some lanes pass in and out of the palette's clamps
       // while their neighbours stay outside.
       {"volume, plain sampling, rays across the sphere's edge", 37, 9, 0, false,
