@@ -299,40 +299,74 @@ HWY_INLINE NoiseCells noCells() {
   return cells;
 }
 
-HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave, OctaveCells& cells) {
-  const V px = hn::Floor(p.x);
-  const V py = hn::Floor(p.y);
-  const V pz = hn::Floor(p.z);
-  const V ux = smoothWeight(hn::Sub(p.x, px));
-  const V uy = smoothWeight(hn::Sub(p.y, py));
-  const V uz = smoothWeight(hn::Sub(p.z, pz));
-  const V n = hn::Add(hn::Add(hn::Mul(py, splat(57.0f)), px), hn::Mul(pz, splat(113.0f)));
+// One axis of a noise point: the lower bound of its cell and valueNoise's blend weight.
+struct NoiseAxis {
+  V floor;
+  V weight;
+};
+
+HWY_INLINE NoiseAxis noiseAxis(V coordinate) {
+  const V floor = hn::Floor(coordinate);
+  return NoiseAxis{floor, smoothWeight(hn::Sub(coordinate, floor))};
+}
+
+// The part of a cell's index that x and y give, to which valueNoise adds z's.
+HWY_INLINE V planeIndex(const NoiseAxis& x, const NoiseAxis& y) {
+  return hn::Add(hn::Mul(y.floor, splat(57.0f)), x.floor);
+}
+
+HWY_INLINE V cellIndex(V plane, const NoiseAxis& z) { return hn::Add(plane, hn::Mul(z.floor, splat(113.0f))); }
+
+HWY_INLINE void moveToCell(OctaveCells& cells, V n, const HashCornerOctave* octave) {
   if (!hn::AllTrue(DF(), hn::Eq(n, cells.n))) {
     cells.n = n;
     cells.tuples = cellTuples(n, octave);
   }
-  // The x lerps with their rise already taken: rise * ux + start.
-  const CellTuple& k = cells.tuples;
-  const V a = hn::Add(hn::Mul(k.v[1], ux), k.v[0]);
-  const V b = hn::Add(hn::Mul(k.v[3], ux), k.v[2]);
-  const V c = hn::Add(hn::Mul(k.v[5], ux), k.v[4]);
-  const V d = hn::Add(hn::Mul(k.v[7], ux), k.v[6]);
-  const V ab = lerp(a, b, uy);
-  const V cd = lerp(c, d, uy);
-  return lerp(ab, cd, uz);
 }
 
-HWY_INLINE V3 nextOctavePoint(const V3& q, float k) {
-  const V scale = splat(k);
-  const V x = hn::Mul(hn::Sub(hn::Mul(q.y, splat(-0.8f)), hn::Mul(q.z, splat(0.6f))), scale);
-  const V y = hn::Mul(
-      hn::Sub(hn::Add(hn::Mul(q.x, splat(0.8f)), hn::Mul(q.y, splat(0.36f))), hn::Mul(q.z, splat(0.48f))),
-      scale);
-  const V z = hn::Mul(
-      hn::Add(hn::Sub(hn::Mul(q.x, splat(0.6f)), hn::Mul(q.y, splat(0.48f))), hn::Mul(q.z, splat(0.64f))),
-      scale);
-  return V3{x, y, z};
+// The blends along x and y of a cell's corners: the two values the blend along z joins.
+struct PlaneBlends {
+  V ab, cd;
+};
+
+HWY_INLINE PlaneBlends planeBlends(const CellTuple& k, const NoiseAxis& x, const NoiseAxis& y) {
+  // The x lerps with their rise already taken: rise * ux + start.
+  const V a = hn::Add(hn::Mul(k.v[1], x.weight), k.v[0]);
+  const V b = hn::Add(hn::Mul(k.v[3], x.weight), k.v[2]);
+  const V c = hn::Add(hn::Mul(k.v[5], x.weight), k.v[4]);
+  const V d = hn::Add(hn::Mul(k.v[7], x.weight), k.v[6]);
+  return PlaneBlends{lerp(a, b, y.weight), lerp(c, d, y.weight)};
 }
+
+HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave, OctaveCells& cells) {
+  const NoiseAxis x = noiseAxis(p.x);
+  const NoiseAxis y = noiseAxis(p.y);
+  const NoiseAxis z = noiseAxis(p.z);
+  moveToCell(cells, cellIndex(planeIndex(x, y), z), octave);
+  const PlaneBlends blends = planeBlends(cells.tuples, x, y);
+  return lerp(blends.ab, blends.cd, z.weight);
+}
+
+// The terms of nextOctavePoint that q.z does not enter.
+struct RotationTerms {
+  V x;   // q.y * -0.8
+  V y;   // q.x * 0.8 + q.y * 0.36
+  V z;   // q.x * 0.6 - q.y * 0.48
+};
+
+HWY_INLINE RotationTerms rotationTerms(V x, V y) {
+  return RotationTerms{hn::Mul(y, splat(-0.8f)), hn::Add(hn::Mul(x, splat(0.8f)), hn::Mul(y, splat(0.36f))),
+                       hn::Sub(hn::Mul(x, splat(0.6f)), hn::Mul(y, splat(0.48f)))};
+}
+
+HWY_INLINE V3 rotatedPoint(const RotationTerms& terms, V z, float k) {
+  const V scale = splat(k);
+  return V3{hn::Mul(hn::Sub(terms.x, hn::Mul(z, splat(0.6f))), scale),
+            hn::Mul(hn::Sub(terms.y, hn::Mul(z, splat(0.48f))), scale),
+            hn::Mul(hn::Add(terms.z, hn::Mul(z, splat(0.64f))), scale)};
+}
+
+HWY_INLINE V3 nextOctavePoint(const V3& q, float k) { return rotatedPoint(rotationTerms(q.x, q.y), q.z, k); }
 
 // The octaves' weights in fbm, and the scales between their points.
 constexpr float kOctaveWeights[kHashOctaves] = {0.5f, 0.25f, 0.125f, 0.0625f};
@@ -356,11 +390,9 @@ constexpr float kOctaveScales[kHashOctaves - 1] = {2.02f, 2.03f, 2.01f};
 //   the sample's colour. A NaN proves nothing, as its comparisons are false.
 // Before the first octave the bound spans the whole noise and seldom proves anything in the
 // looks measured, so the checks start after it.
-template <bool kPaletteClamps, class DistanceOf>
-HWY_INLINE V fbmDistance(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells,
-                         const DistanceOf& distanceOf, const M& kept) {
+template <bool kPaletteClamps, class Octaves, class DistanceOf>
+HWY_INLINE V fbmDistance(Octaves& octaves, const DistanceOf& distanceOf, const M& kept) {
   const DF df;
-  V3 q = p;
   V sum = hn::Zero(df);
   // Unrolled so that the octave index is a constant.
 #pragma GCC unroll 4
@@ -378,26 +410,83 @@ HWY_INLINE V fbmDistance(const V3& p, const HashCornerOctave* octaves, NoiseCell
         return low;
       }
     }
-    if (k > 0) {
-      q = nextOctavePoint(q, kOctaveScales[k - 1]);
-    }
-    const V octave = hn::Mul(valueNoise(q, octaves ? &octaves[k] : nullptr, cells.octave[k]),
-                             splat(kOctaveWeights[k]));
+    const V octave = hn::Mul(octaves.noise(k), splat(kOctaveWeights[k]));
     sum = k == 0 ? octave : hn::Add(sum, octave);
   }
   return distanceOf(sum);
 }
 
-template <class DistanceOf>
-HWY_INLINE V fbmDistance(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells,
-                         const DistanceOf& distanceOf, bool paletteClamps, const M& kept) {
-  return paletteClamps ? fbmDistance<true>(p, octaves, cells, distanceOf, kept)
-                       : fbmDistance<false>(p, octaves, cells, distanceOf, kept);
+// fbm's octaves at a point, asked for in order. kAllPoints computes the four octaves' points
+// first, so that the processor overlaps that chain with the noise (measurably faster when every
+// octave is taken); otherwise each point is computed when its octave is asked for (fbmDistance
+// may stop before).
+template <bool kAllPoints>
+struct PointOctaves {
+  const HashCornerOctave* table;  // null when there is no table
+  NoiseCells& cells;
+  V3 points[kHashOctaves];
+
+  HWY_INLINE PointOctaves(const V3& p, const HashCornerOctave* octaveTable, NoiseCells& noiseCells)
+      : table(octaveTable), cells(noiseCells) {
+    points[0] = p;
+    for (int k = 1; kAllPoints && k < kHashOctaves; ++k) {
+      points[k] = nextOctavePoint(points[k - 1], kOctaveScales[k - 1]);
+    }
+  }
+
+  HWY_INLINE V noise(int k) {
+    if (!kAllPoints && k > 0) {
+      points[k] = nextOctavePoint(points[k - 1], kOctaveScales[k - 1]);
+    }
+    return valueNoise(points[k], table ? &table[k] : nullptr, cells.octave[k]);
+  }
+};
+
+HWY_INLINE V fbm(const V3& p, const HashCornerOctave* table, NoiseCells& cells) {
+  PointOctaves<true> octaves(p, table, cells);
+  return fbmDistance<false>(octaves, [](V noise) { return noise; }, hn::FirstN(DF(), 0));
 }
 
-HWY_INLINE V fbm(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells) {
-  return fbmDistance<false>(p, octaves, cells, [](V noise) { return noise; }, hn::FirstN(DF(), 0));
+// What stays the same along a layer pixel's march, whose noise point moves along z only: the
+// first octave's axes x and y, and its blends along them while the cell stays the same, and the
+// terms of the second octave's point that z does not enter.
+struct LayerColumn {
+  NoiseAxis x, y;
+  V plane;
+  RotationTerms rotation;
+  V blendedCell;  // the first octave's cell whose blends these are; NaN before the first
+  PlaneBlends blends;
+};
+
+HWY_INLINE LayerColumn layerColumn(V x, V y) {
+  const NoiseAxis xAxis = noiseAxis(x);
+  const NoiseAxis yAxis = noiseAxis(y);
+  return LayerColumn{xAxis, yAxis, planeIndex(xAxis, yAxis), rotationTerms(x, y), hn::NaN(DF()), PlaneBlends{}};
 }
+
+// fbm's octaves at (x, y, z) of a layer column, each computed when asked for, in order.
+struct LayerOctaves {
+  LayerColumn& column;
+  V z;
+  const HashCornerOctave* table;
+  NoiseCells& cells;
+  V3 q;
+
+  HWY_INLINE V noise(int k) {
+    if (k == 0) {
+      const NoiseAxis zAxis = noiseAxis(z);
+      const V n = cellIndex(column.plane, zAxis);
+      if (!hn::AllTrue(DF(), hn::Eq(n, column.blendedCell))) {
+        moveToCell(cells.octave[0], n, table ? &table[0] : nullptr);
+        column.blendedCell = n;
+        column.blends = planeBlends(cells.octave[0].tuples, column.x, column.y);
+      }
+      return lerp(column.blends.ab, column.blends.cd, zAxis.weight);
+    }
+    q = k == 1 ? rotatedPoint(column.rotation, z, kOctaveScales[0]) : nextOctavePoint(q, kOctaveScales[k - 1]);
+    return valueNoise(q, table ? &table[k] : nullptr, cells.octave[k]);
+  }
+};
 
 // ---- Palette.
 
@@ -679,7 +768,8 @@ HWY_INLINE bool everyLaneOpaque(const March& state, const M& kept) {
   return hn::AllFalse(DF(), hn::AndNot(hn::Eq(state.accumulator.w, splat(1.0f)), kept));
 }
 
-// kept: the lanes whose result matters.
+// kept: the lanes whose result matters. kPaletteClamps: no smooth sampling (see fbmDistance).
+template <bool kPaletteClamps>
 HWY_INLINE V volumeDistance(const V3& p, const V3& offset, const RowContext& context,
                             NoiseCells& cells, const M& kept) {
   const FlameSettings& settings = context.settings;
@@ -689,11 +779,12 @@ HWY_INLINE V volumeDistance(const V3& p, const V3& offset, const RowContext& con
   const V length = hn::Sqrt(hn::Add(hn::Add(hn::Mul(p.x, p.x), hn::Mul(p.y, p.y)), hn::Mul(p.z, p.z)));
   const V fromSurface = hn::Sub(length, splat(settings.radius));
   const V amplitude = splat(settings.amplitude);
-  return fbmDistance(
-      n, context.octaves, cells, [&](V noise) { return hn::Add(fromSurface, hn::Mul(noise, amplitude)); },
-      !context.smooth, kept);
+  PointOctaves<!kPaletteClamps> octaves(n, context.octaves, cells);
+  return fbmDistance<kPaletteClamps>(
+      octaves, [&](V noise) { return hn::Add(fromSurface, hn::Mul(noise, amplitude)); }, kept);
 }
 
+template <bool kSmooth>
 V4 shadeVolumeLanes(V column, int y, const M& insideLayer, const RowContext& context) {
   const FlameSettings& s = context.settings;
   const float camera = s.camera;
@@ -714,9 +805,9 @@ V4 shadeVolumeLanes(V column, int y, const M& insideLayer, const RowContext& con
   const V3 offset{splat(s.time * s.animX), splat(s.time * s.animY), splat(s.time * s.animZ)};
   V3 p{dir.x, dir.y, hn::Sub(dir.z, splat(camera))};
   const V densityScale = splat(((s.density * 15.0f) * s.density) / steps);
-  const bool smooth = context.smooth;
+  constexpr bool smooth = kSmooth;
   NoiseCells cells = noCells();
-  March state = startMarch(smooth ? volumeDistance(p, offset, context, cells, insideLayer) : hn::Zero(DF()), smooth,
+  March state = startMarch(smooth ? volumeDistance<false>(p, offset, context, cells, insideLayer) : hn::Zero(DF()), smooth,
                            context.palette);
   V samples[kMarchBatch];
   for (int i = 0; i < (int)s.steps; i = i + kMarchBatch) {
@@ -726,7 +817,7 @@ V4 shadeVolumeLanes(V column, int y, const M& insideLayer, const RowContext& con
     const int count = std::min(kMarchBatch, (int)s.steps - i);
     for (int j = 0; j < count; ++j) {
       const V3 pNext{hn::Add(p.x, step.x), hn::Add(p.y, step.y), hn::Add(p.z, step.z)};
-      samples[j] = volumeDistance(smooth ? pNext : p, offset, context, cells, insideLayer);
+      samples[j] = volumeDistance<!smooth>(smooth ? pNext : p, offset, context, cells, insideLayer);
       p = pNext;
     }
     for (int j = 0; j < count; ++j) {
@@ -758,21 +849,24 @@ HWY_INLINE void sampleMatteLanes(V x, float y, const M& wanted, const RowContext
   *age = hn::Load(df, ages);
 }
 
-HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowContext& context,
-                           NoiseCells& cells, const M& kept) {
+// column: layerColumn(base.x, base.y).
+template <bool kPaletteClamps>
+HWY_INLINE V layerDistance(float z, const V3& base, LayerColumn& column, V matteValue,
+                           const RowContext& context, NoiseCells& cells, const M& kept) {
   const FlameSettings& s = context.settings;
-  const V3 n{base.x, base.y, hn::Add(splat((z * s.frequency) * 3.0f), base.z)};
+  LayerOctaves octaves{column, hn::Add(splat((z * s.frequency) * 3.0f), base.z), context.octaves, cells, {}};
   const V depthAndMatte =
       hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f))));
   const V amplitude = splat(s.amplitude);
-  return fbmDistance(
-      n, context.octaves, cells,
+  return fbmDistance<kPaletteClamps>(
+      octaves,
       [&](V noise) {
         return hn::Add(depthAndMatte, hn::Mul(hn::Mul(hn::Sub(noise, splat(0.45f)), amplitude), splat(0.16f)));
       },
-      !context.smooth, kept);
+      kept);
 }
 
+template <bool kSmooth>
 V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& context) {
   const DF df;
   const FlameSettings& s = context.settings;
@@ -819,8 +913,9 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   const V densityScale = splat(((s.density * s.density) * 15.0f) / steps);
   const float dz = 2.0f / steps;
   float z = -1.0f;
-  const bool smooth = context.smooth;
-  March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context, cells, active) : hn::Zero(df),
+  constexpr bool smooth = kSmooth;
+  LayerColumn noiseColumn = layerColumn(base.x, base.y);
+  March state = startMarch(smooth ? layerDistance<false>(-1.0f, base, noiseColumn, value1, context, cells, active) : hn::Zero(df),
                            smooth, context.palette);
   const bool stopWhenOpaque =
       context.stopWhenOpaque && hn::AllTrue(df, hn::Le(hn::Abs(value1), splat(1e4f)));
@@ -833,9 +928,9 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
     for (int j = 0; j < count; ++j) {
       if (smooth) {
         z = z + dz;
-        samples[j] = layerDistance(z, base, value1, context, cells, active);
+        samples[j] = layerDistance<!smooth>(z, base, noiseColumn, value1, context, cells, active);
       } else {
-        samples[j] = layerDistance(z, base, value1, context, cells, active);
+        samples[j] = layerDistance<!smooth>(z, base, noiseColumn, value1, context, cells, active);
         z = z + dz;
       }
     }
@@ -869,8 +964,13 @@ void shadeRow(const FlameSettings& settings, const HashCornerTable* table, Emitt
     const M inside = rowInside ? hn::Not(outside) : hn::FirstN(df, 0);
     V4 shaded{hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
     if (!hn::AllFalse(df, inside)) {
-      shaded = settings.emitterMode != 0 ? shadeLayerLanes(column, row, inside, context)
-                                         : shadeVolumeLanes(column, row, inside, context);
+      if (settings.emitterMode != 0) {
+        shaded = context.smooth ? shadeLayerLanes<true>(column, row, inside, context)
+                                : shadeLayerLanes<false>(column, row, inside, context);
+      } else {
+        shaded = context.smooth ? shadeVolumeLanes<true>(column, row, inside, context)
+                                : shadeVolumeLanes<false>(column, row, inside, context);
+      }
     }
     hn::StoreInterleaved4(hn::IfThenElseZero(inside, shaded.x), hn::IfThenElseZero(inside, shaded.y),
                           hn::IfThenElseZero(inside, shaded.z), hn::IfThenElseZero(inside, shaded.w),
