@@ -2,7 +2,10 @@
 // repeats the kernel code of cpu/flame_march.h, cpu/value_noise.h, cpu/colour_shaping.h and
 // cpu/kernel_exp.h operation for operation, lane by lane: branches become selects of both
 // results, which is exact because the unchosen result is simply dropped. Mul and Add stay
-// separate instructions (no MulAdd: a fused multiply-add rounds once and changes pixels).
+// separate instructions (no MulAdd: a fused multiply-add rounds once and changes pixels). Work
+// is left out only where it provably cannot change a bit: noise octaves once the palette's
+// clamps fix a sample's colour (fbmDistance), and the rest of a march once every pixel is
+// opaque (contributionsStayFinite).
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "cpu/simd_row_shading.cpp"
 // AVX-512, AVX2 and the portable emulation; SSE4 adds nothing a user would pick over those.
@@ -315,7 +318,9 @@ HWY_INLINE V planeIndex(const NoiseAxis& x, const NoiseAxis& y) {
   return hn::Add(hn::Mul(y.floor, splat(57.0f)), x.floor);
 }
 
-HWY_INLINE V cellIndex(V plane, const NoiseAxis& z) { return hn::Add(plane, hn::Mul(z.floor, splat(113.0f))); }
+HWY_INLINE V cellIndex(V plane, const NoiseAxis& z) {
+  return hn::Add(plane, hn::Mul(z.floor, splat(113.0f)));
+}
 
 HWY_INLINE void moveToCell(OctaveCells& cells, V n, const HashCornerOctave* octave) {
   if (!hn::AllTrue(DF(), hn::Eq(n, cells.n))) {
@@ -355,7 +360,8 @@ struct RotationTerms {
 };
 
 HWY_INLINE RotationTerms rotationTerms(V x, V y) {
-  return RotationTerms{hn::Mul(y, splat(-0.8f)), hn::Add(hn::Mul(x, splat(0.8f)), hn::Mul(y, splat(0.36f))),
+  return RotationTerms{hn::Mul(y, splat(-0.8f)),
+                       hn::Add(hn::Mul(x, splat(0.8f)), hn::Mul(y, splat(0.36f))),
                        hn::Sub(hn::Mul(x, splat(0.6f)), hn::Mul(y, splat(0.48f)))};
 }
 
@@ -461,7 +467,8 @@ struct LayerColumn {
 HWY_INLINE LayerColumn layerColumn(V x, V y) {
   const NoiseAxis xAxis = noiseAxis(x);
   const NoiseAxis yAxis = noiseAxis(y);
-  return LayerColumn{xAxis, yAxis, planeIndex(xAxis, yAxis), rotationTerms(x, y), hn::NaN(DF()), PlaneBlends{}};
+  return LayerColumn{xAxis, yAxis, planeIndex(xAxis, yAxis), rotationTerms(x, y), hn::NaN(DF()),
+                     PlaneBlends{}};
 }
 
 // fbm's octaves at (x, y, z) of a layer column, each computed when asked for, in order.
@@ -483,7 +490,8 @@ struct LayerOctaves {
       }
       return lerp(column.blends.ab, column.blends.cd, zAxis.weight);
     }
-    q = k == 1 ? rotatedPoint(column.rotation, z, kOctaveScales[0]) : nextOctavePoint(q, kOctaveScales[k - 1]);
+    q = k == 1 ? rotatedPoint(column.rotation, z, kOctaveScales[0])
+               : nextOctavePoint(q, kOctaveScales[k - 1]);
     return valueNoise(q, table ? &table[k] : nullptr, cells.octave[k]);
   }
 };
@@ -807,8 +815,9 @@ V4 shadeVolumeLanes(V column, int y, const M& insideLayer, const RowContext& con
   const V densityScale = splat(((s.density * 15.0f) * s.density) / steps);
   constexpr bool smooth = kSmooth;
   NoiseCells cells = noCells();
-  March state = startMarch(smooth ? volumeDistance<false>(p, offset, context, cells, insideLayer) : hn::Zero(DF()), smooth,
-                           context.palette);
+  March state = startMarch(
+      smooth ? volumeDistance<false>(p, offset, context, cells, insideLayer) : hn::Zero(DF()), smooth,
+      context.palette);
   V samples[kMarchBatch];
   for (int i = 0; i < (int)s.steps; i = i + kMarchBatch) {
     if (context.stopWhenOpaque && everyLaneOpaque(state, insideLayer)) {
@@ -854,7 +863,8 @@ template <bool kPaletteClamps>
 HWY_INLINE V layerDistance(float z, const V3& base, LayerColumn& column, V matteValue,
                            const RowContext& context, NoiseCells& cells, const M& kept) {
   const FlameSettings& s = context.settings;
-  LayerOctaves octaves{column, hn::Add(splat((z * s.frequency) * 3.0f), base.z), context.octaves, cells, {}};
+  LayerOctaves octaves{column, hn::Add(splat((z * s.frequency) * 3.0f), base.z), context.octaves, cells,
+                       {}};
   const V depthAndMatte =
       hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f))));
   const V amplitude = splat(s.amplitude);
@@ -915,8 +925,9 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   float z = -1.0f;
   constexpr bool smooth = kSmooth;
   LayerColumn noiseColumn = layerColumn(base.x, base.y);
-  March state = startMarch(smooth ? layerDistance<false>(-1.0f, base, noiseColumn, value1, context, cells, active) : hn::Zero(df),
-                           smooth, context.palette);
+  March state = startMarch(
+      smooth ? layerDistance<false>(-1.0f, base, noiseColumn, value1, context, cells, active) : hn::Zero(df),
+      smooth, context.palette);
   const bool stopWhenOpaque =
       context.stopWhenOpaque && hn::AllTrue(df, hn::Le(hn::Abs(value1), splat(1e4f)));
   V samples[kMarchBatch];
