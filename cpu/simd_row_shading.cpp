@@ -302,77 +302,40 @@ HWY_INLINE NoiseCells noCells() {
   return cells;
 }
 
-// One axis of a noise point: the lower bound of its cell and valueNoise's blend weight.
-struct NoiseAxis {
-  V floor;
-  V weight;
-};
-
-HWY_INLINE NoiseAxis noiseAxis(V coordinate) {
-  const V floor = hn::Floor(coordinate);
-  return NoiseAxis{floor, smoothWeight(hn::Sub(coordinate, floor))};
-}
-
-// The part of a cell's index that x and y give, to which valueNoise adds z's.
-HWY_INLINE V planeIndex(const NoiseAxis& x, const NoiseAxis& y) {
-  return hn::Add(hn::Mul(y.floor, splat(57.0f)), x.floor);
-}
-
-HWY_INLINE V cellIndex(V plane, const NoiseAxis& z) {
-  return hn::Add(plane, hn::Mul(z.floor, splat(113.0f)));
-}
-
-HWY_INLINE void moveToCell(OctaveCells& cells, V n, const HashCornerOctave* octave) {
+HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave, OctaveCells& cells) {
+  const V px = hn::Floor(p.x);
+  const V py = hn::Floor(p.y);
+  const V pz = hn::Floor(p.z);
+  const V ux = smoothWeight(hn::Sub(p.x, px));
+  const V uy = smoothWeight(hn::Sub(p.y, py));
+  const V uz = smoothWeight(hn::Sub(p.z, pz));
+  const V n = hn::Add(hn::Add(hn::Mul(py, splat(57.0f)), px), hn::Mul(pz, splat(113.0f)));
   if (!hn::AllTrue(DF(), hn::Eq(n, cells.n))) {
     cells.n = n;
     cells.tuples = cellTuples(n, octave);
   }
-}
-
-// The blends along x and y of a cell's corners: the two values the blend along z joins.
-struct PlaneBlends {
-  V ab, cd;
-};
-
-HWY_INLINE PlaneBlends planeBlends(const CellTuple& k, const NoiseAxis& x, const NoiseAxis& y) {
   // The x lerps with their rise already taken: rise * ux + start.
-  const V a = hn::Add(hn::Mul(k.v[1], x.weight), k.v[0]);
-  const V b = hn::Add(hn::Mul(k.v[3], x.weight), k.v[2]);
-  const V c = hn::Add(hn::Mul(k.v[5], x.weight), k.v[4]);
-  const V d = hn::Add(hn::Mul(k.v[7], x.weight), k.v[6]);
-  return PlaneBlends{lerp(a, b, y.weight), lerp(c, d, y.weight)};
+  const CellTuple& k = cells.tuples;
+  const V a = hn::Add(hn::Mul(k.v[1], ux), k.v[0]);
+  const V b = hn::Add(hn::Mul(k.v[3], ux), k.v[2]);
+  const V c = hn::Add(hn::Mul(k.v[5], ux), k.v[4]);
+  const V d = hn::Add(hn::Mul(k.v[7], ux), k.v[6]);
+  const V ab = lerp(a, b, uy);
+  const V cd = lerp(c, d, uy);
+  return lerp(ab, cd, uz);
 }
 
-HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave, OctaveCells& cells) {
-  const NoiseAxis x = noiseAxis(p.x);
-  const NoiseAxis y = noiseAxis(p.y);
-  const NoiseAxis z = noiseAxis(p.z);
-  moveToCell(cells, cellIndex(planeIndex(x, y), z), octave);
-  const PlaneBlends blends = planeBlends(cells.tuples, x, y);
-  return lerp(blends.ab, blends.cd, z.weight);
-}
-
-// The terms of nextOctavePoint that q.z does not enter.
-struct RotationTerms {
-  V x;   // q.y * -0.8
-  V y;   // q.x * 0.8 + q.y * 0.36
-  V z;   // q.x * 0.6 - q.y * 0.48
-};
-
-HWY_INLINE RotationTerms rotationTerms(V x, V y) {
-  return RotationTerms{hn::Mul(y, splat(-0.8f)),
-                       hn::Add(hn::Mul(x, splat(0.8f)), hn::Mul(y, splat(0.36f))),
-                       hn::Sub(hn::Mul(x, splat(0.6f)), hn::Mul(y, splat(0.48f)))};
-}
-
-HWY_INLINE V3 rotatedPoint(const RotationTerms& terms, V z, float k) {
+HWY_INLINE V3 nextOctavePoint(const V3& q, float k) {
   const V scale = splat(k);
-  return V3{hn::Mul(hn::Sub(terms.x, hn::Mul(z, splat(0.6f))), scale),
-            hn::Mul(hn::Sub(terms.y, hn::Mul(z, splat(0.48f))), scale),
-            hn::Mul(hn::Add(terms.z, hn::Mul(z, splat(0.64f))), scale)};
+  const V x = hn::Mul(hn::Sub(hn::Mul(q.y, splat(-0.8f)), hn::Mul(q.z, splat(0.6f))), scale);
+  const V y = hn::Mul(
+      hn::Sub(hn::Add(hn::Mul(q.x, splat(0.8f)), hn::Mul(q.y, splat(0.36f))), hn::Mul(q.z, splat(0.48f))),
+      scale);
+  const V z = hn::Mul(
+      hn::Add(hn::Sub(hn::Mul(q.x, splat(0.6f)), hn::Mul(q.y, splat(0.48f))), hn::Mul(q.z, splat(0.64f))),
+      scale);
+  return V3{x, y, z};
 }
-
-HWY_INLINE V3 nextOctavePoint(const V3& q, float k) { return rotatedPoint(rotationTerms(q.x, q.y), q.z, k); }
 
 // The octaves' weights in fbm, and the scales between their points.
 constexpr float kOctaveWeights[kHashOctaves] = {0.5f, 0.25f, 0.125f, 0.0625f};
@@ -452,49 +415,6 @@ HWY_INLINE V fbm(const V3& p, const HashCornerOctave* table, NoiseCells& cells) 
   PointOctaves<true> octaves(p, table, cells);
   return fbmDistance<false>(octaves, [](V noise) { return noise; }, hn::FirstN(DF(), 0));
 }
-
-// What stays the same along a layer pixel's march, whose noise point moves along z only: the
-// first octave's axes x and y, and its blends along them while the cell stays the same, and the
-// terms of the second octave's point that z does not enter.
-struct LayerColumn {
-  NoiseAxis x, y;
-  V plane;
-  RotationTerms rotation;
-  V blendedCell;  // the first octave's cell whose blends these are; NaN before the first
-  PlaneBlends blends;
-};
-
-HWY_INLINE LayerColumn layerColumn(V x, V y) {
-  const NoiseAxis xAxis = noiseAxis(x);
-  const NoiseAxis yAxis = noiseAxis(y);
-  return LayerColumn{xAxis, yAxis, planeIndex(xAxis, yAxis), rotationTerms(x, y), hn::NaN(DF()),
-                     PlaneBlends{}};
-}
-
-// fbm's octaves at (x, y, z) of a layer column, each computed when asked for, in order.
-struct LayerOctaves {
-  LayerColumn& column;
-  V z;
-  const HashCornerOctave* table;
-  NoiseCells& cells;
-  V3 q;
-
-  HWY_INLINE V noise(int k) {
-    if (k == 0) {
-      const NoiseAxis zAxis = noiseAxis(z);
-      const V n = cellIndex(column.plane, zAxis);
-      if (!hn::AllTrue(DF(), hn::Eq(n, column.blendedCell))) {
-        moveToCell(cells.octave[0], n, table ? &table[0] : nullptr);
-        column.blendedCell = n;
-        column.blends = planeBlends(cells.octave[0].tuples, column.x, column.y);
-      }
-      return lerp(column.blends.ab, column.blends.cd, zAxis.weight);
-    }
-    q = k == 1 ? rotatedPoint(column.rotation, z, kOctaveScales[0])
-               : nextOctavePoint(q, kOctaveScales[k - 1]);
-    return valueNoise(q, table ? &table[k] : nullptr, cells.octave[k]);
-  }
-};
 
 // ---- Palette.
 
@@ -858,22 +778,15 @@ HWY_INLINE void sampleMatteLanes(V x, float y, const M& wanted, const RowContext
   *age = hn::Load(df, ages);
 }
 
-// column: layerColumn(base.x, base.y).
-template <bool kPaletteClamps>
-HWY_INLINE V layerDistance(float z, const V3& base, LayerColumn& column, V matteValue,
-                           const RowContext& context, NoiseCells& cells, const M& kept) {
+// The palette's clamps are not used to leave octaves out here: in the layer's march most samples
+// lie inside the palette, so the checks would cost more than the octaves they save.
+HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowContext& context,
+                           NoiseCells& cells) {
   const FlameSettings& s = context.settings;
-  LayerOctaves octaves{column, hn::Add(splat((z * s.frequency) * 3.0f), base.z), context.octaves, cells,
-                       {}};
-  const V depthAndMatte =
-      hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f))));
-  const V amplitude = splat(s.amplitude);
-  return fbmDistance<kPaletteClamps>(
-      octaves,
-      [&](V noise) {
-        return hn::Add(depthAndMatte, hn::Mul(hn::Mul(hn::Sub(noise, splat(0.45f)), amplitude), splat(0.16f)));
-      },
-      kept);
+  const V3 n{base.x, base.y, hn::Add(splat((z * s.frequency) * 3.0f), base.z)};
+  return hn::Add(hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f)))),
+                 hn::Mul(hn::Mul(hn::Sub(fbm(n, context.octaves, cells), splat(0.45f)), splat(s.amplitude)),
+                         splat(0.16f)));
 }
 
 template <bool kSmooth>
@@ -924,10 +837,8 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   const float dz = 2.0f / steps;
   float z = -1.0f;
   constexpr bool smooth = kSmooth;
-  LayerColumn noiseColumn = layerColumn(base.x, base.y);
-  March state = startMarch(
-      smooth ? layerDistance<false>(-1.0f, base, noiseColumn, value1, context, cells, active) : hn::Zero(df),
-      smooth, context.palette);
+  March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context, cells) : hn::Zero(df),
+                           smooth, context.palette);
   const bool stopWhenOpaque =
       context.stopWhenOpaque && hn::AllTrue(df, hn::Le(hn::Abs(value1), splat(1e4f)));
   V samples[kMarchBatch];
@@ -939,9 +850,9 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
     for (int j = 0; j < count; ++j) {
       if (smooth) {
         z = z + dz;
-        samples[j] = layerDistance<!smooth>(z, base, noiseColumn, value1, context, cells, active);
+        samples[j] = layerDistance(z, base, value1, context, cells);
       } else {
-        samples[j] = layerDistance<!smooth>(z, base, noiseColumn, value1, context, cells, active);
+        samples[j] = layerDistance(z, base, value1, context, cells);
         z = z + dz;
       }
     }

@@ -62,12 +62,6 @@ void opaqueLook(FlameSettings& s, float radius, float zoom) {
   fillIntegralBase(s);
 }
 
-// One weak value everywhere: the layer's samples then lie around the palette's end for a good
-// part of the march, in every lane at once.
-EmitterMatte faintMatte(int width, int height) {
-  return makeMatte(width, height, [](int32_t, int32_t) { return MatteCell{0.15f, 0.0f}; });
-}
-
 std::vector<float4> render(CpuKernel kernel, const FlameSettings& settings,
                            const EmitterMatte& matte) {
   std::vector<float4> image;
@@ -131,15 +125,10 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
       // end, where a bound that is off by a little changes the colour.
       {"volume, plain sampling, samples around the palette's end", 17, 4, 0, false,
        [](FlameSettings& s) { s.amplitude = 0.05f; s.radius = 6.0f; s.density = 0.3f; s.color3.w = 1.0f; fillIntegralBase(s); }},
-      {"layer, plain sampling, samples around the palette's end", 17, 12, 1, false,
-       [](FlameSettings& s) { s.amplitude = 0.3f; s.density = 0.3f; s.color3.w = 1.0f; fillIntegralBase(s); },
-       faintMatte},
       // Rays graze the sphere: within a vector some lanes pass in and out of the palette's clamps
       // while their neighbours stay outside.
       {"volume, plain sampling, rays across the sphere's edge", 37, 9, 0, false,
        [](FlameSettings& s) { s.radius = 2.5f; s.amplitude = 1.0f; s.zoom = 1.6f; s.steps = 96; }},
-      {"layer, plain sampling, no noise", 15, 12, 1, false, [](FlameSettings& s) { s.amplitude = 0.0f; }},
-      {"layer, plain sampling, strong noise", 23, 12, 1, false, [](FlameSettings& s) { s.amplitude = 40.0f; }},
       {"layer, plain sampling, patchy matte", 33, 12, 1, false, nullptr, patchyMatte},
       {"layer, patchy matte", 33, 12, 1, true, nullptr, patchyMatte},
       // Dense enough at Draft for every pixel of a vector to turn exactly opaque long before the
