@@ -2,7 +2,10 @@
 // repeats the kernel code of cpu/flame_march.h, cpu/value_noise.h, cpu/colour_shaping.h and
 // cpu/kernel_exp.h operation for operation, lane by lane: branches become selects of both
 // results, which is exact because the unchosen result is simply dropped. Mul and Add stay
-// separate instructions (no MulAdd: a fused multiply-add rounds once and changes pixels).
+// separate instructions (no MulAdd: a fused multiply-add rounds once and changes pixels). Work
+// is left out only where it provably cannot change a bit: noise octaves once the palette's
+// clamps fix a sample's colour (fbmDistance), and the rest of a march once every pixel is
+// opaque (contributionsStayFinite).
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "cpu/simd_row_shading.cpp"
 // AVX-512, AVX2 and the portable emulation; SSE4 adds nothing a user would pick over those.
@@ -11,6 +14,7 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "cpu/flame_march.h"
@@ -333,17 +337,83 @@ HWY_INLINE V3 nextOctavePoint(const V3& q, float k) {
   return V3{x, y, z};
 }
 
+// The octaves' weights in fbm, and the scales between their points.
+constexpr float kOctaveWeights[kHashOctaves] = {0.5f, 0.25f, 0.125f, 0.0625f};
+constexpr float kOctaveScales[kHashOctaves - 1] = {2.02f, 2.03f, 2.01f};
+
+// distanceOf(fbm(p)), where distanceOf turns a noise value into the sample's palette coordinate.
 // octaves: the table's four octaves, or null when there is no table.
-HWY_INLINE V fbm(const V3& p, const HashCornerOctave* octaves, NoiseCells& cells) {
-  const V3 q1 = nextOctavePoint(p, 2.02f);
-  const V3 q2 = nextOctavePoint(q1, 2.03f);
-  const V3 q3 = nextOctavePoint(q2, 2.01f);
-  const HashCornerOctave* none = nullptr;
-  V sum = hn::Mul(valueNoise(p, octaves ? &octaves[0] : none, cells.octave[0]), splat(0.5f));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q1, octaves ? &octaves[1] : none, cells.octave[1]), splat(0.25f)));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q2, octaves ? &octaves[2] : none, cells.octave[2]), splat(0.125f)));
-  sum = hn::Add(sum, hn::Mul(valueNoise(q3, octaves ? &octaves[3] : none, cells.octave[3]), splat(0.0625f)));
-  return sum;
+//
+// With kPaletteClamps (no smooth sampling) the octaves stop as soon as they cannot change the
+// colour of any lane in kept, which is then paletteColor(s) alone: the palette gives colour0 for
+// every s below 0 and its colour at 0.999 for every s above 0.999. The skip is exact:
+// - Each octave's value lies in [0, 1]. The hashes h - floor(h) do; so do the blend weights
+//   (3 - 2f) * f * f for f = p - floor(p) in [0, 1] (checked for every such float); and rounding
+//   keeps a lerp (b - a) * t + a of a, b and t in [0, 1] within [0, 1] (the difference is at
+//   least -a, at most 1 - a rounded, and a + round(1 - a) rounds to at most 1).
+// - Rounded addition and multiplication by a constant are monotonic. After octave k the final
+//   sum therefore lies between the running sum (the later octaves at 0) and the same sum
+//   continued with each later octave at 1, and distanceOf, built of such operations and
+//   increasing or decreasing with the amplitude's sign, lies between its values at those two.
+// - When both values are below 0, or both above 0.999, in every kept lane, the bound's colour is
+//   the sample's colour. A NaN proves nothing, as its comparisons are false.
+// Before the first octave the bound spans the whole noise and seldom proves anything in the
+// looks measured, so the checks start after it.
+template <bool kPaletteClamps, class Octaves, class DistanceOf>
+HWY_INLINE V fbmDistance(Octaves& octaves, const DistanceOf& distanceOf, const M& kept) {
+  const DF df;
+  V sum = hn::Zero(df);
+  // Unrolled so that the octave index is a constant.
+#pragma GCC unroll 4
+  for (int k = 0; k < kHashOctaves; ++k) {
+    if (kPaletteClamps && k > 0) {
+      V upper = sum;
+      for (int later = k; later < kHashOctaves; ++later) {
+        upper = hn::Add(upper, splat(kOctaveWeights[later]));
+      }
+      const V low = distanceOf(sum);
+      const V high = distanceOf(upper);
+      const M belowPalette = hn::And(hn::Lt(low, hn::Zero(df)), hn::Lt(high, hn::Zero(df)));
+      const M abovePalette = hn::And(hn::Gt(low, splat(0.999f)), hn::Gt(high, splat(0.999f)));
+      if (hn::AllFalse(df, hn::AndNot(hn::Or(belowPalette, abovePalette), kept))) {
+        return low;
+      }
+    }
+    const V octave = hn::Mul(octaves.noise(k), splat(kOctaveWeights[k]));
+    sum = k == 0 ? octave : hn::Add(sum, octave);
+  }
+  return distanceOf(sum);
+}
+
+// fbm's octaves at a point, asked for in order. kAllPoints computes the four octaves' points
+// first, so that the processor overlaps that chain with the noise (measurably faster when every
+// octave is taken); otherwise each point is computed when its octave is asked for (fbmDistance
+// may stop before).
+template <bool kAllPoints>
+struct PointOctaves {
+  const HashCornerOctave* table;  // null when there is no table
+  NoiseCells& cells;
+  V3 points[kHashOctaves];
+
+  HWY_INLINE PointOctaves(const V3& p, const HashCornerOctave* octaveTable, NoiseCells& noiseCells)
+      : table(octaveTable), cells(noiseCells) {
+    points[0] = p;
+    for (int k = 1; kAllPoints && k < kHashOctaves; ++k) {
+      points[k] = nextOctavePoint(points[k - 1], kOctaveScales[k - 1]);
+    }
+  }
+
+  HWY_INLINE V noise(int k) {
+    if (!kAllPoints && k > 0) {
+      points[k] = nextOctavePoint(points[k - 1], kOctaveScales[k - 1]);
+    }
+    return valueNoise(points[k], table ? &table[k] : nullptr, cells.octave[k]);
+  }
+};
+
+HWY_INLINE V fbm(const V3& p, const HashCornerOctave* table, NoiseCells& cells) {
+  PointOctaves<true> octaves(p, table, cells);
+  return fbmDistance<false>(octaves, [](V noise) { return noise; }, hn::FirstN(DF(), 0));
 }
 
 // ---- Palette.
@@ -598,20 +668,52 @@ struct RowContext {
   EmitterMatteView matte;
   Palette palette;
   bool smooth;
+  // A march may stop once every lane's opacity is exactly 1 (see contributionsStayFinite).
+  bool stopWhenOpaque;
 };
 
+// Once a lane's opacity is exactly 1, its transmittance 1 - 1 is 0 and every later step adds
+// 0 * c: the accumulator keeps its bits (it never holds -0, and x + 0 or x + -0 is x otherwise),
+// as long as every later colour c is finite. It is while the settings (and the matte's values,
+// checked per vector) stay below 1e4 in magnitude: |s| < 2e5, the palette integral stays below
+// 1e14, a step's colour below 1e18 before a density scale below 2e9, and the factor of the
+// exponential is at most 1.
+bool contributionsStayFinite(const FlameSettings& s) {
+  const float limit = 1e4f;
+  auto tame = [&](float value) { return std::fabs(value) <= limit; };
+  auto tame4 = [&](float4 c) { return tame(c.x) && tame(c.y) && tame(c.z) && tame(c.w); };
+  bool integralTame = true;
+  for (const float4& base : s.integralBase) {
+    integralTame = integralTame && std::fabs(base.x) <= 1e10f && std::fabs(base.y) <= 1e10f &&
+                   std::fabs(base.z) <= 1e10f && std::fabs(base.w) <= 1e10f;
+  }
+  return integralTame && tame(s.radius) && tame(s.amplitude) && tame(s.camera) && tame(s.stepSize) &&
+         tame(s.density) && tame4(s.color0) && tame4(s.color1) && tame4(s.color3);
+}
+
+// Whether every lane that is kept has an opacity of exactly 1.
+HWY_INLINE bool everyLaneOpaque(const March& state, const M& kept) {
+  return hn::AllFalse(DF(), hn::AndNot(hn::Eq(state.accumulator.w, splat(1.0f)), kept));
+}
+
+// kept: the lanes whose result matters. kPaletteClamps: no smooth sampling (see fbmDistance).
+template <bool kPaletteClamps>
 HWY_INLINE V volumeDistance(const V3& p, const V3& offset, const RowContext& context,
-                            NoiseCells& cells) {
+                            NoiseCells& cells, const M& kept) {
   const FlameSettings& settings = context.settings;
   const V frequency = splat(settings.frequency);
   const V3 n{hn::Add(hn::Mul(p.x, frequency), offset.x), hn::Add(hn::Mul(p.y, frequency), offset.y),
              hn::Add(hn::Mul(p.z, frequency), offset.z)};
   const V length = hn::Sqrt(hn::Add(hn::Add(hn::Mul(p.x, p.x), hn::Mul(p.y, p.y)), hn::Mul(p.z, p.z)));
-  return hn::Add(hn::Sub(length, splat(settings.radius)),
-                 hn::Mul(fbm(n, context.octaves, cells), splat(settings.amplitude)));
+  const V fromSurface = hn::Sub(length, splat(settings.radius));
+  const V amplitude = splat(settings.amplitude);
+  PointOctaves<!kPaletteClamps> octaves(n, context.octaves, cells);
+  return fbmDistance<kPaletteClamps>(
+      octaves, [&](V noise) { return hn::Add(fromSurface, hn::Mul(noise, amplitude)); }, kept);
 }
 
-V4 shadeVolumeLanes(V column, int y, const RowContext& context) {
+template <bool kSmooth>
+V4 shadeVolumeLanes(V column, int y, const M& insideLayer, const RowContext& context) {
   const FlameSettings& s = context.settings;
   const float camera = s.camera;
   const float steps = (float)s.steps;
@@ -631,16 +733,20 @@ V4 shadeVolumeLanes(V column, int y, const RowContext& context) {
   const V3 offset{splat(s.time * s.animX), splat(s.time * s.animY), splat(s.time * s.animZ)};
   V3 p{dir.x, dir.y, hn::Sub(dir.z, splat(camera))};
   const V densityScale = splat(((s.density * 15.0f) * s.density) / steps);
-  const bool smooth = context.smooth;
+  constexpr bool smooth = kSmooth;
   NoiseCells cells = noCells();
-  March state = startMarch(smooth ? volumeDistance(p, offset, context, cells) : hn::Zero(DF()), smooth,
-                           context.palette);
+  March state = startMarch(
+      smooth ? volumeDistance<false>(p, offset, context, cells, insideLayer) : hn::Zero(DF()), smooth,
+      context.palette);
   V samples[kMarchBatch];
   for (int i = 0; i < (int)s.steps; i = i + kMarchBatch) {
+    if (context.stopWhenOpaque && everyLaneOpaque(state, insideLayer)) {
+      break;
+    }
     const int count = std::min(kMarchBatch, (int)s.steps - i);
     for (int j = 0; j < count; ++j) {
       const V3 pNext{hn::Add(p.x, step.x), hn::Add(p.y, step.y), hn::Add(p.z, step.z)};
-      samples[j] = volumeDistance(smooth ? pNext : p, offset, context, cells);
+      samples[j] = volumeDistance<!smooth>(smooth ? pNext : p, offset, context, cells, insideLayer);
       p = pNext;
     }
     for (int j = 0; j < count; ++j) {
@@ -672,6 +778,8 @@ HWY_INLINE void sampleMatteLanes(V x, float y, const M& wanted, const RowContext
   *age = hn::Load(df, ages);
 }
 
+// The palette's clamps are not used to leave octaves out here: in the layer's march most samples
+// lie inside the palette, so the checks would cost more than the octaves they save.
 HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowContext& context,
                            NoiseCells& cells) {
   const FlameSettings& s = context.settings;
@@ -681,6 +789,7 @@ HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowConte
                          splat(0.16f)));
 }
 
+template <bool kSmooth>
 V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& context) {
   const DF df;
   const FlameSettings& s = context.settings;
@@ -727,11 +836,16 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   const V densityScale = splat(((s.density * s.density) * 15.0f) / steps);
   const float dz = 2.0f / steps;
   float z = -1.0f;
-  const bool smooth = context.smooth;
+  constexpr bool smooth = kSmooth;
   March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context, cells) : hn::Zero(df),
                            smooth, context.palette);
+  const bool stopWhenOpaque =
+      context.stopWhenOpaque && hn::AllTrue(df, hn::Le(hn::Abs(value1), splat(1e4f)));
   V samples[kMarchBatch];
   for (int i = 0; i < (int)s.steps; i = i + kMarchBatch) {
+    if (stopWhenOpaque && everyLaneOpaque(state, active)) {
+      break;
+    }
     const int count = std::min(kMarchBatch, (int)s.steps - i);
     for (int j = 0; j < count; ++j) {
       if (smooth) {
@@ -759,7 +873,8 @@ void shadeRow(const FlameSettings& settings, const HashCornerTable* table, Emitt
   const DI di;
   const size_t lanes = hn::Lanes(df);
   const RowContext context{settings, table != nullptr ? table->octaves : nullptr, matte,
-                           paletteOf(settings), settings.smoothSampling != 0u};
+                           paletteOf(settings), settings.smoothSampling != 0u,
+                           contributionsStayFinite(settings)};
   const float ly = (float)row + settings.originY;
   const bool rowInside = !(ly < 0.0f || ly >= settings.frameHeight);
   HWY_ALIGN float pixels[4 * hn::MaxLanes(df)];
@@ -771,8 +886,13 @@ void shadeRow(const FlameSettings& settings, const HashCornerTable* table, Emitt
     const M inside = rowInside ? hn::Not(outside) : hn::FirstN(df, 0);
     V4 shaded{hn::Zero(df), hn::Zero(df), hn::Zero(df), hn::Zero(df)};
     if (!hn::AllFalse(df, inside)) {
-      shaded = settings.emitterMode != 0 ? shadeLayerLanes(column, row, inside, context)
-                                         : shadeVolumeLanes(column, row, context);
+      if (settings.emitterMode != 0) {
+        shaded = context.smooth ? shadeLayerLanes<true>(column, row, inside, context)
+                                : shadeLayerLanes<false>(column, row, inside, context);
+      } else {
+        shaded = context.smooth ? shadeVolumeLanes<true>(column, row, inside, context)
+                                : shadeVolumeLanes<false>(column, row, inside, context);
+      }
     }
     hn::StoreInterleaved4(hn::IfThenElseZero(inside, shaded.x), hn::IfThenElseZero(inside, shaded.y),
                           hn::IfThenElseZero(inside, shaded.z), hn::IfThenElseZero(inside, shaded.w),

@@ -35,6 +35,33 @@ void rotateLook(FlameSettings& s, int by) {
   fillIntegralBase(s);
 }
 
+// Emitting patches two to five cells wide between empty ones, so that the lanes of a vector
+// mix pixels with and without flames.
+EmitterMatte patchyMatte(int width, int height) {
+  return makeMatte(width, height, [](int32_t x, int32_t y) {
+    const bool emits = (x * 7 / 5 + y / 3) % 3 != 0;
+    return emits ? MatteCell{0.3f + 0.1f * float(x % 5), float(y % 4)} : MatteCell{0.0f, 0.0f};
+  });
+}
+
+// Full strength over the lower two thirds, nothing above.
+EmitterMatte strongMatte(int width, int height) {
+  return makeMatte(width, height, [&](int32_t, int32_t y) {
+    return y >= height / 3 ? MatteCell{1.0f, 0.0f} : MatteCell{0.0f, 0.0f};
+  });
+}
+
+// Density 2 and fully opaque inner colours: a step in the core adds more than half of the
+// remaining opacity, so that the opacity rounds to exactly 1 after a few dozen such steps.
+void opaqueLook(FlameSettings& s, float radius, float zoom) {
+  s.density = 2.0f;
+  s.color0.w = 1.0f;
+  s.color1.w = 1.0f;
+  s.radius = radius;
+  s.zoom = zoom;
+  fillIntegralBase(s);
+}
+
 std::vector<float4> render(CpuKernel kernel, const FlameSettings& settings,
                            const EmitterMatte& matte) {
   std::vector<float4> image;
@@ -57,6 +84,7 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
     uint32_t width, height, emitterMode;
     bool smooth;
     void (*adjust)(FlameSettings&);
+    EmitterMatte (*matte)(int width, int height) = rampMatte;
   };
   const Case cases[] = {
       {"volume, one column", 1, 5, 0, true, nullptr},
@@ -88,6 +116,31 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
       // A negative reach shrinks the last windows below one cell: no table, no overflow.
       {"layer, aspect below the clamp", 17, 12, 1, true,
        [](FlameSettings& s) { s.aspect = -5.45f; s.frequency = 1.0f; }},
+      // Plain sampling skips the octaves that cannot move a sample out of the palette's clamps.
+      {"volume, plain sampling, no noise", 17, 4, 0, false, [](FlameSettings& s) { s.amplitude = 0.0f; }},
+      {"volume, plain sampling, strong noise", 17, 4, 0, false, [](FlameSettings& s) { s.amplitude = 40.0f; }},
+      {"volume, plain sampling, noise amplitude below 0", 17, 4, 0, false,
+       [](FlameSettings& s) { s.amplitude = -9.0f; s.radius = 2.0f; }},
+      // Weak noise and an opaque outer colour: many samples lie just either side of the palette's
+      // end, where a bound that is off by a little changes the colour.
+      {"volume, plain sampling, samples around the palette's end", 17, 4, 0, false,
+       [](FlameSettings& s) { s.amplitude = 0.05f; s.radius = 6.0f; s.density = 0.3f; s.color3.w = 1.0f; fillIntegralBase(s); }},
+      // Rays graze the sphere: within a vector some lanes pass in and out of the palette's clamps
+      // while their neighbours stay outside.
+      {"volume, plain sampling, rays across the sphere's edge", 37, 9, 0, false,
+       [](FlameSettings& s) { s.radius = 2.5f; s.amplitude = 1.0f; s.zoom = 1.6f; s.steps = 96; }},
+      {"layer, plain sampling, patchy matte", 33, 12, 1, false, nullptr, patchyMatte},
+      {"layer, patchy matte", 33, 12, 1, true, nullptr, patchyMatte},
+      // Dense enough at Draft for every pixel of a vector to turn exactly opaque long before the
+      // end of the march: looking into the sphere's core, or over a strongly emitting matte.
+      {"volume, density 2, into the core", 17, 4, 0, true, [](FlameSettings& s) { opaqueLook(s, 10.0f, 3.0f); }},
+      {"volume, plain sampling, density 2, into the core", 17, 4, 0, false,
+       [](FlameSettings& s) { opaqueLook(s, 10.0f, 3.0f); }},
+      {"volume, density 2, core and edge", 33, 5, 0, true, [](FlameSettings& s) { opaqueLook(s, 10.0f, 1.0f); }},
+      {"layer, density 2, strong matte", 17, 12, 1, true, [](FlameSettings& s) { opaqueLook(s, s.radius, 1.0f); },
+       strongMatte},
+      {"layer, plain sampling, density 2, strong matte", 33, 12, 1, false,
+       [](FlameSettings& s) { opaqueLook(s, s.radius, 1.0f); }, strongMatte},
   };
   for (const Case& c : cases) {
     FlameSettings s = testSettings(c.width, c.height, c.emitterMode, c.smooth);
@@ -95,7 +148,7 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
       c.adjust(s);
     }
     const EmitterMatte matte =
-        c.emitterMode != 0 ? rampMatte(int(s.frameWidth), int(s.frameHeight)) : EmitterMatte{};
+        c.emitterMode != 0 ? c.matte(int(s.frameWidth), int(s.frameHeight)) : EmitterMatte{};
     const std::vector<float4> reference = render(CpuKernel::reference, s, matte);
     for (CpuKernel kernel : kFastKernels) {
       if (!cpuSupports(kernel)) {
