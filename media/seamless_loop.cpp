@@ -29,12 +29,12 @@ uint32_t hashOf(int x, int y, uint32_t salt) {
   return hash;
 }
 
-// A value in [0, 1) for each point of the integer lattice. Each block of 3 x 3 points takes one
-// value from each ninth of [0, 1), in a shuffled order: every part of the frame then turns over
-// throughout the fade, rather than one part early and another late.
+// A value in [0, 1) for each point (x, y >= 0) of the integer lattice. Each block of 3 x 3 points
+// takes one value from each ninth of [0, 1), in a shuffled order: every part of the frame then
+// turns over throughout the fade, rather than one part early and another late.
 float latticeValue(int x, int y) {
-  const int blockX = x >= 0 ? x / 3 : (x - 2) / 3;
-  const int blockY = y >= 0 ? y / 3 : (y - 2) / 3;
+  const int blockX = x / 3;
+  const int blockY = y / 3;
   std::array<int, 9> strata{0, 1, 2, 3, 4, 5, 6, 7, 8};
   for (int index = 8; index > 0; --index) {
     std::swap(strata[size_t(index)], strata[hashOf(blockX, blockY, uint32_t(index)) % uint32_t(index + 1)]);
@@ -47,6 +47,9 @@ float latticeValue(int x, int y) {
 // interpolated with a smooth step, so that the pattern has no creases. The lattice values are
 // looked up once per lattice point.
 std::vector<float> valueNoise(int width, int height, float step) {
+  if (width <= 0 || height <= 0) {
+    return {};
+  }
   const int columns = int(float(width) / step) + 2;
   const int rows = int(float(height) / step) + 2;
   std::vector<float> lattice(size_t(columns) * rows);
