@@ -10,201 +10,132 @@
 
 namespace {
 
-template <typename Channel>
-Channel readChannel(const std::byte* at) {
-  Channel value;
-  std::memcpy(&value, at, sizeof(Channel));
-  return value;
+// The dissolve's pattern: patches about a ninth of the frame's shorter side across, so that a patch
+// holds a tongue of flame or two, alike at every size and downsampling.
+constexpr float patchesPerSide = 9.0f;
+// The share of the fade over which one pixel turns from one frame to the other: with the default
+// fade of 24 frames, about a frame, and one pixel in twenty is between the frames at a time. A
+// pixel between them is a plain mix, which shows an opaque flame's colour half transparent, a
+// colour the frames' own edges never have; a pixel that turns at once leaves hard seams.
+constexpr float turnSoftness = 0.05f;
+
+uint32_t hashOf(int x, int y, uint32_t salt) {
+  uint32_t hash = uint32_t(x) * 0x8da6b343u ^ uint32_t(y) * 0xd8163841u ^ salt * 0xcb1ab31fu;
+  hash ^= hash >> 16;
+  hash *= 0x7feb352du;
+  hash ^= hash >> 15;
+  hash *= 0x846ca68bu;
+  hash ^= hash >> 16;
+  return hash;
 }
 
-// A frame's four channels as floats, each a plane of width x height values, row after row.
-struct Planes {
-  int width = 0;
-  int height = 0;
-  std::array<std::vector<float>, 4> channels;  // alpha, red, green, blue
-};
-
-template <typename Channel>
-Planes planesOf(const HostWorld& image) {
-  Planes planes{image.world.width, image.world.height, {}};
-  for (std::vector<float>& plane : planes.channels) {
-    plane.reserve(size_t(planes.width) * planes.height);
+// A value in [0, 1) for each point (x, y >= 0) of the integer lattice. Each block of 3 x 3 points
+// takes one value from each ninth of [0, 1), in a shuffled order: every part of the frame then
+// turns over throughout the fade, rather than one part early and another late.
+float latticeValue(int x, int y) {
+  const int blockX = x / 3;
+  const int blockY = y / 3;
+  std::array<int, 9> strata{0, 1, 2, 3, 4, 5, 6, 7, 8};
+  for (int index = 8; index > 0; --index) {
+    std::swap(strata[size_t(index)], strata[hashOf(blockX, blockY, uint32_t(index)) % uint32_t(index + 1)]);
   }
-  for (int y = 0; y < planes.height; ++y) {
-    const std::byte* row = pixelAddress(image.world, 0, y, image.bitDepth);
-    for (int x = 0; x < planes.width; ++x) {
-      for (int channel = 0; channel < 4; ++channel) {
-        planes.channels[channel].push_back(float(readChannel<Channel>(row + (size_t(x) * 4 + channel) * sizeof(Channel))));
-      }
+  const int stratum = strata[size_t((y - 3 * blockY) * 3 + (x - 3 * blockX))];
+  return (float(stratum) + float(hashOf(x, y, 9) >> 8) / float(1 << 24)) / 9.0f;
+}
+
+// Value noise, one value per pixel: the lattice values (a lattice step being `step` pixels)
+// interpolated with a smooth step, so that the pattern has no creases. The lattice values are
+// looked up once per lattice point.
+std::vector<float> valueNoise(int width, int height, float step) {
+  if (width <= 0 || height <= 0) {
+    return {};
+  }
+  const int columns = int(float(width) / step) + 2;
+  const int rows = int(float(height) / step) + 2;
+  std::vector<float> lattice(size_t(columns) * rows);
+  for (int row = 0; row < rows; ++row) {
+    for (int column = 0; column < columns; ++column) {
+      lattice[size_t(row) * columns + column] = latticeValue(column, row);
     }
   }
-  return planes;
-}
-
-// The mean of each value's (2 radius + 1)^2 neighbourhood, the edges repeated: the frame's broad
-// shapes, without its fine detail.
-std::vector<float> boxBlur(const std::vector<float>& plane, int width, int height, int radius) {
-  std::vector<float> across(plane.size());
-  std::vector<float> blurred(plane.size());
-  const float count = float(2 * radius + 1);
+  auto at = [&](int column, int row) { return lattice[size_t(row) * columns + column]; };
+  auto smooth = [](float t) { return t * t * (3.0f - 2.0f * t); };
+  std::vector<float> noise(size_t(width) * height);
   for (int y = 0; y < height; ++y) {
+    const float v = (float(y) + 0.5f) / step;
+    const int row = int(v);
+    const float ty = smooth(v - float(row));
     for (int x = 0; x < width; ++x) {
-      float sum = 0.0f;
-      for (int dx = -radius; dx <= radius; ++dx) {
-        sum += plane[size_t(y) * width + std::clamp(x + dx, 0, width - 1)];
-      }
-      across[size_t(y) * width + x] = sum / count;
+      const float u = (float(x) + 0.5f) / step;
+      const int column = int(u);
+      const float tx = smooth(u - float(column));
+      const float top = (at(column + 1, row) - at(column, row)) * tx + at(column, row);
+      const float bottom = (at(column + 1, row + 1) - at(column, row + 1)) * tx + at(column, row + 1);
+      noise[size_t(y) * width + x] = (bottom - top) * ty + top;
     }
   }
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      float sum = 0.0f;
-      for (int dy = -radius; dy <= radius; ++dy) {
-        sum += across[size_t(std::clamp(y + dy, 0, height - 1)) * width + x];
-      }
-      blurred[size_t(y) * width + x] = sum / count;
-    }
-  }
-  return blurred;
+  return noise;
 }
 
-// Maps the mixed values, in their order, onto the distribution of the two frames' values taken
-// together, a's weighing 1 - weight and b's weight: the mix then has as many clear,
-// semi-transparent and opaque pixels as the two frames have, weighed so.
-void matchDistribution(std::vector<float>& mixed, const std::vector<float>& a, const std::vector<float>& b, float weight) {
-  std::vector<float> sortedA = a;
-  std::vector<float> sortedB = b;
-  std::vector<float> sortedMixed = mixed;
-  std::sort(sortedA.begin(), sortedA.end());
-  std::sort(sortedB.begin(), sortedB.end());
-  std::sort(sortedMixed.begin(), sortedMixed.end());
-  const size_t count = mixed.size();
-  // The value of each rank in the weighed union of both frames' values: walk both in order.
-  std::vector<float> ranked(count);
-  size_t nextA = 0;
-  size_t nextB = 0;
-  double taken = 0.0;
-  float value = 0.0f;
-  for (size_t rank = 0; rank < count; ++rank) {
-    while (taken < double(rank) + 0.5 && (nextA < count || nextB < count)) {
-      const bool fromA = nextB == count || (nextA < count && sortedA[nextA] <= sortedB[nextB]);
-      value = fromA ? sortedA[nextA++] : sortedB[nextB++];
-      taken += fromA ? 1.0 - weight : weight;
-    }
-    ranked[rank] = value;
+// For each pixel, the moment of the fade (0 to 1) at which it turns from one frame to the other:
+// smooth patches, spread evenly over [0, 1] (each value replaced by its share of smaller values)
+// so that as many pixels turn in each frame of the fade.
+std::vector<float> dissolveOrder(int width, int height) {
+  std::vector<float> order = valueNoise(width, height, float(std::min(width, height)) / patchesPerSide);
+  constexpr int bins = 4096;
+  std::array<uint32_t, bins + 1> below{};
+  auto binOf = [](float value) { return std::clamp(int(value * float(bins)), 0, bins - 1); };
+  for (float value : order) {
+    ++below[size_t(binOf(value)) + 1];
   }
-  for (float& mixedValue : mixed) {
-    const auto [first, last] = std::equal_range(sortedMixed.begin(), sortedMixed.end(), mixedValue);
-    // Equal values share their middle rank.
-    const size_t rank = (size_t(first - sortedMixed.begin()) + size_t(last - sortedMixed.begin())) / 2;
-    mixedValue = ranked[std::min(rank, count - 1)];
+  for (int bin = 0; bin < bins; ++bin) {
+    below[size_t(bin) + 1] += below[size_t(bin)];
   }
-}
-
-// A plain mix (1 - w) a + w b of two frames far apart in time has less contrast than either: the
-// fine detail of two unrelated frames cancels (to sqrt((1 - w)^2 + w^2) of its strength halfway),
-// and where one frame burns and the other is clear the mix is half transparent. For the fade the
-// flames went soft, semi-transparent pixels doubled and the motion seemed to slow. So:
-// - alpha is mixed plainly and then given the distribution of the two frames' alphas;
-// - colour's broad shapes (a 3 x 3 box blur) are mixed plainly, and its fine detail (the rest) is
-//   mixed and scaled so that the result, within its alpha, is as sharp as the two frames,
-//   interpolated by weight (sharpness: the mean step between neighbouring colour values). The
-//   scale is found, not assumed, so frames alike in places are not over-sharpened; the three
-//   colours share it so that hues stay as they are.
-Planes mixKeepingTheLook(const Planes& a, const Planes& b, float weight, float full, bool brighterThanOpaque) {
-  const float keep = 1.0f - weight;
-  const int width = a.width;
-  const int height = a.height;
-  const size_t count = size_t(width) * height;
-  Planes mixed{width, height, {}};
-  std::vector<float>& alpha = mixed.channels[0];
-  alpha.resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    alpha[i] = keep * a.channels[0][i] + weight * b.channels[0][i];
+  const float count = float(order.size());
+  for (float& value : order) {
+    const int bin = binOf(value);
+    const float within = std::clamp(value * float(bins) - float(bin), 0.0f, 1.0f);
+    const float before = float(below[size_t(bin)]);
+    value = ((float(below[size_t(bin) + 1]) - before) * within + before) / count;
   }
-  matchDistribution(alpha, a.channels[0], b.channels[0], weight);
-  for (float& value : alpha) {
-    value = std::clamp(value, 0.0f, full);
-  }
-  // Premultiplied colour stays within its alpha; float frames may be brighter than 1 where opaque.
-  auto withinAlpha = [&](float value, size_t index) {
-    value = std::max(value, 0.0f);
-    return brighterThanOpaque && alpha[index] >= full ? value : std::min(value, alpha[index]);
-  };
-
-  std::array<std::vector<float>, 4> broad;
-  std::array<std::vector<float>, 4> detail;
-  for (int channel = 1; channel < 4; ++channel) {
-    const std::vector<float> broadA = boxBlur(a.channels[channel], width, height, 1);
-    const std::vector<float> broadB = boxBlur(b.channels[channel], width, height, 1);
-    broad[channel].resize(count);
-    detail[channel].resize(count);
-    for (size_t i = 0; i < count; ++i) {
-      broad[channel][i] = keep * broadA[i] + weight * broadB[i];
-      detail[channel][i] = keep * (a.channels[channel][i] - broadA[i]) + weight * (b.channels[channel][i] - broadB[i]);
-    }
-  }
-  // The summed steps between neighbours of the colour planes of value(channel, index).
-  auto colourSharpness = [&](const auto& value) {
-    double sum = 0.0;
-    for (int channel = 1; channel < 4; ++channel) {
-      for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-          const size_t index = size_t(y) * width + x;
-          const float here = value(channel, index);
-          if (x + 1 < width) {
-            sum += std::fabs(value(channel, index + 1) - here);
-          }
-          if (y + 1 < height) {
-            sum += std::fabs(value(channel, index + width) - here);
-          }
-        }
-      }
-    }
-    return sum;
-  };
-  const double wanted =
-      keep * colourSharpness([&](int channel, size_t index) { return a.channels[channel][index]; }) +
-      weight * colourSharpness([&](int channel, size_t index) { return b.channels[channel][index]; });
-  auto colourAt = [&](float scale, int channel, size_t index) {
-    return withinAlpha(broad[channel][index] + scale * detail[channel][index], index);
-  };
-  // Sharpness grows with the scale; halving the interval 20 times finds it to a millionth.
-  float low = 0.0f;
-  float high = 4.0f;
-  for (int step = 0; step < 20; ++step) {
-    const float middle = 0.5f * (low + high);
-    const double sharpness = colourSharpness([&](int channel, size_t index) { return colourAt(middle, channel, index); });
-    (sharpness < wanted ? low : high) = middle;
-  }
-  const float scale = 0.5f * (low + high);
-  for (int channel = 1; channel < 4; ++channel) {
-    mixed.channels[channel].resize(count);
-    for (size_t i = 0; i < count; ++i) {
-      mixed.channels[channel][i] = colourAt(scale, channel, i);
-    }
-  }
-  return mixed;
+  return order;
 }
 
 template <typename Channel>
-void crossFadeKeepingTheLook(const HostWorld& a, const HostWorld& b, HostWorld& mixed, float weight) {
-  constexpr bool isFloat = std::is_floating_point_v<Channel>;
-  const float full = isFloat ? 1.0f : sizeof(Channel) == 1 ? 255.0f : 32768.0f;
-  const Planes planes = mixKeepingTheLook(planesOf<Channel>(a), planesOf<Channel>(b), weight, full, isFloat);
-  size_t index = 0;
-  for (int y = 0; y < planes.height; ++y) {
+void dissolve(const HostWorld& a, const HostWorld& b, HostWorld& mixed, float weight) {
+  const int width = a.world.width;
+  const int height = a.world.height;
+  const std::vector<float> order = dissolveOrder(width, height);
+  // The pixels that turn last reach 1 exactly when weight does.
+  const float front = weight * (1.0f + turnSoftness);
+  for (int y = 0; y < height; ++y) {
+    const std::byte* rowA = pixelAddress(a.world, 0, y, a.bitDepth);
+    const std::byte* rowB = pixelAddress(b.world, 0, y, b.bitDepth);
     std::byte* row = pixelAddress(mixed.world, 0, y, mixed.bitDepth);
-    for (int x = 0; x < planes.width; ++x, ++index) {
+    for (int x = 0; x < width; ++x) {
+      const float turned = std::clamp((front - order[size_t(y) * width + x]) / turnSoftness, 0.0f, 1.0f);
+      // A smooth step, so that the patches' edges show no crease.
+      const float pixelWeight = turned * turned * (3.0f - 2.0f * turned);
+      const size_t pixel = size_t(x) * 4 * sizeof(Channel);
+      // Most pixels are wholly one frame's: copied, so that they keep every bit.
+      if (pixelWeight == 0.0f || pixelWeight == 1.0f) {
+        std::memcpy(row + pixel, (pixelWeight == 0.0f ? rowA : rowB) + pixel, 4 * sizeof(Channel));
+        continue;
+      }
       for (int channel = 0; channel < 4; ++channel) {
-        const float value = planes.channels[channel][index];
+        const size_t offset = pixel + size_t(channel) * sizeof(Channel);
+        Channel first;
+        Channel second;
+        std::memcpy(&first, rowA + offset, sizeof(Channel));
+        std::memcpy(&second, rowB + offset, sizeof(Channel));
+        const float value = (float(second) - float(first)) * pixelWeight + float(first);
         Channel result;
-        if constexpr (isFloat) {
+        if constexpr (std::is_floating_point_v<Channel>) {
           result = value;
         } else {
           result = static_cast<Channel>(std::floor(value + 0.5f));
         }
-        std::memcpy(row + (size_t(x) * 4 + channel) * sizeof(Channel), &result, sizeof(Channel));
+        std::memcpy(row + offset, &result, sizeof(Channel));
       }
     }
   }
@@ -231,11 +162,11 @@ HostWorld crossFadeWorlds(const HostWorld& a, const HostWorld& b, float weight) 
   if (weight == 0.0f || weight == 1.0f) {
     copyWorldInto(weight == 0.0f ? a.world : b.world, mixed.world, 0, 0, a.bitDepth);
   } else if (a.bitDepth == 32) {
-    crossFadeKeepingTheLook<float>(a, b, mixed, weight);
+    dissolve<float>(a, b, mixed, weight);
   } else if (a.bitDepth == 16) {
-    crossFadeKeepingTheLook<uint16_t>(a, b, mixed, weight);
+    dissolve<uint16_t>(a, b, mixed, weight);
   } else {
-    crossFadeKeepingTheLook<uint8_t>(a, b, mixed, weight);
+    dissolve<uint8_t>(a, b, mixed, weight);
   }
   return mixed;
 }

@@ -1,4 +1,4 @@
-// Seamless loops: the last frames of an N-frame loop cross-fade into the frames one loop earlier
+// Seamless loops: the last frames of an N-frame loop dissolve into the frames one loop earlier
 // (frame i with frame i - N), so that frame N-1 is frame -1 and runs into frame 0 as any frame
 // runs into the next. The effect's flames never repeat by themselves; this is how a host makes a
 // clip that loops. Cost: each cross-faded frame renders twice.
@@ -14,7 +14,7 @@ struct LoopSettings {
 // One second of frames, at most half the loop (at least one frame).
 long defaultLoopFade(long length, const FrameClock& clock);
 
-// How a frame of the loop is made: (1 - weight) x the frame + weight x earlierFrame. Frames before
+// How a frame of the loop is made: the frame dissolved into earlierFrame by weight. Frames before
 // the fade have weight 0; the fade's K frames rise by 1/K each to 1 at frame N - 1.
 struct LoopMix {
   long earlierFrame = 0;
@@ -22,11 +22,12 @@ struct LoopMix {
 };
 LoopMix loopMix(const LoopSettings& loop, long frame);
 
-// Mixes two worlds of one size and depth by weight (0: a, 1: b, exactly) so that the mix keeps the
-// contrast of two unrelated frames: each channel's mean moves linearly from a's to b's, and the
-// pixels' deviations from it are mixed as (1 - weight) x a's + weight x b's, divided by
-// sqrt((1 - weight)^2 + weight^2). In float; 8 and 16 bits round to the nearest step and stay
-// premultiplied. Throws std::bad_alloc.
+// Dissolves world a into world b (one size and depth) by weight (0: a, 1: b, exactly): pixels
+// turn from a's to b's in a fixed pattern of soft patches, each within a small part of the fade,
+// so that nearly every pixel is wholly one world's and the mix shows no colour, detail or
+// transparency that the two lack (a plain (1 - w) a + w b shows both at once, half transparent).
+// The pattern is relative to the world's size, the same at every depth; a pixel between the two
+// is their premultiplied mix, rounded to the nearest step in 8 and 16 bits. Throws std::bad_alloc.
 HostWorld crossFadeWorlds(const HostWorld& a, const HostWorld& b, float weight);
 
 // renderFrame for a frame of the loop: the frame alone, or mixed with the frame one loop earlier.
