@@ -234,7 +234,7 @@ void StudioWindow::refreshStatus() {
 void StudioWindow::refreshNotice() {
   const int layer = layerParamNamed(*session_, "Emitter Layer");
   const bool layerWanted = layer >= 0 && !isGreyedOut(*session_, layer);
-  view_->setNotice(layerWanted && !emitter_
+  view_->setNotice(layerWanted && !emitter_ && emitterChoice_.text.isEmpty()
                        ? tr("The Source takes its flames from the Emitter Layer, which is empty: choose an "
                             "image or type a text under Emitter.")
                        : QString());
@@ -543,7 +543,7 @@ void StudioWindow::setLayerSize(QSize size) {
 
 void StudioWindow::setEmitterImage(const QString& path) {
   if (path.isEmpty()) {
-    if (emitterChoice_.image) {
+    if (emitterChoice_.image || !emitterChoice_.text.isEmpty()) {
       changeState(tr("No emitter"), -1, [&] {
         emitterChoice_ = EmitterChoice{};
         refreshEmitter();

@@ -104,6 +104,8 @@ class StudioWindow : public QMainWindow {
   const QImage& finishedImage() const { return finishedImage_; }
   quint64 generation() const { return generation_; }
   quint64 finishedGeneration() const { return finishedGeneration_; }
+  // Whether the emitter's text is being drawn: the frames on show lack it until then.
+  bool drawingEmitterText() const { return textDrawingPending_; }
   QSize layerSize() const;
   long frame() const { return frame_; }
   bool playing() const;
