@@ -121,7 +121,7 @@ void setPixel(uint8_t* rgba, int width, int x, int y, const uint8_t colour[4]) {
 }  // namespace
 
 void drawFailureNotice(uint8_t* rgba, int width, int height, const std::string& message) {
-  const int scale = std::max(1, height / 360);
+  const int scale = std::max(1, height / 270);
   const int margin = 2 * scale;
   const int columns = (width - 2 * margin) / (advance * scale);
   const int fittingLines = (height - margin) / (lineAdvance * scale);

@@ -7,6 +7,6 @@
 #include <string>
 
 // Draws "VORTELLINE: " and the message, in capitals, as up to three lines in an opaque dark box
-// at the frame's bottom left corner, 7 pixels tall per 360 lines of the frame; what does not fit
+// at the frame's bottom left corner, 7 pixels tall per 270 lines of the frame (28 at 1080); what does not fit
 // is cut with "...". Frames of 8-bit RGBA, rows without padding.
 void drawFailureNotice(uint8_t* rgba, int width, int height, const std::string& message);

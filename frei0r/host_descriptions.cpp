@@ -185,7 +185,12 @@ std::string kdenliveDescription(Plugin plugin) {
           "</description>\n    <author>Vortelline</author>\n";
   text += "    <parameter type=\"fixed\" name=\"own_values\" default=\"1\"/>\n";
   for (const PluginParam* param : editorParams(plugin)) {
-    text += kdenlivePluginParam(*param);
+    // The generator's dialog has no scroll bar: its alpha is left at auto, the only useful choice
+    // for flames on a transparent frame (light is the same for their look; effect, flames on
+    // opaque black), so that the controls that act on its flames fit.
+    if (filter || std::string(param->name) != "alpha") {
+      text += kdenlivePluginParam(*param);
+    }
   }
   for (const ControlRow& row : controlTable) {
     if (filter || actsWithoutLayer(row)) {
