@@ -8,8 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPointer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -316,11 +316,19 @@ bool StudioWindow::textImageCurrent() const {
 }
 
 void StudioWindow::drawEmitterTextInBackground() {
-  const quint64 drawing = ++textDrawings_;
-  textDrawingPending_ = true;
   const EmitterChoice wanted = emitterChoice_;
   const int width = session_->layerWidth;
   const int height = session_->layerHeight;
+  // The drawing under way is this one already.
+  if (textDrawingPending_ && pendingText_ == wanted.text && pendingStyle_ == wanted.textStyle &&
+      pendingSize_ == QSize(width, height)) {
+    return;
+  }
+  const quint64 drawing = ++textDrawings_;
+  textDrawingPending_ = true;
+  pendingText_ = wanted.text;
+  pendingStyle_ = wanted.textStyle;
+  pendingSize_ = QSize(width, height);
   QPointer<StudioWindow> window(this);
   // The application's pool: quitting waits for a drawing under way (the fonts are the application's).
   QThreadPool::globalInstance()->start([window, drawing, wanted, width, height] {

@@ -258,6 +258,10 @@ class StudioWindow : public QMainWindow {
   quint64 presetReads_ = 0;
   quint64 textDrawings_ = 0;
   bool textDrawingPending_ = false;  // a screenshot waits for it
+  // What the newest drawing under way draws.
+  QString pendingText_;
+  EmitterTextStyle pendingStyle_;
+  QSize pendingSize_;
 };
 
 // Where the user's own looks are kept: vortelline/looks in the user's data folder
