@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
 
 namespace {
 
@@ -24,18 +25,30 @@ void makeFontsAvailable() {
   (void)application;
 }
 
+// What a layer can show of a text: no more characters than the layer is pixels wide, no glyph
+// taller than twice the layer. Beyond that a drawing only costs time (minutes, for a letter with
+// 90,000 combining marks at 16384 pixels), and shows nothing more.
+QString shownPart(const std::string& utf8, int width) {
+  QString text = QString::fromStdString(utf8);
+  if (text.size() > width) {
+    const qsizetype cut = text.at(width - 1).isHighSurrogate() ? width - 1 : width;
+    text.truncate(cut);
+  }
+  return text;
+}
+
 }  // namespace
 
 RgbaImage drawEmitterText(const std::string& utf8, int width, int height, const EmitterTextStyle& style) {
   makeFontsAvailable();
-  const QString text = QString::fromStdString(utf8);
+  const QString text = shownPart(utf8, width);
   QImage canvas(width, height, QImage::Format_ARGB32_Premultiplied);
   canvas.fill(Qt::transparent);
   if (!text.isEmpty()) {
     QFont font(QString::fromStdString(style.family));
     font.setBold(style.bold);
     if (style.pixelSize > 0) {
-      font.setPixelSize(style.pixelSize);
+      font.setPixelSize(std::min(style.pixelSize, 2 * height));
     } else {
       font.setPixelSize(std::max(1, height / 2));
       double textWidth = QFontMetricsF(font).horizontalAdvance(text);

@@ -9,5 +9,7 @@
 #include "session/host_pixels.h"
 
 // Premultiplied like every host layer; one line of UTF-8 text. Empty text gives a transparent
-// layer. Needs a QGuiApplication (any platform, offscreen too).
+// layer. Draws what the layer can show: the text's first characters, as many as the layer is
+// pixels wide, at most twice the layer's height tall. Needs a QGuiApplication (any platform,
+// offscreen too); safe on any thread.
 RgbaImage drawEmitterText(const std::string& text, int width, int height, const EmitterTextStyle& style = {});

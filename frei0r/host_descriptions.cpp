@@ -75,6 +75,12 @@ double pluginDefault(const ControlRow& row, Plugin plugin) {
   return own ? own->value : row.defaultValue;
 }
 
+// The unit a slider's value is in, where it has one: a hue's angle, a colour's gain and opacity.
+std::string unitOf(const ControlRow& row) {
+  const std::string name = shortName(row.name);
+  return name == "Hue" ? "\u00B0" : name == "Gain" || name == "Opacity" ? "%" : "";
+}
+
 // Decimals that show a slider's steps without noise: fine ranges need more.
 int decimalsOf(const ControlRow& row) {
   const double span = row.sliderMax - row.sliderMin;
@@ -175,17 +181,18 @@ std::string kdenliveControl(const ControlRow& row, Plugin plugin, bool animated)
   }
   return "    <parameter type=\"" + std::string(animated ? "animated" : "constant") + "\" name=\"" + xmlEscaped(name) +
          "\" default=\"" + number(dephault) + "\" min=\"" + number(row.sliderMin) + "\" max=\"" + number(row.sliderMax) +
-         "\" decimals=\"" + std::to_string(decimalsOf(row)) + "\">\n      <name>" + xmlEscaped(readableName(name)) +
+         "\" decimals=\"" + std::to_string(decimalsOf(row)) + "\"" +
+         (unitOf(row).empty() ? "" : " suffix=\"" + unitOf(row) + "\"") + ">\n      <name>" + xmlEscaped(readableName(name)) +
          "</name>\n    </parameter>\n";
 }
 
-// The generator's dialog has no scroll bar and must fit a 1080-line screen (it fills 1000 lines): it
-// keeps what shapes the flames, and a source without a layer has only its own volume to burn. The
-// finishing controls stay at their defaults there (a settings file sets them); the effect shows them.
-bool generatorDialogShows(const ControlRow& row) {
+// Flames without a layer burn the effect's own volume: the controls that take them from a layer
+// (the Emitter group and the emitter key) change nothing in them (melt renders them byte for byte
+// the same), nor does where the frame is computed. A generator shows every other control, as each
+// changes its frames.
+bool actsWithoutLayer(const ControlRow& row) {
   const std::string name = row.name;
-  return name != "Processing" && name != "Emitter/Source" && name != "Smooth Sampling" && name != "Step Size" &&
-         name != "Animation Offset" && groupOf(name) != "View" && !namesFinishingControl(name);
+  return groupOf(name) != "Emitter" && groupOf(name) != "Emitter Key" && name != "Processing";
 }
 
 std::string kdenliveDescription(Plugin plugin) {
@@ -202,10 +209,15 @@ std::string kdenliveDescription(Plugin plugin) {
           "</description>\n    <author>Vortelline</author>\n";
   text += "    <parameter type=\"fixed\" name=\"own_values\" default=\"1\"/>\n";
   for (const PluginParam* param : editorParams(plugin)) {
-    text += kdenlivePluginParam(*param);
+    // The generator's dialog has no scroll bar: its alpha is left at auto, the only useful choice
+    // for flames on a transparent frame (light is the same for their look; effect, flames on
+    // opaque black), so that the controls that act on its flames fit.
+    if (filter || std::string(param->name) != "alpha") {
+      text += kdenlivePluginParam(*param);
+    }
   }
   for (const ControlRow& row : editorRows()) {
-    if (filter || generatorDialogShows(row)) {
+    if (filter || actsWithoutLayer(row)) {
       text += kdenliveControl(row, plugin, filter);
     } else {
       // Hidden, at the plug-in's default: a settings file sets it, or the clip's MLT file.
@@ -239,6 +251,11 @@ constexpr ShotcutEntry shotcutEntries[] = {
     {"vortelline_generator", "Vortelline Flames Generator", "fire flames generator volumetric vortelline", 1},
 };
 
+// The generator entry burns its own volume: it shows only the controls that act on that.
+bool entryShows(const ControlRow& row, const ShotcutEntry& entry) {
+  return entry.sourceChoice == 0 || actsWithoutLayer(row);
+}
+
 double shotcutDefault(const ControlRow& row, const ShotcutEntry& entry) {
   return entry.sourceChoice != 0 && std::string(row.name) == "Emitter/Source" ? entry.sourceChoice
                                                                                : pluginDefault(row, Plugin::filter);
@@ -255,7 +272,7 @@ std::string shotcutMeta(const ShotcutEntry& entry) {
   std::string parameters;
   bool first = true;
   for (const ControlRow& row : editorRows()) {
-    if (row.kind != ControlKind::slider) {
+    if (row.kind != ControlKind::slider || !entryShows(row, entry)) {
       continue;
     }
     text += std::string(first ? "" : ", ") + qmlString(row.name);
@@ -276,6 +293,7 @@ std::string shotcutSliderRow(int index, const ControlRow& row, const ShotcutEntr
          ")\n            Layout.alignment: Qt.AlignRight\n        }\n        Shotcut.SliderSpinner {\n            id: " + id +
          "\n            minimumValue: " + number(row.sliderMin) + "\n            maximumValue: " + number(row.sliderMax) +
          "\n            decimals: " + std::to_string(decimalsOf(row)) + "\n            stepSize: " + number(step) +
+         (unitOf(row).empty() ? "" : "\n            suffix: qsTr(" + qmlString(" " + unitOf(row)) + ")") +
          "\n            onValueChanged: updateFilter(" + qmlString(row.name) + ", " + unit + ", " + keys +
          ", getPosition())\n        }\n        Shotcut.UndoButton {\n            onClicked: " + id +
          ".value = " + number(shotcutDefault(row, entry)) + "\n        }\n        Shotcut.KeyframesButton {\n            id: " +
@@ -304,7 +322,7 @@ std::string shotcutChoiceRow(int index, const std::string& property, const std::
 std::string shotcutUi(const ShotcutEntry& entry) {
   std::vector<const ControlRow*> sliders;
   for (const ControlRow& row : editorRows()) {
-    if (row.kind == ControlKind::slider) {
+    if (row.kind == ControlKind::slider && entryShows(row, entry)) {
       sliders.push_back(&row);
     }
   }
@@ -374,6 +392,13 @@ std::string shotcutUi(const ShotcutEntry& entry) {
   std::string group = "-";
   int sliderIndex = 0;
   for (const ControlRow& row : editorRows()) {
+    if (!entryShows(row, entry)) {
+      // Not shown, at its default: the generator's source is its own volume.
+      if (std::string(row.name) == "Emitter/Source") {
+        addDefault(row.name, qmlString(choiceTexts(row).at(static_cast<size_t>(entry.sourceChoice) - 1)));
+      }
+      continue;
+    }
     if (groupOf(row.name) != group) {
       group = groupOf(row.name);
       if (!group.empty()) {

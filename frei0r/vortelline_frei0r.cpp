@@ -27,6 +27,7 @@ extern "C" {
 #include "authoring/settings_file.h"
 #include "finishing/finishing.h"
 #include "frei0r/control_table.h"
+#include "frei0r/failure_notice.h"
 #include "frei0r/plugin_params.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
@@ -241,6 +242,7 @@ struct Instance {
 
   // What the values above make of the session.
   bool usable = false;
+  std::string failure;  // why they make no frames, said in the frames
   Blend blendMode = Blend::add;
   OutputAlpha outputAlpha = OutputAlpha::automatic;
   FinishingValues finishing;
@@ -294,6 +296,7 @@ void applyHostValues(Instance& instance) {
   HostSession& session = instance.session;
   session.tracks = instance.effect->session->tracks;
   instance.usable = false;
+  instance.failure.clear();
 
   instance.blendMode = Blend::add;
   if (isFilter) {
@@ -335,6 +338,7 @@ void applyHostValues(Instance& instance) {
       } catch (const std::exception& error) {
         instance.settings = SettingsFile{};
         report("the settings file " + shortened(instance.settingsPath) + " is not used: " + error.what());
+        instance.failure = std::string("settings file not used: ") + error.what();
         instance.readSettingsPath.clear();
         return;
       }
@@ -463,8 +467,9 @@ void blendOnto(const PF_EffectWorld& flames, const uint8_t* input, uint8_t* outp
   }
 }
 
-// What a frame is when the effect cannot render it: transparent, or the input unchanged.
-void leaveFrame(const Instance& instance, const uint32_t* inframe, uint32_t* outframe) {
+// What a frame is when the effect cannot render it: transparent, or the input unchanged, with
+// a notice of why in its corner when there is a failure to tell.
+void leaveFrame(const Instance& instance, const uint32_t* inframe, uint32_t* outframe, const std::string& failure) {
   const size_t bytes = static_cast<size_t>(instance.width) * instance.height * 4;
   if (isFilter && inframe) {
     if (inframe != outframe) {
@@ -472,6 +477,9 @@ void leaveFrame(const Instance& instance, const uint32_t* inframe, uint32_t* out
     }
   } else {
     std::memset(outframe, 0, bytes);
+  }
+  if (!failure.empty()) {
+    drawFailureNotice(reinterpret_cast<uint8_t*>(outframe), instance.width, instance.height, failure);
   }
 }
 
@@ -804,14 +812,14 @@ void f0r_update(f0r_instance_t handle, double time, const uint32_t* inframe,
       applyHostValues(instance);
     }
     if (!instance.usable) {
-      return leaveFrame(instance, input, outframe);
+      return leaveFrame(instance, input, outframe, instance.failure);
     }
     renderInto(instance, time, reinterpret_cast<const uint8_t*>(input), reinterpret_cast<uint8_t*>(outframe));
   } catch (const std::exception& error) {
     report(error.what());
-    leaveFrame(instance, input, outframe);
+    leaveFrame(instance, input, outframe, error.what());
   } catch (const Cancelled&) {
-    leaveFrame(instance, input, outframe);
+    leaveFrame(instance, input, outframe, "");
   }
 }
 

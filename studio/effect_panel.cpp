@@ -128,6 +128,7 @@ QVBoxLayout* EffectPanel::addGroup(QVBoxLayout* parent, int groupStart, bool col
   layout->setContentsMargins(16, 0, 0, 0);
   layout->setSpacing(2);
   body->setVisible(!collapsed);
+  groupBodies_.push_back(body);
   QObject::connect(header, &QToolButton::toggled, body, [header, body](bool open) {
     header->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
     body->setVisible(open);
@@ -593,6 +594,25 @@ void EffectPanel::showEmitter(const QString& description, const QString& text, c
     row->setVisible(image);
   }
   showingEmitter_ = false;
+}
+
+int EffectPanel::widestMinimumWidth() {
+  std::vector<QWidget*> shut;
+  for (const std::vector<QWidget*>* rows : {&groupBodies_, &textStyleRows_, &imagePlacementRows_}) {
+    for (QWidget* row : *rows) {
+      if (row->isHidden()) {
+        shut.push_back(row);
+      }
+    }
+  }
+  for (QWidget* row : shut) {
+    row->setVisible(true);
+  }
+  const int width = minimumSizeHint().width();
+  for (QWidget* row : shut) {
+    row->setVisible(false);
+  }
+  return width;
 }
 
 const EffectPanel::Control* EffectPanel::findControl(const QString& qualifiedName) const {

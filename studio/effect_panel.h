@@ -56,6 +56,9 @@ class EffectPanel : public QWidget {
   // The value controls of the group that starts at a position, hidden ones too; every value
   // control for -1.
   std::vector<int> groupPositions(int groupStart) const;
+  // The least width with every group open and every row of the emitter shown: the panel's width
+  // when it never changes as groups open and shut.
+  int widestMinimumWidth();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -123,6 +126,7 @@ class EffectPanel : public QWidget {
   QLineEdit* emitterText_ = nullptr;
   QTimer* emitterTextPause_ = nullptr;
   QWidget* emitterExtras_ = nullptr;  // text, its style and the image's placement, below the layer
+  std::vector<QWidget*> groupBodies_;
   std::vector<QWidget*> textStyleRows_;
   std::vector<QWidget*> imagePlacementRows_;
   QFontComboBox* textFont_ = nullptr;

@@ -10,6 +10,7 @@
 #include "session/effect_module.h"
 #include "session/host_session.h"
 #include "session/program_version.h"
+#include "studio/remembered_choices.h"
 #include "studio/studio_window.h"
 
 namespace {
@@ -36,7 +37,6 @@ int main(int argc, char** argv) {
   std::unique_ptr<QCoreApplication> application =
       asksOnlyForText(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
                                   : std::make_unique<QApplication>(argc, argv);
-  // The remembered render choices go to ~/.config/vortelline/vortelline-studio.conf.
   QApplication::setOrganizationName(QStringLiteral("vortelline"));
   QApplication::setApplicationName(QStringLiteral("vortelline-studio"));
   QApplication::setApplicationVersion(QString::fromLatin1(programVersion));
@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  rememberChoicesIn(defaultConfigurationFile());
   int status = 0;
   {
     StudioWindow window(std::move(session));

@@ -29,6 +29,12 @@ QImage renderThumbnail(const HostSession& base, const std::filesystem::path& fil
     applyAssignments(session, preset.assignments, file.string());
     std::optional<RgbaImage> emitter;
     if (!preset.scene.emitterPath.empty()) {
+      // A FIFO would hold this thread, and the window's closing that waits for it, forever: a look
+      // whose emitter is not a plain file has no thumbnail.
+      std::error_code unreadable;
+      if (!std::filesystem::is_regular_file(preset.scene.emitterPath, unreadable)) {
+        return QImage();
+      }
       emitter = readImageFile(preset.scene.emitterPath);
       if (!leavesImageAsItIs(preset.scene.emitterPlacement)) {
         emitter = placeEmitterImage(*emitter, session.layerWidth, session.layerHeight, preset.scene.emitterPlacement);
@@ -81,40 +87,40 @@ void PresetBrowser::stopThumbnails() {
 void PresetBrowser::showFolders(const std::vector<std::filesystem::path>& folders, const HostSession& session) {
   stopThumbnails();
   clear();
-  std::vector<PresetInfo> presets;
-  for (const std::filesystem::path& folder : folders) {
-    std::error_code unreadable;
-    if (!std::filesystem::exists(folder, unreadable) && folder != folders.front()) {
-      continue;
-    }
-    try {
-      std::vector<PresetInfo> listed = listPresets(folder);
-      presets.insert(presets.end(), listed.begin(), listed.end());
-    } catch (const std::exception& error) {
-      auto* item = new QListWidgetItem(QString::fromStdString(error.what()), this);
-      item->setFlags(Qt::NoItemFlags);
-    }
-  }
   // Every control at its default: a preset sets the rest.
   HostSession base = session;
   base.tracks.assign(base.tracks.size(), ParamTrack{});
   base.stopRequested = &stop_;
   const int downsample = std::max(1, static_cast<int>(base.layerWidth) / thumbnailWidth);
-  QPixmap placeholder(iconSize());
-  placeholder.fill(QColor(0x23, 0x23, 0x23));
-  const int firstPreset = count();
-  for (const PresetInfo& preset : presets) {
-    auto* item = new QListWidgetItem(QIcon(placeholder), QString::fromStdString(preset.name), this);
-    item->setToolTip(QString::fromStdString(preset.description));
-    item->setData(Qt::UserRole, QString::fromStdString(preset.file.string()));
-  }
-  thumbnailsLeft_ = static_cast<int>(presets.size());
+  listing_ = true;
+  thumbnailsLeft_ = 0;
   const int shown = ++shownFolders_;
-  thumbnails_ = std::thread([this, presets, base = std::move(base), downsample, shown, firstPreset] {
+  // The list too is made on the thread: each preset is read for its description.
+  thumbnails_ = std::thread([this, folders, base = std::move(base), downsample, shown] {
+    std::vector<PresetInfo> presets;
+    QStringList problems;
+    for (const std::filesystem::path& folder : folders) {
+      std::error_code unreadable;
+      if (!std::filesystem::exists(folder, unreadable) && folder != folders.front()) {
+        continue;
+      }
+      try {
+        std::vector<PresetInfo> listed = listPresets(folder);
+        presets.insert(presets.end(), listed.begin(), listed.end());
+      } catch (const std::exception& error) {
+        problems.push_back(QString::fromStdString(error.what()));
+      }
+    }
+    // Delivered to this browser's thread; the destructor joins this thread before the browser
+    // goes, and Qt drops what is still queued for it then.
+    QMetaObject::invokeMethod(this, [this, presets, problems, shown] {
+      if (shown == shownFolders_) {
+        showList(presets, problems);
+      }
+    });
+    const int firstPreset = static_cast<int>(problems.size());
     for (size_t index = 0; index < presets.size() && !stop_; ++index) {
       QImage thumbnail = renderThumbnail(base, presets[index].file, downsample);
-      // Delivered to this browser's thread; the destructor joins this thread before the
-      // browser goes, and Qt drops what is still queued for it then.
       QMetaObject::invokeMethod(this, [this, index, thumbnail, shown, firstPreset] {
         if (shown != shownFolders_) {
           return;
@@ -131,4 +137,20 @@ void PresetBrowser::showFolders(const std::vector<std::filesystem::path>& folder
       });
     }
   });
+}
+
+void PresetBrowser::showList(const std::vector<PresetInfo>& presets, const QStringList& problems) {
+  for (const QString& problem : problems) {
+    auto* item = new QListWidgetItem(problem, this);
+    item->setFlags(Qt::NoItemFlags);
+  }
+  QPixmap placeholder(iconSize());
+  placeholder.fill(QColor(0x23, 0x23, 0x23));
+  for (const PresetInfo& preset : presets) {
+    auto* item = new QListWidgetItem(QIcon(placeholder), QString::fromStdString(preset.name), this);
+    item->setToolTip(QString::fromStdString(preset.description));
+    item->setData(Qt::UserRole, QString::fromStdString(preset.file.string()));
+  }
+  thumbnailsLeft_ = static_cast<int>(presets.size());
+  listing_ = false;
 }

@@ -5,11 +5,13 @@
 #pragma once
 
 #include <QListWidget>
+#include <QStringList>
 #include <atomic>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
+#include "authoring/presets.h"
 #include "session/host_session.h"
 
 class PresetBrowser : public QListWidget {
@@ -19,11 +21,14 @@ class PresetBrowser : public QListWidget {
   explicit PresetBrowser(QWidget* parent = nullptr);
   ~PresetBrowser() override;
 
-  // Lists the folders' presets and renders their thumbnails; what cannot be listed is said in
-  // the list. A folder that does not exist (the user's, before the first look is saved) is skipped.
+  // Lists the folders' presets and renders their thumbnails, both on the thread (no file is read
+  // on the GUI thread); what cannot be listed is said in the list. A folder that does not exist
+  // (the user's, before the first look is saved) is skipped. A look whose emitter is not a plain
+  // file (a FIFO that may never deliver) gets no thumbnail.
   void showFolders(const std::vector<std::filesystem::path>& folders, const HostSession& session);
-  // Whether every thumbnail is done (rendered or failed).
-  bool thumbnailsDone() const { return thumbnailsLeft_ == 0; }
+  bool foldersShown() const { return shownFolders_ > 0; }
+  // Whether the list is shown and every thumbnail is done (rendered or failed).
+  bool thumbnailsDone() const { return !listing_ && thumbnailsLeft_ == 0; }
 
  // Stops rendering thumbnails and waits for the thread: before the session it copied goes.
   void stopThumbnails();
@@ -33,8 +38,11 @@ class PresetBrowser : public QListWidget {
   void presetChosen(const QString& path);
 
  private:
+  void showList(const std::vector<PresetInfo>& presets, const QStringList& problems);
+
   std::thread thumbnails_;
   std::atomic<bool> stop_{false};
+  bool listing_ = false;
   int thumbnailsLeft_ = 0;
   int shownFolders_ = 0;  // thumbnails of an earlier folder are dropped
 };

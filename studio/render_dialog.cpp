@@ -12,7 +12,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QStringList>
@@ -31,6 +30,7 @@
 #include "media/image_files.h"
 #include "media/movie_file.h"
 #include "session/program_errors.h"
+#include "studio/remembered_choices.h"
 
 namespace {
 
@@ -79,22 +79,19 @@ QString failureText(std::exception_ptr failure) {
   return lines.join('\n');
 }
 
-// Where a new render goes: the folder of the last render (else the user's videos, else home) and
-// a name in its format, absolute, so that it never depends on where the studio was started.
-QString defaultPattern() {
-  const QSettings remembered;
+// Where a new render goes: the folder and file name of the last render (else the user's videos,
+// else home, and flames_####.png), absolute, so that it never depends on where the studio was started.
+QString defaultPattern(const RenderChoices& remembered) {
   QString folder = QDir::homePath();
-  for (const QString& candidate : {remembered.value(QStringLiteral("render/folder")).toString(),
-                                   QStandardPaths::writableLocation(QStandardPaths::MoviesLocation)}) {
+  for (const QString& candidate :
+       {remembered.folder, QStandardPaths::writableLocation(QStandardPaths::MoviesLocation)}) {
     if (!candidate.isEmpty() && QFileInfo(candidate).isDir()) {
       folder = candidate;
       break;
     }
   }
-  const QString extension = remembered.value(QStringLiteral("render/extension"), QStringLiteral(".png")).toString();
-  const QString movie = QStringLiteral("flames") + extension;
-  const QString frames = QStringLiteral("flames_####") + extension;
-  return QDir(folder).absoluteFilePath(movieContainerForPath(movie.toStdString()) ? movie : frames);
+  const QString name = QFileInfo(remembered.fileName).fileName();
+  return QDir(folder).absoluteFilePath(name.isEmpty() ? QStringLiteral("flames_####.png") : name);
 }
 
 QString durationText(qint64 milliseconds) {
@@ -140,7 +137,9 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
                            QWidget* parent)
     : QDialog(parent), session_(session), emitter_(std::move(emitter)), loop_(loop) {
   setWindowTitle(tr("Render"));
-  pattern_ = new QLineEdit(defaultPattern());
+  const RenderChoices remembered = rememberedRenderChoices();
+  chosenCodec_ = remembered.codec;
+  pattern_ = new QLineEdit(defaultPattern(remembered));
   pattern_->setObjectName(QStringLiteral("pattern"));
   auto* browse = new QPushButton(tr("Browse..."));
   connect(browse, &QPushButton::clicked, this, [this] {
@@ -178,6 +177,8 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   movieLayout->addWidget(codec_, 1);
   movieLayout->addWidget(new QLabel(tr("Quality")));
   movieLayout->addWidget(quality_);
+  // The user's choice stays chosen while the file name is edited, also through names of other formats.
+  connect(codec_, &QComboBox::textActivated, this, [this](const QString& codec) { chosenCodec_ = codec; });
   connect(codec_, &QComboBox::currentTextChanged, this, [this](const QString& codec) {
     std::optional<MovieQualityRange> range = movieQualityRange(codec.toStdString());
     // One below the best is the encoder's own default.
@@ -228,9 +229,8 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   form_->addRow(tr("Last frame"), last_);
   connect(pattern_, &QLineEdit::textChanged, this, &RenderDialog::offerDepths);
   offerDepths();
-  const int rememberedDepth = QSettings().value(QStringLiteral("render/depth")).toInt();
-  if (depth_->findData(rememberedDepth) >= 0) {
-    depth_->setCurrentIndex(depth_->findData(rememberedDepth));
+  if (depth_->findData(remembered.depth) >= 0) {
+    depth_->setCurrentIndex(depth_->findData(remembered.depth));
   }
   setMinimumWidth(560);
   auto* buttons = new QHBoxLayout;
@@ -276,6 +276,9 @@ void RenderDialog::offerDepths() {
   if (codecs != offered) {
     codec_->clear();
     codec_->addItems(codecs);
+  }
+  if (codec_->findText(chosenCodec_) >= 0) {
+    codec_->setCurrentText(chosenCodec_);
   }
 }
 
@@ -347,10 +350,11 @@ bool RenderDialog::start(const QString& pattern, long first, long last, int bitD
     return false;
   }
   stopRequested_ = false;
-  QSettings remembered;
-  remembered.setValue(QStringLiteral("render/folder"), QFileInfo(pattern).absolutePath());
-  remembered.setValue(QStringLiteral("render/extension"), QString::fromStdString(lowercaseExtension(files)));
-  remembered.setValue(QStringLiteral("render/depth"), bitDepth);
+  // A format's usual codec is not remembered: the next movie, of any format, starts from its own.
+  const std::optional<MovieContainer> container = movieContainerForPath(files);
+  const bool usualCodec = !container || movieCodecsFor(*container).front() == codec.codec;
+  rememberRenderChoices(RenderChoices{QFileInfo(pattern).absolutePath(), QFileInfo(pattern).fileName(), bitDepth,
+                                      usualCodec ? QString() : QString::fromStdString(codec.codec)});
   progress_->setRange(0, static_cast<int>(last - first + 1));
   progress_->setValue(0);
   framesDone_ = 0;

@@ -1,8 +1,9 @@
 // Render...: a frame range into image files or one movie at a depth the file format holds (a
 // movie in a codec and quality of the user's choice), with progress, the time left and cancel,
 // through the host library's frame writer on a thread of its own. Files that a render would
-// replace are named and replaced only when the user agrees. The folder, format and depth of the
-// last render are the next one's defaults.
+// replace are named and replaced only when the user agrees. The folder, file name, depth and codec
+// (unless the format's usual one) of the last render are the next one's defaults; a codec chosen
+// stays chosen while the file name is edited, whenever its format offers it.
 #pragma once
 
 #include <QDialog>
@@ -76,6 +77,7 @@ class RenderDialog : public QDialog {
   QComboBox* alpha_;
   QLabel* alphaNote_;
   QComboBox* codec_;
+  QString chosenCodec_;  // the user's, or the last render's; empty: the format's usual
   QSpinBox* quality_;
   QWidget* movieRow_;
   QFormLayout* form_;

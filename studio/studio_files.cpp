@@ -71,7 +71,13 @@ QString StudioWindow::writeSettings(const QString& path) {
       // A renderer without fonts reads the drawn text as an image beside the settings.
       QFileInfo info(path);
       QString imageName = info.completeBaseName() + QStringLiteral(".emitter.png");
-      writeImageFile(info.dir().filePath(imageName).toStdString(), hostWorldFromImage(*emitter_, 8).world, 8);
+      // Saved just after an edit, before its drawing came: drawn here, so that the image matches the text.
+      std::shared_ptr<const RgbaImage> drawn =
+          textImageCurrent() ? emitterChoice_.image
+                             : std::make_shared<const RgbaImage>(
+                                   drawEmitterText(emitterChoice_.text.toStdString(), session_->layerWidth,
+                                                   session_->layerHeight, emitterChoice_.textStyle));
+      writeImageFile(info.dir().filePath(imageName).toStdString(), hostWorldFromImage(*drawn, 8).world, 8);
       scene.emitterPath = imageName.toStdString();
     }
     writeSettingsFile(path.toStdString(), *session_, scene);
@@ -185,10 +191,6 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
   // A text comes with the image it was drawn as; the image is used as it is, or the text drawn
   // again when the image is missing.
   const QString text = QString::fromStdString(file.scene.emitterText);
-  if (!text.isEmpty() && !emitter) {
-    emitter = std::make_shared<const RgbaImage>(
-        drawEmitterText(file.scene.emitterText, file.scene.width, file.scene.height, file.scene.emitterTextStyle));
-  }
   // Files saved before the timeline's end was kept show at least the default range.
   const long lastFrame = file.scene.lastFrame.value_or(std::max<long>(defaultLastFrame, file.scene.frame));
   StudioState state{opened.tracks,
@@ -197,7 +199,8 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
                     static_cast<int>(lastFrame),
                     file.scene.loopLength,
                     {emitter, text.isEmpty() ? QString::fromStdString(file.scene.emitterPath) : QString(),
-                     file.scene.emitterPlacement, text, file.scene.emitterTextStyle},
+                     file.scene.emitterPlacement, text, file.scene.emitterTextStyle, emitter ? text : QString(),
+                     file.scene.emitterTextStyle},
                     file.scene.finishing};
   frame_ = file.scene.frame;
   restoreState(state);

@@ -15,6 +15,7 @@
 
 #include "authoring/render_options.h"
 #include "session/program_errors.h"
+#include "studio/background_read.h"
 #include "studio/effect_panel.h"
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
@@ -46,7 +47,9 @@ void StudioWindow::buildMenus() {
   });
   file->addAction(tr("&Save Settings"), QKeySequence::Save, this, &StudioWindow::save)
       ->setObjectName(QStringLiteral("saveAction"));
-  file->addAction(tr("Save Settings &As..."), QKeySequence::SaveAs, this, &StudioWindow::saveWithDialog)
+  // Named, not QKeySequence::SaveAs: that is empty outside KDE and GNOME.
+  file->addAction(tr("Save Settings &As..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this,
+                  &StudioWindow::saveWithDialog)
       ->setObjectName(QStringLiteral("saveAsAction"));
   file->addAction(tr("&Render..."), QKeySequence(Qt::CTRL | Qt::Key_R), this, &StudioWindow::showRenderDialog);
   file->addSeparator();
@@ -134,12 +137,22 @@ void StudioWindow::buildMenus() {
 void StudioWindow::chooseBackground() {
   QString path = QFileDialog::getOpenFileName(this, tr("Background Image"), QString(),
                                               tr("Images (*.png *.jpg *.jpeg *.bmp)"));
-  QImage picture(path);
-  if (!path.isEmpty() && picture.isNull()) {
-    showProblem(tr("Cannot read the background image %1").arg(path));
-  } else if (!picture.isNull()) {
-    view_->setBackground(PreviewBackground::image, QColor(), picture);
+  if (!path.isEmpty()) {
+    setBackgroundImage(path);
   }
+}
+
+void StudioWindow::setBackgroundImage(const QString& path) {
+  readInBackground<QImage>(
+      this, [path] { return QImage(path); },
+      [this, path](QImage picture) {
+        if (picture.isNull()) {
+          showProblem(tr("Cannot read the background image %1").arg(path));
+        } else {
+          view_->setBackground(PreviewBackground::image, QColor(), picture);
+        }
+        emit backgroundRead(picture.isNull() ? tr("Cannot read the background image %1").arg(path) : QString());
+      });
 }
 
 void StudioWindow::showEffectDialog(bool optionsButton) {

@@ -1,6 +1,7 @@
 #include "studio/studio_window.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -8,12 +9,14 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <QUndoStack>
@@ -153,11 +156,24 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
     bool ok = false;
     QString name = QInputDialog::getText(this, tr("Save Look"), tr("Name of the look:"), QLineEdit::Normal,
                                          QString(), &ok);
-    if (ok) {
-      QString error = saveLook(name);
-      if (!error.isEmpty()) {
-        QMessageBox::warning(this, tr("Save Look"), error);
+    if (!ok) {
+      return;
+    }
+    const QFileInfo existing(QDir(userLookFolder()).filePath(name.trimmed() + QStringLiteral(".json")));
+    if (!name.trimmed().isEmpty() && existing.exists()) {
+      QMessageBox ask(QMessageBox::Warning, tr("Save Look"),
+                      tr("A look named %1 exists already. Replace it?").arg(name.trimmed()),
+                      QMessageBox::Yes | QMessageBox::Cancel, this);
+      ask.setObjectName(QStringLiteral("replaceLook"));
+      ask.button(QMessageBox::Yes)->setText(tr("Replace"));
+      ask.setDefaultButton(QMessageBox::Cancel);
+      if (ask.exec() != QMessageBox::Yes) {
+        return;
       }
+    }
+    QString error = saveLook(name);
+    if (!error.isEmpty()) {
+      QMessageBox::warning(this, tr("Save Look"), error);
     }
   });
   auto* looks = new QWidget;
@@ -172,7 +188,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   addDockWidget(Qt::RightDockWidgetArea, presetDock);
   // Thumbnails are rendered once the browser is first seen, at the layer's shape then.
   connect(presetDock, &QDockWidget::visibilityChanged, this, [this](bool visible) {
-    if (visible && presets_->count() == 0) {
+    if (visible && !presets_->foldersShown()) {
       presets_->showFolders({presetFolder(), userLookFolder().toStdString()}, *session_);
     }
   });
@@ -203,10 +219,13 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
 }
 
 bool StudioWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == panel_ && event->type() == QEvent::LayoutRequest) {
-    const int needed = panel_->minimumSizeHint().width() + panelScroll_->verticalScrollBar()->sizeHint().width() +
-                       2 * panelScroll_->frameWidth();
-    // Only wider: a group that shuts leaves the panel as it is, rather than jumping.
+  if (watched == panel_ && (event->type() == QEvent::Show || event->type() == QEvent::LayoutRequest)) {
+    // As wide as the panel with everything open, measured once it is shown in its style: a group
+    // that opens or shuts leaves the width as it is, rather than jumping. Later, only wider.
+    const int panelWidth =
+        event->type() == QEvent::Show ? panel_->widestMinimumWidth() : panel_->minimumSizeHint().width();
+    const int needed =
+        panelWidth + panelScroll_->verticalScrollBar()->sizeHint().width() + 2 * panelScroll_->frameWidth();
     if (needed > panelScroll_->minimumWidth()) {
       panelScroll_->setMinimumWidth(needed);
     }
@@ -227,7 +246,7 @@ void StudioWindow::refreshStatus() {
 void StudioWindow::refreshNotice() {
   const int layer = layerParamNamed(*session_, "Emitter Layer");
   const bool layerWanted = layer >= 0 && !isGreyedOut(*session_, layer);
-  view_->setNotice(layerWanted && !emitter_
+  view_->setNotice(layerWanted && !emitter_ && emitterChoice_.text.isEmpty()
                        ? tr("The Source takes its flames from the Emitter Layer, which is empty: choose an "
                             "image or type a text under Emitter.")
                        : QString());
@@ -287,6 +306,14 @@ void StudioWindow::refreshEmitter() {
   if (file && !leavesImageAsItIs(choice.placement)) {
     emitter_ = std::make_shared<const RgbaImage>(
         placeEmitterImage(*choice.image, session_->layerWidth, session_->layerHeight, choice.placement));
+  } else if (!choice.text.isEmpty()) {
+    // Until the text is drawn as it reads now, the last drawing of it shows, if it fits the layer.
+    const bool fits = choice.image && choice.image->width == session_->layerWidth &&
+                      choice.image->height == session_->layerHeight;
+    emitter_ = fits ? choice.image : nullptr;
+    if (!textImageCurrent()) {
+      drawEmitterTextInBackground();
+    }
   } else {
     emitter_ = choice.image;
   }
@@ -296,9 +323,51 @@ void StudioWindow::refreshEmitter() {
   panel_->showEmitter(description, choice.text, choice.textStyle, choice.placement, file);
 }
 
-void StudioWindow::redrawEmitterText() {
-  emitterChoice_.image = std::make_shared<const RgbaImage>(drawEmitterText(
-      emitterChoice_.text.toStdString(), session_->layerWidth, session_->layerHeight, emitterChoice_.textStyle));
+bool StudioWindow::textImageCurrent() const {
+  const EmitterChoice& choice = emitterChoice_;
+  return choice.image && choice.drawnText == choice.text && choice.drawnStyle == choice.textStyle &&
+         choice.image->width == session_->layerWidth && choice.image->height == session_->layerHeight;
+}
+
+void StudioWindow::drawEmitterTextInBackground() {
+  const EmitterChoice wanted = emitterChoice_;
+  const int width = session_->layerWidth;
+  const int height = session_->layerHeight;
+  // The drawing under way is this one already.
+  if (textDrawingPending_ && pendingText_ == wanted.text && pendingStyle_ == wanted.textStyle &&
+      pendingSize_ == QSize(width, height)) {
+    return;
+  }
+  const quint64 drawing = ++textDrawings_;
+  textDrawingPending_ = true;
+  pendingText_ = wanted.text;
+  pendingStyle_ = wanted.textStyle;
+  pendingSize_ = QSize(width, height);
+  QPointer<StudioWindow> window(this);
+  // The application's pool: quitting waits for a drawing under way (the fonts are the application's).
+  QThreadPool::globalInstance()->start([window, drawing, wanted, width, height] {
+    auto image = std::make_shared<const RgbaImage>(
+        drawEmitterText(wanted.text.toStdString(), width, height, wanted.textStyle));
+    QMetaObject::invokeMethod(
+        qApp,
+        [window, drawing, wanted, image] {
+          if (!window || drawing != window->textDrawings_) {
+            return;
+          }
+          window->textDrawingPending_ = false;
+          EmitterChoice& choice = window->emitterChoice_;
+          if (choice.text != wanted.text || choice.textStyle != wanted.textStyle ||
+              window->layerSize() != QSize(image->width, image->height)) {
+            return;
+          }
+          choice.image = image;
+          choice.drawnText = wanted.text;
+          choice.drawnStyle = wanted.textStyle;
+          window->refreshEmitter();
+          window->valuesChanged();
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void StudioWindow::changeState(const QString& text, int mergeKey, const std::function<void()>& change) {
@@ -450,7 +519,7 @@ void StudioWindow::showFrame(const PreviewFrame& frame) {
   finishedImage_ = frame.image;
   finishedGeneration_ = frame.generation;
   emit previewFinished(frame.generation, frame.frame);
-  if (!screenshotPath_.isEmpty()) {
+  if (!screenshotPath_.isEmpty() && !textDrawingPending_) {
     QString path = screenshotPath_;
     screenshotPath_.clear();
     saveScreenshot(path);
@@ -471,13 +540,21 @@ void StudioWindow::adaptDraftSize(double seconds) {
   }
 }
 
-void StudioWindow::saveScreenshot(const QString& path) {
-  // The looks' thumbnails belong in the picture too; after this event, so that the view has
-  // painted the frame.
-  QTimer::singleShot(presets_->thumbnailsDone() ? 0 : 50, this, [this, path] {
-    if (!presets_->thumbnailsDone()) {
-      saveScreenshot(path);
+void StudioWindow::saveScreenshot(const QString& path, int thumbnailWaits) {
+  // The looks' thumbnails belong in the picture too, but a look that is slow to read or render
+  // holds the picture back for a minute at most. After this event, so that the view has painted
+  // the frame.
+  constexpr int thumbnailWaitMilliseconds = 50;
+  constexpr int largestThumbnailWaits = 60000 / thumbnailWaitMilliseconds;
+  const bool waiting = !presets_->thumbnailsDone() && thumbnailWaits < largestThumbnailWaits;
+  QTimer::singleShot(waiting ? thumbnailWaitMilliseconds : 0, this, [this, path, thumbnailWaits] {
+    if (!presets_->thumbnailsDone() && thumbnailWaits < largestThumbnailWaits) {
+      saveScreenshot(path, thumbnailWaits + 1);
       return;
+    }
+    if (!presets_->thumbnailsDone()) {
+      std::fprintf(stderr, "vortelline-studio: some looks' thumbnails did not come in time; the picture shows "
+                           "them without\n");
     }
     bool saved = grab().save(path);
     if (!saved) {
@@ -494,16 +571,13 @@ void StudioWindow::setLayerSize(QSize size) {
   changeState(tr("Layer size %1 \u00D7 %2").arg(size.width()).arg(size.height()), -1, [&] {
     session_->layerWidth = size.width();
     session_->layerHeight = size.height();
-    if (!emitterChoice_.text.isEmpty()) {
-      redrawEmitterText();
-    }
     refreshEmitter();
   });
 }
 
 void StudioWindow::setEmitterImage(const QString& path) {
   if (path.isEmpty()) {
-    if (emitterChoice_.image) {
+    if (emitterChoice_.image || !emitterChoice_.text.isEmpty()) {
       changeState(tr("No emitter"), -1, [&] {
         emitterChoice_ = EmitterChoice{};
         refreshEmitter();
@@ -532,7 +606,7 @@ void StudioWindow::setEmitterImage(const QString& path) {
         }
         changeState(tr("Emitter %1").arg(QFileInfo(path).fileName()), -1, [&] {
           emitterChoice_ = EmitterChoice{result.value, QFileInfo(path).absoluteFilePath(),
-                                         emitterChoice_.placement, QString(), emitterChoice_.textStyle};
+                                         emitterChoice_.placement, QString(), emitterChoice_.textStyle, QString(), {}};
           refreshEmitter();
         });
         emit emitterRead(QString());
@@ -550,7 +624,6 @@ void StudioWindow::setEmitterText(const QString& text) {
   changeState(tr("Emitter text"), emitterTextMergeKey, [&] {
     emitterChoice_.text = text;
     emitterChoice_.path.clear();
-    redrawEmitterText();
     refreshEmitter();
   });
 }
@@ -561,9 +634,6 @@ void StudioWindow::setEmitterTextStyle(const EmitterTextStyle& style) {
   }
   changeState(tr("Text style"), textStyleMergeKey, [&] {
     emitterChoice_.textStyle = style;
-    if (!emitterChoice_.text.isEmpty()) {
-      redrawEmitterText();
-    }
     refreshEmitter();
   });
 }
@@ -609,12 +679,12 @@ void StudioWindow::applyPreset(const QString& path) {
           if (!scene.emitterText.empty()) {
             // A look's text is drawn again at the layer size in use.
             emitterChoice_ = EmitterChoice{nullptr, QString(), EmitterPlacement{},
-                                           QString::fromStdString(scene.emitterText), scene.emitterTextStyle};
-            redrawEmitterText();
+                                           QString::fromStdString(scene.emitterText), scene.emitterTextStyle,
+                                           QString(), {}};
             refreshEmitter();
           } else if (result.value.emitter) {
             emitterChoice_ = EmitterChoice{result.value.emitter, QString::fromStdString(scene.emitterPath),
-                                           scene.emitterPlacement, QString(), emitterChoice_.textStyle};
+                                           scene.emitterPlacement, QString(), emitterChoice_.textStyle, QString(), {}};
             refreshEmitter();
           }
         });

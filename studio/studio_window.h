@@ -38,6 +38,9 @@ struct EmitterChoice {
   EmitterPlacement placement;              // where the file's image sits in the layer
   QString text;
   EmitterTextStyle textStyle;
+  // What a text's image shows: it is drawn off the GUI thread, and lags behind an edit until then.
+  QString drawnText;
+  EmitterTextStyle drawnStyle;
 };
 
 // Everything a settings file keeps and an undo restores; the frame on show and the view are not
@@ -81,6 +84,8 @@ class StudioWindow : public QMainWindow {
   void setEmitterText(const QString& text);
   void setEmitterTextStyle(const EmitterTextStyle& style);
   void setEmitterPlacement(const EmitterPlacement& placement);
+  // The preview's background picture, read on a thread of its own; backgroundRead tells how it went.
+  void setBackgroundImage(const QString& path);
   // Every control at its default, then the preset's values, and its emitter if it brings one: one
   // undo step. Read on a thread of its own; presetApplied tells how it went.
   void applyPreset(const QString& path);
@@ -103,6 +108,8 @@ class StudioWindow : public QMainWindow {
   const QImage& finishedImage() const { return finishedImage_; }
   quint64 generation() const { return generation_; }
   quint64 finishedGeneration() const { return finishedGeneration_; }
+  // Whether the emitter's text is being drawn: the frames on show lack it until then.
+  bool drawingEmitterText() const { return textDrawingPending_; }
   QSize layerSize() const;
   long frame() const { return frame_; }
   bool playing() const;
@@ -118,11 +125,12 @@ class StudioWindow : public QMainWindow {
   void settingsOpened(const QString& error);  // empty when the file is on show
   void emitterRead(const QString& error);
   void presetApplied(const QString& error);
+  void backgroundRead(const QString& error);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   // The panel's layout changed (a group opened, the emitter's text rows came): its scroll area
-  // widens to its widest row.
+  // is as wide as the panel with every group open.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -178,8 +186,11 @@ class StudioWindow : public QMainWindow {
   void restoreState(const StudioState& state);
   // Places the emitter's image at the layer's size and shows the choice in the panel.
   void refreshEmitter();
-  // Draws the emitter's text again, at the layer's size.
-  void redrawEmitterText();
+  // Whether the text's image shows the text and style at the layer's size.
+  bool textImageCurrent() const;
+  // Draws the text on a thread of the application's pool; the newest drawing, if it still
+  // matches, becomes the emitter.
+  void drawEmitterTextInBackground();
   void editValue(int position, double value);
   void editFinishing(int id, double value);
   void toggleKey(int position);
@@ -190,7 +201,8 @@ class StudioWindow : public QMainWindow {
   // A draft that took longer than a frame's time halves the next drafts' size; one that took less
   // than a quarter of it doubles it.
   void adaptDraftSize(double seconds);
-  void saveScreenshot(const QString& path);
+  // Once the looks' thumbnails are done, or after a bounded number of waits for them.
+  void saveScreenshot(const QString& path, int thumbnailWaits = 0);
   void runEffectCommand(const std::function<void()>& command);
   void showRenderFailure(const QString& message, quint64 generation);
   // A message that stays until the state it describes changes.
@@ -252,6 +264,12 @@ class StudioWindow : public QMainWindow {
   quint64 settingsReads_ = 0;
   quint64 emitterReads_ = 0;
   quint64 presetReads_ = 0;
+  quint64 textDrawings_ = 0;
+  bool textDrawingPending_ = false;  // a screenshot waits for it
+  // What the newest drawing under way draws.
+  QString pendingText_;
+  EmitterTextStyle pendingStyle_;
+  QSize pendingSize_;
 };
 
 // Where the user's own looks are kept: vortelline/looks in the user's data folder

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The editors' descriptions of the plug-ins (Kdenlive, Shotcut) against the plug-ins themselves: every
 # parameter a description names is one that melt lists for the plug-in, every control of the
-# plug-ins' table is in the descriptions of the filter, and every slider shows the range that the
-# plug-in takes it in.
+# plug-ins' table is in the descriptions of the filter, every slider shows the range that the
+# plug-in takes it in, and the colours' sliders show their units.
 # usage: frei0r_host_files_test.sh FREI0R_TABLE_PROGRAM PLUGIN_FOLDER
 set -uo pipefail
 table=$(realpath "$1")
@@ -102,6 +102,17 @@ for entry in vortelline vortelline_generator; do
   array() { sed -n "s/^    property var $1: \[\(.*\)\]$/\1/p" "$ui" | tr -d "'" | sed 's/, /\n/g'; }
   same_range "Shotcut's $entry" < <(paste -d'|' <(array sliderProperties) <(array unitOrigins) <(array unitEnds))
 done
+
+# A colour's hue in degrees, its gain and opacity in percent; no other slider has a unit.
+for kind in Hue Gain Opacity; do
+  unit=$([ $kind = Hue ] && echo "°" || echo "%")
+  [ "$(grep -c "name=\"[^\"]*/$kind\".* suffix=\"$unit\"" "$work/kdenlive/effects/frei0r_vortelline.xml")" = 3 ] ||
+    fail "Kdenlive's effect does not show the three ${kind}s in $unit"
+  [ "$(grep -c "suffix: qsTr(' $unit')" "$work/shotcut/qml/filters/vortelline/ui.qml")" -ge 3 ] ||
+    fail "Shotcut's filter does not show the ${kind}s in $unit"
+done
+[ "$(grep -c ' suffix=' "$work/kdenlive/effects/frei0r_vortelline.xml")" = 9 ] || fail "Kdenlive's effect has units on other sliders"
+[ "$(grep -c 'suffix: ' "$work/shotcut/qml/filters/vortelline/ui.qml")" = 9 ] || fail "Shotcut's filter has units on other sliders"
 
 [ "$failures" -eq 0 ] && echo "ok: the editors' descriptions name only the plug-ins' parameters, every control, and its range"
 exit $((failures > 0))

@@ -21,7 +21,9 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -30,6 +32,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -42,6 +45,7 @@
 #include "studio/finishing_panel.h"
 #include "studio/preset_browser.h"
 #include "studio/preview_view.h"
+#include "studio/remembered_choices.h"
 #include "studio/render_dialog.h"
 #include "studio/studio_window.h"
 #include "drawing/emitter_text.h"
@@ -66,7 +70,9 @@ std::unique_ptr<StudioWindow> openWindow(QSize layerSize, const char* quality = 
 }
 
 bool waitForFinishedFrame(StudioWindow& window) {
-  return QTest::qWaitFor([&] { return window.finishedGeneration() == window.generation(); }, waitMilliseconds);
+  return QTest::qWaitFor(
+      [&] { return !window.drawingEmitterText() && window.finishedGeneration() == window.generation(); },
+      waitMilliseconds);
 }
 
 // What openSettings reported: empty when the file is on show.
@@ -489,9 +495,9 @@ TEST(Studio, RenderAsksBeforeReplacingAndOffersTheCodecs) {
                               folder);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_TRUE(fileBytes(folder + "/old.mp4") == fileBytes(folder + "/cli.mp4"));
-  // The next dialog starts in the last render's folder and format.
+  // The next dialog starts with the last render's file, codec and depth.
   RenderDialog next(window->session(), nullptr, 1);
-  EXPECT_EQ(next.findChild<QLineEdit*>(QStringLiteral("pattern"))->text().toStdString(), folder + "/flames.mp4");
+  EXPECT_EQ(next.findChild<QLineEdit*>(QStringLiteral("pattern"))->text().toStdString(), folder + "/old.mp4");
 }
 
 TEST(Studio, OpenedSettingsShowWhatWasSaved) {
@@ -621,11 +627,22 @@ TEST(Studio, FilesThatWaitForAWriterLeaveTheWindowWorking) {
   };
   QSignalSpy settingsOpened(window.get(), &StudioWindow::settingsOpened);
   QSignalSpy emitterRead(window.get(), &StudioWindow::emitterRead);
+  QSignalSpy presetApplied(window.get(), &StudioWindow::presetApplied);
+  QSignalSpy backgroundRead(window.get(), &StudioWindow::backgroundRead);
+  // Read once the writer came: a signal without an error, shown as the emitter's size.
+  auto readWithoutError = [](const QSignalSpy& spy) {
+    return [&spy] { return spy.size() == 1 && spy.first().at(0).toString().isEmpty() ? QSize(32, 18) : QSize(); };
+  };
   const Case cases[] = {
       {"settings.fifo", fileBytes(source), [&](const QString& path) { window->openSettings(path); },
        [&] { return window->layerSize(); }, QSize(24, 14), 2.1},
       {"emitter.fifo", fileBytes(folder + "/emitter.png"), [&](const QString& path) { window->setEmitterImage(path); },
-       [&] { return emitterRead.isEmpty() ? QSize() : QSize(32, 18); }, QSize(32, 18), 2.3},
+       readWithoutError(emitterRead), QSize(32, 18), 2.3},
+      {"look.fifo", fileBytes(source), [&](const QString& path) { window->applyPreset(path); },
+       readWithoutError(presetApplied), QSize(32, 18), 2.5},
+      {"background.fifo", fileBytes(folder + "/emitter.png"),
+       [&](const QString& path) { window->setBackgroundImage(path); }, readWithoutError(backgroundRead),
+       QSize(32, 18), 2.7},
   };
   for (const Case& test : cases) {
     const std::string fifo = folder + "/" + test.name;
@@ -640,8 +657,28 @@ TEST(Studio, FilesThatWaitForAWriterLeaveTheWindowWorking) {
     writer.join();
   }
   EXPECT_EQ(settingsOpened.count(), 1);
-  ASSERT_EQ(emitterRead.count(), 1);
-  EXPECT_EQ(emitterRead.first().at(0).toString(), QString());
+}
+
+// The program itself, with a FIFO for its remembered choices, a FIFO among the user's looks and a
+// look whose emitter is a FIFO: the screenshot comes, with the looks that can be shown.
+TEST(Studio, ScreenshotWithLooksAndConfigurationThatNeverDeliver) {
+  const std::string folder = makeScratchFolder();
+  const std::string configuration = folder + "/config/vortelline";
+  const std::string looks = folder + "/data/vortelline/looks";
+  std::filesystem::create_directories(configuration);
+  std::filesystem::create_directories(looks);
+  ASSERT_EQ(mkfifo((configuration + "/vortelline-studio.conf").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((looks + "/pipe.json").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((looks + "/stuck.png").c_str(), 0600), 0);
+  writeText(looks + "/stuck.json",
+            R"({"vortelline_settings": 1, "emitter": "stuck.png", "controls": {"Source": "Layer Alpha"}})");
+  writeText(folder + "/small.json", R"({"vortelline_settings": 1, "layer": {"width": 32, "height": 18}})");
+  ProgramRun run = runCommand({"env", "QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + folder + "/config",
+                               "XDG_DATA_HOME=" + folder + "/data", "timeout", "120", VORTELLINE_STUDIO_PATH,
+                               "--screenshot", folder + "/window.png", folder + "/small.json"},
+                              folder);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "/window.png")));
 }
 
 // Every kind of change, then undo to the start and redo to the end: each state shows again the
@@ -1195,6 +1232,192 @@ TEST(Studio, FinishingShowsWhatTheCommandLineRendersAndUndoes) {
   EXPECT_EQ(window->finishedImage(), plain);
   EXPECT_EQ(window->finishing(), FinishingValues{});
   EXPECT_EQ(qobject_cast<QDoubleSpinBox*>(window->finishingPanel()->editor(QStringLiteral("Glow/Amount")))->value(), 0.0);
+}
+
+// A codec chosen stays chosen while the file name is edited, through names of no format and of
+// others; the next dialog starts with the last render's file name and codec.
+TEST(Studio, RenderDialogKeepsTheChosenCodecAndRemembersIt) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 10));
+  RenderDialog dialog(window->session(), nullptr, 0);
+  auto* pattern = dialog.findChild<QLineEdit*>(QStringLiteral("pattern"));
+  auto* codec = dialog.findChild<QComboBox*>(QStringLiteral("codec"));
+  pattern->setText(QString::fromStdString(folder + "/shot.mov"));
+  ASSERT_EQ(codec->currentText(), QStringLiteral("prores_ks"));
+  // As the user picks it: the keyboard on the closed popup.
+  codec->setFocus();
+  while (codec->currentText() != QStringLiteral("png") && codec->currentIndex() + 1 < codec->count()) {
+    QTest::keyClick(codec, Qt::Key_Down);
+  }
+  ASSERT_EQ(codec->currentText(), QStringLiteral("png"));
+  for (const char* typed : {"shot.mo", "shot.m", "shot.mkv", "shot.webm", "shot.mov"}) {
+    pattern->setText(QString::fromStdString(folder + "/" + typed));
+    const QString expected = codec->findText("png") >= 0 ? QStringLiteral("png") : codec->itemText(0);
+    EXPECT_EQ(codec->currentText(), expected) << typed;
+  }
+  QSignalSpy finished(&dialog, &RenderDialog::finished);
+  dialog.findChild<QPushButton*>(QStringLiteral("render"))->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds));
+  ASSERT_TRUE(finished.first().at(0).toBool()) << finished.first().at(1).toString().toStdString();
+  ProgramRun probe = runCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0",
+                                 folder + "/shot.mov"},
+                                folder);
+  EXPECT_EQ(probe.out, "png\n");
+  RenderDialog next(window->session(), nullptr, 0);
+  EXPECT_EQ(next.findChild<QLineEdit*>(QStringLiteral("pattern"))->text().toStdString(), folder + "/shot.mov");
+  EXPECT_EQ(next.findChild<QComboBox*>(QStringLiteral("codec"))->currentText(), QStringLiteral("png"));
+}
+
+// The remembered choices' file is read and written off the window's thread, and only when it is a
+// regular file of a configuration's size: a FIFO or a huge file leave the dialog at its defaults
+// at once, and stay as they were.
+TEST(Studio, RememberedChoicesComeFromAPlainFileOnly) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 10));
+  const std::string plain = folder + "/plain.conf";
+  writeText(plain, "[render]\nfolder=" + folder + "\nfile_name=take_##.exr\ndepth=16\n");
+  const std::string fifo = folder + "/fifo.conf";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = folder + "/huge.conf";
+  writeText(huge, "[render]\n");
+  std::filesystem::resize_file(huge, 1u << 30);
+  struct Case {
+    const std::string* file;
+    std::string pattern;  // what the dialog offers
+    int depth;
+  };
+  const RenderChoices none;
+  for (const Case& test : {Case{&plain, folder + "/take_##.exr", 16}, Case{&fifo, "", 0}, Case{&huge, "", 0}}) {
+    rememberChoicesIn(QString());
+    rememberRenderChoices(none);
+    rememberChoicesIn(QString::fromStdString(*test.file));
+    if (!test.pattern.empty()) {
+      ASSERT_TRUE(QTest::qWaitFor([&] { return rememberedRenderChoices().depth == test.depth; }, waitMilliseconds));
+    }
+    RenderDialog dialog(window->session(), nullptr, 0);
+    const QString offered = dialog.findChild<QLineEdit*>(QStringLiteral("pattern"))->text();
+    if (!test.pattern.empty()) {
+      EXPECT_EQ(offered.toStdString(), test.pattern);
+      EXPECT_EQ(dialog.findChild<QComboBox*>(QStringLiteral("depth"))->currentData().toInt(), test.depth);
+    } else {
+      EXPECT_TRUE(offered.endsWith(QStringLiteral("flames_####.png"))) << offered.toStdString();
+    }
+    QSignalSpy finished(&dialog, &RenderDialog::finished);
+    ASSERT_TRUE(dialog.start(QString::fromStdString(folder + "/out.mkv"), 0, 0, 8));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds));
+  }
+  // The plain file took the last render's choices; the others are as they were.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return readRenderChoices(QString::fromStdString(plain)).fileName == "out.mkv"; },
+                              waitMilliseconds));
+  EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
+  EXPECT_EQ(std::filesystem::file_size(huge), 1u << 30);
+  rememberChoicesIn(QString());
+}
+
+// Save Look over a look of the same name asks first; Cancel keeps its bytes.
+TEST(Studio, SaveLookAsksBeforeReplacing) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 10));
+  window->show();
+  ASSERT_EQ(window->saveLook(QStringLiteral("twice")), QString());
+  const std::string file = (userLookFolder() + "/twice.json").toStdString();
+  setNumber(*window, "Density", 0.7);
+  struct Case {
+    const char* name;
+    QMessageBox::StandardButton answer;  // NoButton: no question expected
+    bool replaced;
+  };
+  for (const Case& test : {Case{"twice", QMessageBox::Cancel, false}, Case{"twice", QMessageBox::Yes, true},
+                           Case{"once", QMessageBox::NoButton, true}}) {
+    const std::string target = (userLookFolder() + "/" + test.name + ".json").toStdString();
+    const std::string before = fileBytes(target);
+    int questions = 0;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+        input->setTextValue(QString::fromUtf8(test.name));
+        input->accept();
+      } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        ++questions;
+        EXPECT_EQ(box->objectName(), QStringLiteral("replaceLook"));
+        box->button(test.answer == QMessageBox::NoButton ? QMessageBox::Cancel : test.answer)->click();
+      }
+    });
+    answerer.start(20);
+    window->findChild<QPushButton*>(QStringLiteral("saveLook"))->click();
+    answerer.stop();
+    EXPECT_EQ(questions, test.answer == QMessageBox::NoButton ? 0 : 1) << test.name;
+    EXPECT_EQ(fileBytes(target) != before, test.replaced) << test.name;
+  }
+  EXPECT_NE(fileBytes(file).find("\"Density\": 0.7"), std::string::npos);
+}
+
+// Ctrl+Shift+S is Save As on every desktop; the panel keeps its width as its groups open and shut.
+TEST(Studio, SaveAsShortcutAndAPanelThatKeepsItsWidth) {
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(16, 10));
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  bool asked = false;
+  QTimer::singleShot(100, [&] {
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      asked = dialog->acceptMode() == QFileDialog::AcceptSave;
+      dialog->reject();
+    }
+  });
+  QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_TRUE(asked);
+
+  auto* scroll = window->findChild<QScrollArea*>();
+  QTest::qWait(50);
+  const int width = scroll->width();
+  std::vector<QToolButton*> groups;
+  for (QToolButton* header : window->panel()->findChildren<QToolButton*>()) {
+    if (header->isCheckable() && header->arrowType() != Qt::NoArrow) {
+      groups.push_back(header);
+    }
+  }
+  ASSERT_GT(groups.size(), 3u);
+  // Each group open and shut in turn, then the text emitter's rows.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (QToolButton* header : groups) {
+      header->click();
+      QTest::qWait(10);
+      EXPECT_EQ(scroll->width(), width) << header->text().toStdString() << " pass " << pass;
+    }
+  }
+  window->setEmitterText(QStringLiteral("A title"));
+  QTest::qWait(10);
+  EXPECT_EQ(scroll->width(), width);
+}
+
+// A text far longer than a layer can show, in a size far taller, is drawn off the window's thread
+// as what the layer shows of it: its first characters, at most twice the layer's height tall.
+TEST(Studio, AHugeTextIsDrawnOffTheWindowsThreadAsFarAsItShows) {
+  const std::string folder = makeScratchFolder();
+  std::string marks = "E";
+  for (int mark = 0; mark < 90000; ++mark) {
+    marks += "\xCC\x81";  // a combining acute accent
+  }
+  EmitterTextStyle huge;
+  huge.pixelSize = 16384;
+  EmitterTextStyle shown = huge;
+  shown.pixelSize = 2 * 36;
+  const std::string visible = marks.substr(0, 1 + 2 * 63);  // 64 characters for a 64-pixel layer
+  EXPECT_EQ(drawEmitterText(marks, 64, 36, huge).rgba, drawEmitterText(visible, 64, 36, shown).rgba);
+  const std::vector<float> drawn = drawEmitterText(visible, 64, 36, shown).rgba;
+  EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [](float value) { return value > 0.0f; }));
+
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(64, 36));
+  qobject_cast<QComboBox*>(window->panel()->editor(QStringLiteral("Emitter/Source")))->setCurrentText("Layer Alpha");
+  window->setEmitterText(QString::fromStdString(marks));
+  window->setEmitterTextStyle(huge);
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  ASSERT_EQ(window->saveSettings(QString::fromStdString(folder + "/marks.json")), QString());
+  EXPECT_EQ(readImageFile(folder + "/marks.emitter.png").rgba,
+            readImageFile((writeImageFile(folder + "/shown.png",
+                                          hostWorldFromImage(drawEmitterText(visible, 64, 36, shown), 8).world, 8),
+                           folder + "/shown.png"))
+                .rgba);
 }
 
 // --version and --help need no display.
