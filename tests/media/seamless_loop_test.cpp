@@ -13,7 +13,7 @@
 #include "authoring/render_job.h"
 #include "authoring/settings_file.h"
 #include "media/image_files.h"
-#include "media/light_alpha.h"
+#include "finishing/light_alpha.h"
 #include "media/seamless_loop.h"
 
 namespace {
