@@ -30,8 +30,10 @@ inline constexpr PluginParam leadingPluginParams[] = {
      false},
     {"settings", PluginParamKind::text, "", "",
      "A settings file saved by vortelline-studio; controls set here to other than their defaults override it", false},
-    {"blend", PluginParamKind::text, "add", "add|over|replace",
-     "How the flames meet the input: add (default: their light on the input), over, or replace (the flames alone)",
+    {"blend", PluginParamKind::text, "add", "add|screen|over|replace",
+     "How the flames meet the input: add (default: their light on the input), screen (their light on the input, "
+     "never clipping it to white: for bright footage), over (darkens bright footage at the flames' faint edges), or "
+     "replace (the flames alone)",
      true},
 };
 
