@@ -22,12 +22,12 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "authoring/emitter_key_layers.h"
 #include "authoring/render_options.h"
 #include "authoring/settings_file.h"
+#include "finishing/finishing.h"
 #include "frei0r/control_table.h"
 #include "frei0r/plugin_params.h"
-#include "authoring/emitter_key_layers.h"
-#include "finishing/finishing.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
 
