@@ -39,7 +39,8 @@ inline constexpr PluginParam leadingPluginParams[] = {
 
 inline constexpr PluginParam trailingPluginParams[] = {
     {"alpha", PluginParamKind::text, "auto", "auto|light|effect",
-     "The output's alpha: light (alpha from the light: flames on black become flames that composite over anything), "
+     "The output's alpha: light (alpha from the light: flames on black become flames that composite over anything; "
+     "over bright footage composite with screen or add, as over darkens it at the flames' faint edges), "
      "effect (the effect's own output), auto (default: light where the effect's frame is opaque, else the effect's "
      "own; as vortelline render --alpha)",
      false},

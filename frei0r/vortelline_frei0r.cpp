@@ -650,8 +650,11 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->major_version = 1;
   info->minor_version = 0;
   info->num_params = paramCount;
-  info->explanation = isFilter ? "Volumetric flames rising from the input frame's luma (or alpha), added to it"
-                               : "Volumetric flames with alpha from their light, to composite over other clips";
+  info->explanation = isFilter ? "Volumetric flames rising from the input frame's luma (or alpha), added to it "
+                                 "(blend=screen for bright footage)"
+                               : "Volumetric flames with alpha from their light, to composite over other clips: "
+                                 "over dark footage, screen or add over bright footage (over darkens it at the "
+                                 "flames' faint edges)";
 }
 
 void f0r_get_param_info(f0r_param_info_t* info, int index) {
