@@ -36,8 +36,8 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Each fuzz target with the runs of its short check: about a minute each on one core.
 declare -A FUZZ_CHECK_RUNS=([settings_file_fuzzer]=20000 [render_options_fuzzer]=20000
                             [image_file_fuzzer]=3000 [effect_main_fuzzer]=2000)
-# Only for the pictures of looks: montage tiles and labels them.
-LOOKS_PACKAGES=(imagemagick)
+# Only for the pictures of looks: montage tiles and labels them, over Debian's photographs.
+LOOKS_PACKAGES=(imagemagick mate-backgrounds)
 # Only for the package: CPack's dependency and stripping tools, lintian, and a fresh root to install into.
 PACKAGE_PACKAGES=(dpkg-dev file lintian mmdebstrap)
 JOBS=$(nproc)

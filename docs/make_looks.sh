@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Renders the pictures of looks the README shows, from the command line only:
 #   docs/presets.png          a contact sheet of every preset (`vortelline presets`)
+#   docs/presets_dark.png     every preset over a dark photograph (Debian's mate-backgrounds), `over`
+#   docs/presets_bright.png   every preset over a sunlit photograph, `screen` (never darkens it)
 #   docs/sweep_*.png          strips sweeping the controls that confuse most, one value a frame
-# Needs ImageMagick (montage) and DejaVu fonts; `./build.sh looks` installs them, builds and runs this.
+# Needs ImageMagick (montage), FFmpeg (the composites), mate-backgrounds and DejaVu fonts; `./build.sh looks` installs them, builds and runs this.
 #   docs/make_looks.sh [path/to/vortelline]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,12 +34,37 @@ sheet() {
     -tile "${columns}x" "${tiles[@]}" "$out"
 }
 
+# The photographs the looks are shown over, cut to the tiles' size.
+photos=/usr/share/backgrounds/mate/nature
+fit="scale=${size/x/:}:force_original_aspect_ratio=increase,crop=${size/x/:}"
+ffmpeg -nostdin -v error -i "$photos/Storm.jpg" -vf "$fit" "$work/dark.png"
+ffmpeg -nostdin -v error -i "$photos/Dune.jpg" -vf "$fit" "$work/bright.png"
+# over DARK FLAMES OUT: the flames (straight alpha) over the photograph, as an editor's normal track.
+over() {
+  ffmpeg -nostdin -v error -i "$1" -i "$2" -filter_complex "[0][1]overlay=format=rgb" -y "$3"
+}
+# screen BRIGHT FLAMES OUT: the flames' light screened onto the photograph; FFmpeg's blend works on
+# the planes as stored, so the straight colour is premultiplied first (the flames over black).
+screen() {
+  ffmpeg -nostdin -v error -i "$1" -i "$2" -filter_complex \
+    "[1]format=rgba,premultiply=inplace=1,format=gbrp[f];[0]format=gbrp[b];[b][f]blend=all_mode=screen,format=rgb24" \
+    -y "$3"
+}
+
 tiles=()
+dark=()
+bright=()
 while read -r name _; do
   render "$work/$name.png" --preset "$name"
+  over "$work/dark.png" "$work/$name.png" "$work/$name-dark.png"
+  screen "$work/bright.png" "$work/$name.png" "$work/$name-bright.png"
   tiles+=("$name" "$work/$name.png")
+  dark+=("$name" "$work/$name-dark.png")
+  bright+=("$name" "$work/$name-bright.png")
 done < <("$program" presets)
 sheet docs/presets.png 4 "${tiles[@]}"
+sheet docs/presets_dark.png 4 "${dark[@]}"
+sheet docs/presets_bright.png 4 "${bright[@]}"
 
 # sweep NAME CONTROL "VALUES" [render options]: one strip, the control at each value over the
 # default look (or the options' look).

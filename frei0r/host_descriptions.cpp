@@ -204,8 +204,11 @@ std::string kdenliveDescription(Plugin plugin) {
                      element + " LC_NUMERIC=\"C\" tag=\"" + service + "\" id=\"" + service + "\">\n";
   text += std::string("    <name>") + (filter ? "Vortelline Flames" : "Vortelline Flames Generator") + "</name>\n";
   text += std::string("    <description>") +
-          (filter ? "Volumetric flames rising from the clip's luma or alpha, added to the clip"
-                  : "Volumetric flames on a transparent frame") +
+          (filter ? "Volumetric flames rising from the clip's luma or alpha, added to the clip; for bright "
+                    "footage choose Blend screen"
+                  : "Volumetric flames on a transparent frame. Over bright footage, composite them with a "
+                    "Composite and transform composition at Compositing Screen or Plus: the track's own "
+                    "compositing darkens the footage at the flames' faint edges") +
           "</description>\n    <author>Vortelline</author>\n";
   text += "    <parameter type=\"fixed\" name=\"own_values\" default=\"1\"/>\n";
   for (const PluginParam* param : editorParams(plugin)) {

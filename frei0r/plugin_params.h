@@ -30,14 +30,17 @@ inline constexpr PluginParam leadingPluginParams[] = {
      false},
     {"settings", PluginParamKind::text, "", "",
      "A settings file saved by vortelline-studio; controls set here to other than their defaults override it", false},
-    {"blend", PluginParamKind::text, "add", "add|over|replace",
-     "How the flames meet the input: add (default: their light on the input), over, or replace (the flames alone)",
+    {"blend", PluginParamKind::text, "add", "add|screen|over|replace",
+     "How the flames meet the input: add (default: their light on the input), screen (their light on the input, "
+     "never clipping it to white: for bright footage), over (darkens bright footage at the flames' faint edges), or "
+     "replace (the flames alone)",
      true},
 };
 
 inline constexpr PluginParam trailingPluginParams[] = {
     {"alpha", PluginParamKind::text, "auto", "auto|light|effect",
-     "The output's alpha: light (alpha from the light: flames on black become flames that composite over anything), "
+     "The output's alpha: light (alpha from the light: flames on black become flames that composite over anything; "
+     "over bright footage composite with screen or add, as over darkens it at the flames' faint edges), "
      "effect (the effect's own output), auto (default: light where the effect's frame is opaque, else the effect's "
      "own; as vortelline render --alpha)",
      false},

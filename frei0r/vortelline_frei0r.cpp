@@ -67,8 +67,8 @@ int rowOfParam(int index) {
 // How the effect's output meets the filter's input frame: add (the default) puts the flames' light
 // on the input, as compositors do with fire footage shot on black; over needs flames with a true
 // alpha, which the output alpha's default gives them.
-enum class Blend { replace, over, add };
-constexpr const char* blendNames[] = {"replace", "over", "add"};
+enum class Blend { replace, over, add, screen };
+constexpr const char* blendNames[] = {"replace", "over", "add", "screen"};
 
 constexpr int sourceRow = 3;
 constexpr int originalVolumeChoice = 1;
@@ -301,11 +301,11 @@ void applyHostValues(Instance& instance) {
   instance.blendMode = Blend::add;
   if (isFilter) {
     int blend = 0;
-    while (blend < 3 && instance.blend != blendNames[blend]) {
+    while (blend < 4 && instance.blend != blendNames[blend]) {
       ++blend;
     }
-    if (blend == 3) {
-      report("blend \"" + shortened(instance.blend) + "\" is none of add, over, replace; using add");
+    if (blend == 4) {
+      report("blend \"" + shortened(instance.blend) + "\" is none of add, screen, over, replace; using add");
     } else {
       instance.blendMode = static_cast<Blend>(blend);
     }
@@ -448,7 +448,8 @@ long frameAt(Instance& instance, double time) {
 
 uint8_t byteOf(float value) { return static_cast<uint8_t>(std::lround(std::clamp(value, 0.0f, 1.0f) * 255.0f)); }
 
-// The flames over (or added to) the input, in straight alpha; flames' colour is premultiplied.
+// The flames over, added to or screened onto the input, in straight alpha; flames' colour is
+// premultiplied. Add and screen never darken the input; screen never clips what add would.
 void blendOnto(const PF_EffectWorld& flames, const uint8_t* input, uint8_t* output, Blend blend) {
   for (int y = 0; y < flames.height; ++y) {
     for (int x = 0; x < flames.width; ++x) {
@@ -459,7 +460,9 @@ void blendOnto(const PF_EffectWorld& flames, const uint8_t* input, uint8_t* outp
       const float alpha = flameAlpha + inputAlpha * (1.0f - flameAlpha);
       const float inputWeight = blend == Blend::over ? inputAlpha * (1.0f - flameAlpha) : inputAlpha;
       for (int channel = 0; channel < 3; ++channel) {
-        const float colour = static_cast<float>(argb[channel + 1]) / 255.0f + input[at + channel] / 255.0f * inputWeight;
+        const float light = static_cast<float>(argb[channel + 1]) / 255.0f;
+        const float below = input[at + channel] / 255.0f * inputWeight;
+        const float colour = blend == Blend::screen ? light + below - light * below : light + below;
         output[at + channel] = alpha > 0.0f ? byteOf(std::min(colour, 1.0f) / alpha) : 0;
       }
       output[at + 3] = byteOf(alpha);
@@ -655,8 +658,11 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->major_version = 1;
   info->minor_version = 0;
   info->num_params = paramCount;
-  info->explanation = isFilter ? "Volumetric flames rising from the input frame's luma (or alpha), added to it"
-                               : "Volumetric flames with alpha from their light, to composite over other clips";
+  info->explanation = isFilter ? "Volumetric flames rising from the input frame's luma (or alpha), added to it "
+                                 "(blend=screen for bright footage)"
+                               : "Volumetric flames with alpha from their light, to composite over other clips: "
+                                 "over dark footage, screen or add over bright footage (over darkens it at the "
+                                 "flames' faint edges)";
 }
 
 void f0r_get_param_info(f0r_param_info_t* info, int index) {

@@ -159,7 +159,9 @@ RenderDialog::RenderDialog(const HostSession& session, std::shared_ptr<const Rgb
   alpha_->addItem(tr("From the light"), static_cast<int>(OutputAlpha::light));
   alpha_->addItem(tr("The effect's own"), static_cast<int>(OutputAlpha::effect));
   alpha_->setToolTip(tr("As render --alpha: alpha from the light gives flames on black a true alpha, so that they "
-                        "composite over other footage; over black they stay as they are"));
+                        "composite over other footage; over black they stay as they are. Over bright footage, "
+                        "composite with screen or add (in FFmpeg, Kdenlive, Shotcut): over darkens it at the "
+                        "flames' faint edges"));
   alphaNote_ = new QLabel;
   alphaNote_->setObjectName(QStringLiteral("alphaNote"));
   alphaNote_->setWordWrap(true);
@@ -394,7 +396,8 @@ bool RenderDialog::start(const QString& pattern, long first, long last, int bitD
 
 void RenderDialog::noteOpaqueLook(bool opaque) {
   alphaNote_->setText(tr("This look's own output is opaque (flames on black). Alpha from the light gives it a "
-                         "true alpha; the effect's own keeps it opaque."));
+                         "true alpha; the effect's own keeps it opaque. Over dark footage composite it with "
+                         "over, over bright footage with screen or add, which never darken what lies below."));
   alphaNote_->setVisible(opaque);
 }
 

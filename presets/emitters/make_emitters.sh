@@ -39,8 +39,11 @@ convert "${canvas[@]}" -draw "rectangle 110,392 850,404" "${jets[@]}" -blur 0x5 
 convert -size 960x540 xc:none -fill none -stroke white -strokewidth 26 -draw "circle 480,270 480,90" \
   -blur 0x5 fire-ring.png
 
-# A word in heavy type.
-convert "${canvas[@]}" -font "$bold" -pointsize 210 -gravity center -annotate +0+20 "FIRE" -blur 0x2 burning-text.png
+# A word in heavy type, burning from its outline: the strokes' edges at full strength and their
+# insides faint, so that the flames trace the letters and rise from their tops without filling the
+# counters, and the word stays readable.
+convert -size 960x540 xc:none -font "$bold" -pointsize 210 -gravity center -fill 'rgba(255,255,255,0.12)' \
+  -stroke white -strokewidth 10 -annotate +0+20 "FIRE" -blur 0x4 burning-text.png
 
 # An emblem: a hexagon around a chevron, drawn in strokes.
 convert -size 960x540 xc:none -fill none -stroke white -strokewidth 24 \

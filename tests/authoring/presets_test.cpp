@@ -1,10 +1,13 @@
 // Presets are found where the program is, and every shipped one renders flames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "authoring/presets.h"
+#include "authoring/settings_file.h"
+#include "finishing/finishing.h"
 #include "media/image_files.h"
 #include "session/program_errors.h"
 #include "tests/support/program_runner.h"
@@ -95,6 +98,34 @@ TEST(Presets, EveryShippedPresetRendersFlamesAndSetOverridesIt) {
                                      scratch);
   ASSERT_EQ(overridden.exitCode, 0) << overridden.err;
   EXPECT_EQ(litShare(readImageFile(scratch + "/overridden.png")), 0.0);
+}
+
+// The looks that flicker do as fire does: their light swings by 10-25% within a second (the
+// largest swing of the flicker's gain in each second of half a minute, median over the seconds).
+TEST(Presets, FlickeringLooksSwingAsFireDoes) {
+  int flickering = 0;
+  for (const PresetInfo& preset : listPresets(shippedPresets)) {
+    const FinishingValues finishing = readSettingsFile(preset.file.string()).scene.finishing;
+    if (!flickers(finishing)) {
+      continue;
+    }
+    ++flickering;
+    std::vector<double> swings;
+    for (int second = 0; second < 30; ++second) {
+      double low = 1e9, high = 0.0, sum = 0.0;
+      for (int step = 0; step < 48; ++step) {
+        const double gain = flickerGain(finishing, second + step / 48.0, 0.0);
+        low = std::min(low, gain);
+        high = std::max(high, gain);
+        sum += gain;
+      }
+      swings.push_back((high - low) / (sum / 48.0));
+    }
+    std::nth_element(swings.begin(), swings.begin() + 15, swings.end());
+    EXPECT_GE(swings[15], 0.10) << preset.name << " flickers too little to read as fire";
+    EXPECT_LE(swings[15], 0.25) << preset.name << " flickers more than fire does";
+  }
+  EXPECT_GE(flickering, 8) << "the fires of the library flicker";
 }
 
 }  // namespace

@@ -111,12 +111,14 @@ TEST(Frei0rPlugin, BlendModesMeetTheInput) {
   ASSERT_TRUE(filter().handle) << dlerror();
   const std::vector<uint32_t> input = colourfulInput();
   // The volume's own output is opaque, black where there is no fire: over covers the input. With
-  // alpha from the light, over keeps what the flames' alpha leaves of it; add lays the light on it.
+  // alpha from the light, over keeps what the flames' alpha leaves of it; add lays the light on it;
+  // screen lays it on without passing full intensity. Add and screen never darken the input.
   const std::vector<uint32_t> own = filtered("replace", "effect", input);
   EXPECT_EQ(filtered("over", "effect", input), own);
   const std::vector<uint32_t> light = filtered("replace", "auto", input);
   const std::vector<uint32_t> over = filtered("over", "auto", input);
   const std::vector<uint32_t> added = filtered("add", "auto", input);
+  const std::vector<uint32_t> screened = filtered("screen", "auto", input);
   int lit = 0;
   for (size_t i = 0; i < input.size(); ++i) {
     SCOPED_TRACE("pixel " + std::to_string(i));
@@ -125,11 +127,17 @@ TEST(Frei0rPlugin, BlendModesMeetTheInput) {
     EXPECT_EQ(alpha, std::max({channel(own[i], 0), channel(own[i], 1), channel(own[i], 2)}));
     EXPECT_EQ(channel(over[i], 3), 255u);
     EXPECT_EQ(channel(added[i], 3), 255u);
+    EXPECT_EQ(channel(screened[i], 3), 255u);
     for (int c = 0; c < 3; ++c) {
       const uint32_t overInput = (channel(own[i], c) * 255 + (255 - alpha) * channel(input[i], c) + 127) / 255;
       EXPECT_LE(difference(channel(over[i], c), overInput), 1u);
       const uint32_t sum = std::min(255u, channel(own[i], c) + channel(input[i], c));
       EXPECT_LE(difference(channel(added[i], c), sum), 1u);
+      const uint32_t screen =
+          channel(own[i], c) + channel(input[i], c) - (channel(own[i], c) * channel(input[i], c) + 127) / 255;
+      EXPECT_LE(difference(channel(screened[i], c), screen), 1u);
+      EXPECT_GE(channel(screened[i], c), channel(input[i], c));
+      EXPECT_GE(channel(added[i], c), channel(input[i], c));
       lit += channel(own[i], c) > 0;
     }
   }
