@@ -24,7 +24,7 @@ using namespace ofx;
 
 namespace {
 
-constexpr char pluginIdentifier[] = "vortelline.Vortelline";
+constexpr char pluginIdentifier[] = "com.ternwick.Vortelline";
 constexpr unsigned pluginVersionMajor = 1;
 constexpr unsigned pluginVersionMinor = 0;
 

@@ -47,13 +47,14 @@ std::string readFile(const std::string& path) {
 OFX::Host::ImageEffect::PluginCache& pluginCache() {
   static OFX::Host::ImageEffect::PluginCache& cache = [&]() -> OFX::Host::ImageEffect::PluginCache& {
     // As a compositor finds plug-ins beyond /usr/OFX/Plugins.
-    setenv("OFX_PLUGIN_PATH", VORTELLINE_OFX_PLUGIN_FOLDER, 1);
+    // A path already set (an installed tree under test) wins.
+    setenv("OFX_PLUGIN_PATH", VORTELLINE_OFX_PLUGIN_FOLDER, 0);
     return testhost::scanPlugins(scratch() + "/plugin_cache.xml");
   }();
   return cache;
 }
 
-OFX::Host::ImageEffect::ImageEffectPlugin* vortelline() { return pluginCache().getPluginById("vortelline.Vortelline"); }
+OFX::Host::ImageEffect::ImageEffectPlugin* vortelline() { return pluginCache().getPluginById("com.ternwick.Vortelline"); }
 
 int bitsOf(const std::string& depth) {
   return depth == kOfxBitDepthByte ? 8 : depth == kOfxBitDepthShort ? 16 : 32;
@@ -63,10 +64,14 @@ int bitsOf(const std::string& depth) {
 std::unique_ptr<Effect> makeEffect(const std::string& context, const std::string& depth, double pixelAspect = 1) {
   OFX::Host::ImageEffect::ImageEffectPlugin* plugin = vortelline();
   if (!plugin) {
-    ADD_FAILURE() << "the plug-in cache has no vortelline.Vortelline";
+    ADD_FAILURE() << "the plug-in cache has no com.ternwick.Vortelline";
     return nullptr;
   }
   std::unique_ptr<Effect> effect(dynamic_cast<Effect*>(plugin->createInstance(context, nullptr)));
+  if (!effect) {
+    ADD_FAILURE() << "the plug-in made no instance in the " << context << " context";
+    return nullptr;
+  }
   effect->width = layerWidth;
   effect->height = layerHeight;
   effect->bitDepth = depth;
@@ -276,7 +281,7 @@ TEST(OpenFxHost, FindsThePluginThroughItsCacheInEveryContext) {
   EXPECT_NE(plugin->getBinary()->getFilePath().find("Vortelline.ofx.bundle/Contents/Linux-x86-64/Vortelline.ofx"),
             std::string::npos);
   const std::string cache = readFile(scratch() + "/plugin_cache.xml");
-  EXPECT_NE(cache.find("vortelline.Vortelline"), std::string::npos);
+  EXPECT_NE(cache.find("com.ternwick.Vortelline"), std::string::npos);
   for (const char* context :
        {kOfxImageEffectContextFilter, kOfxImageEffectContextGenerator, kOfxImageEffectContextGeneral}) {
     EXPECT_NE(cache.find(context), std::string::npos) << context;
