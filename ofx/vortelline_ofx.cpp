@@ -31,6 +31,7 @@ constexpr unsigned pluginVersionMinor = 0;
 // The plug-in's own parameters beside the effect's controls.
 constexpr char outputAlphaParam[] = "output_alpha";
 constexpr char settingsFileParam[] = "settings_file";
+constexpr char loadSettingsParam[] = "load_settings_file";
 constexpr char aboutParam[] = "about";
 constexpr char pageParam[] = "controls";
 constexpr const char* outputAlphaChoices[] = {"Auto (from the light for opaque looks)", "From the light",
@@ -517,7 +518,9 @@ OfxStatus instanceChanged(Instance& instance, OfxPropertySetHandle inArgs) {
       }
       return kOfxStatOK;
     }
-    if (name == settingsFileParam && byUser) {
+    // Loading is a button, not a change of the path: a host that restores a project or undoes a step
+    // sets the path again, which must not replace the controls that the project holds.
+    if (name == loadSettingsParam) {
       char* path = nullptr;
       parameters->paramGetValue(instance.settingsFile, &path);
       if (path && *path) {
@@ -881,9 +884,12 @@ OfxStatus describeInContext(OfxImageEffectHandle descriptor, OfxPropertySetHandl
     properties->propSetInt(props, kOfxParamPropAnimates, 0, 0);
     properties->propSetInt(props, kOfxParamPropEvaluateOnChange, 0, 0);
     properties->propSetString(props, kOfxParamPropHint, 0,
-                              "A settings file saved by vortelline-studio, or a look from /usr/share/vortelline/presets: "
-                              "choosing one sets every control from it");
+                              "A settings file saved by vortelline-studio, or a look from /usr/share/vortelline/presets");
     topLevel.push_back(settingsFileParam);
+    props = defineParam(set, kOfxParamTypePushButton, loadSettingsParam, "Load Settings File", "");
+    properties->propSetString(props, kOfxParamPropHint, 0,
+                              "Sets every control to the settings file's values and keyframes, as one step to undo");
+    topLevel.push_back(loadSettingsParam);
     props = defineParam(set, kOfxParamTypePage, pageParam, "Controls", "");
     setStrings(props, kOfxParamPropPageChild, topLevel);
   } catch (const std::exception& error) {

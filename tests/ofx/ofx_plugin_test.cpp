@@ -314,6 +314,11 @@ TEST(OpenFxHost, SettingsFileSetsEveryControl) {
   ASSERT_TRUE(effect);
   setParameters(*effect, {{"Density", "0.2"}});  // the file's look replaces it
   setParameters(*effect, {{"Settings File", std::string(VORTELLINE_SOURCE_DIR) + "/presets/magic-green.json"}});
+  // Choosing the file changes nothing yet: a project restored sets the path too.
+  double density = 0;
+  dynamic_cast<OFX::Host::Param::DoubleInstance&>(*testhost::parameterLabelled(*effect, "Density")).get(density);
+  EXPECT_EQ(density, 0.2);
+  setParameters(*effect, {{"Load Settings File", ""}});
   EXPECT_EQ(effect->persistentMessage, "");
   setParameters(*effect, quickRender);
   Rendered rendered = render(*effect, 6);
@@ -324,7 +329,7 @@ TEST(OpenFxHost, SettingsFileSetsEveryControl) {
                    scratch() + "/preset_program.exr");
   EXPECT_TRUE(writtenAs(rendered.output, scratch() + "/preset_plugin.exr") == expected);
 
-  setParameters(*effect, {{"Settings File", scratch() + "/missing.json"}});
+  setParameters(*effect, {{"Settings File", scratch() + "/missing.json"}, {"Load Settings File", ""}});
   EXPECT_NE(effect->persistentMessage.find("missing.json"), std::string::npos) << effect->persistentMessage;
 }
 
