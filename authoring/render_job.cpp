@@ -10,6 +10,7 @@
 #include <set>
 #include <ostream>
 
+#include "authoring/emitter_key_layers.h"
 #include "authoring/emitter_placement.h"
 #include "authoring/settings_file.h"
 #include "media/frame_output.h"
@@ -331,7 +332,9 @@ void runRender(const RenderOptions& options) {
 
   const std::string savedFrom = options.presetName.empty() ? options.settingsPath : "--preset " + options.presetName;
   std::vector<int> changed = applyAssignments(*session, options.savedSettings, savedFrom);
-  std::vector<int> setPositions = applyAssignmentTexts(*session, options.settings, "--set");
+  FinishingValues finishing = options.finishing;
+  std::vector<int> setPositions =
+      applyAssignmentTexts(*session, takeFinishingAssignments(options.settings, finishing, "--set"), "--set");
   if (options.processing) {
     setParamTrack(*session, parseAssignment(session->params, "Processing=" + *options.processing));
   }
@@ -347,6 +350,7 @@ void runRender(const RenderOptions& options) {
   noteClampedSettings(*session, setPositions);
 
   placeLayers(*session, input ? &*input : nullptr, emitter ? &*emitter : nullptr);
+  keyEmitterLayers(*session, finishing);
   if (source >= 0) {
     const bool layerSource = usesLayerSource(*session, source);
     if (emitter && !layerSource) {
@@ -361,6 +365,7 @@ void runRender(const RenderOptions& options) {
   const std::vector<long> frames = framesOfThisRun(options);
   FrameWriter writer = openFrameWriter(options.outputPattern, options.movieCodec, movieFramesOf(*session));
   writer.setOutputAlpha(options.outputAlpha);
+  writer.setFinishing(finishing, session->clock, options.loop.length, finishingLayerHeight(*session));
   if (!writer.keepsAlpha()) {
     // The container keeps alpha with its own encoder, so the note names the encoder where one was chosen.
     const std::string without =

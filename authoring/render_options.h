@@ -8,7 +8,8 @@
 
 #include "authoring/emitter_placement.h"
 #include "authoring/emitter_text.h"
-#include "media/light_alpha.h"
+#include "finishing/finishing_controls.h"
+#include "finishing/light_alpha.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
@@ -53,6 +54,8 @@ struct RenderOptions {
   bool quiet = false;
   MovieCodecChoice movieCodec;  // for movie files only
   OutputAlpha outputAlpha = OutputAlpha::automatic;
+  // From a settings file or preset; --set's "Glow/...", "Flicker/..." and "Emitter Key/..." apply on top.
+  FinishingValues finishing;
 };
 
 struct FrameSize {

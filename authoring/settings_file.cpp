@@ -324,6 +324,14 @@ void writeSettingsFile(const std::string& path, const HostSession& session, cons
   if (scene.loopLength > 0) {
     file["loop"] = scene.loopLength;
   }
+  for (int id = 0; id < finishingControlCount; ++id) {
+    const double value = scene.finishing[id];
+    if (value != finishingControls[id].defaultValue) {
+      controls[finishingControlName(id)] = finishingControls[id].kind == FinishingKind::choice
+                                               ? json(finishingValueText(id, value))
+                                               : json(value);
+    }
+  }
   file["controls"] = controls;
   if (!scene.emitterPath.empty()) {
     file["emitter"] = scene.emitterPath;
@@ -389,7 +397,17 @@ SettingsFile readSettingsContent(const std::string& path) {
     }
     settings.assignments.reserve(controls.size());
     for (const auto& [name, entry] : controls.items()) {
-      settings.assignments.push_back(writtenAssignment(name, entry, path));
+      WrittenAssignment written = writtenAssignment(name, entry, path);
+      if (!namesFinishingControl(name)) {
+        settings.assignments.push_back(std::move(written));
+        continue;
+      }
+      try {
+        const FinishingAssignment finishing = parseFinishingAssignment(written);
+        setFinishingValue(settings.scene.finishing, finishing.id, finishing.value);
+      } catch (const UsageError& error) {
+        throw UsageError(path + ": " + error.what());
+      }
     }
   }
   return settings;
@@ -444,6 +462,25 @@ std::vector<int> applyAssignmentTexts(HostSession& session, const std::vector<st
     }
   }
   return applyWrittenAssignments(session, written, where);
+}
+
+std::vector<std::string> takeFinishingAssignments(const std::vector<std::string>& assignments,
+                                                  FinishingValues& finishing, const std::string& where) {
+  std::vector<std::string> others;
+  for (const std::string& text : assignments) {
+    try {
+      const WrittenAssignment written = splitAssignment(text);
+      if (!namesFinishingControl(written.name)) {
+        others.push_back(text);
+        continue;
+      }
+      const FinishingAssignment assignment = parseFinishingAssignment(written);
+      setFinishingValue(finishing, assignment.id, assignment.value);
+    } catch (const UsageError& error) {
+      throw UsageError(where + ": " + error.what());
+    }
+  }
+  return others;
 }
 
 std::string frameRateText(const FrameClock& clock) {

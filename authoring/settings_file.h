@@ -9,6 +9,7 @@
 
 #include "authoring/emitter_placement.h"
 #include "authoring/emitter_text.h"
+#include "finishing/finishing_controls.h"
 #include "session/host_session.h"
 #include "session/parameter_settings.h"
 
@@ -24,6 +25,10 @@ struct SettingsScene {
   std::string emitterText;          // the text the emitter image was drawn from, if it was
   EmitterTextStyle emitterTextStyle;  // how it was drawn
   EmitterPlacement emitterPlacement;
+  // The host's finishing of the frames and the emitter ("Glow/Amount", ...): kept in "controls"
+  // beside the effect's own, those that differ from their defaults only, so that files without
+  // finishing stay readable by programs that have none.
+  FinishingValues finishing;
 };
 
 struct SettingsFile {
@@ -42,6 +47,11 @@ void writeSettingsFile(const std::string& path, const HostSession& session, cons
 // file, and the field where there is one), Cancelled on a stop signal. Names and values are
 // checked when the assignments are applied.
 SettingsFile readSettingsFile(const std::string& path);
+
+// Takes the assignments of finishing controls ("Glow/Amount=50") out of --set's texts into
+// finishing, and returns the others. Throws UsageError naming where for a bad one.
+std::vector<std::string> takeFinishingAssignments(const std::vector<std::string>& assignments,
+                                                  FinishingValues& finishing, const std::string& where);
 
 // Sets every assignment read from a file on the session (later ones win); returns their positions.
 // Throws RunError naming where (the file) and the control.

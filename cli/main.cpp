@@ -227,10 +227,12 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     }
     options.emitterPlacement = file.scene.emitterPlacement;
     options.savedSettings = file.assignments;
+    options.finishing = file.scene.finishing;
   }
   if (!options.presetName.empty()) {
     SettingsFile preset = readSettingsFile(findPreset(presetFolder(), options.presetName).file.string());
     options.savedSettings = preset.assignments;
+    options.finishing = preset.scene.finishing;
     if (options.emitterPath.empty()) {
       options.emitterPath = preset.scene.emitterPath;
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "finishing/finishing_controls.h"
 #include "session/number_text.h"
 #include "session/parameter_settings.h"
 #include "session/program_errors.h"
@@ -66,6 +67,27 @@ std::string differenceFrom(const ControlRow& row, const DeclaredParam& declared)
 
 }  // namespace
 
+const std::vector<ControlRow>& finishingRows() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> qualified;
+    for (int id = 0; id < finishingControlCount; ++id) {
+      qualified.push_back(finishingControlName(id));
+    }
+    return qualified;
+  }();
+  static const std::vector<ControlRow> rows = [] {
+    std::vector<ControlRow> made;
+    for (int id = 0; id < finishingControlCount; ++id) {
+      const FinishingControl& control = finishingControls[id];
+      const bool choice = control.kind == FinishingKind::choice;
+      made.push_back(ControlRow{names[id].c_str(), choice ? ControlKind::choice : ControlKind::slider,
+                                control.sliderMin, control.sliderMax, control.defaultValue, control.choices});
+    }
+    return made;
+  }();
+  return rows;
+}
+
 double unitOrigin(const ControlRow& row) { return row.sliderMin > 0 ? 0 : row.sliderMin; }
 
 double unitFromSlider(const ControlRow& row, double value) {
@@ -115,7 +137,9 @@ std::string markdownTable() {
   std::string text =
       "| Parameter (FFmpeg, MLT) | GStreamer property | Type | Values (sliders: what 0 .. 1 maps onto) | Default |\n"
       "|---|---|---|---|---|\n";
-  for (const ControlRow& row : controlTable) {
+  std::vector<ControlRow> rows(std::begin(controlTable), std::end(controlTable));
+  rows.insert(rows.end(), finishingRows().begin(), finishingRows().end());
+  for (const ControlRow& row : rows) {
     text += std::string("| ") + row.name + " | " + gstreamerName(row.name) + " | ";
     switch (row.kind) {
       case ControlKind::slider:

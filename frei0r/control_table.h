@@ -61,6 +61,10 @@ inline constexpr ControlRow controlTable[] = {
 };
 inline constexpr int controlCount = sizeof controlTable / sizeof controlTable[0];
 
+// The finishing controls (finishing/finishing_controls.h) as rows of the same kinds, in the table's
+// order: the plug-ins append them after their own trailing parameters.
+const std::vector<ControlRow>& finishingRows();
+
 // The slider value that frei0r's 0 stands for: 0 when the slider's range is positive, so that the
 // frei0r value is a plain fraction of the maximum (0.5 is half the greatest Rise Height); else the
 // slider's minimum. frei0r's 1 is sliderMax.
@@ -80,5 +84,5 @@ std::vector<std::string> choiceTexts(const ControlRow& row);
 // control whose name, type, slider range, default or choices differ from the table's.
 std::vector<int> findControls(const HostSession& session);
 
-// The table in Markdown, as the README shows it.
+// The table in Markdown, as the README shows it, the finishing rows after the effect's.
 std::string markdownTable();

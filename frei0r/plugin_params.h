@@ -4,6 +4,8 @@
 // them) and later additions go after the effect's controls, where no existing command reaches.
 #pragma once
 
+#include "finishing/finishing_controls.h"
+
 // frei0r types: text is F0R_PARAM_STRING, toggle is F0R_PARAM_BOOL (a double, 0 or 1).
 enum class PluginParamKind { text, toggle };
 
@@ -64,4 +66,23 @@ inline constexpr PluginControlDefault pluginControlDefaults[] = {
     {"Quality", 1, false,
      "Draft (64): previews keep up while editing; choose Original (256) for the final render, which then equals "
      "vortelline render's frame"},
+};
+
+// Where the plug-ins' finishing defaults differ from the table's (finishing/finishing_controls.h).
+struct PluginFinishingDefault {
+  FinishingControlId control;
+  double value;
+  bool filterOnly;
+  const char* why;
+};
+
+// The filter burns the clip's own luma. Without a key an ordinary daylight clip burns nearly whole
+// (on the sunlit photographs of Debian's mate-backgrounds, 99-100% of the pixels reach the 25% that
+// burns fully); keyed at Threshold 90%, Softness 10%, at most 14% do (mostly 0-2%), while a dark
+// clip's lights still burn. Projects saved before the key existed take it too: they burnt daylight
+// footage whole, which nobody asked for, and a dark clip's bright parts still burn.
+inline constexpr PluginFinishingDefault pluginFinishingDefaults[] = {
+    {emitterKeyMode, emitterKeyThresholdMode, true,
+     "Threshold: only the clip's highlights burn (luma from 85%, fully from 88%), not the whole of a daylight "
+     "clip; Off burns every pixel from 25% luma up, as before"},
 };

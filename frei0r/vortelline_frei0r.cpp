@@ -26,7 +26,8 @@ extern "C" {
 #include "authoring/settings_file.h"
 #include "frei0r/control_table.h"
 #include "frei0r/plugin_params.h"
-#include "media/light_alpha.h"
+#include "authoring/emitter_key_layers.h"
+#include "finishing/finishing.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
 
@@ -36,13 +37,31 @@ constexpr bool isFilter = VORTELLINE_FREI0R_FILTER != 0;
 constexpr const char* pluginName = isFilter ? "vortelline" : "vortelline_src";
 
 // Positions: the leading plug-in parameters (the filter's blend is the last of them), the effect's
-// controls, then the trailing plug-in parameters.
+// controls, the trailing plug-in parameters, then the finishing controls (added last, so that
+// FFmpeg's positional fields keep their meaning).
 enum HostParam { fpsParam, millisecondsParam, settingsParam, blendParam };
 constexpr int firstControlParam = isFilter ? 4 : 3;
 constexpr int firstTrailingParam = firstControlParam + controlCount;
 enum TrailingParam { alphaParam, aspectParam, ownValuesParam };
 constexpr int trailingCount = sizeof trailingPluginParams / sizeof trailingPluginParams[0];
-constexpr int paramCount = firstTrailingParam + trailingCount;
+constexpr int firstFinishingParam = firstTrailingParam + trailingCount;
+constexpr int paramCount = firstFinishingParam + finishingControlCount;
+
+// Rows: the effect's controls (controlTable), then the finishing controls.
+constexpr int rowCount = controlCount + finishingControlCount;
+
+const ControlRow& rowAt(int row) { return row < controlCount ? controlTable[row] : finishingRows()[row - controlCount]; }
+
+// The row of a parameter, or -1 for the plug-in's own parameters.
+int rowOfParam(int index) {
+  if (index >= firstControlParam && index < firstTrailingParam) {
+    return index - firstControlParam;
+  }
+  if (index >= firstFinishingParam && index < paramCount) {
+    return controlCount + index - firstFinishingParam;
+  }
+  return -1;
+}
 
 // How the effect's output meets the filter's input frame: add (the default) puts the flames' light
 // on the input, as compositors do with fire footage shot on black; over needs flames with a true
@@ -53,14 +72,32 @@ constexpr const char* blendNames[] = {"replace", "over", "add"};
 constexpr int sourceRow = 3;
 constexpr int originalVolumeChoice = 1;
 
-// The plug-ins' default of a control: the effect's, unless plugin_params.h gives one for editing.
+// The plug-ins' default of a control: the effect's or the finishing table's, unless plugin_params.h
+// gives one for editing.
 double pluginDefault(int row) {
+  if (row >= controlCount) {
+    for (const PluginFinishingDefault& own : pluginFinishingDefaults) {
+      if ((isFilter || !own.filterOnly) && own.control == row - controlCount) {
+        return own.value;
+      }
+    }
+    return rowAt(row).defaultValue;
+  }
   for (const PluginControlDefault& own : pluginControlDefaults) {
     if ((isFilter || !own.filterOnly) && std::string(own.control) == controlTable[row].name) {
       return own.value;
     }
   }
   return controlTable[row].defaultValue;
+}
+
+// The plug-ins' finishing when neither the host nor a settings file sets any.
+FinishingValues pluginFinishing() {
+  FinishingValues finishing;
+  for (int id = 0; id < finishingControlCount; ++id) {
+    setFinishingValue(finishing, id, pluginDefault(controlCount + id));
+  }
+  return finishing;
 }
 
 // Host values go into messages cut short: a host may hand over megabytes.
@@ -193,6 +230,7 @@ struct Instance {
   bool usable = false;
   Blend blendMode = Blend::add;
   OutputAlpha outputAlpha = OutputAlpha::automatic;
+  FinishingValues finishing;
   std::string readSettingsPath;
   SettingsFile settings;
 
@@ -313,8 +351,10 @@ void applyHostValues(Instance& instance) {
   for (int position : applyAssignments(session, instance.settings.assignments, instance.settingsPath)) {
     takeChange(session, position);
   }
-  for (int row = 0; row < controlCount; ++row) {
-    const ControlRow& control = controlTable[row];
+  // A settings file's finishing replaces the plug-in's, as its controls replace the effect's.
+  instance.finishing = instance.settingsPath.empty() ? pluginFinishing() : instance.settings.scene.finishing;
+  for (int row = 0; row < rowCount; ++row) {
+    const ControlRow& control = rowAt(row);
     const std::optional<double>& number = instance.numbers[row];
     double value = 0;
     switch (control.kind) {
@@ -343,10 +383,15 @@ void applyHostValues(Instance& instance) {
         }
         break;
     }
-    if (value != pluginDefault(row)) {
-      setConstant(session, positions[row], value);
-      takeChange(session, positions[row]);
+    if (value == pluginDefault(row)) {
+      continue;
     }
+    if (row >= controlCount) {
+      setFinishingValue(instance.finishing, row - controlCount, value);
+      continue;
+    }
+    setConstant(session, positions[row], value);
+    takeChange(session, positions[row]);
   }
   if (!isFilter) {
     useVolumeForSource(instance);
@@ -432,8 +477,10 @@ void renderInto(Instance& instance, double time, const uint8_t* input, uint8_t* 
     session.layers = {std::make_shared<const HostWorld>(
         hostWorldFromImage(imageFromStraightRgba8(input, instance.width, instance.height), 8))};
   }
+  keyEmitterLayers(session, instance.finishing);
   HostWorld flames = renderFrame(session, frame, RenderPath::smart);
-  applyOutputAlpha(flames, instance.outputAlpha);
+  finishFrame(flames, instance.finishing, finishingFrameAt(session.clock, frame, 0, finishingLayerHeight(session)),
+              instance.outputAlpha);
   instance.cachedOutput.resize(bytes);
   if (isFilter && instance.blendMode != Blend::replace) {
     blendOnto(flames.world, input, instance.cachedOutput.data(), instance.blendMode);
@@ -450,12 +497,12 @@ void renderInto(Instance& instance, double time, const uint8_t* input, uint8_t* 
   instance.cached = true;
 }
 
-// The plug-in parameter at a position outside the effect's controls, or nullptr.
+// The plug-in parameter at a position outside the controls, or nullptr.
 const PluginParam* pluginParamAt(int index) {
   if (index >= 0 && index < firstControlParam) {
     return &leadingPluginParams[index];
   }
-  if (index >= firstTrailingParam && index < paramCount) {
+  if (index >= firstTrailingParam && index < firstFinishingParam) {
     return &trailingPluginParams[index - firstTrailingParam];
   }
   return nullptr;
@@ -463,7 +510,7 @@ const PluginParam* pluginParamAt(int index) {
 
 bool isTextParam(int index) {
   const PluginParam* own = pluginParamAt(index);
-  return own ? own->kind == PluginParamKind::text : controlTable[index - firstControlParam].kind == ControlKind::choice;
+  return own ? own->kind == PluginParamKind::text : rowAt(rowOfParam(index)).kind == ControlKind::choice;
 }
 
 // Where a parameter's value is kept: text parameters in a string, the others in a double.
@@ -485,7 +532,7 @@ std::string* textField(Instance& instance, int index) {
   if (index == firstTrailingParam + aspectParam) {
     return &instance.aspect;
   }
-  return &instance.choices[index - firstControlParam];
+  return &instance.choices[rowOfParam(index)];
 }
 
 // MLT sets every parameter before every frame: only a real change costs anything.
@@ -514,7 +561,7 @@ void setNumber(Instance& instance, int index, std::optional<double> value) {
   if (double* toggle = toggleField(instance, index)) {
     changeTo(instance, *toggle, value.value_or(0.0));
   } else {
-    changeTo(instance, instance.numbers[index - firstControlParam], value);
+    changeTo(instance, instance.numbers[rowOfParam(index)], value);
   }
 }
 
@@ -523,11 +570,11 @@ double numberOf(Instance& instance, int index) {
   if (double* toggle = toggleField(instance, index)) {
     return *toggle;
   }
-  const int row = index - firstControlParam;
+  const int row = rowOfParam(index);
   if (instance.numbers[row]) {
     return *instance.numbers[row];
   }
-  const ControlRow& control = controlTable[row];
+  const ControlRow& control = rowAt(row);
   const bool inUnits = control.kind == ControlKind::slider && !takesOwnValues(instance);
   return inUnits ? unitFromSlider(control, pluginDefault(row)) : pluginDefault(row);
 }
@@ -536,12 +583,12 @@ double numberOf(Instance& instance, int index) {
 // whole (what is not one is said, and the default used), booleans are y or n as FFmpeg writes them.
 void setFromText(Instance& instance, int index, const std::string& text) {
   const PluginParam* own = pluginParamAt(index);
-  const int row = index - firstControlParam;
+  const int row = rowOfParam(index);
   if (isTextParam(index)) {
-    return setText(instance, index, !text.empty() ? text : own ? own->defaultText : choiceTexts(controlTable[row]).at(static_cast<size_t>(pluginDefault(row)) - 1));
+    return setText(instance, index, !text.empty() ? text : own ? own->defaultText : choiceTexts(rowAt(row)).at(static_cast<size_t>(pluginDefault(row)) - 1));
   }
-  const std::string name = own ? own->name : controlTable[row].name;
-  const bool toggle = own ? own->kind == PluginParamKind::toggle : controlTable[row].kind == ControlKind::checkbox;
+  const std::string name = own ? own->name : rowAt(row).name;
+  const bool toggle = own ? own->kind == PluginParamKind::toggle : rowAt(row).kind == ControlKind::checkbox;
   std::optional<double> value;  // unset: the default
   if (toggle) {
     if (text == "y" || text == "1") {
@@ -594,20 +641,27 @@ void f0r_get_plugin_info(f0r_plugin_info_t* info) {
 void f0r_get_param_info(f0r_param_info_t* info, int index) {
   static const std::vector<std::string> explanations = [] {
     std::vector<std::string> texts;
-    for (const ControlRow& row : controlTable) {
-      std::string text;
+    for (int index = 0; index < rowCount; ++index) {
+      const ControlRow& row = rowAt(index);
+      std::string text = index >= controlCount ? finishingControls[index - controlCount].description + std::string(" ")
+                                               : std::string();
       if (row.kind == ControlKind::slider) {
         char range[128];
         std::snprintf(range, sizeof range, "0 .. 1 maps onto %g .. %g; with own_values on, the value itself, %g .. %g",
                       unitOrigin(row), row.sliderMax, row.sliderMin, row.sliderMax);
-        text = range;
+        text += range;
       } else if (row.kind == ControlKind::choice) {
-        text = std::string("One of: ") + row.choices;
+        text += std::string("One of: ") + row.choices;
       } else {
-        text = "On or off";
+        text += "On or off";
       }
       for (const PluginControlDefault& own : pluginControlDefaults) {
         if ((isFilter || !own.filterOnly) && std::string(own.control) == row.name) {
+          text += std::string(". Default here: ") + own.why;
+        }
+      }
+      for (const PluginFinishingDefault& own : pluginFinishingDefaults) {
+        if ((isFilter || !own.filterOnly) && own.control == index - controlCount) {
           text += std::string(". Default here: ") + own.why;
         }
       }
@@ -622,16 +676,15 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
     info->name = own->name;
     info->explanation = own->explanation;
   } else {
-    const int row = index - firstControlParam;
-    info->name = controlTable[row].name;
+    const int row = rowOfParam(index);
+    info->name = rowAt(row).name;
     info->explanation = explanations[row].c_str();
   }
   if (paramsAsText() || isTextParam(index)) {
     info->type = F0R_PARAM_STRING;
   } else {
     const PluginParam* own = pluginParamAt(index);
-    const bool toggle = own ? own->kind == PluginParamKind::toggle
-                            : controlTable[index - firstControlParam].kind == ControlKind::checkbox;
+    const bool toggle = own ? own->kind == PluginParamKind::toggle : rowAt(rowOfParam(index)).kind == ControlKind::checkbox;
     info->type = toggle ? F0R_PARAM_BOOL : F0R_PARAM_DOUBLE;
   }
 }
@@ -661,9 +714,9 @@ f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
     instance->session.bitDepth = 8;
     instance->width = static_cast<int>(width);
     instance->height = static_cast<int>(height);
-    instance->numbers.resize(controlCount);
-    for (int row = 0; row < controlCount; ++row) {
-      const ControlRow& control = controlTable[row];
+    instance->numbers.resize(rowCount);
+    for (int row = 0; row < rowCount; ++row) {
+      const ControlRow& control = rowAt(row);
       const double value = pluginDefault(row);
       instance->choices.push_back(control.kind == ControlKind::choice
                                       ? choiceTexts(control).at(static_cast<size_t>(value) - 1)

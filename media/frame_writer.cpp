@@ -15,7 +15,7 @@ FrameWriter::~FrameWriter() { abandon(); }
 
 void FrameWriter::write(long frame, HostWorld image) {
   wait();
-  if (applyOutputAlpha(image, outputAlpha_)) {
+  if (finishFrame(image, finishing_, finishingFrameAt(clock_, frame, loopLength_, layerHeight_), outputAlpha_)) {
     wroteAlphaFromLight_ = true;
   }
   if (movie_) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "media/light_alpha.h"
+#include "finishing/finishing.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
@@ -30,6 +30,15 @@ class FrameWriter {
   bool keepsAlpha() const { return !movie_ || movie_->keepsAlpha(); }
   // The alpha the frames are written with (the light never changes, so frames over black do not).
   void setOutputAlpha(OutputAlpha mode) { outputAlpha_ = mode; }
+  // The finishing each frame gets before its output alpha; none by default. Frame n is at
+  // n / the clock's rate, in a loop of loopLength frames (0: none), on a layer layerHeight pixels
+  // high at the frames' resolution.
+  void setFinishing(const FinishingValues& finishing, const FrameClock& clock, long loopLength, double layerHeight) {
+    finishing_ = finishing;
+    clock_ = clock;
+    loopLength_ = loopLength;
+    layerHeight_ = layerHeight;
+  }
   // Whether a frame written so far had its alpha from the light.
   bool wroteAlphaFromLight() const { return wroteAlphaFromLight_; }
 
@@ -46,6 +55,10 @@ class FrameWriter {
   std::string pattern_;
   std::unique_ptr<MovieFile> movie_;
   OutputAlpha outputAlpha_ = OutputAlpha::automatic;
+  FinishingValues finishing_;
+  FrameClock clock_;
+  long loopLength_ = 0;
+  double layerHeight_ = 0.0;
   bool wroteAlphaFromLight_ = false;
   // Declared last, destroyed first: the write under way ends before the movie goes.
   std::future<void> pending_;

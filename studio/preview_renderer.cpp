@@ -4,6 +4,7 @@
 #include <QMutexLocker>
 #include <new>
 
+#include "authoring/emitter_key_layers.h"
 #include "authoring/render_job.h"
 #include "media/seamless_loop.h"
 #include "session/program_errors.h"
@@ -55,11 +56,14 @@ void PreviewRenderer::run() {
       emit passStarted(request->generation, downsample);
       try {
         placeLayers(pass, nullptr, request->emitter.get());
+        keyEmitterLayers(pass, request->finishing);
         QElapsedTimer timer;
         timer.start();
         HostWorld world = renderLoopFrame(pass, request->frame, request->loop, RenderPath::smart);
         const bool opaque = isOpaque(world);
-        applyOutputAlpha(world, request->outputAlpha);
+        finishFrame(world, request->finishing,
+                    finishingFrameAt(pass.clock, request->frame, request->loop.length, finishingLayerHeight(pass)),
+                    request->outputAlpha);
         double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
         emit frameReady(PreviewFrame{imageFromHostWorld(world), request->frame, downsample, seconds,
                                      request->generation, opaque});

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "media/light_alpha.h"
+#include "finishing/finishing.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
 
@@ -24,6 +24,7 @@ struct PreviewRequest {
   std::vector<int> downsamples{4, 1};  // the passes, coarse first
   quint64 generation = 0;              // which state of the values this shows
   OutputAlpha outputAlpha = OutputAlpha::automatic;  // as Render... and `vortelline render` write it
+  FinishingValues finishing;                         // glow, flicker and the emitter key
 };
 
 struct PreviewFrame {

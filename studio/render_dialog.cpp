@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "authoring/emitter_key_layers.h"
 #include "authoring/render_job.h"
 #include "media/frame_output.h"
 #include "media/frame_writer.h"
@@ -334,11 +335,13 @@ bool RenderDialog::start(const QString& pattern, long first, long last, int bitD
     job->downsample = 1;
     job->stopRequested = &stopRequested_;
     placeLayers(*job, nullptr, emitter_.get());
+    keyEmitterLayers(*job, finishing_);
     if (std::optional<MovieContainer> container = movieContainerForPath(files)) {
       chooseMovieCodec(*container, codec);
     }
     writer = std::make_shared<FrameWriter>(openFrameWriter(files, codec, movieFramesOf(*job)));
     writer->setOutputAlpha(static_cast<OutputAlpha>(alpha_->currentData().toInt()));
+    writer->setFinishing(finishing_, job->clock, loop_.length, finishingLayerHeight(*job));
   } catch (...) {
     status_->setText(failureText(std::current_exception()));
     return false;

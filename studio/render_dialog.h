@@ -12,6 +12,7 @@
 #include <atomic>
 #include <memory>
 
+#include "finishing/finishing_controls.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
 #include "session/host_session.h"
@@ -47,6 +48,8 @@ class RenderDialog : public QDialog {
   // without asking: the Render button asks first.
   bool start(const QString& pattern, long first, long last, int bitDepth, const MovieCodecChoice& codec = {});
   bool running() const { return worker_ != nullptr; }
+  // Glow, flicker and the emitter key for the frames, as the preview shows them.
+  void setFinishing(const FinishingValues& finishing) { finishing_ = finishing; }
   // Says that the look's own output is opaque (flames on black), and what the alpha choice does.
   void noteOpaqueLook(bool opaque);
 
@@ -65,6 +68,7 @@ class RenderDialog : public QDialog {
   void workerEnded(bool completed, const QString& message);
 
   const HostSession& session_;
+  FinishingValues finishing_;
   std::shared_ptr<const RgbaImage> emitter_;
   LoopSettings loop_;
   QLineEdit* pattern_;

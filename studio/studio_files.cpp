@@ -60,6 +60,7 @@ QString StudioWindow::writeSettings(const QString& path) {
   scene.frame = frame_;
   scene.lastFrame = lastFrame_->value();
   scene.loopLength = loopFrames_;
+  scene.finishing = finishing_;
   scene.emitterPath = emitterChoice_.path.toStdString();
   scene.emitterText = emitterChoice_.text.toStdString();
   scene.emitterTextStyle = emitterChoice_.textStyle;
@@ -196,7 +197,8 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
                     static_cast<int>(lastFrame),
                     file.scene.loopLength,
                     {emitter, text.isEmpty() ? QString::fromStdString(file.scene.emitterPath) : QString(),
-                     file.scene.emitterPlacement, text, file.scene.emitterTextStyle}};
+                     file.scene.emitterPlacement, text, file.scene.emitterTextStyle},
+                    file.scene.finishing};
   frame_ = file.scene.frame;
   restoreState(state);
   runEffectCommand([&] {

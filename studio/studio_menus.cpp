@@ -159,6 +159,7 @@ void StudioWindow::showEffectDialog(bool optionsButton) {
 
 void StudioWindow::showRenderDialog() {
   RenderDialog dialog(*session_, emitter_, lastFrame_->value(), loop(), this);
+  dialog.setFinishing(finishing_);
   dialog.noteOpaqueLook(opaqueLook_);
   dialog.exec();
 }

@@ -26,6 +26,7 @@
 #include "session/program_errors.h"
 #include "studio/background_read.h"
 #include "studio/effect_panel.h"
+#include "studio/finishing_panel.h"
 #include "studio/preset_browser.h"
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
@@ -88,8 +89,16 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   undo_ = new QUndoStack(this);
 
   panel_ = new EffectPanel(*session_);
+  finishingPanel_ = new FinishingPanel;
+  // The effect's controls, then the host's finishing of its frames, in one scrolled column.
+  auto* panels = new QWidget;
+  auto* panelsLayout = new QVBoxLayout(panels);
+  panelsLayout->setContentsMargins(0, 0, 0, 0);
+  panelsLayout->addWidget(panel_);
+  panelsLayout->addWidget(finishingPanel_);
+  panelsLayout->addStretch(1);
   panelScroll_ = new QScrollArea;
-  panelScroll_->setWidget(panel_);
+  panelScroll_->setWidget(panels);
   panelScroll_->setWidgetResizable(true);
   // Never narrower than the widest row shown, so that no row hides its key button behind a
   // horizontal scroll bar.
@@ -104,6 +113,7 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   connect(panel_, &EffectPanel::helpChanged, helpLine, [helpLine, this](const QString& help) {
     helpLine->setText(help.isEmpty() ? tr("Point at a control to read what it does.") : help);
   });
+  connect(finishingPanel_, &FinishingPanel::helpChanged, helpLine, &QLabel::setText);
   auto* controls = new QWidget;
   auto* controlsLayout = new QVBoxLayout(controls);
   controlsLayout->setContentsMargins(0, 0, 0, 0);
@@ -175,6 +185,8 @@ StudioWindow::StudioWindow(std::unique_ptr<HostSession> session, QWidget* parent
   connect(panel_, &EffectPanel::keyToggled, this, &StudioWindow::toggleKey);
   connect(panel_, &EffectPanel::resetRequested, this, &StudioWindow::resetControls);
   connect(panel_, &EffectPanel::dragStarted, this, [this] { ++drags_; });
+  connect(finishingPanel_, &FinishingPanel::dragStarted, this, [this] { ++drags_; });
+  connect(finishingPanel_, &FinishingPanel::valueEdited, this, &StudioWindow::editFinishing);
   connect(panel_, &EffectPanel::optionsButtonPressed, this, [this] { showEffectDialog(true); });
   connect(panel_, &EffectPanel::emitterImageChosen, this, &StudioWindow::setEmitterImage);
   connect(panel_, &EffectPanel::emitterTextEdited, this, &StudioWindow::setEmitterText);
@@ -236,7 +248,7 @@ void StudioWindow::runEffectCommand(const std::function<void()>& command) {
 StudioState StudioWindow::state() const {
   // From the session, not the spin box: when the box's value changes, the state before is asked for.
   const int lastFrame = static_cast<int>(session_->totalTime / session_->clock.timeStep - 1);
-  return StudioState{session_->tracks, layerSize(), session_->clock, lastFrame, loopFrames_, emitterChoice_};
+  return StudioState{session_->tracks, layerSize(), session_->clock, lastFrame, loopFrames_, emitterChoice_, finishing_};
 }
 
 void StudioWindow::restoreState(const StudioState& state) {
@@ -262,6 +274,8 @@ void StudioWindow::restoreState(const StudioState& state) {
   }
   emitterChoice_ = state.emitter;
   refreshEmitter();
+  finishing_ = state.finishing;
+  finishingPanel_->show(finishing_);
   frame_ = std::min<long>(frame_, lastFrame_->value());
   runEffectCommand([&] { updateParamsUi(*session_, frame_); });
   valuesChanged();
@@ -307,6 +321,15 @@ void StudioWindow::editValue(int position, double value) {
       runEffectCommand([&] { userChangedParam(*session_, position, frame_); });
     }
   });
+}
+
+void StudioWindow::editFinishing(int id, double value) {
+  // A drag's edits are one step; position 0 (the input layer, never edited) keys it apart from the
+  // effect's controls within the drag.
+  const int mergeKey =
+      finishingPanel_->dragging() ? firstDragMergeKey + drags_ * static_cast<int>(session_->params.size()) : -1;
+  changeState(tr("Change %1").arg(QString::fromStdString(finishingControlName(id))), mergeKey,
+              [&] { setFinishingValue(finishing_, id, value); });
 }
 
 void StudioWindow::toggleKey(int position) {
@@ -379,6 +402,7 @@ void StudioWindow::requestPreview() {
   request.loop = loop();
   request.generation = generation_;
   request.outputAlpha = outputAlpha_;
+  request.finishing = finishing_;
   // Playback and scrubbing show one reduced pass; a stop refines.
   if (drafting()) {
     request.downsamples = {draftDownsample_};
@@ -578,6 +602,8 @@ void StudioWindow::applyPreset(const QString& path) {
             updateParamsUi(*session_, frame_);
           });
           const SettingsScene& scene = result.value.file.scene;
+          finishing_ = scene.finishing;
+          finishingPanel_->show(finishing_);
           if (!scene.emitterText.empty()) {
             // A look's text is drawn again at the layer size in use.
             emitterChoice_ = EmitterChoice{nullptr, QString(), EmitterPlacement{},

@@ -17,6 +17,7 @@
 #include "drawing/emitter_text.h"
 
 class EffectPanel;
+class FinishingPanel;
 class PresetBrowser;
 class PreviewView;
 class QCheckBox;
@@ -48,6 +49,7 @@ struct StudioState {
   int lastFrame = 0;
   long loopLength = 0;  // frames of a seamless loop; 0: none
   EmitterChoice emitter;
+  FinishingValues finishing;
 };
 
 // The state of a new window and of File > New.
@@ -87,6 +89,8 @@ class StudioWindow : public QMainWindow {
   void takeScreenshotWhenReady(const QString& path);
 
   EffectPanel* panel() const { return panel_; }
+  FinishingPanel* finishingPanel() const { return finishingPanel_; }
+  const FinishingValues& finishing() const { return finishing_; }
   PresetBrowser* presets() const { return presets_; }
   PreviewView* view() const { return view_; }
   QUndoStack* undoStack() const { return undo_; }
@@ -177,6 +181,7 @@ class StudioWindow : public QMainWindow {
   // Draws the emitter's text again, at the layer's size.
   void redrawEmitterText();
   void editValue(int position, double value);
+  void editFinishing(int id, double value);
   void toggleKey(int position);
   void resetControls(const std::vector<int>& positions, const QString& what);
   void valuesChanged();
@@ -197,6 +202,7 @@ class StudioWindow : public QMainWindow {
   std::unique_ptr<HostSession> session_;
   PreviewRenderer renderer_;
   EffectPanel* panel_ = nullptr;
+  FinishingPanel* finishingPanel_ = nullptr;
   QScrollArea* panelScroll_ = nullptr;
   PreviewView* view_ = nullptr;
   PresetBrowser* presets_ = nullptr;
@@ -234,6 +240,8 @@ class StudioWindow : public QMainWindow {
   QImage finishedImage_;
   quint64 finishedGeneration_ = 0;
   EmitterChoice emitterChoice_;
+  // Glow, flicker and the emitter key, as the preview and Render... apply them.
+  FinishingValues finishing_;
   // What the effect gets as its Emitter Layer: the choice's image, placed.
   std::shared_ptr<const RgbaImage> emitter_;
   QString screenshotPath_;

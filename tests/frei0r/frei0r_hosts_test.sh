@@ -57,9 +57,9 @@ for plugin in vortelline vortelline_src; do
 done
 
 # The plug-ins' own defaults for editing (plugin_params.h): Draft quality, and the filter's flames
-# from the clip's luma. `vortelline render` gets them with --set.
+# from the highlights of the clip's luma. `vortelline render` gets them with --set.
 draft=(--set Quality=Draft)
-luma=(--set "Emitter/Source=Layer Luma")
+luma=(--set "Emitter/Source=Layer Luma" --set "Emitter Key/Key=Threshold")
 # frames_equal WHAT OUTPUT EXPECTED FRAME_BYTES: counts the frames that equal, byte for byte.
 frames_equal() {
   local exact
@@ -153,6 +153,36 @@ for fps in 24 30000/1001; do
     ! filesink location=gst_filter.rgba
   same "gst-launch frei0r-filter at $fps" gst_filter.rgba "filter_$tag.rgba"
 done
+
+# The finishing controls come after the plug-ins' own parameters: the source with glow and flicker
+# (FFmpeg by position with own_values, melt by name with own values, GStreamer on [0, 1]) and the
+# filter with the emitter key's levels, each frame as `vortelline render --set` writes it.
+mkdir -p finish_24 key_24
+"$vortelline" render -q "${draft[@]}" --set Glow/Amount=80 --set Glow/Radius=10 --set Glow/Threshold=20 \
+  --set Flicker/Amount=20 --set Flicker/Tips=50 --size 160x90 --fps 24 --frames 0-23 -o "finish_24/f##.png" 2>/dev/null
+raw_frames finish_24
+# fps, then 40 empty fields to own_values, the 42nd field.
+empty=$(printf '|%.0s' $(seq 1 41))
+ffmpeg -v error -y -f lavfi \
+  -i "frei0r_src=size=160x90:framerate=24:filter_name=vortelline_src:filter_params=24${empty}y|80|10|20|20||50" \
+  -frames:v 24 -f rawvideo -pix_fmt rgba ffmpeg_finish.rgba
+same "ffmpeg frei0r_src with glow and flicker" ffmpeg_finish.rgba finish_24.rgba
+melt_raw "$(mlt_profile 24 1 90)" melt_finish.rgba frei0r.vortelline_src fps=24 own_values=1 Glow/Amount=80 \
+  Glow/Radius=10 Glow/Threshold=20 Flicker/Amount=20 Flicker/Tips=50 out=23
+same "melt producer with glow and flicker" melt_finish.rgba finish_24.rgba
+gst-launch-1.0 -q frei0r-src-vortelline fps=24 num-buffers=24 glow-amount=0.4 glow-radius=0.2 glow-threshold=0.2 \
+  flicker-amount=0.4 flicker-tips=0.5 ! "video/x-raw,format=RGBA,width=160,height=90,framerate=24/1" \
+  ! filesink location=gst_finish.rgba
+same "gst-launch frei0r-src with glow and flicker" gst_finish.rgba finish_24.rgba
+for ((frame = 0; frame < frames; ++frame)); do
+  printf -v name '%02d' $frame
+  "$vortelline" render -q "${draft[@]}" "${luma[@]}" --set "Emitter Key/Key=Levels" --set "Emitter Key/Black Point=30" \
+    --set "Emitter Key/White Point=70" --input "clip_24/f$name.png" --fps 24 --frame $frame -o "key_24/f$name.png" 2>/dev/null
+done
+raw_frames key_24
+melt_raw "$(mlt_profile 24 1 90)" melt_key.rgba clip_24.mov -attach frei0r.vortelline fps=24 blend=replace \
+  "Emitter Key/Key=Levels" "Emitter Key/Black Point=0.3" "Emitter Key/White Point=0.7"
+same "melt filter with the emitter key's levels" melt_key.rgba key_24.rgba
 
 # MLT (Kdenlive's engine) gives no frame rate: frame N at N / fps seconds must still be frame N.
 # melt with fps=1000 shows what the time to the millisecond gave before.

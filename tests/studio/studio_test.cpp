@@ -39,6 +39,7 @@
 #include "media/frame_output.h"
 #include "media/image_files.h"
 #include "studio/effect_panel.h"
+#include "studio/finishing_panel.h"
 #include "studio/preset_browser.h"
 #include "studio/preview_view.h"
 #include "studio/render_dialog.h"
@@ -1125,6 +1126,65 @@ TEST(Studio, AlphaFromLightAsTheCommandLineWritesIt) {
     // Only the effect's own alpha leaves the flames opaque.
     EXPECT_EQ(window->finishedImage().pixelColor(0, 0).alpha() == 255, test.mode == OutputAlpha::effect) << test.name;
   }
+}
+
+// The finishing panel's glow, flicker and emitter key: the preview, Render... and the command line
+// (from its options and from the saved file) give the same bytes; undo gives the plain frame back.
+TEST(Studio, FinishingShowsWhatTheCommandLineRendersAndUndoes) {
+  const std::string folder = makeScratchFolder();
+  std::unique_ptr<StudioWindow> window = openWindow(QSize(64, 36));
+  window->setFrame(7);
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  const QImage plain = window->finishedImage();
+  const int stepsBefore = window->undoStack()->count();
+
+  struct Edit {
+    const char* name;
+    double value;
+  };
+  for (const Edit& edit : {Edit{"Glow/Amount", 120}, Edit{"Glow/Radius", 15}, Edit{"Flicker/Amount", 30}}) {
+    auto* number = qobject_cast<QDoubleSpinBox*>(window->finishingPanel()->editor(QString::fromUtf8(edit.name)));
+    ASSERT_NE(number, nullptr) << edit.name;
+    number->setValue(edit.value);
+  }
+  auto* key = qobject_cast<QComboBox*>(window->finishingPanel()->editor(QStringLiteral("Emitter Key/Key")));
+  ASSERT_NE(key, nullptr);
+  key->setCurrentText(QStringLiteral("Levels"));
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  EXPECT_NE(window->finishedImage(), plain);
+  writeImageFile(folder + "/studio.png", hostWorldFromQImage(window->finishedImage()).world, 8);
+  ASSERT_EQ(window->saveSettings(QString::fromStdString(folder + "/look.json")), QString());
+
+  RenderDialog dialog(window->session(), nullptr, 7);
+  dialog.setFinishing(window->finishing());
+  QSignalSpy finished(&dialog, &RenderDialog::finished);
+  ASSERT_TRUE(dialog.start(QString::fromStdString(folder + "/dialog.png"), 7, 7, 8));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, waitMilliseconds));
+  EXPECT_TRUE(fileBytes(folder + "/dialog.png") == fileBytes(folder + "/studio.png"));
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> options;
+  };
+  const Case cases[] = {
+      {"options", {"--size", "64x36", "--frame", "7", "--set", "Quality=Draft (64)", "--set", "Glow/Amount=120", "--set",
+                   "Glow/Radius=15", "--set", "Flicker/Amount=30", "--set", "Emitter Key/Key=Levels"}},
+      {"settings", {"--settings", folder + "/look.json"}},
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> arguments{"render", "--quiet", "-o", folder + "/" + test.name + ".png"};
+    arguments.insert(arguments.end(), test.options.begin(), test.options.end());
+    ProgramRun run = runProgram(arguments, folder);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fileBytes(folder + "/" + test.name + ".png") == fileBytes(folder + "/studio.png")) << test.name;
+  }
+
+  ASSERT_EQ(window->undoStack()->count(), stepsBefore + 4) << "each edit is one step";
+  window->undoStack()->setIndex(stepsBefore);
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  EXPECT_EQ(window->finishedImage(), plain);
+  EXPECT_EQ(window->finishing(), FinishingValues{});
+  EXPECT_EQ(qobject_cast<QDoubleSpinBox*>(window->finishingPanel()->editor(QStringLiteral("Glow/Amount")))->value(), 0.0);
 }
 
 // --version and --help need no display.

@@ -1,4 +1,4 @@
-#include "media/light_alpha.h"
+#include "finishing/light_alpha.h"
 
 #include <gtest/gtest.h>
 

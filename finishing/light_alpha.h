@@ -27,6 +27,10 @@ constexpr const char* outputAlphaChoices = "auto, light or effect";
 // colour unchanged. Host worlds are premultiplied ARGB.
 void makeAlphaFromLight(HostWorld& frame);
 
+// In place: alpha = the larger of its own and the light's (as above), so that light added beyond
+// the alpha (a glow) stays premultiplied colour no larger than its alpha.
+void holdLightInAlpha(HostWorld& frame);
+
 // Every pixel's alpha at full intensity.
 bool isOpaque(const HostWorld& frame);
 

@@ -1,26 +1,16 @@
-#include "media/light_alpha.h"
+#include "finishing/light_alpha.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+
+#include "finishing/pixel_samples.h"
 
 namespace {
 
+// The light's alpha for samples of one type, full intensity `full`: its brightest channel, at most
+// full intensity.
 template <typename Sample>
-Sample readSample(const std::byte* at) {
-  Sample value;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
-
-template <typename Sample>
-void writeSample(std::byte* at, Sample value) {
-  std::memcpy(at, &value, sizeof value);
-}
-
-// Alpha from the light for samples of one type, full intensity `full`.
-template <typename Sample>
-void alphaFromLightAt(std::byte* pixel, Sample full) {
+Sample lightAlphaAt(const std::byte* pixel, Sample full) {
   const Sample red = readSample<Sample>(pixel + sizeof(Sample));
   const Sample green = readSample<Sample>(pixel + 2 * sizeof(Sample));
   const Sample blue = readSample<Sample>(pixel + 3 * sizeof(Sample));
@@ -29,7 +19,31 @@ void alphaFromLightAt(std::byte* pixel, Sample full) {
   if (!(alpha > Sample{0})) {
     alpha = Sample{0};
   }
-  writeSample<Sample>(pixel, std::min(alpha, full));
+  return std::min(alpha, full);
+}
+
+// Alpha from the light, or (holding) the larger of the pixel's own alpha and the light's.
+template <typename Sample>
+void alphaFromLightAt(std::byte* pixel, Sample full, bool holding) {
+  const Sample light = lightAlphaAt<Sample>(pixel, full);
+  const Sample own = readSample<Sample>(pixel);
+  writeSample<Sample>(pixel, holding && own > light ? own : light);
+}
+
+void setAlphaFromLight(HostWorld& frame, bool holding) {
+  const PF_EffectWorld& world = frame.world;
+  for (int y = 0; y < world.height; ++y) {
+    for (int x = 0; x < world.width; ++x) {
+      std::byte* pixel = pixelAddress(world, x, y, frame.bitDepth);
+      if (frame.bitDepth == 32) {
+        alphaFromLightAt<float>(pixel, 1.0f, holding);
+      } else if (frame.bitDepth == 16) {
+        alphaFromLightAt<uint16_t>(pixel, 32768, holding);
+      } else {
+        alphaFromLightAt<uint8_t>(pixel, 255, holding);
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -49,21 +63,9 @@ std::optional<OutputAlpha> parseOutputAlpha(const std::string& text) {
   return std::nullopt;
 }
 
-void makeAlphaFromLight(HostWorld& frame) {
-  const PF_EffectWorld& world = frame.world;
-  for (int y = 0; y < world.height; ++y) {
-    for (int x = 0; x < world.width; ++x) {
-      std::byte* pixel = pixelAddress(world, x, y, frame.bitDepth);
-      if (frame.bitDepth == 32) {
-        alphaFromLightAt<float>(pixel, 1.0f);
-      } else if (frame.bitDepth == 16) {
-        alphaFromLightAt<uint16_t>(pixel, 32768);
-      } else {
-        alphaFromLightAt<uint8_t>(pixel, 255);
-      }
-    }
-  }
-}
+void makeAlphaFromLight(HostWorld& frame) { setAlphaFromLight(frame, false); }
+
+void holdLightInAlpha(HostWorld& frame) { setAlphaFromLight(frame, true); }
 
 bool isOpaque(const HostWorld& frame) {
   const PF_EffectWorld& world = frame.world;
