@@ -97,11 +97,11 @@ void clearWindow(const ImageView& image, const PixelRect& window) {
 }
 
 void writeWorldIntoImage(const PF_EffectWorld& world, const PF_LRect& region, const PixelRect& frame,
-                         const ImageView& image) {
+                         const ImageView& image, const PixelRect& window) {
   // The region in the image's coordinates.
   const PixelRect placed{frame.x1 + region.left, frame.y2 - region.bottom, frame.x1 + region.right,
                          frame.y2 - region.top};
-  const PixelRect inside = intersection(placed, image.bounds);
+  const PixelRect inside = intersection(intersection(placed, image.bounds), window);
   for (int y = inside.y1; y < inside.y2; ++y) {
     const int row = placed.y2 - 1 - y;
     for (int x = inside.x1; x < inside.x2; ++x) {

@@ -41,6 +41,6 @@ std::optional<PF_LRect> frameRegionOf(const PixelRect& window, const PixelRect& 
 void clearWindow(const ImageView& image, const PixelRect& window);
 
 // A world holding the region of the frame (a rectangle of the frame's world, y down) into the image,
-// within its bounds.
+// within its bounds and the window (in the image's coordinates).
 void writeWorldIntoImage(const PF_EffectWorld& world, const PF_LRect& region, const PixelRect& frame,
-                         const ImageView& image);
+                         const ImageView& image, const PixelRect& window);

@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "authoring/emitter_key_layers.h"
 #include "authoring/settings_file.h"
-#include "media/light_alpha.h"
+#include "finishing/finishing.h"
 #include "ofx/ofx_api.h"
 #include "ofx/ofx_pixels.h"
 #include "session/host_session.h"
@@ -118,6 +119,11 @@ std::string parameterName(const std::string& qualified) {
   }
   return name;
 }
+
+// The finishing controls' parameters, named as the effect's are ("glow_amount"), in groups of their
+// own ("glow_group").
+std::string finishingParamName(int id) { return parameterName(finishingControlName(id)); }
+std::string finishingGroupName(int id) { return parameterName(finishingControls[id].group) + "_group"; }
 
 std::vector<Control> controlsOf(const HostSession& session) {
   std::vector<Control> controls;
@@ -225,6 +231,7 @@ struct Instance {
   std::string context;
   OfxParamSetHandle paramSet = nullptr;
   std::vector<OfxParamHandle> controlParams;  // by control
+  std::vector<OfxParamHandle> finishingParams;  // by finishing control
   OfxParamHandle outputAlpha = nullptr;
   OfxParamHandle settingsFile = nullptr;
   OfxImageClipHandle source = nullptr;  // none in the generator context
@@ -463,6 +470,15 @@ void applySettingsFile(Instance& instance, const std::string& path) {
       }
     }
   }
+  for (int id = 0; id < finishingControlCount; ++id) {
+    if (OfxParamHandle param = instance.finishingParams[id]) {
+      parameters->paramDeleteAllKeys(param);
+      const double value = settings.scene.finishing[id];
+      finishingControls[id].kind == FinishingKind::choice
+          ? parameters->paramSetValue(param, static_cast<int>(value) - 1)
+          : parameters->paramSetValue(param, value);
+    }
+  }
   parameters->paramEditEnd(instance.paramSet);
 }
 
@@ -484,6 +500,9 @@ OfxStatus createInstance(OfxImageEffectHandle handle) {
   effects->getParamSet(handle, &instance->paramSet);
   for (const Control& control : effect->controls) {
     instance->controlParams.push_back(paramHandle(instance->paramSet, control.name.c_str()));
+  }
+  for (int id = 0; id < finishingControlCount; ++id) {
+    instance->finishingParams.push_back(paramHandle(instance->paramSet, finishingParamName(id).c_str()));
   }
   instance->outputAlpha = paramHandle(instance->paramSet, outputAlphaParam);
   instance->settingsFile = paramHandle(instance->paramSet, settingsFileParam);
@@ -626,6 +645,25 @@ struct ClipImage {
   }
 };
 
+FinishingValues finishingAt(const Instance& instance, OfxTime time) {
+  FinishingValues finishing;
+  for (int id = 0; id < finishingControlCount; ++id) {
+    if (!instance.finishingParams[id]) {
+      continue;
+    }
+    double value = 0;
+    if (finishingControls[id].kind == FinishingKind::choice) {
+      int index = 0;
+      parameters->paramGetValueAtTime(instance.finishingParams[id], time, &index);
+      value = index + 1;
+    } else {
+      parameters->paramGetValueAtTime(instance.finishingParams[id], time, &value);
+    }
+    setFinishingValue(finishing, id, value);
+  }
+  return finishing;
+}
+
 OutputAlpha outputAlphaAt(const Instance& instance, OfxTime time) {
   int choice = 0;
   if (instance.outputAlpha) {
@@ -707,22 +745,28 @@ OfxStatus render(Instance& instance, OfxPropertySetHandle inArgs) {
           std::make_shared<const HostWorld>(makeHostWorld(scaledWidth(session), scaledHeight(session), session.bitDepth)));
     }
 
-    const std::optional<PF_LRect> region = frameRegionOf(renderWindow, frameAtScale);
+    const FinishingValues finishing = finishingAt(instance, time);
+    keyEmitterLayers(session, finishing);
+
+    const std::optional<PF_LRect> window = frameRegionOf(renderWindow, frameAtScale);
     clearWindow(outputImage, renderWindow);
-    if (region) {
+    if (window) {
       StopQuestion question{instance.handle};
       session.hostWantsStop = hostAborts;
       session.hostWantsStopContext = &question;
-      HostWorld flames = renderRegion(session, frame, *region);
+      // The glow spreads light from anywhere in the frame: a tile of a glowing frame is cut from the
+      // whole frame.
+      const PF_LRect region =
+          glows(finishing) ? PF_LRect{0, 0, scaledWidth(session), scaledHeight(session)} : *window;
+      HostWorld flames = renderRegion(session, frame, region);
       // Auto: alpha from the light where the look draws from the effect's own volume, whose frame
       // is opaque black; decided by the look rather than by the pixels, so every tile agrees.
       OutputAlpha alpha = outputAlphaAt(instance, time);
       if (alpha == OutputAlpha::automatic) {
-        const bool ownVolume = sourceChoiceAt(instance, time) == 1;
-        alpha = ownVolume ? OutputAlpha::light : OutputAlpha::effect;
+        alpha = sourceChoiceAt(instance, time) == 1 ? OutputAlpha::light : OutputAlpha::effect;
       }
-      applyOutputAlpha(flames, alpha);
-      writeWorldIntoImage(flames.world, *region, frameAtScale, outputImage);
+      finishFrame(flames, finishing, finishingFrameAt(session.clock, frame, 0, finishingLayerHeight(session)), alpha);
+      writeWorldIntoImage(flames.world, region, frameAtScale, outputImage, renderWindow);
     }
   } catch (const Cancelled&) {
     clearWindow(outputImage, renderWindow);
@@ -808,6 +852,30 @@ void describeControl(OfxParamSetHandle set, const HostSession& session, const Co
   }
 }
 
+// The finishing controls (what every host does to the effect's frames and emitter) from their table,
+// each group defined before its first control.
+void describeFinishingControl(OfxParamSetHandle set, int id) {
+  const FinishingControl& control = finishingControls[id];
+  const std::string group = finishingGroupName(id);
+  if (id == 0 || std::string(finishingControls[id - 1].group) != control.group) {
+    defineParam(set, kOfxParamTypeGroup, group, control.group, "");
+  }
+  OfxPropertySetHandle props = nullptr;
+  if (control.kind == FinishingKind::choice) {
+    props = defineParam(set, kOfxParamTypeChoice, finishingParamName(id), control.name, group);
+    setStrings(props, kOfxParamPropChoiceOption, splitChoices(control.choices));
+    properties->propSetInt(props, kOfxParamPropDefault, 0, static_cast<int>(control.defaultValue) - 1);
+  } else {
+    props = defineParam(set, kOfxParamTypeDouble, finishingParamName(id), control.name, group);
+    properties->propSetDouble(props, kOfxParamPropDefault, 0, control.defaultValue);
+    properties->propSetDouble(props, kOfxParamPropMin, 0, control.validMin);
+    properties->propSetDouble(props, kOfxParamPropMax, 0, control.validMax);
+    properties->propSetDouble(props, kOfxParamPropDisplayMin, 0, control.sliderMin);
+    properties->propSetDouble(props, kOfxParamPropDisplayMax, 0, control.sliderMax);
+  }
+  properties->propSetString(props, kOfxParamPropHint, 0, control.description);
+}
+
 OfxStatus describe(OfxImageEffectHandle descriptor) {
   if (loadEffect() != kOfxStatOK) {
     return kOfxStatFailed;
@@ -866,6 +934,12 @@ OfxStatus describeInContext(OfxImageEffectHandle descriptor, OfxPropertySetHandl
       describeControl(set, *effect->session, control);
       if (control.parent.empty()) {
         topLevel.push_back(control.name);
+      }
+    }
+    for (int id = 0; id < finishingControlCount; ++id) {
+      describeFinishingControl(set, id);
+      if (id == 0 || std::string(finishingControls[id - 1].group) != finishingControls[id].group) {
+        topLevel.push_back(finishingGroupName(id));
       }
     }
     OfxPropertySetHandle props =

@@ -99,7 +99,7 @@ PixelBuffer sourceBuffer(const std::string& path, const std::string& depth) {
   const ImageView view{reinterpret_cast<std::byte*>(buffer.bytes.data()), PixelRect{0, 0, world.world.width, world.world.height},
                        buffer.rowBytes(), bitsOf(depth), true};
   const PixelRect frame{0, 0, world.world.width, world.world.height};
-  writeWorldIntoImage(world.world, PF_LRect{0, 0, world.world.width, world.world.height}, frame, view);
+  writeWorldIntoImage(world.world, PF_LRect{0, 0, world.world.width, world.world.height}, frame, view, frame);
   return buffer;
 }
 
@@ -228,6 +228,14 @@ std::vector<SameBitsCase> sameBitsCases() {
         {"Output Alpha", "The effect's own"}},
        {"--alpha", "effect"}},
       {"LaterFrame", kOfxImageEffectContextGenerator, kOfxBitDepthFloat, {{"Animation Speed", "-2"}}, {}, 41},
+      // The finishing controls, from the table every host shares.
+      {"GlowAndFlicker", kOfxImageEffectContextGenerator, kOfxBitDepthFloat,
+       {{"Glow/Amount", "80"}, {"Glow/Radius", "15"}, {"Flicker/Amount", "25"}}, {}, 7},
+      {"GlowHalfRenderScaleByte", kOfxImageEffectContextGenerator, kOfxBitDepthByte, {{"Glow/Amount", "100"}},
+       {"--downsample", "2"}, 3, 0.5},
+      {"EmitterKeyShort", kOfxImageEffectContextFilter, kOfxBitDepthShort,
+       {{"Emitter/Source", "Layer Luma"}, {"Emitter Key/Key", "Threshold"}, {"Emitter Key/Threshold", "30"}}, {}, 5, 1,
+       1, true},
   };
 }
 
@@ -334,19 +342,23 @@ TEST(OpenFxHost, SettingsFileSetsEveryControl) {
 }
 
 TEST(OpenFxHost, TilesMakeTheWholeFrame) {
-  std::unique_ptr<Effect> effect = makeEffect(kOfxImageEffectContextGenerator, kOfxBitDepthFloat);
-  ASSERT_TRUE(effect);
-  setParameters(*effect, quickRender);
-  Rendered whole = render(*effect, 2);
-  ASSERT_EQ(whole.status, kOfxStatOK);
-  PixelBuffer tiled = whole.output;
-  std::fill(tiled.bytes.begin(), tiled.bytes.end(), 0x5A);
-  // Uneven tiles, one reaching past the frame.
-  for (const OfxRectI& tile : {OfxRectI{0, 0, 50, 30}, OfxRectI{50, 0, 96, 30}, OfxRectI{0, 30, 33, 64},
-                               OfxRectI{33, 30, 200, 100}}) {
-    ASSERT_EQ(render(*effect, 2, tile, &tiled).status, kOfxStatOK);
+  // The glow spreads light across tiles.
+  for (const char* glow : {"0", "120"}) {
+    std::unique_ptr<Effect> effect = makeEffect(kOfxImageEffectContextGenerator, kOfxBitDepthFloat);
+    ASSERT_TRUE(effect);
+    setParameters(*effect, quickRender);
+    setParameters(*effect, {{"Glow/Amount", glow}});
+    Rendered whole = render(*effect, 2);
+    ASSERT_EQ(whole.status, kOfxStatOK);
+    PixelBuffer tiled = whole.output;
+    std::fill(tiled.bytes.begin(), tiled.bytes.end(), 0x5A);
+    // Uneven tiles, one reaching past the frame.
+    for (const OfxRectI& tile : {OfxRectI{0, 0, 50, 30}, OfxRectI{50, 0, 96, 30}, OfxRectI{0, 30, 33, 64},
+                                 OfxRectI{33, 30, 200, 100}}) {
+      ASSERT_EQ(render(*effect, 2, tile, &tiled).status, kOfxStatOK);
+    }
+    EXPECT_TRUE(tiled.bytes == whole.output.bytes) << "glow " << glow;
   }
-  EXPECT_TRUE(tiled.bytes == whole.output.bytes);
 }
 
 TEST(OpenFxHost, LayerLooksGreyTheVolumesControls) {
