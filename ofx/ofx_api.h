@@ -170,7 +170,7 @@ struct OfxMessageSuiteV2 {
 // Numbers: status codes and versions.
 #define VORTELLINE_OFX_NUMBERS(X)                                                                                 \
   X(kOfxStatOK, 0) X(kOfxStatFailed, 1) X(kOfxStatErrFatal, 2) X(kOfxStatErrUnknown, 3)                         \
-  X(kOfxStatErrMissingHostFeature, 4) X(kOfxStatErrUnsupported, 5) X(kOfxStatErrMemory, 8) X(kOfxStatErrBadHandle, 9) X(kOfxStatReplyDefault, 14)   \
+  X(kOfxStatErrMissingHostFeature, 4) X(kOfxStatErrMemory, 8) X(kOfxStatReplyDefault, 14)                       \
   X(kOfxImageEffectPluginApiVersion, 1)
 
 // Names: actions, suites, properties and their values.
@@ -181,8 +181,6 @@ struct OfxMessageSuiteV2 {
   X(kOfxActionCreateInstance, "OfxActionCreateInstance")                                                        \
   X(kOfxActionDestroyInstance, "OfxActionDestroyInstance")                                                      \
   X(kOfxActionInstanceChanged, "OfxActionInstanceChanged")                                                      \
-  X(kOfxActionEndInstanceChanged, "OfxActionEndInstanceChanged")                                                \
-  X(kOfxActionPurgeCaches, "OfxActionPurgeCaches")                                                              \
   X(kOfxImageEffectActionDescribeInContext, "OfxImageEffectActionDescribeInContext")                            \
   X(kOfxImageEffectActionGetRegionOfDefinition, "OfxImageEffectActionGetRegionOfDefinition")                    \
   X(kOfxImageEffectActionGetRegionsOfInterest, "OfxImageEffectActionGetRegionsOfInterest")                      \
@@ -226,7 +224,6 @@ struct OfxMessageSuiteV2 {
   X(kOfxImageClipPropConnected, "OfxImageClipPropConnected")                                                    \
   X(kOfxImageEffectPropPixelDepth, "OfxImageEffectPropPixelDepth")                                              \
   X(kOfxImageEffectPropComponents, "OfxImageEffectPropComponents")                                              \
-  X(kOfxImagePropPixelAspectRatio, "OfxImagePropPixelAspectRatio")                                              \
   X(kOfxImageEffectPropPreMultiplication, "OfxImageEffectPropPreMultiplication")                                \
   X(kOfxImagePreMultiplied, "OfxImageAlphaPremultiplied")                                                       \
   X(kOfxImageEffectFrameVarying, "OfxImageEffectFrameVarying")                                                  \
@@ -236,14 +233,12 @@ struct OfxMessageSuiteV2 {
   X(kOfxImageEffectPropRenderWindow, "OfxImageEffectPropRenderWindow")                                          \
   X(kOfxImageEffectPropRenderScale, "OfxImageEffectPropRenderScale")                                            \
   X(kOfxImageEffectPropRegionOfDefinition, "OfxImageEffectPropRegionOfDefinition")                              \
-  X(kOfxImageEffectPropRegionOfInterest, "OfxImageEffectPropRegionOfInterest")                                  \
   X(kOfxImageEffectPropProjectExtent, "OfxImageEffectPropProjectExtent")                                        \
   X(kOfxImageEffectPropProjectPixelAspectRatio, "OfxImageEffectPropPixelAspectRatio")                           \
   X(kOfxImageEffectPropFrameRate, "OfxImageEffectPropFrameRate")                                                \
   X(kOfxParamTypeDouble, "OfxParamTypeDouble")                                                                  \
   X(kOfxParamTypeBoolean, "OfxParamTypeBoolean")                                                                \
   X(kOfxParamTypeChoice, "OfxParamTypeChoice")                                                                  \
-  X(kOfxParamTypeRGB, "OfxParamTypeRGB")                                                                        \
   X(kOfxParamTypeGroup, "OfxParamTypeGroup")                                                                    \
   X(kOfxParamTypePage, "OfxParamTypePage")                                                                      \
   X(kOfxParamTypeString, "OfxParamTypeString")                                                                  \
@@ -260,7 +255,6 @@ struct OfxMessageSuiteV2 {
   X(kOfxParamPropAnimates, "OfxParamPropAnimates")                                                              \
   X(kOfxParamPropParent, "OfxParamPropParent")                                                                  \
   X(kOfxParamPropEnabled, "OfxParamPropEnabled")                                                                \
-  X(kOfxParamPropSecret, "OfxParamPropSecret")                                                                  \
   X(kOfxParamPropHint, "OfxParamPropHint")                                                                      \
   X(kOfxParamPropChoiceOption, "OfxParamPropChoiceOption")                                                      \
   X(kOfxParamPropStringMode, "OfxParamPropStringMode")                                                          \

@@ -223,12 +223,16 @@ OfxStatus loadEffect() {
   return kOfxStatFailed;
 }
 
+std::shared_ptr<const LoadedEffect> loadedEffect() {
+  std::lock_guard<std::mutex> guard(effectLock);
+  return sharedEffect;
+}
+
 // ---- Instances ----
 
 struct Instance {
   OfxImageEffectHandle handle = nullptr;
   std::shared_ptr<const LoadedEffect> effect;
-  std::string context;
   OfxParamSetHandle paramSet = nullptr;
   std::vector<OfxParamHandle> controlParams;  // by control
   std::vector<OfxParamHandle> finishingParams;  // by finishing control
@@ -262,7 +266,7 @@ OfxPropertySetHandle paramProperties(OfxParamHandle param) {
   return props;
 }
 
-// An error the host shows on the instance until a frame renders again; each message once.
+// An error the host shows on the instance until a frame renders, or a change is taken, again.
 void showError(Instance& instance, const std::string& message) {
   std::lock_guard<std::mutex> guard(instance.messageLock);
   instance.showsError = true;
@@ -296,11 +300,13 @@ FrameClock clockForRate(double fps) {
   return FrameClock{static_cast<A_u_long>(std::max(1.0, std::round(fps * 1000))), 1000};
 }
 
-// A pixel aspect ratio as the nearest fraction with a denominator up to 10000 (64/45, 10/11, ...).
+// A pixel aspect ratio as the nearest fraction with a denominator up to 10000 (64/45, 10/11, ...);
+// the effect refuses ratios beyond 100 with its own message.
 PF_RationalScale rationalAspect(double aspect) {
   if (!(aspect > 0) || !std::isfinite(aspect)) {
     return PF_RationalScale{1, 1};
   }
+  aspect = std::clamp(aspect, 1e-4, 1e4);
   PF_RationalScale best{static_cast<A_long>(std::lround(aspect)), 1};
   double bestError = std::fabs(aspect - best.num);
   for (A_u_long den = 2; den <= 10000 && bestError > 1e-9; ++den) {
@@ -483,11 +489,7 @@ void applySettingsFile(Instance& instance, const std::string& path) {
 }
 
 OfxStatus createInstance(OfxImageEffectHandle handle) {
-  std::shared_ptr<const LoadedEffect> effect;
-  {
-    std::lock_guard<std::mutex> guard(effectLock);
-    effect = sharedEffect;
-  }
+  const std::shared_ptr<const LoadedEffect> effect = loadedEffect();
   if (!effect) {
     return kOfxStatFailed;
   }
@@ -496,7 +498,7 @@ OfxStatus createInstance(OfxImageEffectHandle handle) {
   instance->effect = effect;
   OfxPropertySetHandle props = nullptr;
   effects->getPropertySet(handle, &props);
-  instance->context = stringProperty(props, kOfxImageEffectPropContext);
+  const std::string context = stringProperty(props, kOfxImageEffectPropContext);
   effects->getParamSet(handle, &instance->paramSet);
   for (const Control& control : effect->controls) {
     instance->controlParams.push_back(paramHandle(instance->paramSet, control.name.c_str()));
@@ -506,7 +508,7 @@ OfxStatus createInstance(OfxImageEffectHandle handle) {
   }
   instance->outputAlpha = paramHandle(instance->paramSet, outputAlphaParam);
   instance->settingsFile = paramHandle(instance->paramSet, settingsFileParam);
-  if (instance->context != kOfxImageEffectContextGenerator) {
+  if (context != kOfxImageEffectContextGenerator) {
     effects->clipGetHandle(handle, kOfxImageEffectSimpleSourceClipName, &instance->source, nullptr);
   }
   effects->clipGetHandle(handle, kOfxImageEffectOutputClipName, &instance->output, nullptr);
@@ -713,21 +715,22 @@ OfxStatus render(Instance& instance, OfxPropertySetHandle inArgs) {
     // A render scale of 1/N is the effect's downsample N: a half-resolution viewer gets the
     // effect's own half-resolution frame.
     session.downsample = std::clamp(static_cast<int>(std::lround(1.0 / std::max(scale, 1.0 / 64))), 1, 64);
-    session.layerWidth = static_cast<A_long>(std::lround((layer.x2 - layer.x1) / aspect));
-    session.layerHeight = static_cast<A_long>(std::lround(layer.y2 - layer.y1));
+    // A source may have an infinite or empty region (a host's endless generator upstream).
+    const double width = std::round((layer.x2 - layer.x1) / aspect);
+    const double height = std::round(layer.y2 - layer.y1);
+    if (!(width >= 1 && height >= 1 && width <= largestLayerSide && height <= largestLayerSide &&
+          std::fabs(layer.x1) < 1e9 && std::fabs(layer.y1) < 1e9)) {
+      throw RunError("the effect renders layers from 1 to " + std::to_string(largestLayerSide) +
+                     " pixels on a side, not " + std::to_string(width) + " x " + std::to_string(height));
+    }
+    session.layerWidth = static_cast<A_long>(width);
+    session.layerHeight = static_cast<A_long>(height);
     session.pixelAspect = rationalAspect(aspect);
     session.bitDepth = outputImage.bitDepth;
-    if (session.layerWidth < 1 || session.layerHeight < 1 || session.layerWidth > largestLayerSide ||
-        session.layerHeight > largestLayerSide) {
-      throw RunError("the effect renders layers from 1 to " + std::to_string(largestLayerSide) +
-                     " pixels on a side, not " + std::to_string(session.layerWidth) + " x " +
-                     std::to_string(session.layerHeight));
-    }
     // The frame at the render scale, in the host's pixel coordinates (y up).
-    const PixelRect frameRect{static_cast<int>(std::floor(layer.x1 * scale / aspect)),
-                              static_cast<int>(std::floor(layer.y1 * scale)), 0, 0};
-    const PixelRect frameAtScale{frameRect.x1, frameRect.y1, frameRect.x1 + scaledWidth(session),
-                                 frameRect.y1 + scaledHeight(session)};
+    const int frameX = static_cast<int>(std::floor(layer.x1 * scale / aspect));
+    const int frameY = static_cast<int>(std::floor(layer.y1 * scale));
+    const PixelRect frameAtScale{frameX, frameY, frameX + scaledWidth(session), frameY + scaledHeight(session)};
 
     session.layers.clear();
     if (sourceConnected(instance)) {
@@ -880,9 +883,13 @@ OfxStatus describe(OfxImageEffectHandle descriptor) {
   if (loadEffect() != kOfxStatOK) {
     return kOfxStatFailed;
   }
+  const std::shared_ptr<const LoadedEffect> effect = loadedEffect();
+  if (!effect) {
+    return kOfxStatFailed;
+  }
   OfxPropertySetHandle props = nullptr;
   effects->getPropertySet(descriptor, &props);
-  const EffectRegistration& registration = sharedEffect->session->module.registration;
+  const EffectRegistration& registration = effect->session->module.registration;
   properties->propSetString(props, kOfxPropLabel, 0, registration.name.c_str());
   properties->propSetString(props, kOfxImageEffectPluginPropGrouping, 0, registration.category.c_str());
   properties->propSetString(props, kOfxPropPluginDescription, 0,
@@ -905,11 +912,7 @@ OfxStatus describe(OfxImageEffectHandle descriptor) {
 }
 
 OfxStatus describeInContext(OfxImageEffectHandle descriptor, OfxPropertySetHandle inArgs) {
-  std::shared_ptr<const LoadedEffect> effect;
-  {
-    std::lock_guard<std::mutex> guard(effectLock);
-    effect = sharedEffect;
-  }
+  const std::shared_ptr<const LoadedEffect> effect = loadedEffect();
   if (!effect) {
     return kOfxStatFailed;
   }
