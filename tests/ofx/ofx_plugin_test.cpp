@@ -297,6 +297,21 @@ TEST(OpenFxHost, FindsThePluginThroughItsCacheInEveryContext) {
   }
 }
 
+TEST(OpenFxHost, AboutButtonShowsTheEffectsAboutText) {
+  std::unique_ptr<Effect> effect = makeEffect(kOfxImageEffectContextFilter, kOfxBitDepthByte);
+  ASSERT_TRUE(effect);
+  setParameters(*effect, {{"About", ""}});
+  ASSERT_EQ(effect->messages.size(), 1u);
+  // The text the effect gives every host without a window of its own.
+  const ProgramRun about = runProgram({"about"}, scratch());
+  std::string text = about.out;
+  while (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+  }
+  ASSERT_FALSE(text.empty());
+  EXPECT_NE(effect->messages[0].find(text), std::string::npos) << effect->messages[0];
+}
+
 TEST(OpenFxHost, KeyframesInterpolateAsTheProgramsDo) {
   std::unique_ptr<Effect> effect = makeEffect(kOfxImageEffectContextGenerator, kOfxBitDepthFloat);
   ASSERT_TRUE(effect);
