@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <string>
+#include <vector>
 
+#include "finishing/finishing_controls.h"
+#include "session/number_text.h"
 #include "session/parameter_settings.h"
 
 namespace {
@@ -162,9 +166,46 @@ std::string controlHelpText(const ControlGuide& guide) {
   return text;
 }
 
+std::span<const ControlGuide> finishingGuides() {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> made;
+    for (int id = 0; id < finishingControlCount; ++id) {
+      const FinishingControl& control = finishingControls[id];
+      made.push_back(finishingControlName(id));
+      if (control.kind == FinishingKind::choice) {
+        std::string choices;
+        for (const std::string& choice : splitChoices(control.choices)) {
+          choices += (choices.empty() ? "" : ", ") + choice;
+        }
+        made.push_back(choices + "; default " + finishingValueText(id, control.defaultValue) + ".");
+      } else {
+        const std::string unit = *control.unit ? std::string(" ") + control.unit : std::string();
+        made.push_back(numberText(control.sliderMin) + " to " + numberText(control.sliderMax) + unit + "; default " +
+                       numberText(control.defaultValue) + unit + ".");
+      }
+    }
+    return made;
+  }();
+  static const std::vector<ControlGuide> guides = [] {
+    std::vector<ControlGuide> made;
+    for (int id = 0; id < finishingControlCount; ++id) {
+      const bool key = id >= emitterKeyMode;
+      made.push_back(ControlGuide{texts[2 * id].c_str(), finishingControls[id].description, texts[2 * id + 1].c_str(),
+                                  key ? "Source Layer Alpha or Layer Luma: the host keys the Emitter Layer before "
+                                        "the effect reads it."
+                                      : "The host applies it to the effect's frame, before the output alpha "
+                                        "(--alpha), which holds the added light."});
+    }
+    return made;
+  }();
+  return guides;
+}
+
 std::string controlGuideMarkdown() {
   std::string table = "| Control | What it does | Useful values | Works with |\n|---|---|---|---|\n";
-  for (const ControlGuide& guide : kGuides) {
+  std::vector<ControlGuide> guides(std::begin(kGuides), std::end(kGuides));
+  guides.insert(guides.end(), finishingGuides().begin(), finishingGuides().end());
+  for (const ControlGuide& guide : guides) {
     table += "| " + markdownCell(guide.name) + " | " + markdownCell(guide.effect) + " | " + markdownCell(guide.range) +
              " | " + markdownCell(guide.worksWith) + " |\n";
   }

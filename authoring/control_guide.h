@@ -25,5 +25,9 @@ const ControlGuide* findControlGuide(const std::string& name);
 // One paragraph: what it does, its useful range, what it works with. For tooltips and help lines.
 std::string controlHelpText(const ControlGuide& guide);
 
-// The README's "Controls" table, as Markdown.
+// The host's finishing controls ("Glow/Amount", ...) as guide entries: what the finishing table says
+// they do, their range and default, in the table's order. Texts live as long as the program.
+std::span<const ControlGuide> finishingGuides();
+
+// The README's "Controls" table, as Markdown: the effect's controls, then the finishing controls.
 std::string controlGuideMarkdown();

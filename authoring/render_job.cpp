@@ -434,6 +434,28 @@ void printParams(const std::string& modulePath, std::ostream& out) {
     row.cells[7] = choicesText(*session, position);
     rows.push_back(row);
   }
+  // The host's finishing controls, which --set, settings files and presets take beside the effect's.
+  for (int id = 0; id < finishingControlCount; ++id) {
+    const FinishingControl& control = finishingControls[id];
+    Row row;
+    row.cells[2] = finishingControlName(id);
+    const std::string unit = *control.unit ? std::string(" ") + control.unit : std::string();
+    if (control.kind == FinishingKind::choice) {
+      row.cells[3] = "host's popup";
+      row.cells[4] = std::to_string(static_cast<int>(control.defaultValue)) + " " +
+                     finishingValueText(id, control.defaultValue);
+      std::vector<std::string> choices = splitChoices(control.choices);
+      for (size_t i = 0; i < choices.size(); ++i) {
+        row.cells[7] += (i ? ", " : "") + std::to_string(i + 1) + " " + choices[i];
+      }
+    } else {
+      row.cells[3] = "host's float";
+      row.cells[4] = numberText(control.defaultValue) + unit;
+      row.cells[5] = numberText(control.validMin) + " .. " + numberText(control.validMax);
+      row.cells[6] = numberText(control.sliderMin) + " .. " + numberText(control.sliderMax);
+    }
+    rows.push_back(row);
+  }
   size_t widths[8] = {};
   for (const Row& row : rows) {
     for (int column = 0; column < 8; ++column) {

@@ -46,8 +46,10 @@ void printControlGuide(std::ostream& out, bool markdown) {
     out << controlGuideMarkdown();
     return;
   }
-  for (const ControlGuide& guide : controlGuides()) {
-    out << guide.name << '\n';
-    printWrapped(out, controlHelpText(guide), "    ", 96);
+  for (std::span<const ControlGuide> guides : {controlGuides(), finishingGuides()}) {
+    for (const ControlGuide& guide : guides) {
+      out << guide.name << '\n';
+      printWrapped(out, controlHelpText(guide), "    ", 96);
+    }
   }
 }

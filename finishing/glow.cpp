@@ -70,6 +70,19 @@ struct CodeTable {
     return static_cast<int>(std::upper_bound(midpoints.begin() + low, midpoints.begin() + high, light) -
                             midpoints.begin());
   }
+
+  // The same count, walked from a guess that is at most a step or two off.
+  int codeNear(int guess, float light) const {
+    const int full = static_cast<int>(midpoints.size());
+    int code = std::clamp(guess, 0, full);
+    while (code < full && midpoints[code] <= light) {
+      ++code;
+    }
+    while (code > 0 && midpoints[code - 1] > light) {
+      --code;
+    }
+    return code;
+  }
 };
 
 template <typename Sample>
@@ -94,7 +107,15 @@ Sample brightened(Sample sample, float added) {
     return encodedFromLinear(linearFromEncoded(sample) + added);
   } else {
     const CodeTable& table = codeTable<Sample>();
-    return static_cast<Sample>(table.codeFrom(sample, table.linear[sample] + added));
+    const float light = table.linear[sample] + added;
+    if constexpr (sizeof(Sample) == 1) {
+      return static_cast<Sample>(table.codeFrom(sample, light));
+    } else {
+      // 32768 codes: the glow moves dark ones by hundreds, so the search starts from the encoded
+      // value instead (half the time).
+      const float encoded = encodedFromLinear(light) * fullIntensity<Sample>();
+      return static_cast<Sample>(table.codeNear(static_cast<int>(encoded + 0.5f), light));
+    }
   }
 }
 

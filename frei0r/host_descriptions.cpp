@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
 
 #include "frei0r/control_table.h"
 #include "frei0r/plugin_params.h"
@@ -37,18 +40,38 @@ std::string shortName(const std::string& name) {
   return slash == std::string::npos ? name : name.substr(slash + 1);
 }
 
-// Where this plug-in starts the control elsewhere than the effect, or nullptr.
-const PluginControlDefault* ownDefault(const ControlRow& row, Plugin plugin) {
+// The rows an editor shows: the effect's controls, then the finishing controls.
+const std::vector<ControlRow>& editorRows() {
+  static const std::vector<ControlRow> rows = [] {
+    std::vector<ControlRow> all(std::begin(controlTable), std::end(controlTable));
+    all.insert(all.end(), finishingRows().begin(), finishingRows().end());
+    return all;
+  }();
+  return rows;
+}
+
+// Where this plug-in starts a control elsewhere than the effect or the finishing table.
+struct OwnDefault {
+  double value;
+  const char* why;
+};
+
+std::optional<OwnDefault> ownDefault(const ControlRow& row, Plugin plugin) {
   for (const PluginControlDefault& own : pluginControlDefaults) {
     if (std::string(own.control) == row.name && (plugin == Plugin::filter || !own.filterOnly)) {
-      return &own;
+      return OwnDefault{own.value, own.why};
     }
   }
-  return nullptr;
+  for (const PluginFinishingDefault& own : pluginFinishingDefaults) {
+    if (finishingControlName(own.control) == row.name && (plugin == Plugin::filter || !own.filterOnly)) {
+      return OwnDefault{own.value, own.why};
+    }
+  }
+  return std::nullopt;
 }
 
 double pluginDefault(const ControlRow& row, Plugin plugin) {
-  const PluginControlDefault* own = ownDefault(row, plugin);
+  const std::optional<OwnDefault> own = ownDefault(row, plugin);
   return own ? own->value : row.defaultValue;
 }
 
@@ -157,11 +180,11 @@ std::string kdenliveControl(const ControlRow& row, Plugin plugin, bool animated)
 }
 
 // The generator's dialog has no scroll bar and must fit a 1080-line screen: it keeps what shapes the
-// flames, and a source without a layer has only its own volume to burn.
+// flames, and a source without a layer has only its own volume to burn (nothing to key).
 bool generatorDialogShows(const ControlRow& row) {
   const std::string name = row.name;
   return name != "Processing" && name != "Emitter/Source" && name != "Smooth Sampling" && name != "Step Size" &&
-         name != "Animation Offset" && groupOf(name) != "View";
+         name != "Animation Offset" && groupOf(name) != "View" && groupOf(name) != "Emitter Key";
 }
 
 std::string kdenliveDescription(Plugin plugin) {
@@ -180,7 +203,7 @@ std::string kdenliveDescription(Plugin plugin) {
   for (const PluginParam* param : editorParams(plugin)) {
     text += kdenlivePluginParam(*param);
   }
-  for (const ControlRow& row : controlTable) {
+  for (const ControlRow& row : editorRows()) {
     if (filter || generatorDialogShows(row)) {
       text += kdenliveControl(row, plugin, filter);
     } else {
@@ -230,7 +253,7 @@ std::string shotcutMeta(const ShotcutEntry& entry) {
       "        simpleProperties: [";
   std::string parameters;
   bool first = true;
-  for (const ControlRow& row : controlTable) {
+  for (const ControlRow& row : editorRows()) {
     if (row.kind != ControlKind::slider) {
       continue;
     }
@@ -279,7 +302,7 @@ std::string shotcutChoiceRow(int index, const std::string& property, const std::
 
 std::string shotcutUi(const ShotcutEntry& entry) {
   std::vector<const ControlRow*> sliders;
-  for (const ControlRow& row : controlTable) {
+  for (const ControlRow& row : editorRows()) {
     if (row.kind == ControlKind::slider) {
       sliders.push_back(&row);
     }
@@ -349,7 +372,7 @@ std::string shotcutUi(const ShotcutEntry& entry) {
 
   std::string group = "-";
   int sliderIndex = 0;
-  for (const ControlRow& row : controlTable) {
+  for (const ControlRow& row : editorRows()) {
     if (groupOf(row.name) != group) {
       group = groupOf(row.name);
       if (!group.empty()) {
@@ -376,14 +399,14 @@ std::string shotcutUi(const ShotcutEntry& entry) {
         const int dephault = static_cast<int>(shotcutDefault(row, entry));
         // The generator entry's source is its own choice, not the filter's.
         const bool ownSource = entry.sourceChoice != 0 && std::string(row.name) == "Emitter/Source";
-        const PluginControlDefault* own = ownSource ? nullptr : ownDefault(row, Plugin::filter);
+        const std::optional<OwnDefault> own = ownSource ? std::nullopt : ownDefault(row, Plugin::filter);
         addChoice(row.name, shortName(row.name), choiceTexts(row), choiceTexts(row).at(static_cast<size_t>(dephault) - 1),
                   own ? own->why : "");
         break;
       }
       case ControlKind::checkbox: {
         const std::string on = shotcutDefault(row, entry) != 0 ? "true" : "false";
-        const std::string id = "check" + std::to_string(&row - controlTable);
+        const std::string id = "check" + std::to_string(&row - editorRows().data());
         body += "        Label {\n            text: qsTr(" + qmlString(shortName(row.name)) +
                 ")\n            Layout.alignment: Qt.AlignRight\n        }\n        CheckBox {\n            id: " + id + "\n            Layout.columnSpan: 2\n            onClicked: filter.set(" +
                 qmlString(row.name) + ", checked ? 1 : 0)\n        }\n        Shotcut.UndoButton {\n            onClicked: { " + id + ".checked = " + on + "; filter.set(" + qmlString(row.name) + ", " +

@@ -22,12 +22,12 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "authoring/emitter_key_layers.h"
 #include "authoring/render_options.h"
 #include "authoring/settings_file.h"
+#include "finishing/finishing.h"
 #include "frei0r/control_table.h"
 #include "frei0r/plugin_params.h"
-#include "authoring/emitter_key_layers.h"
-#include "finishing/finishing.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
 
@@ -643,17 +643,22 @@ void f0r_get_param_info(f0r_param_info_t* info, int index) {
     std::vector<std::string> texts;
     for (int index = 0; index < rowCount; ++index) {
       const ControlRow& row = rowAt(index);
-      std::string text = index >= controlCount ? finishingControls[index - controlCount].description + std::string(" ")
-                                               : std::string();
+      // A finishing control says what it does; the slider ranges stay first and last, where the
+      // editors' descriptions are checked against them.
+      const std::string what =
+          index >= controlCount ? std::string(finishingControls[index - controlCount].description) + " " : "";
+      std::string text;
       if (row.kind == ControlKind::slider) {
-        char range[128];
-        std::snprintf(range, sizeof range, "0 .. 1 maps onto %g .. %g; with own_values on, the value itself, %g .. %g",
-                      unitOrigin(row), row.sliderMax, row.sliderMin, row.sliderMax);
-        text += range;
+        char from[64];
+        char own[96];
+        std::snprintf(from, sizeof from, "0 .. 1 maps onto %g .. %g; ", unitOrigin(row), row.sliderMax);
+        std::snprintf(own, sizeof own, "%s own_values on, the value itself, %g .. %g", what.empty() ? "with" : "With",
+                      row.sliderMin, row.sliderMax);
+        text = from + what + own;
       } else if (row.kind == ControlKind::choice) {
-        text += std::string("One of: ") + row.choices;
+        text = what + "One of: " + row.choices;
       } else {
-        text += "On or off";
+        text = what + "On or off";
       }
       for (const PluginControlDefault& own : pluginControlDefaults) {
         if ((isFilter || !own.filterOnly) && std::string(own.control) == row.name) {

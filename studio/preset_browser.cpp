@@ -4,6 +4,7 @@
 #include <QStyle>
 #include <vector>
 
+#include "authoring/emitter_key_layers.h"
 #include "authoring/emitter_placement.h"
 #include "authoring/presets.h"
 #include "authoring/render_job.h"
@@ -34,7 +35,11 @@ QImage renderThumbnail(const HostSession& base, const std::filesystem::path& fil
       }
     }
     placeLayers(session, nullptr, emitter ? &*emitter : nullptr);
-    QImage flames = imageFromHostWorld(renderFrame(session, thumbnailFrame, RenderPath::smart));
+    keyEmitterLayers(session, preset.scene.finishing);
+    HostWorld frame = renderFrame(session, thumbnailFrame, RenderPath::smart);
+    finishFrame(frame, preset.scene.finishing,
+                finishingFrameAt(session.clock, thumbnailFrame, 0, finishingLayerHeight(session)), OutputAlpha::effect);
+    QImage flames = imageFromHostWorld(frame);
     QImage thumbnail(flames.size(), QImage::Format_ARGB32_Premultiplied);
     thumbnail.fill(QColor(0x23, 0x23, 0x23));
     QPainter(&thumbnail).drawImage(0, 0, flames);

@@ -32,6 +32,9 @@ TEST(SettingsFile, ValuesAndKeysComeBackExactly) {
   scene.emitterPath = "/tmp/emitter.png";
   scene.emitterText = "FLAMES";
   scene.emitterTextStyle = EmitterTextStyle{"DejaVu Serif", false, 40, 0.1 + 0.2, -0.25, TextAlignment::right};
+  setFinishingValue(scene.finishing, glowAmount, 12.5 + 0.1 + 0.2);
+  setFinishingValue(scene.finishing, flickerSpeed, 7);
+  setFinishingValue(scene.finishing, emitterKeyMode, emitterKeyLevels);
   std::string path = makeScratchFolder() + "/look.json";
   writeSettingsFile(path, *saved, scene);
 
@@ -46,6 +49,7 @@ TEST(SettingsFile, ValuesAndKeysComeBackExactly) {
   EXPECT_EQ(file.scene.lastFrame, 99);
   EXPECT_EQ(file.scene.loopLength, 100);
   EXPECT_EQ(file.scene.emitterTextStyle, scene.emitterTextStyle);
+  EXPECT_EQ(file.scene.finishing, scene.finishing);
 
   std::unique_ptr<HostSession> loaded = startSession(VORTELLINE_MODULE_PATH);
   loaded->clock = file.scene.clock;
@@ -120,6 +124,9 @@ TEST(SettingsFile, RefusesWhatIsNotSettingsNamingTheFileAndTheField) {
       {head + R"("emitter_text_style": {"anchor": [0.5, 1e300]}})", "emitter_text_style's anchor must be from -1 to 2"},
       {head + R"("emitter_text_style": {"alignment": "middle"}})", "alignment is left, centre or right"},
       {head + R"("controls": [1]})", "controls must be"},
+      {head + R"("controls": {"Glow/Amout": 5}})", "unknown control \"Glow/Amout\"; did you mean \"Glow/Amount\""},
+      {head + R"("controls": {"Flicker/Speed": {"keys": [[0, 1], [5, 2]]}}})", "takes one value, not keyframes"},
+      {head + R"("controls": {"Emitter Key/Key": "Sometimes"}})", "is not a choice of Emitter Key/Key"},
       {head + R"("controls": {"Density": [1]}})", "\"Density\": a value must be"},
       {head + R"("controls": {"Density": null}})", "\"Density\": a value must be"},
       {head + R"("controls": {"Density": {"keys": []}}})", "needs \"keys\""},

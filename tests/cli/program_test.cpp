@@ -620,8 +620,9 @@ TEST_F(ProgramTest, ParamsListsTheDeclaredControls) {
                           "1 Draft (64), 2 Balanced (128), 3 Original (256)", "Inner Color/Hue", "148 %"}) {
     EXPECT_NE(result.out.find(row), std::string::npos) << row;
   }
-  // Positions 0 to 57, one line each, under a heading.
-  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 59);
+  // Positions 0 to 57, one line each, under a heading, then the host's eleven finishing controls.
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 59 + 11);
+  EXPECT_NE(result.out.find("Glow/Radius                  host's float"), std::string::npos) << result.out;
 }
 
 TEST_F(ProgramTest, AboutPrintsTheEffectsText) {

@@ -52,13 +52,14 @@ while read -r control; do
 done <"$work/controls"
 [ "$(wc -l <"$work/controls")" -gt 30 ] || fail "the table lists only $(wc -l <"$work/controls") controls"
 
-# Each slider as the editors show it against what the plug-in says (NAME|FROM|TO|OWN_FROM|OWN_TO):
+# Each slider as the editors show it against what the plug-in says (NAME|FROM|TO|OWN_FROM|OWN_TO;
+# melt quotes a description with a colon in it):
 # Kdenlive fixes own_values on and shows the control's own range and default, at factor 1; Shotcut's
 # panel converts to the [0, 1] the plug-in maps onto with its own origins and ends.
 melt -query filter=frei0r.vortelline 2>/dev/null |
   awk '/^    title: /{sub(/^    title: /, ""); name = $0}
-       /^    description: 0 \.\. 1 maps onto / {
-         gsub(/[;,]/, ""); n = split($0, a, " "); print name "|" a[7] "|" a[9] "|" a[n - 2] "|" a[n]}' >"$work/ranges"
+       /^    description: "?0 \.\. 1 maps onto / {
+         gsub(/[;,"]/, ""); n = split($0, a, " "); print name "|" a[7] "|" a[9] "|" a[n - 2] "|" a[n]}' >"$work/ranges"
 [ "$(wc -l <"$work/ranges")" -gt 20 ] || fail "melt lists only $(wc -l <"$work/ranges") slider ranges"
 range_of() { grep -F -- "$1|" "$work/ranges" | head -1; }
 # Lines read in this shell (not a pipeline's), so that failures count.
