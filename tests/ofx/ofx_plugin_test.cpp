@@ -203,6 +203,9 @@ struct SameBitsCase {
   bool withInput = false;
 };
 
+// Test names in ctest's list: the case's name, not its bytes.
+void PrintTo(const SameBitsCase& test, std::ostream* out) { *out << test.name; }
+
 std::vector<SameBitsCase> sameBitsCases() {
   return {
       {"GeneratorFloat", kOfxImageEffectContextGenerator, kOfxBitDepthFloat, {}, {}},

@@ -79,7 +79,7 @@ cmp ffmpeg.rgba reference.rgba
 
 check "the OpenFX bundle where hosts look, beside the module it opens"
 bundle=/usr/OFX/Plugins/Vortelline.ofx.bundle/Contents
-[ -x "$bundle/Linux-x86-64/Vortelline.ofx" ] && [ -f "$bundle/Resources/com.ternwick.Vortelline.png" ]
+[ -f "$bundle/Linux-x86-64/Vortelline.ofx" ] && [ -f "$bundle/Resources/com.ternwick.Vortelline.png" ]
 ls "$bundle"/Linux-x86-64/../../../../../lib/*/vortelline/Vortelline.so >/dev/null
 
 check "apt-get purge leaves nothing behind"
