@@ -205,12 +205,7 @@ OfxStatus loadEffect() {
     auto effect = std::make_shared<LoadedEffect>();
     effect->session = startSession(path);
     effect->controls = controlsOf(*effect->session);
-    for (int position = 1; position < static_cast<int>(effect->session->params.size()); ++position) {
-      const PF_ParamDef& def = effect->session->params[position].def;
-      if (def.param_type == PF_Param_POPUP && std::string(def.name) == "Source") {
-        effect->sourcePosition = position;
-      }
-    }
+    effect->sourcePosition = popupParamNamed(*effect->session, "Source");
     sharedEffect = effect;
     loadFailure.clear();
     return kOfxStatOK;

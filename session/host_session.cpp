@@ -575,6 +575,16 @@ int layerParamNamed(const HostSession& session, const std::string& name) {
   return -1;
 }
 
+int popupParamNamed(const HostSession& session, const std::string& name) {
+  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
+    const PF_ParamDef& def = session.params[position].def;
+    if (def.param_type == PF_Param_POPUP && name == def.name) {
+      return position;
+    }
+  }
+  return -1;
+}
+
 PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale) {
   double ticks = clockTicks(session, time, timeScale);
   const DeclaredParam& declared = session.params[position];

@@ -127,6 +127,9 @@ std::optional<double> paramValue(const PF_ParamDef& def);
 // The declared layer parameter with this name, or -1.
 int layerParamNamed(const HostSession& session, const std::string& name);
 
+// The declared popup with this name (such as "Source"), or -1.
+int popupParamNamed(const HostSession& session, const std::string& name);
+
 // The definition the host hands out for a position at time / timeScale seconds: declared, with
 // the value at that time. Popup and checkbox texts point into the session.
 PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale);
