@@ -392,24 +392,22 @@ void showControlStates(const Instance& instance, OfxTime time) {
   }
 }
 
-// Writes a control's value into its parameter: a key at the time when the parameter is animated.
-void setParameter(const Control& control, OfxParamHandle param, OfxTime time, double value) {
+// Writes a control's value into its parameter, as a key at the time or as its constant value.
+// OpenFX takes doubles for sliders and hues, ints for choices (from 0) and checkboxes.
+void setParameter(const Control& control, OfxParamHandle param, OfxTime time, double value, bool asKey) {
+  if (control.type == ControlType::slider || control.type == ControlType::angle) {
+    asKey ? parameters->paramSetValueAtTime(param, time, value) : parameters->paramSetValue(param, value);
+  } else if (control.type == ControlType::choice || control.type == ControlType::checkbox) {
+    const int number = control.type == ControlType::choice ? static_cast<int>(value) - 1 : value != 0;
+    asKey ? parameters->paramSetValueAtTime(param, time, number) : parameters->paramSetValue(param, number);
+  }
+}
+
+// A key at the time when the parameter is animated, else its constant value.
+void setParameterAt(const Control& control, OfxParamHandle param, OfxTime time, double value) {
   unsigned keys = 0;
   parameters->paramGetNumKeys(param, &keys);
-  switch (control.type) {
-    case ControlType::slider:
-    case ControlType::angle:
-      keys ? parameters->paramSetValueAtTime(param, time, value) : parameters->paramSetValue(param, value);
-      break;
-    case ControlType::choice:
-    case ControlType::checkbox: {
-      const int number = control.type == ControlType::choice ? static_cast<int>(value) - 1 : value != 0;
-      keys ? parameters->paramSetValueAtTime(param, time, number) : parameters->paramSetValue(param, number);
-      break;
-    }
-    default:
-      break;
-  }
+  setParameter(control, param, time, value, keys > 0);
 }
 
 // The effect hears of a change to a control it supervises; what it changes in return goes into
@@ -432,7 +430,7 @@ void takeUserChange(Instance& instance, size_t changed, OfxTime time) {
     const std::optional<double> was = paramValue(definitionAt(before, position, ticks, session.clock.timeScale));
     const std::optional<double> now = paramValue(definitionAt(session, position, ticks, session.clock.timeScale));
     if (now && was != now) {
-      setParameter(controls[i], instance.controlParams[i], time, *now);
+      setParameterAt(controls[i], instance.controlParams[i], time, *now);
     }
   }
 }
@@ -455,19 +453,13 @@ void applySettingsFile(Instance& instance, const std::string& path) {
     PF_ParamDef declared = session.params[controls[i].position].def;
     const double dephault = paramValue(declared).value_or(0);
     if (track.keys.empty()) {
-      setParameter(controls[i], param, 0, dephault);
+      setParameter(controls[i], param, 0, dephault, false);
     } else if (!track.animated) {
-      setParameter(controls[i], param, 0, track.keys.front().value);
+      setParameter(controls[i], param, 0, track.keys.front().value, false);
     } else {
+      // Keys are frames of the file's clock, the same frame numbers as the host's time.
       for (const Keyframe& key : track.keys) {
-        // Keys are frames of the file's clock, the same frame numbers as the host's time.
-        const OfxTime time = key.time;
-        if (controls[i].type == ControlType::choice || controls[i].type == ControlType::checkbox) {
-          const int number = controls[i].type == ControlType::choice ? static_cast<int>(key.value) - 1 : key.value != 0;
-          parameters->paramSetValueAtTime(param, time, number);
-        } else {
-          parameters->paramSetValueAtTime(param, time, key.value);
-        }
+        setParameter(controls[i], param, key.time, key.value, true);
       }
     }
   }
