@@ -179,12 +179,13 @@ std::string kdenliveControl(const ControlRow& row, Plugin plugin, bool animated)
          "</name>\n    </parameter>\n";
 }
 
-// The generator's dialog has no scroll bar and must fit a 1080-line screen: it keeps what shapes the
-// flames, and a source without a layer has only its own volume to burn (nothing to key).
+// The generator's dialog has no scroll bar and must fit a 1080-line screen (it fills 1000 lines): it
+// keeps what shapes the flames, and a source without a layer has only its own volume to burn. The
+// finishing controls stay at their defaults there (a settings file sets them); the effect shows them.
 bool generatorDialogShows(const ControlRow& row) {
   const std::string name = row.name;
   return name != "Processing" && name != "Emitter/Source" && name != "Smooth Sampling" && name != "Step Size" &&
-         name != "Animation Offset" && groupOf(name) != "View" && groupOf(name) != "Emitter Key";
+         name != "Animation Offset" && groupOf(name) != "View" && !namesFinishingControl(name);
 }
 
 std::string kdenliveDescription(Plugin plugin) {

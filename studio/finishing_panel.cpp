@@ -72,6 +72,9 @@ FinishingPanel::FinishingPanel(QWidget* parent) : QWidget(parent) {
     rowLayout->setContentsMargins(0, 0, 0, 0);
     auto* label = new QLabel(QString::fromUtf8(control.name));
     label->setMinimumWidth(90);
+    // A double-click on the label sets the control back to its default, as on the effect's panel.
+    label->setProperty("finishingId", id);
+    label->installEventFilter(this);
     rowLayout->addWidget(label);
     Control& editors = controls_[id];
     if (control.kind == FinishingKind::choice) {
@@ -153,7 +156,12 @@ bool FinishingPanel::dragging() const {
 }
 
 bool FinishingPanel::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Enter) {
+  if (event->type() == QEvent::MouseButtonDblClick) {
+    const int id = watched->property("finishingId").toInt();
+    emit valueEdited(id, finishingControls[id].defaultValue);
+    return true;
+  }
+  if (event->type() == QEvent::Enter && watched->isWidgetType() && !qobject_cast<QLabel*>(watched)) {
     const int id = watched->property("finishingId").toInt();
     emit helpChanged(QString::fromStdString(finishingControlName(id)) + QStringLiteral(": ") +
                      QString::fromUtf8(finishingControls[id].description));

@@ -1,6 +1,7 @@
 // The finishing controls' panel (Glow, Flicker, Emitter Key), built from the finishing table as the
 // effect's panel is built from the effect's declarations: each group a collapsible section, sliders
-// with value fields and the key's popup. Edits go out as signals; the window keeps the values.
+// with value fields and the key's popup; a double-click on a label resets its control. Edits go out
+// as signals; the window keeps the values.
 #pragma once
 
 #include <QWidget>

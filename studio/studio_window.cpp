@@ -330,6 +330,8 @@ void StudioWindow::editFinishing(int id, double value) {
       finishingPanel_->dragging() ? firstDragMergeKey + drags_ * static_cast<int>(session_->params.size()) : -1;
   changeState(tr("Change %1").arg(QString::fromStdString(finishingControlName(id))), mergeKey,
               [&] { setFinishingValue(finishing_, id, value); });
+  // A reset or a clamped value shows as it is kept.
+  finishingPanel_->show(finishing_);
 }
 
 void StudioWindow::toggleKey(int position) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
@@ -227,6 +228,54 @@ TEST(Frei0rPlugin, OwnValuesGiveTheFramesOfTheirUnitValues) {
     const std::vector<uint32_t> own = sourceFrame(true, test.own);
     EXPECT_EQ(own, sourceFrame(false, test.unit));
     EXPECT_EQ(own == defaults, test.own.size() == 0) << "the values change the frame, and only they do";
+  }
+}
+
+// FFmpeg's fields are positional: the finishing controls follow own_values, in the table's order.
+// The filter's default emitter key burns a daylight clip's highlights, not the clip.
+TEST(Frei0rPlugin, FinishingComesLastAndTheFiltersKeyBurnsOnlyHighlights) {
+  ASSERT_TRUE(filter().handle) << dlerror();
+  const char* finishing[] = {"Glow/Amount", "Glow/Radius", "Glow/Threshold", "Flicker/Amount", "Flicker/Speed",
+                             "Flicker/Tips", "Emitter Key/Key", "Emitter Key/Black Point", "Emitter Key/White Point",
+                             "Emitter Key/Threshold", "Emitter Key/Softness"};
+  for (Plugin* plugin : {&filter(), &source()}) {
+    f0r_plugin_info_t info{};
+    plugin->getPluginInfo(&info);
+    const int ownValues = plugin->paramNamed("own_values");
+    ASSERT_EQ(info.num_params, ownValues + 1 + static_cast<int>(std::size(finishing)));
+    for (size_t i = 0; i < std::size(finishing); ++i) {
+      f0r_param_info_t param{};
+      plugin->getParamInfo(&param, ownValues + 1 + static_cast<int>(i));
+      EXPECT_STREQ(param.name, finishing[i]);
+    }
+  }
+
+  // A sunlit clip: every pixel at 60% luma, a bright sky band of 95% along the top quarter.
+  std::vector<uint32_t> sunlit(width * height);
+  for (unsigned i = 0; i < sunlit.size(); ++i) {
+    const uint32_t level = i / width < height / 4 ? 242 : 153;
+    sunlit[i] = level | level << 8 | level << 16 | 0xFF000000u;
+  }
+  struct Case {
+    const char* key;  // nullptr: the plug-in's default
+    bool burnsBelowTheSky;
+  };
+  for (const Case& test : {Case{nullptr, false}, Case{"Threshold", false}, Case{"Off", true}}) {
+    f0r_instance_t instance = filter().construct(width, height);
+    filter().setText(instance, "fps", "24");
+    filter().setText(instance, "blend", "replace");
+    if (test.key) {
+      filter().setText(instance, "Emitter Key/Key", test.key);
+    }
+    std::vector<uint32_t> output(sunlit.size());
+    filter().update(instance, 1.0, sunlit.data(), output.data());
+    filter().destruct(instance);
+    // The flames rise above what burns: the bottom rows burn only if the clip's body does.
+    int lit = 0;
+    for (unsigned i = width * (height - 2); i < output.size(); ++i) {
+      lit += channel(output[i], 3) > 0;
+    }
+    EXPECT_EQ(lit > 0, test.burnsBelowTheSky) << (test.key ? test.key : "default") << ": " << lit;
   }
 }
 

@@ -1180,6 +1180,16 @@ TEST(Studio, FinishingShowsWhatTheCommandLineRendersAndUndoes) {
   }
 
   ASSERT_EQ(window->undoStack()->count(), stepsBefore + 4) << "each edit is one step";
+  // A double-click on a label resets its control, as one more step.
+  for (QLabel* label : window->finishingPanel()->findChildren<QLabel*>()) {
+    if (label->property("finishingId").isValid() && label->property("finishingId").toInt() == glowRadius) {
+      QTest::mouseDClick(label, Qt::LeftButton);
+    }
+  }
+  EXPECT_EQ(window->finishing()[glowRadius], finishingControls[glowRadius].defaultValue);
+  EXPECT_EQ(qobject_cast<QDoubleSpinBox*>(window->finishingPanel()->editor(QStringLiteral("Glow/Radius")))->value(),
+            finishingControls[glowRadius].defaultValue);
+  EXPECT_EQ(window->undoStack()->count(), stepsBefore + 5);
   window->undoStack()->setIndex(stepsBefore);
   ASSERT_TRUE(waitForFinishedFrame(*window));
   EXPECT_EQ(window->finishedImage(), plain);
