@@ -28,7 +28,10 @@ PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmar
           frei0r-plugins-dev ffmpeg melt gstreamer1.0-plugins-bad gstreamer1.0-plugins-good gstreamer1.0-tools
           gstreamer1.0-libav
           # The check of the editors' descriptions of the plug-ins
-          libxml2-utils)
+          libxml2-utils
+          # The OpenFX test host, built from the standard's host library (../shared/openfx), reads its
+          # plug-in cache as XML
+          libexpat1-dev)
 # Only for the cluster test: the scheduler's controller, node daemon, commands and authentication.
 CLUSTER_PACKAGES=(slurmctld slurmd slurm-client munge)
 # Only for the fuzz targets: clang 14 with its libFuzzer and sanitizer runtimes.

@@ -107,15 +107,7 @@ std::shared_ptr<const HostWorld> layerWorld(const HostSession& session, const Rg
 
 // The "Source" popup, which chooses the built-in volume (its first choice) or a layer to take the
 // flames from; -1 when the effect has no such control.
-int sourcePopupPosition(const HostSession& session) {
-  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
-    const PF_ParamDef& def = session.params[position].def;
-    if (def.param_type == PF_Param_POPUP && std::string(def.name) == "Source") {
-      return position;
-    }
-  }
-  return -1;
-}
+int sourcePopupPosition(const HostSession& session) { return popupParamNamed(session, "Source"); }
 
 // Whether the "Source" popup at position source picks a layer at any key.
 bool usesLayerSource(const HostSession& session, int source) {

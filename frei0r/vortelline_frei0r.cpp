@@ -165,22 +165,9 @@ bool paramsAsText() { return hostProgram() == HostProgram::ffmpeg; }
 // double) are within far less than half a tick of it.
 constexpr FrameClock tickClock{120000, 1};
 
-// The module: VORTELLINE_MODULE for builds in place, else the installed copy at its place relative
-// to this plug-in, else the one built with it.
 std::string modulePath() {
-  if (const char* path = std::getenv("VORTELLINE_MODULE"); path && *path) {
-    return path;
-  }
-  Dl_info self{};
-  if (dladdr(reinterpret_cast<void*>(&f0r_get_plugin_info), &self) && self.dli_fname) {
-    std::filesystem::path installed = std::filesystem::path(self.dli_fname).parent_path() /
-                                      VORTELLINE_FREI0R_TO_MODULE_DIR / "Vortelline.so";
-    std::error_code missing;
-    if (std::filesystem::exists(installed, missing)) {
-      return installed.string();
-    }
-  }
-  return VORTELLINE_BUILT_MODULE_PATH;
+  return pluginModulePath(reinterpret_cast<const void*>(&f0r_get_plugin_info), VORTELLINE_FREI0R_TO_MODULE_DIR,
+                          VORTELLINE_BUILT_MODULE_PATH);
 }
 
 // The loaded module with its declared controls, shared by every instance in the process. Instances

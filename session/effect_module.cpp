@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -104,6 +105,23 @@ std::string defaultModulePath(const std::string& builtPath) {
       (program.parent_path() / VORTELLINE_MODULE_DIR_FROM_PROGRAM / moduleFileName).lexically_normal();
   if (std::filesystem::exists(installed, error) || !std::filesystem::exists(builtPath, error)) {
     return installed.string();
+  }
+  return builtPath;
+}
+
+std::string pluginModulePath(const void* addressInPlugin, const std::string& moduleDirFromPlugin,
+                             const std::string& builtPath) {
+  if (const char* path = std::getenv("VORTELLINE_MODULE"); path && *path) {
+    return path;
+  }
+  Dl_info self{};
+  if (dladdr(addressInPlugin, &self) && self.dli_fname) {
+    std::filesystem::path installed =
+        (std::filesystem::path(self.dli_fname).parent_path() / moduleDirFromPlugin / moduleFileName).lexically_normal();
+    std::error_code missing;
+    if (std::filesystem::exists(installed, missing)) {
+      return installed.string();
+    }
   }
   return builtPath;
 }

@@ -48,3 +48,9 @@ EffectModule loadEffectModule(const std::string& path, SPBasicSuite* basicSuite)
 // from the program's own folder, else the one built with it (builtPath). When neither exists, the
 // installed path, so that the error names where the package puts the module.
 std::string defaultModulePath(const std::string& builtPath);
+
+// The module for a plug-in that hosts the effect inside another program: the one VORTELLINE_MODULE
+// names (builds in place), else the installed copy in moduleDirFromPlugin, relative to the plug-in's
+// own file (found from any address inside it), else the one built with it (builtPath).
+std::string pluginModulePath(const void* addressInPlugin, const std::string& moduleDirFromPlugin,
+                             const std::string& builtPath);

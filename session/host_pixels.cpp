@@ -124,9 +124,6 @@ void copyWorldInto(const PF_EffectWorld& source, PF_EffectWorld& target, int x, 
 
 namespace {
 
-// 16-bit host values (full intensity 32768) in 16-bit files (65535), rounded to nearest.
-uint16_t fileSample16(uint32_t hostValue) { return static_cast<uint16_t>((hostValue * 65535u + 16384u) / 32768u); }
-
 uint16_t fileSampleFromFloat(float value) {
   if (!(value > 0.0f)) {
     return 0;
@@ -135,6 +132,14 @@ uint16_t fileSampleFromFloat(float value) {
 }
 
 }  // namespace
+
+uint16_t fullRange16FromHost(uint32_t hostValue) {
+  return static_cast<uint16_t>((std::min(hostValue, 32768u) * 65535u + 16384u) / 32768u);
+}
+
+uint16_t hostFromFullRange16(uint32_t value) {
+  return static_cast<uint16_t>((std::min(value, 65535u) * 32768u + 32767u) / 65535u);
+}
 
 RgbaSamples rgbaSamplesFromWorld(const PF_EffectWorld& world, int bitDepth, bool straight) {
   RgbaSamples samples{world.width, world.height, bitDepth == 8 ? 8 : 16, {}};
@@ -173,7 +178,7 @@ RgbaSamples rgbaSamplesFromWorld(const PF_EffectWorld& world, int bitDepth, bool
       }
       for (int channel = 0; channel < 4; ++channel) {
         uint32_t value = argb[(channel + 1) % 4];  // RGBA from the host's ARGB
-        out[channel] = bitDepth == 16 ? fileSample16(value) : static_cast<uint16_t>(value);
+        out[channel] = bitDepth == 16 ? fullRange16FromHost(value) : static_cast<uint16_t>(value);
       }
     }
   }

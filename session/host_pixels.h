@@ -54,6 +54,12 @@ void premultiplyByAlpha(RgbaImage& image);
 // 8-bit straight RGBA pixels, packed rows, as an image file would bring them in.
 RgbaImage imageFromStraightRgba8(const uint8_t* rgba, int width, int height);
 
+// 16-bit values: the host's full intensity is 32768, that of files and of other programs' 16-bit
+// images 65535. Each way rounds to nearest; as a 65535 step is smaller than a 32768 step, every host
+// value has its own full-range value and comes back from it unchanged.
+uint16_t fullRange16FromHost(uint32_t hostValue);
+uint16_t hostFromFullRange16(uint32_t value);
+
 // The address of pixel (x, y) of a world.
 std::byte* pixelAddress(const PF_EffectWorld& world, int x, int y, int bitDepth);
 

@@ -409,11 +409,11 @@ struct PreRenderDataDeleter {
   }
 };
 
-HostWorld renderSmart(HostSession& session, long frame) {
+HostWorld renderSmart(HostSession& session, long frame, const PF_LRect& region) {
   const std::string what = "to render frame " + std::to_string(frame);
   PF_InData in = makeInData(session, frame);
   PF_RenderRequest request{};
-  request.rect = PF_LRect{0, 0, scaledWidth(session), scaledHeight(session)};
+  request.rect = region;
   request.channel_mask = PF_ChannelMask_ARGB;
   SmartRenderCheckouts checkouts;
   CheckoutsScope scope(session, checkouts);
@@ -443,14 +443,16 @@ HostWorld renderSmart(HostSession& session, long frame) {
   err = session.module.effectMain(PF_Cmd_SMART_RENDER, &in, &out, nullptr, nullptr, &renderExtra);
   raiseOnFailure(session, err, out, what);
 
-  if (result.left == 0 && result.top == 0 && result.right == request.rect.right &&
-      result.bottom == request.rect.bottom) {
+  if (result.left == region.left && result.top == region.top && result.right == region.right &&
+      result.bottom == region.bottom) {
+    output.world.origin_x = 0;
+    output.world.origin_y = 0;
     return output;
   }
-  // The effect rendered part of the frame; the rest is transparent.
-  HostWorld frameWorld = makeHostWorld(request.rect.right, request.rect.bottom, session.bitDepth);
-  copyWorldInto(output.world, frameWorld.world, result.left, result.top, session.bitDepth);
-  return frameWorld;
+  // The effect rendered part of the region; the rest is transparent.
+  HostWorld regionWorld = makeHostWorld(region.right - region.left, region.bottom - region.top, session.bitDepth);
+  copyWorldInto(output.world, regionWorld.world, result.left - region.left, result.top - region.top, session.bitDepth);
+  return regionWorld;
 }
 
 // The parameter array of a command at the in-data's time; params points into definitions.
@@ -567,6 +569,16 @@ int layerParamNamed(const HostSession& session, const std::string& name) {
   for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
     const PF_ParamDef& def = session.params[position].def;
     if (def.param_type == PF_Param_LAYER && name == def.name) {
+      return position;
+    }
+  }
+  return -1;
+}
+
+int popupParamNamed(const HostSession& session, const std::string& name) {
+  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
+    const PF_ParamDef& def = session.params[position].def;
+    if (def.param_type == PF_Param_POPUP && name == def.name) {
       return position;
     }
   }
@@ -704,7 +716,12 @@ A_long scaledHeight(const HostSession& session) {
 }
 
 HostWorld renderFrame(HostSession& session, long frame, RenderPath path) {
-  return path == RenderPath::smart ? renderSmart(session, frame) : renderPlain(session, frame);
+  return path == RenderPath::smart ? renderSmart(session, frame, PF_LRect{0, 0, scaledWidth(session), scaledHeight(session)})
+                                    : renderPlain(session, frame);
+}
+
+HostWorld renderRegion(HostSession& session, long frame, const PF_LRect& region) {
+  return renderSmart(session, frame, region);
 }
 
 namespace {
@@ -776,7 +793,8 @@ std::optional<double> paramValue(const PF_ParamDef& def) {
 }
 
 bool stopWanted(const HostSession& session) {
-  return cancellationSignal() != 0 || (session.stopRequested && session.stopRequested->load());
+  return cancellationSignal() != 0 || (session.stopRequested && session.stopRequested->load()) ||
+         (session.hostWantsStop && session.hostWantsStop(session.hostWantsStopContext));
 }
 
 void setLastFrame(HostSession& session, long lastFrame) {

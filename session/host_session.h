@@ -62,6 +62,10 @@ struct HostSession {
   ProgressDisplay* progress = nullptr;
   // Set by another thread to stop the render at the effect's next abort check.
   const std::atomic<bool>* stopRequested = nullptr;
+  // A guest host's own question, asked at each of the effect's abort checks: an OpenFX host answers
+  // through its abort function, which it wants asked on the render's own thread, as the checks are.
+  bool (*hostWantsStop)(void* context) = nullptr;
+  void* hostWantsStopContext = nullptr;
   SmartRenderCheckouts* checkouts = nullptr;
 };
 
@@ -123,6 +127,9 @@ std::optional<double> paramValue(const PF_ParamDef& def);
 // The declared layer parameter with this name, or -1.
 int layerParamNamed(const HostSession& session, const std::string& name);
 
+// The declared popup with this name (such as "Source"), or -1.
+int popupParamNamed(const HostSession& session, const std::string& name);
+
 // The definition the host hands out for a position at time / timeScale seconds: declared, with
 // the value at that time. Popup and checkbox texts point into the session.
 PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale);
@@ -131,6 +138,10 @@ PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, 
 // Throws EffectFailure or RunError when the effect fails, Cancelled when it stopped on request
 // (signal 0 when stopRequested asked for it).
 HostWorld renderFrame(HostSession& session, long frame, RenderPath path);
+
+// Part of the frame (smart render): the pixels of region, a rectangle of the frame at the session's
+// resolution, top row first, in a world of the region's size. Throws as renderFrame does.
+HostWorld renderRegion(HostSession& session, long frame, const PF_LRect& region);
 
 // The frame size at the session's resolution.
 A_long scaledWidth(const HostSession& session);

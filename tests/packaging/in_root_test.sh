@@ -77,6 +77,11 @@ tail -c $((64 * 36 * 4)) frames.rgba >ffmpeg.rgba
 ffmpeg -v error -i "$reference/plugin-default.png" -f rawvideo -pix_fmt rgba -y reference.rgba
 cmp ffmpeg.rgba reference.rgba
 
+check "the OpenFX bundle where hosts look, beside the module it opens"
+bundle=/usr/OFX/Plugins/Vortelline.ofx.bundle/Contents
+[ -f "$bundle/Linux-x86-64/Vortelline.ofx" ] && [ -f "$bundle/Resources/com.ternwick.Vortelline.png" ]
+ls "$bundle"/Linux-x86-64/../../../../../lib/*/vortelline/Vortelline.so >/dev/null
+
 check "apt-get purge leaves nothing behind"
 dpkg -L vortelline >installed.txt
 apt-get purge -y -q vortelline >apt.log 2>&1 || {
