@@ -58,13 +58,25 @@ last_frame() {  # last_frame OUTPUT ARGS...: the producer's last frame as raw RG
 # compare WHAT SHOWN_NAMES_FILE SET_BY_ENTRY RENDER_COMMAND...: each control, moved, against the
 # defaults' frame; but the control that the entry itself sets, which makes it a generator.
 compare() {
-  local what=$1 shown=$2 entry=$3 name value changed expected count=0 before=$failures
+  local what=$1 shown=$2 entry=$3 name value changed expected enabled count=0 before=$failures
   shift 3
   last_frame base.rgba "$@"
   while IFS='|' read -r name value; do
     [ "$name" != "$entry" ] || continue
-    last_frame moved.rgba "$@" "$name=$value"
-    cmp -s base.rgba moved.rgba && changed=no || changed=yes
+    # A glow's or flicker's other controls act only once its Amount is up: moved against that.
+    case "$name" in
+      Glow/Amount | Flicker/Amount) enabled=() ;;
+      Glow/* | Flicker/*) enabled=("${name%%/*}/Amount=25") ;;
+      *) enabled=() ;;
+    esac
+    if [ ${#enabled[@]} -gt 0 ]; then
+      last_frame enabled.rgba "$@" "${enabled[@]}"
+      last_frame moved.rgba "$@" "${enabled[@]}" "$name=$value"
+      cmp -s enabled.rgba moved.rgba && changed=no || changed=yes
+    else
+      last_frame moved.rgba "$@" "$name=$value"
+      cmp -s base.rgba moved.rgba && changed=no || changed=yes
+    fi
     grep -qxF -- "$name" "$shown" && expected=yes || expected=no
     [ "$changed" = "$expected" ] || fail "$what: $name=$value changes the frame: $changed, shown: $expected"
     count=$((count + 1))
@@ -76,13 +88,14 @@ compare() {
 kdenlive=descriptions/kdenlive/generators/frei0r_vortelline_src.xml
 sed -n 's/.*<parameter type="\(animated\|constant\|list\|bool\)" name="\([^"]*\)".*/\2/p' "$kdenlive" |
   sed 's/&amp;/\&/g' | grep -vxE 'settings|alpha|aspect' >kdenlive_shown
-# Frame 8: the time has moved, so that the speeds show.
-compare "Kdenlive's generator dialog" kdenlive_shown "" frei0r.vortelline_src out=8 own_values=1
+# Frame 9: the time has moved, so that the speeds show (at frame 8, a third of a second, the
+# default flicker sits on a whole cell of its noise, where every speed gives the light unchanged).
+compare "Kdenlive's generator dialog" kdenlive_shown "" frei0r.vortelline_src out=9 own_values=1
 
 shotcut=descriptions/shotcut/qml/filters/vortelline_generator/ui.qml
 grep -ohE "(onValueChanged: updateFilter|onActivated: filter.set|onClicked: filter.set)\('[^']*'" "$shotcut" |
   sed "s/.*('//; s/'$//" | grep -vxE 'blend|alpha' >shotcut_shown
-compare "Shotcut's generator entry" shotcut_shown Emitter/Source color:0x00000000 out=8 -attach frei0r.vortelline own_values=1 \
+compare "Shotcut's generator entry" shotcut_shown Emitter/Source color:0x00000000 out=9 -attach frei0r.vortelline own_values=1 \
   "Emitter/Source=Original Volume" blend=replace
 
 exit $((failures > 0))
