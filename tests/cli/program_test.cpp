@@ -502,6 +502,9 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       // Movies: encoders the container takes, one file for all frames, written whole by one run.
       {{"--codec", "nonesuch"}, {"--codec nonesuch", "prores_ks", "qtrle"}, "usage.mov"},
       {{"--codec", "qtrle"}, {"does not fit a .mp4", "libx264"}, "usage.mp4"},
+      // FFmpeg's list for QuickTime names VP8 and VP9, which its muxer then refuses to write.
+      {{"--codec", "libvpx"}, {"does not fit a .mov", "prores_ks"}, "usage.mov"},
+      {{"--codec", "libvpx-vp9"}, {"does not fit a .mov", "prores_ks"}, "usage.mov"},
       {{"--quality", "5"}, {"--quality", "ffv1"}, "usage.mkv"},
       {{"--quality", "52"}, {"0 (best) to 51"}, "usage.mp4"},
       {{"--codec", "png"}, {"movie files"}},
