@@ -12,6 +12,8 @@
 #include "cli/library_commands.h"
 #include "cli/usage_hints.h"
 #include "drawing/emitter_text.h"
+#include "media/frame_output.h"
+#include "media/movie_file.h"
 #include "session/cancellation.h"
 #include "session/effect_module.h"
 #include "session/program_errors.h"
@@ -206,17 +208,58 @@ void finishLoop(RenderOptions& options, const LoopTexts& texts, bool framesGiven
   }
 }
 
+// A settings file's timeline, as the studio's Render dialog renders it: frame 0 to its last frame,
+// within its loop if it has one. Empty for files saved before the timeline was kept (and without a
+// loop): they have only the frame on show.
+std::vector<long> settingsFileTimeline(const SettingsScene& scene) {
+  long last = scene.lastFrame.value_or(scene.loopLength - 1);
+  if (scene.loopLength > 0) {
+    last = std::min(last, scene.loopLength - 1);
+  }
+  std::vector<long> frames(static_cast<size_t>(std::max(last + 1, 0L)));
+  std::iota(frames.begin(), frames.end(), 0L);
+  return frames;
+}
+
+std::string framesText(const std::vector<long>& frames) {
+  if (frames.size() == 1) {
+    return "frame " + std::to_string(frames.front());
+  }
+  return "frames " + std::to_string(frames.front()) + "-" + std::to_string(frames.back());
+}
+
+// Says which frames a settings file made the run render, and which its timeline holds.
+void noteSettingsFileFrames(const RenderOptions& options, const std::vector<long>& timeline) {
+  std::cerr << "vortelline: " << options.settingsPath << ": rendering " << framesText(options.frames);
+  if (options.frames.size() > 1) {
+    std::cerr << ", its timeline";
+  } else {
+    std::cerr << ", the frame on show";
+    if (timeline.size() > 1) {
+      std::cerr << " (its timeline, " << framesText(timeline) << ", needs a # in the output name or a movie)";
+    }
+  }
+  if (options.loop.length > 0) {
+    std::cerr << ", in a seamless loop of " << options.loop.length << " frames";
+  }
+  std::cerr << "\n";
+}
+
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
                                   const std::string& frame, const std::string& fps, const std::string& pixelAspect,
                                   const std::string& path, const std::string& processing,
-                                  const std::string& task) {
+                                  const std::string& task, std::vector<long>& settingsTimeline) {
   if (!options.settingsPath.empty()) {
     SettingsFile file = readSettingsFile(options.settingsPath);
+    settingsTimeline = settingsFileTimeline(file.scene);
     options.width = file.scene.width;
     options.height = file.scene.height;
     options.sizeOrigin = "the layer size of " + options.settingsPath;
     options.clock = file.scene.clock;
-    options.frames = {file.scene.frame};
+    // Where the command line names no frames: the timeline into an output that holds several
+    // frames, else the frame on show.
+    const bool severalFrames = movieContainerForPath(options.outputPattern) || patternNamesFrames(options.outputPattern);
+    options.frames = severalFrames && !settingsTimeline.empty() ? settingsTimeline : std::vector<long>{file.scene.frame};
     if (file.scene.loopLength > 0) {
       options.loop = LoopSettings{file.scene.loopLength, defaultLoopFade(file.scene.loopLength, file.scene.clock)};
     }
@@ -320,10 +363,15 @@ int main(int argc, char** argv) {
     if (render->parsed()) {
       refuseEmptyValues(*render);
       options.modulePath = modulePath;
+      std::vector<long> settingsTimeline;
       RenderOptions finished = finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path,
-                                                   processing, task);
+                                                   processing, task, settingsTimeline);
       finishEmitterPlacement(finished, placementTexts);
-      finishLoop(finished, loopTexts, render->count("--frames") + render->count("--frame") > 0);
+      const bool framesGiven = render->count("--frames") + render->count("--frame") > 0;
+      finishLoop(finished, loopTexts, framesGiven);
+      if (!finished.settingsPath.empty() && !framesGiven && loopTexts.length.empty()) {
+        noteSettingsFileFrames(finished, settingsTimeline);
+      }
       runRender(finished);
     } else if (params->parsed()) {
       printParams(modulePath, std::cout);

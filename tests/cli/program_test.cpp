@@ -3,6 +3,10 @@
 
 #include <QRect>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include <ImfChannelList.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
@@ -565,6 +569,57 @@ TEST_F(ProgramTest, SettingsFilesThatFailExitWithOneNamingTheFile) {
     EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
   }
   EXPECT_TRUE(framesFolderEntries().empty());
+}
+
+// A settings file with a loop renders its timeline as the studio does, the loop's cross-fade
+// included: the same files as the loop typed on the command line. Frames on the command line win;
+// a single image gets the frame on show. Each run says what it renders.
+TEST_F(ProgramTest, SettingsFilesRenderTheirTimelineAndLoop) {
+  const std::string loop = scratch + "/loop.json";
+  std::ofstream(loop) << R"json({"vortelline_settings": 1, "layer": {"width": 32, "height": 18}, "fps": "24", "frame": 2,
+                                 "last_frame": 5, "loop": 6, "controls": {"Quality": "Draft (64)"}})json";
+  struct Case {
+    std::vector<std::string> options;
+    std::string output;
+    std::vector<long> frames;     // rendered, each equal to the typed loop's
+    std::string said;
+  };
+  const std::vector<Case> cases{
+      {{}, "seq_#.png", {0, 1, 2, 3, 4, 5}, "rendering frames 0-5, its timeline, in a seamless loop of 6 frames"},
+      {{"--frames", "4-5"}, "part_#.png", {4, 5}, ""},
+      {{}, "still.png", {2}, "rendering frame 2, the frame on show (its timeline, frames 0-5, needs a #"},
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> options{"render", "--quiet", "--settings", loop, "-o", frames + "/" + test.output};
+    options.insert(options.end(), test.options.begin(), test.options.end());
+    ProgramRun result = run(options);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find(test.said), std::string::npos) << result.err;
+    if (test.said.empty()) {
+      EXPECT_EQ(result.err.find("rendering"), std::string::npos) << result.err;
+    }
+    for (long frame : test.frames) {
+      std::string rendered = frames + "/" + test.output;
+      if (size_t number = rendered.find('#'); number != std::string::npos) {
+        rendered.replace(number, 1, std::to_string(frame));
+      }
+      const std::string expected = render("typed_" + std::to_string(frame) + ".png",
+                                          {"--loop", "6", "--loop-fade", "3", "--frame", std::to_string(frame)});
+      EXPECT_TRUE(fileBytes(rendered) == fileBytes(expected)) << test.output << " frame " << frame;
+    }
+  }
+  const std::string movie = frames + "/loop.mkv";
+  ASSERT_EQ(run({"render", "--quiet", "--settings", loop, "-o", movie}).exitCode, 0);
+  AVFormatContext* format = nullptr;
+  ASSERT_GE(avformat_open_input(&format, movie.c_str(), nullptr, nullptr), 0);
+  AVPacket* packet = av_packet_alloc();
+  int packets = 0;
+  for (; av_read_frame(format, packet) >= 0; ++packets) {
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&format);
+  EXPECT_EQ(packets, 6);
 }
 
 TEST_F(ProgramTest, InterruptStopsTheRenderAndLeavesNoFile) {
