@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <vector>
+
+#include "media/image_files.h"
 
 #include "session/parameter_settings.h"
 #include "session/program_errors.h"
@@ -134,43 +137,131 @@ EmitterRectangle emitterRectangle(int imageWidth, int imageHeight, int layerWidt
   return rectangle;
 }
 
-RgbaImage placeEmitterImage(const RgbaImage& image, int layerWidth, int layerHeight,
-                            const EmitterPlacement& placement) {
-  const EmitterRectangle rectangle = emitterRectangle(image.width, image.height, layerWidth, layerHeight, placement);
-  const std::vector<Taps> columns = axisTaps(image.width, layerWidth, rectangle.left, rectangle.scale);
-  const std::vector<Taps> rows = axisTaps(image.height, layerHeight, rectangle.top, rectangle.scale);
+namespace {
 
-  // Across first: the image's rows at the layer's width.
-  std::vector<float> across(static_cast<size_t>(layerWidth) * image.height * 4, 0.0f);
-  for (int y = 0; y < image.height; ++y) {
-    const float* sourceRow = &image.rgba[static_cast<size_t>(y) * image.width * 4];
-    float* targetRow = &across[static_cast<size_t>(y) * layerWidth * 4];
-    for (int x = 0; x < layerWidth; ++x) {
-      const Taps& taps = columns[x];
+// A placement that takes the image a row at a time, as a reader decodes it: each row is resampled
+// across at once, and added to the layer rows that read it, whose sums are kept only while a row
+// they read is still to come. The sums are formed in the same order as a whole image's would be.
+struct RowPlacement {
+  int layerWidth = 0;
+  std::vector<Taps> columns;
+  std::vector<Taps> rows;
+  // For each image row, the first and last layer rows that read it (first > last: none).
+  std::vector<std::pair<int, int>> readers;
+  std::vector<std::vector<double>> sums;  // per layer row, while open
+  std::vector<float> across;
+  RgbaImage placed;
+};
+
+RowPlacement startRowPlacement(int imageWidth, int imageHeight, int layerWidth, int layerHeight,
+                               const EmitterPlacement& placement) {
+  const EmitterRectangle rectangle = emitterRectangle(imageWidth, imageHeight, layerWidth, layerHeight, placement);
+  RowPlacement rows;
+  rows.layerWidth = layerWidth;
+  rows.columns = axisTaps(imageWidth, layerWidth, rectangle.left, rectangle.scale);
+  rows.rows = axisTaps(imageHeight, layerHeight, rectangle.top, rectangle.scale);
+  rows.readers.assign(imageHeight, {layerHeight, -1});
+  for (int target = 0; target < layerHeight; ++target) {
+    const Taps& taps = rows.rows[target];
+    for (int source = taps.first; source < taps.first + static_cast<int>(taps.weights.size()); ++source) {
+      rows.readers[source].first = std::min(rows.readers[source].first, target);
+      rows.readers[source].second = std::max(rows.readers[source].second, target);
+    }
+  }
+  rows.sums.resize(layerHeight);
+  rows.across.resize(static_cast<size_t>(layerWidth) * 4);
+  rows.placed.width = layerWidth;
+  rows.placed.height = layerHeight;
+  rows.placed.rgba.assign(static_cast<size_t>(layerWidth) * layerHeight * 4, 0.0f);
+  return rows;
+}
+
+// Image row y (imageWidth RGBA pixels; null when transparent). A row of zeros adds nothing to
+// any sum, so it is skipped.
+void placeRow(RowPlacement& rows, int y, const float* sourceRow, int imageWidth) {
+  const auto [firstReader, lastReader] = rows.readers[y];
+  const bool empty = !sourceRow || std::all_of(sourceRow, sourceRow + static_cast<size_t>(imageWidth) * 4,
+                                               [](float value) { return value == 0.0f; });
+  if (!empty && firstReader <= lastReader) {
+    for (int x = 0; x < rows.layerWidth; ++x) {
+      const Taps& taps = rows.columns[x];
       for (int channel = 0; channel < 4; ++channel) {
         double sum = 0.0;
         for (size_t tap = 0; tap < taps.weights.size(); ++tap) {
           sum += taps.weights[tap] * sourceRow[(taps.first + tap) * 4 + channel];
         }
-        targetRow[x * 4 + channel] = static_cast<float>(sum);
+        rows.across[x * 4 + channel] = static_cast<float>(sum);
       }
     }
   }
+  for (int target = firstReader; target <= lastReader; ++target) {
+    const Taps& taps = rows.rows[target];
+    std::vector<double>& sums = rows.sums[target];
+    if (!empty) {
+      if (sums.empty()) {
+        sums.assign(rows.across.size(), 0.0);
+      }
+      const double weight = taps.weights[y - taps.first];
+      for (size_t x = 0; x < sums.size(); ++x) {
+        sums[x] += weight * rows.across[x];
+      }
+    }
+    if (y == taps.first + static_cast<int>(taps.weights.size()) - 1 && !sums.empty()) {
+      float* targetRow = &rows.placed.rgba[static_cast<size_t>(target) * rows.layerWidth * 4];
+      for (size_t x = 0; x < sums.size(); ++x) {
+        targetRow[x] = static_cast<float>(sums[x]);
+      }
+      std::vector<double>().swap(sums);
+    }
+  }
+}
 
-  RgbaImage placed;
-  placed.width = layerWidth;
-  placed.height = layerHeight;
-  placed.rgba.assign(static_cast<size_t>(layerWidth) * layerHeight * 4, 0.0f);
-  for (int y = 0; y < layerHeight; ++y) {
-    const Taps& taps = rows[y];
-    float* targetRow = &placed.rgba[static_cast<size_t>(y) * layerWidth * 4];
-    for (int x = 0; x < layerWidth * 4; ++x) {
-      double sum = 0.0;
-      for (size_t tap = 0; tap < taps.weights.size(); ++tap) {
-        sum += taps.weights[tap] * across[(static_cast<size_t>(taps.first + tap) * layerWidth) * 4 + x];
-      }
-      targetRow[x] = static_cast<float>(sum);
-    }
+}  // namespace
+
+RgbaImage placeEmitterImage(const RgbaImage& image, int layerWidth, int layerHeight,
+                            const EmitterPlacement& placement) {
+  RowPlacement rows = startRowPlacement(image.width, image.height, layerWidth, layerHeight, placement);
+  for (int y = 0; y < image.height; ++y) {
+    placeRow(rows, y, &image.rgba[static_cast<size_t>(y) * image.width * 4], image.width);
   }
-  return placed;
+  return std::move(rows.placed);
+}
+
+RgbaImage readPlacedEmitterImage(const std::string& path, int layerWidth, int layerHeight,
+                                 const EmitterPlacement& placement, int downsample) {
+  const std::string layer = "a " + std::to_string(layerWidth) + "x" + std::to_string(layerHeight) + " layer";
+  ImageRows reader;
+  reader.purpose = layer.c_str();
+  // As much as a layer's own image takes, and at least what a large logo does.
+  reader.largestWholeImageBytes = std::max<uint64_t>(uint64_t{64} << 20, uint64_t(layerWidth) * layerHeight * 16);
+  int imageWidth = 0;
+  RgbaImage kept;
+  std::optional<RowPlacement> rows;
+  if (leavesImageAsItIs(placement)) {
+    // At its own size from the top left: the effect reads no pixel beyond the layer, nor does
+    // downsampling beyond the layer's last block of pixels.
+    const auto blocks = [&](int length) { return (length + downsample - 1) / downsample * downsample; };
+    reader.start = [&](int width, int height) {
+      kept.width = std::min(width, blocks(layerWidth));
+      kept.height = std::min(height, blocks(layerHeight));
+      kept.rgba.assign(static_cast<size_t>(kept.width) * kept.height * 4, 0.0f);
+    };
+    reader.row = [&](int y, const float* rgba) {
+      if (rgba) {
+        std::copy(rgba, rgba + static_cast<size_t>(kept.width) * 4, &kept.rgba[static_cast<size_t>(y) * kept.width * 4]);
+      }
+      return y + 1 < kept.height;
+    };
+  } else {
+    reader.start = [&](int width, int height) {
+      imageWidth = width;
+      rows = startRowPlacement(width, height, layerWidth, layerHeight, placement);
+    };
+    reader.row = [&](int y, const float* rgba) {
+      placeRow(*rows, y, rgba, imageWidth);
+      return true;
+    };
+  }
+  readImageRows(path, reader);
+  return rows ? std::move(rows->placed) : std::move(kept);
 }

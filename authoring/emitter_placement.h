@@ -47,3 +47,10 @@ EmitterRectangle emitterRectangle(int imageWidth, int imageHeight, int layerWidt
 // Throws std::bad_alloc.
 RgbaImage placeEmitterImage(const RgbaImage& image, int layerWidth, int layerHeight,
                             const EmitterPlacement& placement);
+
+// An image file placed as placeEmitterImage places it, read a row at a time so that only what the
+// placement uses is kept: unmoved, the part over the layer (whole blocks of downsample pixels);
+// otherwise the layer-sized result and the few rows being resampled. So a small file claiming a
+// huge image costs no more memory than the layer. Throws what readImageRows throws.
+RgbaImage readPlacedEmitterImage(const std::string& path, int layerWidth, int layerHeight,
+                                 const EmitterPlacement& placement, int downsample);

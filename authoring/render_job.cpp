@@ -290,15 +290,15 @@ void runRender(const RenderOptions& options) {
   // The layer is as large as its own pixels, unless --size says otherwise.
   FrameSize layer{options.width, options.height};
   if (!options.inputPath.empty()) {
-    input = readImageFile(options.inputPath);
-    if (layer.width == 0) {
-      layer = FrameSize{input->width, input->height};
-    } else if (input->width != layer.width || input->height != layer.height) {
-      throw UsageError("the input " + options.inputPath + " is " + std::to_string(input->width) + "x" +
-                       std::to_string(input->height) + " but " + options.sizeOrigin + " is " +
-                       std::to_string(layer.width) + "x" +
-                       std::to_string(layer.height));
-    }
+    // Its size is checked before its pixels take memory.
+    input = readImageFile(options.inputPath, [&](int width, int height) {
+      if (layer.width != 0 && (width != layer.width || height != layer.height)) {
+        throw UsageError("the input " + options.inputPath + " is " + std::to_string(width) + "x" +
+                         std::to_string(height) + " but " + options.sizeOrigin + " is " + std::to_string(layer.width) +
+                         "x" + std::to_string(layer.height));
+      }
+    });
+    layer = FrameSize{input->width, input->height};
   }
   if (layer.width == 0) {
     layer = FrameSize{1920, 1080};
@@ -311,10 +311,8 @@ void runRender(const RenderOptions& options) {
     }
     emitter = options.drawEmitterText(options.emitterText, layer.width, layer.height, options.emitterTextStyle);
   } else if (!options.emitterPath.empty()) {
-    emitter = readImageFile(options.emitterPath);
-    if (!leavesImageAsItIs(options.emitterPlacement)) {
-      emitter = placeEmitterImage(*emitter, layer.width, layer.height, options.emitterPlacement);
-    }
+    emitter = readPlacedEmitterImage(options.emitterPath, layer.width, layer.height, options.emitterPlacement,
+                                     options.downsample);
   }
 
   std::unique_ptr<HostSession> session = startSession(options.modulePath);
