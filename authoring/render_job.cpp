@@ -304,12 +304,17 @@ void runRender(const RenderOptions& options) {
     layer = FrameSize{1920, 1080};
   }
   std::error_code unreadable;
-  if (!options.emitterText.empty() && !std::filesystem::is_regular_file(options.emitterPath, unreadable)) {
+  const bool textImageFits = layer.width == options.emitterTextLayerWidth && layer.height == options.emitterTextLayerHeight &&
+                             std::filesystem::is_regular_file(options.emitterPath, unreadable);
+  if (!options.emitterText.empty() && !textImageFits) {
     if (!options.drawEmitterText) {
-      throw UsageError("the emitter text's image " + options.emitterPath + " is missing, and this program has no "
-                       "fonts to draw the text");
+      throw UsageError("the emitter text's image " + options.emitterPath + " is missing or of another size than the "
+                       "layer, and this program has no fonts to draw the text");
     }
-    emitter = options.drawEmitterText(options.emitterText, layer.width, layer.height, options.emitterTextStyle);
+    emitter = options.drawEmitterText(
+        options.emitterText, layer.width, layer.height,
+        emitterTextStyleForLayer(options.emitterTextStyle, options.emitterTextLayerWidth, options.emitterTextLayerHeight,
+                                 layer.width, layer.height));
   } else if (!options.emitterPath.empty()) {
     emitter = readPlacedEmitterImage(options.emitterPath, layer.width, layer.height, options.emitterPlacement,
                                      options.downsample);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "authoring/emitter_placement.h"
-#include "authoring/emitter_text.h"
+#include "authoring/emitter_text_style.h"
 #include "media/light_alpha.h"
 #include "media/movie_file.h"
 #include "media/seamless_loop.h"
@@ -48,6 +48,10 @@ struct RenderOptions {
   // studio saved of it) is missing. Only a program with Qt's fonts can draw it.
   std::string emitterText;
   EmitterTextStyle emitterTextStyle;
+  // The layer size the text's style was set in (the settings file's or look's): drawn for another,
+  // its pixel size is scaled, and the saved image, of that size, is not used.
+  int emitterTextLayerWidth = 0;
+  int emitterTextLayerHeight = 0;
   std::function<RgbaImage(const std::string& text, int width, int height, const EmitterTextStyle& style)>
       drawEmitterText;
   bool quiet = false;

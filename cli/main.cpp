@@ -245,6 +245,18 @@ void noteSettingsFileFrames(const RenderOptions& options, const std::vector<long
   std::cerr << "\n";
 }
 
+// A settings file's or look's emitter, image or text, unless --emitter gives one; its placement.
+void takeSavedEmitter(const SettingsScene& scene, RenderOptions& options) {
+  if (options.emitterPath.empty()) {
+    options.emitterPath = scene.emitterPath;
+    options.emitterText = scene.emitterText;
+    options.emitterTextStyle = scene.emitterTextStyle;
+    options.emitterTextLayerWidth = scene.width;
+    options.emitterTextLayerHeight = scene.height;
+  }
+  options.emitterPlacement = scene.emitterPlacement;
+}
+
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
                                   const std::string& frame, const std::string& fps, const std::string& pixelAspect,
                                   const std::string& path, const std::string& processing,
@@ -263,21 +275,13 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     if (file.scene.loopLength > 0) {
       options.loop = LoopSettings{file.scene.loopLength, defaultLoopFade(file.scene.loopLength, file.scene.clock)};
     }
-    if (options.emitterPath.empty()) {
-      options.emitterPath = file.scene.emitterPath;
-      options.emitterText = file.scene.emitterText;
-      options.emitterTextStyle = file.scene.emitterTextStyle;
-    }
-    options.emitterPlacement = file.scene.emitterPlacement;
+    takeSavedEmitter(file.scene, options);
     options.savedSettings = file.assignments;
   }
   if (!options.presetName.empty()) {
     SettingsFile preset = readSettingsFile(findPreset(presetFolder(), options.presetName).file.string());
     options.savedSettings = preset.assignments;
-    if (options.emitterPath.empty()) {
-      options.emitterPath = preset.scene.emitterPath;
-    }
-    options.emitterPlacement = preset.scene.emitterPlacement;
+    takeSavedEmitter(preset.scene, options);
   }
   if (!size.empty()) {
     FrameSize parsed = parseFrameSize(size);

@@ -182,9 +182,9 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
     return;
   }
   // A text comes with the image it was drawn as; the image is used as it is, or the text drawn
-  // again when the image is missing.
+  // again when the image is missing or not of the file's layer size.
   const QString text = QString::fromStdString(file.scene.emitterText);
-  if (!text.isEmpty() && !emitter) {
+  if (!text.isEmpty() && (!emitter || emitter->width != file.scene.width || emitter->height != file.scene.height)) {
     emitter = std::make_shared<const RgbaImage>(
         drawEmitterText(file.scene.emitterText, file.scene.width, file.scene.height, file.scene.emitterTextStyle));
   }

@@ -24,6 +24,8 @@ extern "C" {
 
 #include <sys/stat.h>
 
+#include "authoring/emitter_text_style.h"
+#include "drawing/emitter_text.h"
 #include "media/image_files.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
@@ -620,6 +622,64 @@ TEST_F(ProgramTest, SettingsFilesRenderTheirTimelineAndLoop) {
   av_packet_free(&packet);
   avformat_close_input(&format);
   EXPECT_EQ(packets, 6);
+}
+
+// The part of the layer a text image covers, as fractions of its width and height.
+struct Coverage {
+  double left = 1, top = 1, right = 0, bottom = 0;
+};
+
+Coverage coverageOf(const RgbaImage& image) {
+  Coverage box;
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      if (image.rgba[(size_t(y) * image.width + x) * 4 + 3] > 0.5f) {
+        box = Coverage{std::min(box.left, double(x) / image.width), std::min(box.top, double(y) / image.height),
+                       std::max(box.right, double(x + 1) / image.width),
+                       std::max(box.bottom, double(y + 1) / image.height)};
+      }
+    }
+  }
+  return box;
+}
+
+// A settings file's text is drawn for the size rendered: the same part of the layer as in the
+// file's own, whether its size was fitted or set in pixels, and never its saved image of the
+// file's size. Rendered at another size, it gives the frames of the text drawn at that size.
+TEST_F(ProgramTest, TextEmittersAreDrawnForTheSizeRendered) {
+  for (int pixelSize : {0, 30}) {
+    const std::string look = scratch + "/text" + std::to_string(pixelSize) + ".json";
+    EmitterTextStyle style;
+    style.pixelSize = pixelSize;
+    const RgbaImage saved = drawEmitterText("EMBERS", 192, 108, style);
+    writeImageFile(look + ".png", hostWorldFromImage(saved, 8).world, 8);
+    std::ofstream(look) << R"json({"vortelline_settings": 1, "layer": {"width": 192, "height": 108},
+                                   "controls": {"Quality": "Draft (64)", "Source": "Layer Alpha"},
+                                   "emitter": ")json" << look + ".png" << R"json(", "emitter_text": "EMBERS",
+                                   "emitter_text_style": {"size": )json" << pixelSize << "}}";
+    for (const auto& [width, height] : {std::pair{96, 54}, std::pair{384, 216}}) {
+      SCOPED_TRACE("size " + std::to_string(pixelSize) + " at " + std::to_string(width) + "x" + std::to_string(height));
+      const std::string size = std::to_string(width) + "x" + std::to_string(height);
+      const EmitterTextStyle scaled = emitterTextStyleForLayer(style, 192, 108, width, height);
+      const RgbaImage drawn = drawEmitterText("EMBERS", width, height, scaled);
+      const Coverage own = coverageOf(saved);
+      const Coverage there = coverageOf(drawn);
+      for (auto [a, b] : {std::pair{own.left, there.left}, {own.top, there.top}, {own.right, there.right},
+                          {own.bottom, there.bottom}}) {
+        EXPECT_NEAR(a, b, 0.03);
+      }
+      // The text drawn at this size, given as the emitter image, renders the same frame.
+      const std::string image = scratch + "/drawn_" + size + ".png";
+      writeImageFile(image, hostWorldFromImage(drawn, 8).world, 8);
+      const std::string fromFile = frames + "/file_" + std::to_string(pixelSize) + "_" + size + ".png";
+      const std::string fromImage = frames + "/image_" + std::to_string(pixelSize) + "_" + size + ".png";
+      ASSERT_EQ(run({"render", "--quiet", "--settings", look, "--size", size, "-o", fromFile}).exitCode, 0);
+      ASSERT_EQ(run({"render", "--quiet", "--settings", look, "--size", size, "--emitter", image, "-o", fromImage})
+                    .exitCode,
+                0);
+      EXPECT_TRUE(fileBytes(fromFile) == fileBytes(fromImage));
+    }
+  }
 }
 
 TEST_F(ProgramTest, InterruptStopsTheRenderAndLeavesNoFile) {
