@@ -279,7 +279,14 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.savedSettings = file.assignments;
   }
   if (!options.presetName.empty()) {
-    SettingsFile preset = readSettingsFile(findPreset(presetFolder(), options.presetName).file.string());
+    std::optional<PresetInfo> shadowed;
+    const PresetInfo look = findLook(presetFolder(), userLookFolder(), options.presetName, shadowed);
+    if (shadowed) {
+      std::cerr << "vortelline: note: your own look " << shadowed->file.string() << " has the name of the library's \""
+                << look.name << "\", which --preset renders; render yours with --settings " << shadowed->file.string()
+                << "\n";
+    }
+    SettingsFile preset = readSettingsFile(look.file.string());
     options.savedSettings = preset.assignments;
     takeSavedEmitter(preset.scene, options);
   }

@@ -64,6 +64,46 @@ TEST(Presets, NamesComeFromFilesAndMistypedNamesGetSuggestions) {
   EXPECT_THROW(listPresets(folder / "missing"), RunError);
 }
 
+// The user's own looks are where the studio's Save Look puts them, listed after the library's and
+// found by name when the library has none of that name.
+TEST(Presets, TheUsersOwnLooksAreFoundBesideTheLibrary) {
+  EXPECT_EQ(userLookFolderFor("/data", "/home/me"), fs::path("/data/vortelline/looks"));
+  EXPECT_EQ(userLookFolderFor("", "/home/me"), fs::path("/home/me/.local/share/vortelline/looks"));
+  EXPECT_EQ(userLookFolderFor(nullptr, "/home/me"), fs::path("/home/me/.local/share/vortelline/looks"));
+
+  const fs::path library = makeScratchFolder();
+  const fs::path users = makeScratchFolder();
+  std::ofstream(library / "blue-flame.json") << R"({"vortelline_settings": 1, "description": "Blue", "controls": {}})";
+  std::ofstream(users / "my-title.json") << R"({"vortelline_settings": 1, "description": "Mine", "controls": {}})";
+  std::ofstream(users / "blue-flame.json") << R"({"vortelline_settings": 1, "controls": {}})";
+  const std::vector<PresetInfo> looks = listLooks(library, users);
+  ASSERT_EQ(looks.size(), 3u);
+  EXPECT_FALSE(looks[0].usersOwn);
+  EXPECT_TRUE(looks[1].usersOwn && looks[2].usersOwn);
+  EXPECT_EQ(looks[2].name, "my-title");
+  EXPECT_EQ(looks[2].description, "Mine");
+  EXPECT_EQ(listLooks(library, users / "missing").size(), 1u);
+
+  struct Case {
+    std::string name;
+    fs::path found;
+    bool shadows;
+  };
+  for (const Case& test : {Case{"My-Title", users / "my-title.json", false},
+                           Case{"blue-flame", library / "blue-flame.json", true}}) {
+    std::optional<PresetInfo> shadowed;
+    EXPECT_EQ(findLook(library, users, test.name, shadowed).file, test.found) << test.name;
+    EXPECT_EQ(shadowed.has_value(), test.shadows) << test.name;
+  }
+  std::optional<PresetInfo> shadowed;
+  try {
+    findLook(library, users, "my-titel", shadowed);
+    ADD_FAILURE();
+  } catch (const UsageError& error) {
+    EXPECT_NE(std::string(error.what()).find("did you mean \"my-title\""), std::string::npos) << error.what();
+  }
+}
+
 // The share of pixels that show any flame.
 double litShare(const RgbaImage& image) {
   size_t lit = 0;

@@ -2,7 +2,10 @@
 // mistyped commands and options, seamless loops, the library commands.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "session/program_version.h"
@@ -25,6 +28,11 @@ std::vector<std::string> render(std::vector<std::string> extra) {
 ProgramRun runAsTyped(std::vector<std::string> arguments, const std::string& scratch) {
   arguments.insert(arguments.begin(), VORTELLINE_PROGRAM_PATH);
   return runCommand(arguments, scratch);
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::set<std::string> filesIn(const std::string& folder) {
@@ -124,6 +132,25 @@ TEST(CommandLineHabits, LibraryCommandsListPresetsAndDescribeControls) {
   ProgramRun mistyped = runProgram(render({"--preset", "candel", "-o", "x.png"}), scratch);
   EXPECT_EQ(mistyped.exitCode, 2);
   EXPECT_NE(mistyped.err.find("did you mean \"candle\"?"), std::string::npos) << mistyped.err;
+
+  // A look saved in the studio is listed as the user's, and --preset renders it as --settings does.
+  const std::string looks = scratch + "/data/vortelline/looks";
+  std::filesystem::create_directories(looks);
+  std::ofstream(looks + "/blue-title.json")
+      << R"({"vortelline_settings": 1, "description": "My blue", "controls": {"Density": 1.4, "Tint/Blue": 3}})";
+  setenv("XDG_DATA_HOME", (scratch + "/data").c_str(), 1);
+  ProgramRun withOwn = runAsTyped({"presets"}, scratch);
+  ProgramRun preset = runProgram(render({"--preset", "Blue-Title", "-o", scratch + "/preset.png"}), scratch);
+  ProgramRun settings =
+      runProgram(render({"--settings", looks + "/blue-title.json", "--frame", "0", "-o", scratch + "/settings.png"}),
+                 scratch);
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_NE(withOwn.out.find("\nblue-title "), std::string::npos) << withOwn.out;
+  EXPECT_NE(withOwn.out.find("(your look) My blue\n"), std::string::npos) << withOwn.out;
+  EXPECT_LT(withOwn.out.find("\ncandle "), withOwn.out.find("\nblue-title ")) << withOwn.out;
+  ASSERT_EQ(preset.exitCode, 0) << preset.err;
+  ASSERT_EQ(settings.exitCode, 0) << settings.err;
+  EXPECT_TRUE(fileText(scratch + "/preset.png") == fileText(scratch + "/settings.png"));
 }
 
 }  // namespace
