@@ -158,9 +158,8 @@ void noteClampedSettings(const HostSession& session, const std::vector<int>& set
       continue;
     }
     for (const Keyframe& key : session.tracks[position].keys) {
-      // A value that is not finite is no value at all: the effect refuses it with a message. The
-      // effect reads it in single precision, where 1e300 is no longer finite either.
-      if (std::isfinite(static_cast<float>(key.value)) &&
+      // A value that is not finite is no value at all: the effect refuses it with a message.
+      if (std::isfinite(key.value) &&
           (key.value < def.u.fs_d.valid_min || key.value > def.u.fs_d.valid_max)) {
         std::cerr << "vortelline: note: \"" << qualifiedName(session.params, position) << "\" takes "
                   << def.u.fs_d.valid_min << " to " << def.u.fs_d.valid_max << "; the effect clamps "

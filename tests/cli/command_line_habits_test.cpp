@@ -115,10 +115,26 @@ TEST(CommandLineHabits, ValuesTheEffectClampsAreNoted) {
   EXPECT_NE(run.err.find("\"Inner Color/Hue\" takes -360 to 720; the effect clamps 800 to 720"), std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("Step Size"), std::string::npos) << run.err;
-  // Beyond single precision the effect refuses the value; a note that it clamps it would mislead.
-  ProgramRun refused = runProgram(render({"--set", "Density=1e300", "-o", scratch + "/y.png"}), scratch);
-  EXPECT_EQ(refused.exitCode, 1) << refused.err;
-  EXPECT_EQ(refused.err.find("clamps"), std::string::npos) << refused.err;
+  // Beyond single precision a value is still finite, and clamped as any other; only a value that
+  // is not a number or infinite is refused.
+  struct Case {
+    std::string value;
+    int exitCode;
+    std::string said;
+  };
+  for (const Case& test : {Case{"1e300", 0, "the effect clamps 1e+300 to 2"},
+                           Case{"-1e300", 0, "the effect clamps -1e+300 to 0"},
+                           Case{"inf", 1, "Non-finite parameter: Density"}}) {
+    ProgramRun clamped = runProgram(render({"--set", "Density=" + test.value, "-o", scratch + "/y.png"}), scratch);
+    EXPECT_EQ(clamped.exitCode, test.exitCode) << test.value << ": " << clamped.err;
+    EXPECT_NE(clamped.err.find(test.said), std::string::npos) << test.value << ": " << clamped.err;
+    if (test.exitCode == 0) {
+      const std::string limit = test.value[0] == '-' ? "0" : "2";
+      ProgramRun atLimit = runProgram(render({"--set", "Density=" + limit, "-o", scratch + "/z.png"}), scratch);
+      ASSERT_EQ(atLimit.exitCode, 0) << atLimit.err;
+      EXPECT_TRUE(fileText(scratch + "/y.png") == fileText(scratch + "/z.png")) << test.value;
+    }
+  }
 }
 
 TEST(CommandLineHabits, LibraryCommandsListPresetsAndDescribeControls) {
