@@ -78,7 +78,7 @@ EmitterFit parseEmitterFit(const std::string& text) {
   if (text == "center") {
     return EmitterFit::centre;
   }
-  throw UsageError("--emitter-fit takes none, fit, fill or centre, got \"" + text + "\"" +
+  throw UsageError("--emitter-fit takes none, fit, fill or centre, got " + quoted(text) +
                    didYouMean(text, names, ""));
 }
 
@@ -101,7 +101,7 @@ void parseEmitterOffset(const std::string& text, EmitterPlacement& placement) {
   double y = 0.0;
   if (comma == std::string::npos || !parseFiniteNumber(text.substr(0, comma), x) ||
       !parseFiniteNumber(text.substr(comma + 1), y)) {
-    throw UsageError("--emitter-offset needs X,Y in layer pixels, such as 0,-40, got \"" + text + "\"");
+    throw UsageError("--emitter-offset needs X,Y in layer pixels, such as 0,-40, got " + quoted(text));
   }
   placement.offsetX = x;
   placement.offsetY = y;
@@ -111,7 +111,7 @@ double parseEmitterScale(const std::string& text) {
   double scale = 0.0;
   if (!parseFiniteNumber(text, scale) || scale < 0.01 || scale > 100.0) {
     throw UsageError("--emitter-scale needs a number from 0.01 to 100 (1 keeps the fit mode's size), such as 0.5, "
-                     "got \"" + text + "\"");
+                     "got " + quoted(text));
   }
   return scale;
 }

@@ -133,7 +133,7 @@ PresetInfo findLook(const std::filesystem::path& library, const std::filesystem:
     }
   }
   if (!found) {
-    throw UsageError("unknown preset \"" + name + "\"" + didYouMean(name, names, "; `vortelline presets` lists them"));
+    throw UsageError("unknown preset " + quoted(name) + didYouMean(name, names, "; `vortelline presets` lists them"));
   }
   return *found;
 }

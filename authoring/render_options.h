@@ -80,6 +80,10 @@ FrameTask parseFrameTask(const std::string& text);    // "2/4": the third of fou
 // refusal names the option (what) and shows examples that suit it.
 PF_RationalScale parseRate(const std::string& text, const std::string& what, const std::string& examples);
 
+// The choice that text names among an option's choices (any case), such as --path's smart and
+// plain. Throws UsageError that names the choices and the nearest one.
+std::string parseChoice(const std::string& option, const std::string& text, const std::vector<std::string>& choices);
+
 // --loop N and --loop-fade K (empty: one second, at most half the loop). Throws UsageError.
 LoopSettings parseLoop(const std::string& length, const std::string& fade, const FrameClock& clock);
 

@@ -63,7 +63,7 @@ void refuseEmptyAssignedValues(const std::vector<std::string>& arguments) {
 
 void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string& size, std::string& frames,
                            std::string& frame, std::string& fps, std::string& pixelAspect, std::string& path,
-                           std::string& processing, std::string& task) {
+                           std::string& processing, std::string& task, std::string& alpha) {
   render.add_option("-o,--output", options.outputPattern,
                     "Output file: .png (8 or 16 bits) or .exr (32-bit float); each run of # becomes the "
                     "zero-padded frame number. Or one movie: .mov (ProRes 4444), .mkv (FFV1, lossless), .webm "
@@ -101,12 +101,10 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--downsample", options.downsample, "Render at 1/N resolution, N from 1 (the default) to 64")
       ->check(CLI::Range(1, 64).description(""));
   render.add_option("--pixel-aspect", pixelAspect, "Pixel aspect ratio, such as 0.9 or 10/11 (default 1)");
-  render.add_option("--processing", processing, "Sets the Processing control: auto, gpu or cpu")
-      ->check(CLI::IsMember({"auto", "gpu", "cpu"}).description(""));
+  render.add_option("--processing", processing, "Sets the Processing control: auto, gpu or cpu");
   render.add_option("--path", path,
                     "Render commands: smart (pre-render and render, the default) or plain (8 or 16 bits: .exr "
-                    "needs --depth 16)")
-      ->check(CLI::IsMember({"smart", "plain"}).description(""));
+                    "needs --depth 16)");
   render.add_option("--input", options.inputPath, "The layer's own pixels, PNG or EXR (default: transparent)");
   render.add_option("--emitter", options.emitterPath,
                     "The Emitter Layer's pixels, PNG or EXR, placed by --emitter-fit (default: this layer)");
@@ -115,13 +113,9 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--quality", options.movieCodec.quality,
                     "A movie's quality, lower is better: CRF for libx264 (default 18) and libvpx-vp9 (30), "
                     "quantiser 1-64 for prores_ks (default: the profile's data rate)");
-  render
-      .add_option_function<std::string>(
-          "--alpha", [&options](const std::string& text) { options.outputAlpha = *parseOutputAlpha(text); },
-          "The output's alpha: light (from the light: flames on black that composite over anything), effect (the "
-          "effect's own), or auto: light where the effect's own frame is opaque, else effect")
-      ->check(CLI::IsMember({"auto", "light", "effect"}, CLI::ignore_case))
-      ->default_str("auto");
+  render.add_option("--alpha", alpha,
+                    "The output's alpha: light (from the light: flames on black that composite over anything), effect "
+                    "(the effect's own), or auto: light where the effect's own frame is opaque, else effect");
   render.add_flag("-q,--quiet", options.quiet, "No progress bar");
   // What each value is, as the README writes it; the parser's own TEXT and INT say nothing, and
   // its "TEXT=24" for a default reads as syntax, so defaults are in the descriptions.
@@ -129,7 +123,8 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
       {"--output", "PATTERN"}, {"--size", "WxH"},      {"--frames", "LIST"},       {"--frame", "N"},
       {"--task", "I/N"},       {"--fps", "F"},         {"--set", "\"NAME=VALUE\""}, {"--settings", "FILE"},
       {"--preset", "NAME"},    {"--depth", "8|16|32"}, {"--downsample", "N"},      {"--pixel-aspect", "R"},
-      {"--processing", "auto|gpu|cpu"}, {"--path", "smart|plain"}, {"--input", "FILE"}, {"--emitter", "FILE"},
+      {"--processing", "auto|gpu|cpu"}, {"--path", "smart|plain"}, {"--alpha", "auto|light|effect"},
+      {"--input", "FILE"},     {"--emitter", "FILE"},
       {"--codec", "NAME"},     {"--quality", "Q"},
   };
   for (const auto& [name, valueName] : valueNames) {
@@ -260,7 +255,8 @@ void takeSavedEmitter(const SettingsScene& scene, RenderOptions& options) {
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
                                   const std::string& frame, const std::string& fps, const std::string& pixelAspect,
                                   const std::string& path, const std::string& processing,
-                                  const std::string& task, std::vector<long>& settingsTimeline) {
+                                  const std::string& task, const std::string& alpha,
+                                  std::vector<long>& settingsTimeline) {
   if (!options.settingsPath.empty()) {
     SettingsFile file = readSettingsFile(options.settingsPath);
     settingsTimeline = settingsFileTimeline(file.scene);
@@ -307,9 +303,13 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
   }
   options.pixelAspect = parseRate(pixelAspect.empty() ? "1" : pixelAspect, "--pixel-aspect", "1, 0.9 or 10/11");
-  options.path = path == "plain" ? RenderPath::plain : RenderPath::smart;
+  options.path = !path.empty() && parseChoice("--path", path, {"smart", "plain"}) == "plain" ? RenderPath::plain
+                                                                                          : RenderPath::smart;
   if (!processing.empty()) {
-    options.processing = processing;
+    options.processing = parseChoice("--processing", processing, {"auto", "gpu", "cpu"});
+  }
+  if (!alpha.empty()) {
+    options.outputAlpha = *parseOutputAlpha(parseChoice("--alpha", alpha, {"auto", "light", "effect"}));
   }
   return options;
 }
@@ -327,8 +327,8 @@ int main(int argc, char** argv) {
   CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files or one movie");
   RenderOptions options;
   options.drawEmitterText = drawEmitterText;
-  std::string size, frames, frame, fps, pixelAspect, path, processing, task;
-  describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
+  std::string size, frames, frame, fps, pixelAspect, path, processing, task, alpha;
+  describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task, alpha);
   EmitterPlacementTexts placementTexts;
   describeEmitterPlacementOptions(*render, placementTexts);
   LoopTexts loopTexts;
@@ -367,16 +367,18 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : exitUsage;
   }
 
-  if (modulePath.empty()) {
-    modulePath = defaultModulePath(VORTELLINE_BUILT_MODULE_PATH);
-  }
   try {
+    for (const CLI::App* command : app.get_subcommands()) {
+      refuseEmptyValues(*command);
+    }
+    if (modulePath.empty()) {
+      modulePath = defaultModulePath(VORTELLINE_BUILT_MODULE_PATH);
+    }
     if (render->parsed()) {
-      refuseEmptyValues(*render);
       options.modulePath = modulePath;
       std::vector<long> settingsTimeline;
       RenderOptions finished = finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path,
-                                                   processing, task, settingsTimeline);
+                                                   processing, task, alpha, settingsTimeline);
       finishEmitterPlacement(finished, placementTexts);
       const bool framesGiven = render->count("--frames") + render->count("--frame") > 0;
       finishLoop(finished, loopTexts, framesGiven);
