@@ -370,7 +370,12 @@ void runRender(const RenderOptions& options) {
     std::cerr << "vortelline: note: " << without << " keeps no alpha, so the flames are written over black; "
               << ".mov, .mkv and .webm keep it with their own encoders\n";
   }
-  ProgressDisplay progress = startProgress(static_cast<int>(frames.size()), options.quiet);
+  // A loop's cross-faded frames render twice, so the estimate counts renders.
+  std::vector<int> frameRenders;
+  for (long frame : frames) {
+    frameRenders.push_back(loopMix(options.loop, frame).earlierWeight == 0.0f ? 1 : 2);
+  }
+  ProgressDisplay progress = startProgress(static_cast<int>(frames.size()), options.quiet, frameRenders);
   session->progress = &progress;
   try {
     renderFramesInto(*session, writer, frames, options.path, [&] { finishFrame(progress); }, options.loop);
