@@ -14,12 +14,20 @@ namespace {
 constexpr const char* presetExtension = ".json";
 
 // Read as any settings file is, within its size limit, so that a huge or endless file in the
-// folder costs no more than a settings file can.
+// folder costs no more than a settings file can. One that cannot be used says why, as using it
+// would, without its path.
 std::string presetDescription(const std::filesystem::path& file) {
   try {
     return readSettingsFile(file.string()).description;
-  } catch (const std::exception&) {
-    return "(not a settings file)";
+  } catch (const RunError& error) {
+    std::string reason = error.what();
+    const std::string path = file.string();
+    if (reason.rfind(path + ": ", 0) == 0) {
+      reason.erase(0, path.size() + 2);
+    } else if (reason.rfind(path + " is ", 0) == 0) {
+      reason.erase(0, path.size() + 4);
+    }
+    return "(" + reason + ")";
   }
 }
 

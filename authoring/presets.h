@@ -37,8 +37,8 @@ std::filesystem::path userLookFolder();
 std::filesystem::path userLookFolderFor(const char* xdgDataHome, const char* home);
 
 // Every preset in the folder, by name, each read as a settings file (within its size limit) for
-// its description. A file that is not a settings file is listed with a description that says so,
-// rather than hidden. Throws RunError when the folder cannot be read.
+// its description. A file that cannot be used is listed with a description that says why (as
+// using it does), rather than hidden. Throws RunError when the folder cannot be read.
 std::vector<PresetInfo> listPresets(const std::filesystem::path& folder);
 
 // The preset of that name (case-insensitive), found by file name alone: no preset is read, so its

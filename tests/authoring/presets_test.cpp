@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "authoring/presets.h"
+#include "authoring/settings_file.h"
 #include "media/image_files.h"
 #include "session/program_errors.h"
 #include "tests/support/program_runner.h"
@@ -52,8 +53,19 @@ TEST(Presets, NamesComeFromFilesAndMistypedNamesGetSuggestions) {
   ASSERT_EQ(presets.size(), 3u);
   EXPECT_EQ(presets[0].name, "blue-flame");
   EXPECT_EQ(presets[0].description, "Blue");
-  EXPECT_EQ(presets[1].description, "(not a settings file)");
-  EXPECT_EQ(presets[2].description, "(not a settings file)");
+  // The list says why a file cannot be used, as using it would.
+  EXPECT_EQ(presets[1].description, "(not a settings file saved by vortelline-studio)");
+  EXPECT_EQ(presets[2].description, "(larger than a settings file can be (16 MB))");
+  for (const std::string name : {"broken", "huge"}) {
+    try {
+      readSettingsFile((folder / (name + ".json")).string());
+      ADD_FAILURE() << name;
+    } catch (const RunError& error) {
+      const std::string listed = presets[name == "broken" ? 1 : 2].description;
+      EXPECT_NE(std::string(error.what()).find(listed.substr(1, listed.size() - 2)), std::string::npos)
+          << error.what();
+    }
+  }
   EXPECT_EQ(findPreset(folder, "Blue-Flame").file, folder / "blue-flame.json");
   try {
     findPreset(folder, "blue-flam");
