@@ -20,6 +20,21 @@ EmitterMatte rampMatte(int width, int height) {
   return bandMatte(width, height, EmitterBand{2, 0.2f, 0.15f, 4, 0.8f, 0, 0});
 }
 
+// The test look with its colour channels moved `by` places along red, green, blue, tints
+// included: the flames' brightest channel becomes green (1) or blue (2).
+void rotateLook(FlameSettings& s, int by) {
+  for (int i = 0; i < by; ++i) {
+    for (float4* colour : {&s.color0, &s.color1, &s.color3}) {
+      *colour = make_float4(colour->z, colour->x, colour->y, colour->w);
+    }
+    const float tintB = s.tintB;
+    s.tintB = s.tintG;
+    s.tintG = s.tintR;
+    s.tintR = tintB;
+  }
+  fillIntegralBase(s);
+}
+
 std::vector<float4> render(CpuKernel kernel, const FlameSettings& settings,
                            const EmitterMatte& matte) {
   std::vector<float4> image;
@@ -56,6 +71,9 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
        [](FlameSettings& s) { s.density = 3.0f; s.amplitude = 3.0f; s.radius = 4.0f; }},
       {"layer alpha, one column", 1, 12, 1, true, nullptr},
       {"layer alpha, 15 wide", 15, 12, 1, false, nullptr},
+      // A layer's alpha is its brightest channel, whichever that is.
+      {"layer alpha, a green look", 15, 12, 1, false, [](FlameSettings& s) { rotateLook(s, 1); }},
+      {"layer luma, a blue look", 17, 12, 2, true, [](FlameSettings& s) { rotateLook(s, 2); }},
       {"layer luma, 33 wide, zoomed and moved", 33, 12, 2, true,
        [](FlameSettings& s) { s.zoom = 0.7f; s.centerX = 0.3f; s.centerY = -0.4f; }},
       {"layer, offset origins and a smaller layer", 17, 12, 1, true,

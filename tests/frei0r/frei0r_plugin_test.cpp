@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -272,6 +274,31 @@ TEST(Frei0rPlugin, SourceNeverReadsTheInputPointer) {
   source().update(instance, 0.25, bogus, output.data());
   EXPECT_EQ(output, reference);
   source().destruct(instance);
+}
+
+// Whether the effect module is mapped into this process.
+bool effectModuleLoaded() {
+  std::ifstream maps("/proc/self/maps");
+  std::stringstream text;
+  text << maps.rdbuf();
+  return text.str().find("/Vortelline.so") != std::string::npos;
+}
+
+// A host unloading the plug-ins (Kdenlive closing a project) gets the effect set down and
+// unloaded, with its GPU context; a later init takes it up again and draws the same frame.
+TEST(Frei0rPlugin, DeinitLetsGoOfTheEffectAndInitTakesItUpAgain) {
+  ASSERT_TRUE(filter().handle && source().handle) << dlerror();
+  const std::vector<uint32_t> input = colourfulInput();
+  const std::vector<uint32_t> before = filtered("replace", "effect", input);
+  EXPECT_TRUE(effectModuleLoaded());
+  for (Plugin* plugin : {&filter(), &source()}) {
+    reinterpret_cast<void (*)()>(dlsym(plugin->handle, "f0r_deinit"))();
+  }
+  EXPECT_FALSE(effectModuleLoaded());
+  for (Plugin* plugin : {&filter(), &source()}) {
+    EXPECT_EQ(reinterpret_cast<int (*)()>(dlsym(plugin->handle, "f0r_init"))(), 1);
+  }
+  EXPECT_EQ(filtered("replace", "effect", input), before);
 }
 
 }  // namespace

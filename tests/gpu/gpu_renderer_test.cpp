@@ -72,6 +72,10 @@ TEST(GpuFrame, MatchesTheCpuRenderer) {
       // Wider than one GPU submission's tile of 1024 pixels: rows are put together from pieces.
       {"volume, two tiles and a bit across", 2061, 9, 0, false, 0, 0, 2061, 9},
       {"layer luma, wider than a tile, negative origin", 1041, 10, 2, true, -3, -1, 1030, 10},
+      // Narrower frames take taller tiles, cut to whole rows of groups: 8,192 / 350 is 23 rows,
+      // cut to 16; 8,192 / 520 is 15, cut to 8. Several rows of tiles and a partial group below.
+      {"volume, tall and narrow", 350, 48, 0, false, 0, 0, 350, 48},
+      {"layer alpha, tall and narrow, negative origin", 520, 30, 1, false, -3, -2, 517, 28},
   };
   for (const FrameCase& c : cases) {
     FlameSettings settings = testSettings(c.width, c.height, c.emitterMode, c.smooth);
@@ -121,35 +125,48 @@ namespace {
 
 int attempts(GpuOperation operation) { return gpuOperationAttempts(operation); }
 
-TEST(GpuFrame, SameSizeAndWindowsCreateNothingNew) {
+// Each frame makes only the resources it cannot reuse, and one it reuses must fit the new frame
+// in both directions: every frame matches the CPU's. The layer and its matte fill the output, so
+// that every pixel of a reused image or matte would show.
+TEST(GpuFrame, ResourcesAreRemadeOnlyWhenTheFrameNeedsOthers) {
   ACQUIRE_GPU_OR_SKIP(context);
-  FlameSettings settings = testSettings(19, 11, 1, false);
-  settings.steps = 4;
-  const EmitterMatte matte = patternMatte(19, 11);
-  std::vector<float4> image;
-  FlameSettings first = settings;
-  ASSERT_TRUE(renderFrame(*context, image, first, nullptr, nullptr, matte));
+  const FlameSettings settings = testSettings(19, 11, 1, false);
   struct Step {
     const char* name;
     float time;
-    uint32_t width;
-    int outputTextures, hashBuffers, matteTextures;
+    uint32_t width, height;
+    int outputTextures, hashBuffers, matteTextures;  // -1: not counted
   };
+  const float later = settings.time + 0.5f;
   const Step steps[] = {
-      {"same frame again", settings.time, 19, 0, 0, 0},
-      {"moved noise: new table only", settings.time + 0.5f, 19, 0, 1, 0},
-      {"wider output: new textures, same table", settings.time + 0.5f, 23, 1, 0, 0},
+      {"first frame", settings.time, 19, 11, -1, -1, -1},
+      {"same frame again", settings.time, 19, 11, 0, 0, 0},
+      {"moved noise: new table only", later, 19, 11, 0, 1, 0},
+      {"wider: new textures, same table", later, 23, 11, 1, 0, 1},
+      {"taller, same width", later, 23, 29, 1, 0, 1},
+      {"shorter, same width", later, 23, 6, 1, 0, 1},
+      {"narrower, same height", later, 12, 6, 1, 0, 1},
   };
+  std::vector<float4> image;
   for (const Step& step : steps) {
     const int outputBefore = attempts(GpuOperation::createOutputTexture);
     const int readbackBefore = attempts(GpuOperation::createReadbackTexture);
     const int hashBefore = attempts(GpuOperation::createHashBuffer);
     const int matteBefore = attempts(GpuOperation::createMatteTexture);
     FlameSettings frame = settings;
+    frame.steps = 4;
     frame.time = step.time;
     frame.width = step.width;
+    frame.height = step.height;
+    frame.frameWidth = float(step.width);
+    frame.frameHeight = float(step.height);
+    const EmitterMatte matte = patternMatte(int32_t(step.width), int32_t(step.height));
+    std::vector<float4> cpu;
+    ASSERT_TRUE(renderFrameCpu(frame, nullptr, nullptr, matte, cpu)) << step.name;
     ASSERT_TRUE(renderFrame(*context, image, frame, nullptr, nullptr, matte)) << step.name;
-    EXPECT_EQ(image.size(), size_t(step.width) * 11) << step.name;
+    ASSERT_EQ(image.size(), cpu.size()) << step.name;
+    EXPECT_EQ(compareFrames(image, cpu).identicalPixels, cpu.size()) << step.name;
+    if (step.outputTextures < 0) continue;
     EXPECT_EQ(attempts(GpuOperation::createOutputTexture) - outputBefore, step.outputTextures) << step.name;
     EXPECT_EQ(attempts(GpuOperation::createReadbackTexture) - readbackBefore, step.outputTextures) << step.name;
     EXPECT_EQ(attempts(GpuOperation::createHashBuffer) - hashBefore, step.hashBuffers) << step.name;

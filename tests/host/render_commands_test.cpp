@@ -10,7 +10,9 @@
 
 #include "host/param_checkout.h"
 #include "host/parameter_set.h"
+#include "gpu/gpu_operations.h"
 #include "render/render_driver.h"
+#include "tests/gpu/gpu_test_device.h"
 #include "tests/support/test_host.h"
 #include "tests/support/without_gpu.h"
 
@@ -241,6 +243,28 @@ TEST_F(RenderCommands, GpuRequiredFailsWithTheGpuMessage) {
   ASSERT_EQ(host.smartPreRender({0, 0, 12, 8}, 8).err, PF_Err_NONE);
   EXPECT_EQ(host.smartRender(output, 8), PF_Err_INTERNAL_STRUCT_DAMAGED);
   EXPECT_STREQ(host.out_data.return_msg, "Vortelline: No hardware GPU available");
+}
+
+// Global set-down lets go of the GPU context, with its device, table and textures: the host may
+// unload the module next. Set up again, the effect makes a new one and draws the same frame.
+TEST_F(RenderCommands, GlobalSetdownReleasesTheGpuContext) {
+  ACQUIRE_GPU_OR_SKIP(probe);
+  probe.reset();
+  host.setValue(kParamProcessing, 2);  // "GPU required"
+  const auto renderOnTheGpu = [&] {
+    HostWorld output = makeHostWorld({12, 8, 32});
+    EXPECT_EQ(host.smartPreRender({0, 0, 12, 8}, 32).err, PF_Err_NONE);
+    EXPECT_EQ(host.smartRender(output, 32), PF_Err_NONE);
+    return output.storage;
+  };
+  const std::vector<uint8_t> first = renderOnTheGpu();
+  const std::weak_ptr<GpuContext> used = acquireSharedGpuContext();
+  const int devices = gpuOperationAttempts(GpuOperation::createDevice);
+  ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
+  EXPECT_TRUE(used.expired()) << "the GPU context outlived set-down";
+  ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
+  EXPECT_EQ(renderOnTheGpu(), first);
+  EXPECT_EQ(gpuOperationAttempts(GpuOperation::createDevice) - devices, 1);
 }
 
 // Both render paths, every depth and both emitters produce the driver's own frame.

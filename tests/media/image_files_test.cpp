@@ -5,10 +5,13 @@
 #include <zlib.h>
 
 #include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
 #include <ImfFrameBuffer.h>
 #include <ImfOutputFile.h>
+#include <png.h>
 
+#include <array>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <thread>
@@ -228,20 +232,26 @@ std::string bigEndian32(uint32_t value) {
   return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
 }
 
+// One PNG chunk: length, type, data and checksum.
+std::string pngChunk(const char* type, const std::string& data) {
+  const std::string body = type + data;
+  return bigEndian32(uint32_t(data.size())) + body +
+         bigEndian32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+}
+
+// A PNG from its header's fields, the chunks between header and data, and the deflated rows.
+std::string pngFile(uint32_t width, uint32_t height, int bitDepth, int colourType, const std::string& chunks,
+                    const std::string& deflatedRows) {
+  const char depthTypeAndMethods[] = {char(bitDepth), char(colourType), 0, 0, 0};
+  return std::string("\x89PNG\r\n\x1a\n", 8) +
+         pngChunk("IHDR", bigEndian32(width) + bigEndian32(height) + std::string(depthTypeAndMethods, 5)) + chunks +
+         pngChunk("IDAT", deflatedRows) + pngChunk("IEND", "");
+}
+
 // A PNG of only a header claiming width x height, an empty image data chunk and an end.
 std::string headerOnlyPng(uint32_t width, uint32_t height, int bitDepth) {
-  std::string png("\x89PNG\r\n\x1a\n", 8);
-  auto chunk = [&](const char* type, const std::string& data) {
-    const std::string body = type + data;
-    png += bigEndian32(uint32_t(data.size())) + body +
-           bigEndian32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
-  };
-  const char colourTypeAndMethods[] = {char(bitDepth), 6, 0, 0, 0};
-  chunk("IHDR", bigEndian32(width) + bigEndian32(height) + std::string(colourTypeAndMethods, 5));
   const char emptyDeflate[] = {0x78, char(0x9c), 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
-  chunk("IDAT", std::string(emptyDeflate, sizeof emptyDeflate));
-  chunk("IEND", "");
-  return png;
+  return pngFile(width, height, bitDepth, 6, "", std::string(emptyDeflate, sizeof emptyDeflate));
 }
 
 // An OpenEXR file whose header and offset table claim width x height pixels and no pixel data.
@@ -468,6 +478,102 @@ TEST_F(ImageFilesTest, EveryLegalOutputNameWorks) {
     ++files;
   }
   EXPECT_EQ(files, 2u);
+}
+
+// A 2 x 1 OpenEXR file of float samples holding only the named channels.
+using ExrChannels = std::vector<std::pair<const char*, std::array<float, 2>>>;
+void writeExrChannels(const std::string& path, ExrChannels channels) {
+  Imf::Header header(2, 1);
+  Imf::FrameBuffer frameBuffer;
+  for (auto& [name, values] : channels) {
+    header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+    frameBuffer.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(values.data()), sizeof(float), 0));
+  }
+  Imf::OutputFile file(path.c_str(), header);
+  file.setFrameBuffer(frameBuffer);
+  file.writePixels(1);
+}
+
+// A 2 x 1 PNG file in one of libpng's simplified formats; a palette's entries are RGBA.
+void writePngFormat(const std::string& path, png_uint_32 format, const void* samples,
+                    const std::vector<uint8_t>& palette = {}) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = 2;
+  image.height = 1;
+  image.format = format;
+  image.colormap_entries = png_uint_32(palette.size() / 4);
+  ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, samples, 0, palette.empty() ? nullptr : palette.data()))
+      << image.message;
+}
+
+// Every channel layout a file may have reads as the RGBA it stands for: grey fills all three
+// colour channels, a missing alpha is opaque, a missing colour is black, a key colour's or
+// a palette's transparency is alpha.
+TEST_F(ImageFilesTest, EveryChannelLayoutReadsAsItsRgba) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> write;
+    double full;                   // the file's full intensity
+    std::array<double, 8> stored;  // the two pixels' RGBA as the file means them, in its values
+  };
+  const uint8_t grey[] = {64, 191};
+  const uint8_t greyAlpha[] = {64, 255, 191, 128};
+  const uint16_t deepGrey[] = {16384, 49151};
+  const uint8_t colour[] = {10, 20, 250, 200, 100, 0};
+  const uint8_t paletteIndices[] = {1, 0};
+  const Case cases[] = {
+      {"grey.exr", [](const std::string& path) { writeExrChannels(path, {{"Y", {0.25f, 0.75f}}}); }, 1,
+       {0.25, 0.25, 0.25, 1, 0.75, 0.75, 0.75, 1}},
+      {"grey_alpha.exr",
+       [](const std::string& path) { writeExrChannels(path, {{"Y", {0.25f, 0.375f}}, {"A", {1, 0.5f}}}); }, 1,
+       {0.25, 0.25, 0.25, 1, 0.375, 0.375, 0.375, 0.5}},
+      {"colour_only.exr",
+       [](const std::string& path) {
+         writeExrChannels(path, {{"R", {0.125f, 0.5f}}, {"G", {0.25f, 0.625f}}, {"B", {0.875f, 0.0625f}}});
+       },
+       1, {0.125, 0.25, 0.875, 1, 0.5, 0.625, 0.0625, 1}},
+      {"alpha_only.exr", [](const std::string& path) { writeExrChannels(path, {{"A", {0.5f, 1}}}); }, 1,
+       {0, 0, 0, 0.5, 0, 0, 0, 1}},
+      {"grey.png", [&](const std::string& path) { writePngFormat(path, PNG_FORMAT_GRAY, grey); }, 255,
+       {64, 64, 64, 255, 191, 191, 191, 255}},
+      {"grey_alpha.png", [&](const std::string& path) { writePngFormat(path, PNG_FORMAT_GA, greyAlpha); }, 255,
+       {64, 64, 64, 255, 191, 191, 191, 128}},
+      {"deep_grey.png", [&](const std::string& path) { writePngFormat(path, PNG_FORMAT_LINEAR_Y, deepGrey); },
+       65535, {16384, 16384, 16384, 65535, 49151, 49151, 49151, 65535}},
+      {"colour.png", [&](const std::string& path) { writePngFormat(path, PNG_FORMAT_RGB, colour); }, 255,
+       {10, 20, 250, 255, 200, 100, 0, 255}},
+      {"grey_key.png",
+       [](const std::string& path) {
+         // Grey whose value 64 is transparent: one row, filter byte 0, values 64 and 191.
+         const Bytef row[] = {0, 64, 191};
+         Bytef deflated[64];
+         uLongf size = sizeof deflated;
+         compress(deflated, &size, row, sizeof row);
+         std::ofstream(path, std::ios::binary)
+             << pngFile(2, 1, 8, 0, pngChunk("tRNS", std::string("\0\x40", 2)),
+                        std::string(reinterpret_cast<const char*>(deflated), size));
+       },
+       255, {64, 64, 64, 0, 191, 191, 191, 255}},
+      {"palette.png",
+       [&](const std::string& path) {
+         writePngFormat(path, PNG_FORMAT_RGBA_COLORMAP, paletteIndices, {10, 20, 250, 255, 200, 100, 0, 128});
+       },
+       255, {200, 100, 0, 128, 10, 20, 250, 255}},
+  };
+  for (const Case& c : cases) {
+    const std::string path = scratch + "/" + c.name;
+    c.write(path);
+    const RgbaImage image = readImageFile(path);
+    ASSERT_EQ(image.rgba.size(), 8u) << c.name;
+    for (size_t i = 0; i < 8; ++i) {
+      // Hosts take colour premultiplied, as OpenEXR holds it; PNG holds it straight.
+      const bool png = std::string(c.name).ends_with(".png");
+      const double alpha = png && i % 4 != 3 ? c.stored[i / 4 * 4 + 3] / c.full : 1;
+      const double expected = c.stored[i] / c.full * alpha;
+      EXPECT_NEAR(image.rgba[i], expected, 1e-6) << c.name << ", pixel " << i / 4 << ", channel " << i % 4;
+    }
+  }
 }
 
 TEST_F(ImageFilesTest, FormatComesFromTheExtensionWhenWritingAndTheContentWhenReading) {

@@ -27,7 +27,7 @@ double overOnto(const RgbaSamples& samples, size_t pixel, int channel, double ba
 
 TEST(LightAlpha, OverBlackIsTheEffectsFrameAndOverAPictureAScreenOfTheBrightestChannel) {
   const std::vector<std::array<float, 3>> lights = {
-      {0, 0, 0}, {1, 1, 1}, {1, 0.5f, 0.1f}, {0.02f, 0.01f, 0}, {0.3f, 0.9f, 0.4f}, {0.5f, 0.5f, 0.5f}, {0.004f, 0, 0}};
+      {0, 0, 0}, {1, 1, 1}, {1, 0.5f, 0.1f}, {0.02f, 0.01f, 0}, {0.3f, 0.9f, 0.4f}, {0.5f, 0.5f, 0.5f}, {0.004f, 0, 0}, {0.1f, 0.3f, 0.8f}};
   for (int bitDepth : {8, 16, 32}) {
     HostWorld frame = opaqueLight(bitDepth, lights);
     const RgbaSamples own = rgbaSamplesFromWorld(frame.world, bitDepth, true);
