@@ -113,7 +113,7 @@ std::filesystem::path userLookFolderFor(const char* xdgDataHome, const char* hom
   return data / "vortelline/looks";
 }
 
-std::filesystem::path userLookFolder() { return userLookFolderFor(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")); }
+std::filesystem::path userLookFolderPath() { return userLookFolderFor(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")); }
 
 std::vector<PresetInfo> listLooks(const std::filesystem::path& library, const std::filesystem::path& users) {
   std::vector<PresetInfo> looks = listPresets(library);

@@ -33,7 +33,7 @@ std::filesystem::path presetFolderFor(const std::filesystem::path& programFile, 
 // Where the user's own looks are, as the studio's Save Look keeps them: vortelline/looks in the
 // user's data folder, $XDG_DATA_HOME when set and not empty, else ~/.local/share (what Qt's
 // writable generic data location is).
-std::filesystem::path userLookFolder();
+std::filesystem::path userLookFolderPath();
 std::filesystem::path userLookFolderFor(const char* xdgDataHome, const char* home);
 
 // Every preset in the folder, by name, each read as a settings file (within its size limit) for

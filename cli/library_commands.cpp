@@ -31,7 +31,7 @@ void printWrapped(std::ostream& out, const std::string& text, const std::string&
 }  // namespace
 
 void printPresets(std::ostream& out) {
-  std::vector<PresetInfo> presets = listLooks(presetFolder(), userLookFolder());
+  std::vector<PresetInfo> presets = listLooks(presetFolder(), userLookFolderPath());
   size_t width = 0;
   for (const PresetInfo& preset : presets) {
     width = std::max(width, preset.name.size());

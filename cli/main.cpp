@@ -276,7 +276,7 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
   }
   if (!options.presetName.empty()) {
     std::optional<PresetInfo> shadowed;
-    const PresetInfo look = findLook(presetFolder(), userLookFolder(), options.presetName, shadowed);
+    const PresetInfo look = findLook(presetFolder(), userLookFolderPath(), options.presetName, shadowed);
     if (shadowed) {
       std::cerr << "vortelline: note: your own look " << shadowed->file.string() << " has the name of the library's \""
                 << look.name << "\", which --preset renders; render yours with --settings " << shadowed->file.string()

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QUndoStack>
 #include <algorithm>
@@ -31,10 +30,7 @@ QString StudioWindow::saveSettings(const QString& path) {
   return QString();
 }
 
-QString userLookFolder() {
-  return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-      .filePath(QStringLiteral("vortelline/looks"));
-}
+QString userLookFolder() { return QString::fromStdString(userLookFolderPath().string()); }
 
 QString StudioWindow::saveLook(const QString& name) {
   // The name becomes the file's: one that could leave the folder or hide is refused.
