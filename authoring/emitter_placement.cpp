@@ -4,10 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <optional>
 #include <vector>
-
-#include "media/image_files.h"
 
 #include "session/parameter_settings.h"
 #include "session/program_errors.h"
@@ -24,18 +21,12 @@ bool parseFiniteNumber(const std::string& text, double& number) {
   return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(number);
 }
 
-// The source pixels that one target pixel along an axis reads, with their weights.
-struct Taps {
-  int first = 0;
-  std::vector<double> weights;
-};
-
 // For each of targetLength pixels, the taps into a source of sourceLength pixels placed at start
 // and scaled by scale. Taps outside the source keep their share of the weight, so the image's
 // edges fade into the transparent layer instead of smearing.
-std::vector<Taps> axisTaps(int sourceLength, int targetLength, double start, double scale) {
+std::vector<ResampleTaps> axisTaps(int sourceLength, int targetLength, double start, double scale) {
   const double radius = std::max(1.0, 1.0 / scale);
-  std::vector<Taps> taps(targetLength);
+  std::vector<ResampleTaps> taps(targetLength);
   for (int target = 0; target < targetLength; ++target) {
     const double centre = (target + 0.5 - start) / scale - 0.5;
     const int first = static_cast<int>(std::ceil(centre - radius));
@@ -137,22 +128,6 @@ EmitterRectangle emitterRectangle(int imageWidth, int imageHeight, int layerWidt
   return rectangle;
 }
 
-namespace {
-
-// A placement that takes the image a row at a time, as a reader decodes it: each row is resampled
-// across at once, and added to the layer rows that read it, whose sums are kept only while a row
-// they read is still to come. The sums are formed in the same order as a whole image's would be.
-struct RowPlacement {
-  int layerWidth = 0;
-  std::vector<Taps> columns;
-  std::vector<Taps> rows;
-  // For each image row, the first and last layer rows that read it (first > last: none).
-  std::vector<std::pair<int, int>> readers;
-  std::vector<std::vector<double>> sums;  // per layer row, while open
-  std::vector<float> across;
-  RgbaImage placed;
-};
-
 RowPlacement startRowPlacement(int imageWidth, int imageHeight, int layerWidth, int layerHeight,
                                const EmitterPlacement& placement) {
   const EmitterRectangle rectangle = emitterRectangle(imageWidth, imageHeight, layerWidth, layerHeight, placement);
@@ -162,7 +137,7 @@ RowPlacement startRowPlacement(int imageWidth, int imageHeight, int layerWidth, 
   rows.rows = axisTaps(imageHeight, layerHeight, rectangle.top, rectangle.scale);
   rows.readers.assign(imageHeight, {layerHeight, -1});
   for (int target = 0; target < layerHeight; ++target) {
-    const Taps& taps = rows.rows[target];
+    const ResampleTaps& taps = rows.rows[target];
     for (int source = taps.first; source < taps.first + static_cast<int>(taps.weights.size()); ++source) {
       rows.readers[source].first = std::min(rows.readers[source].first, target);
       rows.readers[source].second = std::max(rows.readers[source].second, target);
@@ -184,7 +159,7 @@ void placeRow(RowPlacement& rows, int y, const float* sourceRow, int imageWidth)
                                                [](float value) { return value == 0.0f; });
   if (!empty && firstReader <= lastReader) {
     for (int x = 0; x < rows.layerWidth; ++x) {
-      const Taps& taps = rows.columns[x];
+      const ResampleTaps& taps = rows.columns[x];
       for (int channel = 0; channel < 4; ++channel) {
         double sum = 0.0;
         for (size_t tap = 0; tap < taps.weights.size(); ++tap) {
@@ -195,7 +170,7 @@ void placeRow(RowPlacement& rows, int y, const float* sourceRow, int imageWidth)
     }
   }
   for (int target = firstReader; target <= lastReader; ++target) {
-    const Taps& taps = rows.rows[target];
+    const ResampleTaps& taps = rows.rows[target];
     std::vector<double>& sums = rows.sums[target];
     if (!empty) {
       if (sums.empty()) {
@@ -216,8 +191,6 @@ void placeRow(RowPlacement& rows, int y, const float* sourceRow, int imageWidth)
   }
 }
 
-}  // namespace
-
 RgbaImage placeEmitterImage(const RgbaImage& image, int layerWidth, int layerHeight,
                             const EmitterPlacement& placement) {
   RowPlacement rows = startRowPlacement(image.width, image.height, layerWidth, layerHeight, placement);
@@ -225,43 +198,4 @@ RgbaImage placeEmitterImage(const RgbaImage& image, int layerWidth, int layerHei
     placeRow(rows, y, &image.rgba[static_cast<size_t>(y) * image.width * 4], image.width);
   }
   return std::move(rows.placed);
-}
-
-RgbaImage readPlacedEmitterImage(const std::string& path, int layerWidth, int layerHeight,
-                                 const EmitterPlacement& placement, int downsample) {
-  const std::string layer = "a " + std::to_string(layerWidth) + "x" + std::to_string(layerHeight) + " layer";
-  ImageRows reader;
-  reader.purpose = layer.c_str();
-  // As much as a layer's own image takes, and at least what a large logo does.
-  reader.largestWholeImageBytes = std::max<uint64_t>(uint64_t{64} << 20, uint64_t(layerWidth) * layerHeight * 16);
-  int imageWidth = 0;
-  RgbaImage kept;
-  std::optional<RowPlacement> rows;
-  if (leavesImageAsItIs(placement)) {
-    // At its own size from the top left: the effect reads no pixel beyond the layer, nor does
-    // downsampling beyond the layer's last block of pixels.
-    const auto blocks = [&](int length) { return (length + downsample - 1) / downsample * downsample; };
-    reader.start = [&](int width, int height) {
-      kept.width = std::min(width, blocks(layerWidth));
-      kept.height = std::min(height, blocks(layerHeight));
-      kept.rgba.assign(static_cast<size_t>(kept.width) * kept.height * 4, 0.0f);
-    };
-    reader.row = [&](int y, const float* rgba) {
-      if (rgba) {
-        std::copy(rgba, rgba + static_cast<size_t>(kept.width) * 4, &kept.rgba[static_cast<size_t>(y) * kept.width * 4]);
-      }
-      return y + 1 < kept.height;
-    };
-  } else {
-    reader.start = [&](int width, int height) {
-      imageWidth = width;
-      rows = startRowPlacement(width, height, layerWidth, layerHeight, placement);
-    };
-    reader.row = [&](int y, const float* rgba) {
-      placeRow(*rows, y, rgba, imageWidth);
-      return true;
-    };
-  }
-  readImageRows(path, reader);
-  return rows ? std::move(rows->placed) : std::move(kept);
 }

@@ -10,6 +10,7 @@
 #include <set>
 #include <ostream>
 
+#include "authoring/emitter_image_file.h"
 #include "authoring/emitter_placement.h"
 #include "authoring/settings_file.h"
 #include "media/frame_output.h"

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <tuple>
 
+#include "authoring/emitter_image_file.h"
 #include "authoring/emitter_placement.h"
 #include "authoring/render_job.h"
 #include "authoring/settings_file.h"
