@@ -16,13 +16,14 @@ RgbaImage readPlacedEmitterImage(const std::string& path, int layerWidth, int la
   int imageWidth = 0;
   RgbaImage kept;
   std::optional<RowPlacement> rows;
+  // Unmoved, the image is kept at its own size from the top left: the effect reads no pixel beyond
+  // the layer, nor does downsampling beyond the layer's last block of pixels.
+  const int keptWidth = (layerWidth + downsample - 1) / downsample * downsample;
+  const int keptHeight = (layerHeight + downsample - 1) / downsample * downsample;
   if (leavesImageAsItIs(placement)) {
-    // At its own size from the top left: the effect reads no pixel beyond the layer, nor does
-    // downsampling beyond the layer's last block of pixels.
-    const auto blocks = [&](int length) { return (length + downsample - 1) / downsample * downsample; };
     reader.start = [&](int width, int height) {
-      kept.width = std::min(width, blocks(layerWidth));
-      kept.height = std::min(height, blocks(layerHeight));
+      kept.width = std::min(width, keptWidth);
+      kept.height = std::min(height, keptHeight);
       kept.rgba.assign(static_cast<size_t>(kept.width) * kept.height * 4, 0.0f);
     };
     reader.row = [&](int y, const float* rgba) {
