@@ -21,18 +21,12 @@ bool parseFiniteNumber(const std::string& text, double& number) {
   return end == text.c_str() + text.size() && errno != ERANGE && std::isfinite(number);
 }
 
-// The source pixels that one target pixel along an axis reads, with their weights.
-struct Taps {
-  int first = 0;
-  std::vector<double> weights;
-};
-
 // For each of targetLength pixels, the taps into a source of sourceLength pixels placed at start
 // and scaled by scale. Taps outside the source keep their share of the weight, so the image's
 // edges fade into the transparent layer instead of smearing.
-std::vector<Taps> axisTaps(int sourceLength, int targetLength, double start, double scale) {
+std::vector<ResampleTaps> axisTaps(int sourceLength, int targetLength, double start, double scale) {
   const double radius = std::max(1.0, 1.0 / scale);
-  std::vector<Taps> taps(targetLength);
+  std::vector<ResampleTaps> taps(targetLength);
   for (int target = 0; target < targetLength; ++target) {
     const double centre = (target + 0.5 - start) / scale - 0.5;
     const int first = static_cast<int>(std::ceil(centre - radius));
@@ -75,7 +69,7 @@ EmitterFit parseEmitterFit(const std::string& text) {
   if (text == "center") {
     return EmitterFit::centre;
   }
-  throw UsageError("--emitter-fit takes none, fit, fill or centre, got \"" + text + "\"" +
+  throw UsageError("--emitter-fit takes none, fit, fill or centre, got " + quoted(text) +
                    didYouMean(text, names, ""));
 }
 
@@ -98,7 +92,7 @@ void parseEmitterOffset(const std::string& text, EmitterPlacement& placement) {
   double y = 0.0;
   if (comma == std::string::npos || !parseFiniteNumber(text.substr(0, comma), x) ||
       !parseFiniteNumber(text.substr(comma + 1), y)) {
-    throw UsageError("--emitter-offset needs X,Y in layer pixels, such as 0,-40, got \"" + text + "\"");
+    throw UsageError("--emitter-offset needs X,Y in layer pixels, such as 0,-40, got " + quoted(text));
   }
   placement.offsetX = x;
   placement.offsetY = y;
@@ -108,7 +102,7 @@ double parseEmitterScale(const std::string& text) {
   double scale = 0.0;
   if (!parseFiniteNumber(text, scale) || scale < 0.01 || scale > 100.0) {
     throw UsageError("--emitter-scale needs a number from 0.01 to 100 (1 keeps the fit mode's size), such as 0.5, "
-                     "got \"" + text + "\"");
+                     "got " + quoted(text));
   }
   return scale;
 }
@@ -134,43 +128,74 @@ EmitterRectangle emitterRectangle(int imageWidth, int imageHeight, int layerWidt
   return rectangle;
 }
 
-RgbaImage placeEmitterImage(const RgbaImage& image, int layerWidth, int layerHeight,
-                            const EmitterPlacement& placement) {
-  const EmitterRectangle rectangle = emitterRectangle(image.width, image.height, layerWidth, layerHeight, placement);
-  const std::vector<Taps> columns = axisTaps(image.width, layerWidth, rectangle.left, rectangle.scale);
-  const std::vector<Taps> rows = axisTaps(image.height, layerHeight, rectangle.top, rectangle.scale);
+RowPlacement startRowPlacement(int imageWidth, int imageHeight, int layerWidth, int layerHeight,
+                               const EmitterPlacement& placement) {
+  const EmitterRectangle rectangle = emitterRectangle(imageWidth, imageHeight, layerWidth, layerHeight, placement);
+  RowPlacement rows;
+  rows.layerWidth = layerWidth;
+  rows.columns = axisTaps(imageWidth, layerWidth, rectangle.left, rectangle.scale);
+  rows.rows = axisTaps(imageHeight, layerHeight, rectangle.top, rectangle.scale);
+  rows.readers.assign(imageHeight, {layerHeight, -1});
+  for (int target = 0; target < layerHeight; ++target) {
+    const ResampleTaps& taps = rows.rows[target];
+    for (int source = taps.first; source < taps.first + static_cast<int>(taps.weights.size()); ++source) {
+      rows.readers[source].first = std::min(rows.readers[source].first, target);
+      rows.readers[source].second = std::max(rows.readers[source].second, target);
+    }
+  }
+  rows.sums.resize(layerHeight);
+  rows.across.resize(static_cast<size_t>(layerWidth) * 4);
+  rows.placed.width = layerWidth;
+  rows.placed.height = layerHeight;
+  rows.placed.rgba.assign(static_cast<size_t>(layerWidth) * layerHeight * 4, 0.0f);
+  return rows;
+}
 
-  // Across first: the image's rows at the layer's width.
-  std::vector<float> across(static_cast<size_t>(layerWidth) * image.height * 4, 0.0f);
-  for (int y = 0; y < image.height; ++y) {
-    const float* sourceRow = &image.rgba[static_cast<size_t>(y) * image.width * 4];
-    float* targetRow = &across[static_cast<size_t>(y) * layerWidth * 4];
-    for (int x = 0; x < layerWidth; ++x) {
-      const Taps& taps = columns[x];
+// Image row y (imageWidth RGBA pixels; null when transparent). A row of zeros adds nothing to
+// any sum, so it is skipped.
+void placeRow(RowPlacement& rows, int y, const float* sourceRow, int imageWidth) {
+  const auto [firstReader, lastReader] = rows.readers[y];
+  const bool empty = !sourceRow || std::all_of(sourceRow, sourceRow + static_cast<size_t>(imageWidth) * 4,
+                                               [](float value) { return value == 0.0f; });
+  if (!empty && firstReader <= lastReader) {
+    for (int x = 0; x < rows.layerWidth; ++x) {
+      const ResampleTaps& taps = rows.columns[x];
       for (int channel = 0; channel < 4; ++channel) {
         double sum = 0.0;
         for (size_t tap = 0; tap < taps.weights.size(); ++tap) {
           sum += taps.weights[tap] * sourceRow[(taps.first + tap) * 4 + channel];
         }
-        targetRow[x * 4 + channel] = static_cast<float>(sum);
+        rows.across[x * 4 + channel] = static_cast<float>(sum);
       }
     }
   }
+  for (int target = firstReader; target <= lastReader; ++target) {
+    const ResampleTaps& taps = rows.rows[target];
+    std::vector<double>& sums = rows.sums[target];
+    if (!empty) {
+      if (sums.empty()) {
+        sums.assign(rows.across.size(), 0.0);
+      }
+      const double weight = taps.weights[y - taps.first];
+      for (size_t x = 0; x < sums.size(); ++x) {
+        sums[x] += weight * rows.across[x];
+      }
+    }
+    if (y == taps.first + static_cast<int>(taps.weights.size()) - 1 && !sums.empty()) {
+      float* targetRow = &rows.placed.rgba[static_cast<size_t>(target) * rows.layerWidth * 4];
+      for (size_t x = 0; x < sums.size(); ++x) {
+        targetRow[x] = static_cast<float>(sums[x]);
+      }
+      std::vector<double>().swap(sums);
+    }
+  }
+}
 
-  RgbaImage placed;
-  placed.width = layerWidth;
-  placed.height = layerHeight;
-  placed.rgba.assign(static_cast<size_t>(layerWidth) * layerHeight * 4, 0.0f);
-  for (int y = 0; y < layerHeight; ++y) {
-    const Taps& taps = rows[y];
-    float* targetRow = &placed.rgba[static_cast<size_t>(y) * layerWidth * 4];
-    for (int x = 0; x < layerWidth * 4; ++x) {
-      double sum = 0.0;
-      for (size_t tap = 0; tap < taps.weights.size(); ++tap) {
-        sum += taps.weights[tap] * across[(static_cast<size_t>(taps.first + tap) * layerWidth) * 4 + x];
-      }
-      targetRow[x] = static_cast<float>(sum);
-    }
+RgbaImage placeEmitterImage(const RgbaImage& image, int layerWidth, int layerHeight,
+                            const EmitterPlacement& placement) {
+  RowPlacement rows = startRowPlacement(image.width, image.height, layerWidth, layerHeight, placement);
+  for (int y = 0; y < image.height; ++y) {
+    placeRow(rows, y, &image.rgba[static_cast<size_t>(y) * image.width * 4], image.width);
   }
-  return placed;
+  return std::move(rows.placed);
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "session/host_pixels.h"
 
@@ -47,3 +49,29 @@ EmitterRectangle emitterRectangle(int imageWidth, int imageHeight, int layerWidt
 // Throws std::bad_alloc.
 RgbaImage placeEmitterImage(const RgbaImage& image, int layerWidth, int layerHeight,
                             const EmitterPlacement& placement);
+
+// The source pixels that one target pixel along an axis reads, with their weights.
+struct ResampleTaps {
+  int first = 0;
+  std::vector<double> weights;
+};
+
+// A placement that takes the image a row at a time, as a reader decodes it: each row is resampled
+// across at once, and added to the layer rows that read it, whose sums are kept only while a row
+// they read is still to come. The sums are formed in the same order as a whole image's would be.
+struct RowPlacement {
+  int layerWidth = 0;
+  std::vector<ResampleTaps> columns;
+  std::vector<ResampleTaps> rows;
+  // For each image row, the first and last layer rows that read it (first > last: none).
+  std::vector<std::pair<int, int>> readers;
+  std::vector<std::vector<double>> sums;  // per layer row, while open
+  std::vector<float> across;
+  RgbaImage placed;
+};
+
+RowPlacement startRowPlacement(int imageWidth, int imageHeight, int layerWidth, int layerHeight,
+                               const EmitterPlacement& placement);
+// Image row y (imageWidth RGBA pixels; null when transparent), rows in order from 0; the result is
+// in the record's placed image once the last row is in.
+void placeRow(RowPlacement& rows, int y, const float* sourceRow, int imageWidth);

@@ -14,12 +14,20 @@ namespace {
 constexpr const char* presetExtension = ".json";
 
 // Read as any settings file is, within its size limit, so that a huge or endless file in the
-// folder costs no more than a settings file can.
+// folder costs no more than a settings file can. One that cannot be used says why, as using it
+// would, without its path.
 std::string presetDescription(const std::filesystem::path& file) {
   try {
     return readSettingsFile(file.string()).description;
-  } catch (const std::exception&) {
-    return "(not a settings file)";
+  } catch (const RunError& error) {
+    std::string reason = error.what();
+    const std::string path = file.string();
+    if (reason.rfind(path + ": ", 0) == 0) {
+      reason.erase(0, path.size() + 2);
+    } else if (reason.rfind(path + " is ", 0) == 0) {
+      reason.erase(0, path.size() + 4);
+    }
+    return "(" + reason + ")";
   }
 }
 
@@ -41,6 +49,25 @@ std::vector<PresetInfo> presetFiles(const std::filesystem::path& folder) {
   std::sort(presets.begin(), presets.end(),
             [](const PresetInfo& a, const PresetInfo& b) { return a.name < b.name; });
   return presets;
+}
+
+// The user's own looks, without reading any; none when their folder does not exist or cannot be
+// read, which the library's presets do not depend on.
+std::vector<PresetInfo> userLooks(const std::filesystem::path& folder) {
+  std::error_code missing;
+  if (folder.empty() || !std::filesystem::is_directory(folder, missing)) {
+    return {};
+  }
+  std::vector<PresetInfo> looks;
+  try {
+    looks = presetFiles(folder);
+  } catch (const RunError&) {
+    return {};
+  }
+  for (PresetInfo& look : looks) {
+    look.usersOwn = true;
+  }
+  return looks;
 }
 
 }  // namespace
@@ -75,13 +102,46 @@ std::vector<PresetInfo> listPresets(const std::filesystem::path& folder) {
 }
 
 PresetInfo findPreset(const std::filesystem::path& folder, const std::string& name) {
-  std::vector<PresetInfo> presets = presetFiles(folder);
-  std::vector<std::string> names;
-  for (const PresetInfo& preset : presets) {
-    if (lowercase(preset.name) == lowercase(name)) {
-      return preset;
-    }
-    names.push_back(preset.name);
+  std::optional<PresetInfo> shadowed;
+  return findLook(folder, std::filesystem::path(), name, shadowed);
+}
+
+std::filesystem::path userLookFolderFor(const char* xdgDataHome, const char* home) {
+  const std::filesystem::path data = xdgDataHome != nullptr && *xdgDataHome != '\0'
+                                         ? std::filesystem::path(xdgDataHome)
+                                         : std::filesystem::path(home != nullptr ? home : "") / ".local/share";
+  return data / "vortelline/looks";
+}
+
+std::filesystem::path userLookFolderPath() { return userLookFolderFor(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")); }
+
+std::vector<PresetInfo> listLooks(const std::filesystem::path& library, const std::filesystem::path& users) {
+  std::vector<PresetInfo> looks = listPresets(library);
+  for (PresetInfo& look : userLooks(users)) {
+    look.description = presetDescription(look.file);
+    looks.push_back(look);
   }
-  throw UsageError("unknown preset \"" + name + "\"" + didYouMean(name, names, "; `vortelline presets` lists them"));
+  return looks;
+}
+
+PresetInfo findLook(const std::filesystem::path& library, const std::filesystem::path& users, const std::string& name,
+                    std::optional<PresetInfo>& shadowed) {
+  std::vector<PresetInfo> looks = presetFiles(library);
+  const std::vector<PresetInfo> own = userLooks(users);
+  looks.insert(looks.end(), own.begin(), own.end());
+  std::vector<std::string> names;
+  std::optional<PresetInfo> found;
+  for (const PresetInfo& look : looks) {
+    if (lowercase(look.name) != lowercase(name)) {
+      names.push_back(look.name);
+    } else if (!found) {
+      found = look;
+    } else {
+      shadowed = look;
+    }
+  }
+  if (!found) {
+    throw UsageError("unknown preset " + quoted(name) + didYouMean(name, names, "; `vortelline presets` lists them"));
+  }
+  return *found;
 }

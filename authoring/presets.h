@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ struct PresetInfo {
   std::string name;  // the file's name without ".json": "campfire", "gas-burner-blue"
   std::string description;
   std::filesystem::path file;
+  bool usersOwn = false;  // a look the user saved (the studio's Save Look), not the library's
 };
 
 // The environment variable that names the preset folder, overriding the program's own.
@@ -28,12 +30,28 @@ std::filesystem::path presetFolder();
 std::filesystem::path presetFolderFor(const std::filesystem::path& programFile, const char* environmentValue,
                                       const std::filesystem::path& sourceFolder);
 
+// Where the user's own looks are, as the studio's Save Look keeps them: vortelline/looks in the
+// user's data folder, $XDG_DATA_HOME when set and not empty, else ~/.local/share (what Qt's
+// writable generic data location is).
+std::filesystem::path userLookFolderPath();
+std::filesystem::path userLookFolderFor(const char* xdgDataHome, const char* home);
+
 // Every preset in the folder, by name, each read as a settings file (within its size limit) for
-// its description. A file that is not a settings file is listed with a description that says so,
-// rather than hidden. Throws RunError when the folder cannot be read.
+// its description. A file that cannot be used is listed with a description that says why (as
+// using it does), rather than hidden. Throws RunError when the folder cannot be read.
 std::vector<PresetInfo> listPresets(const std::filesystem::path& folder);
 
 // The preset of that name (case-insensitive), found by file name alone: no preset is read, so its
 // description is empty. Throws UsageError naming the nearest presets when there is none, RunError
 // when the folder cannot be read.
 PresetInfo findPreset(const std::filesystem::path& folder, const std::string& name);
+
+// The library's presets, then the user's own looks (none when their folder does not exist), each
+// by name and marked as the user's.
+std::vector<PresetInfo> listLooks(const std::filesystem::path& library, const std::filesystem::path& users);
+
+// The look of that name: the library's preset, else the user's own look; a user's look of the
+// same name as a preset is in `shadowed`. Throws UsageError naming the nearest of both when there
+// is none, RunError when the library cannot be read.
+PresetInfo findLook(const std::filesystem::path& library, const std::filesystem::path& users, const std::string& name,
+                    std::optional<PresetInfo>& shadowed);

@@ -10,6 +10,7 @@
 #include <set>
 #include <ostream>
 
+#include "authoring/emitter_image_file.h"
 #include "authoring/emitter_key_layers.h"
 #include "authoring/emitter_placement.h"
 #include "authoring/settings_file.h"
@@ -151,9 +152,8 @@ void noteClampedSettings(const HostSession& session, const std::vector<int>& set
       continue;
     }
     for (const Keyframe& key : session.tracks[position].keys) {
-      // A value that is not finite is no value at all: the effect refuses it with a message. The
-      // effect reads it in single precision, where 1e300 is no longer finite either.
-      if (std::isfinite(static_cast<float>(key.value)) &&
+      // A value that is not finite is no value at all: the effect refuses it with a message.
+      if (std::isfinite(key.value) &&
           (key.value < def.u.fs_d.valid_min || key.value > def.u.fs_d.valid_max)) {
         std::cerr << "vortelline: note: \"" << qualifiedName(session.params, position) << "\" takes "
                   << def.u.fs_d.valid_min << " to " << def.u.fs_d.valid_max << "; the effect clamps "
@@ -283,31 +283,34 @@ void runRender(const RenderOptions& options) {
   // The layer is as large as its own pixels, unless --size says otherwise.
   FrameSize layer{options.width, options.height};
   if (!options.inputPath.empty()) {
-    input = readImageFile(options.inputPath);
-    if (layer.width == 0) {
-      layer = FrameSize{input->width, input->height};
-    } else if (input->width != layer.width || input->height != layer.height) {
-      throw UsageError("the input " + options.inputPath + " is " + std::to_string(input->width) + "x" +
-                       std::to_string(input->height) + " but " + options.sizeOrigin + " is " +
-                       std::to_string(layer.width) + "x" +
-                       std::to_string(layer.height));
-    }
+    // Its size is checked before its pixels take memory.
+    input = readImageFile(options.inputPath, [&](int width, int height) {
+      if (layer.width != 0 && (width != layer.width || height != layer.height)) {
+        throw UsageError("the input " + options.inputPath + " is " + std::to_string(width) + "x" +
+                         std::to_string(height) + " but " + options.sizeOrigin + " is " + std::to_string(layer.width) +
+                         "x" + std::to_string(layer.height));
+      }
+    });
+    layer = FrameSize{input->width, input->height};
   }
   if (layer.width == 0) {
     layer = FrameSize{1920, 1080};
   }
   std::error_code unreadable;
-  if (!options.emitterText.empty() && !std::filesystem::is_regular_file(options.emitterPath, unreadable)) {
+  const bool textImageFits = layer.width == options.emitterTextLayerWidth && layer.height == options.emitterTextLayerHeight &&
+                             std::filesystem::is_regular_file(options.emitterPath, unreadable);
+  if (!options.emitterText.empty() && !textImageFits) {
     if (!options.drawEmitterText) {
-      throw UsageError("the emitter text's image " + options.emitterPath + " is missing, and this program has no "
-                       "fonts to draw the text");
+      throw UsageError("the emitter text's image " + options.emitterPath + " is missing or of another size than the "
+                       "layer, and this program has no fonts to draw the text");
     }
-    emitter = options.drawEmitterText(options.emitterText, layer.width, layer.height, options.emitterTextStyle);
+    emitter = options.drawEmitterText(
+        options.emitterText, layer.width, layer.height,
+        emitterTextStyleForLayer(options.emitterTextStyle, options.emitterTextLayerWidth, options.emitterTextLayerHeight,
+                                 layer.width, layer.height));
   } else if (!options.emitterPath.empty()) {
-    emitter = readImageFile(options.emitterPath);
-    if (!leavesImageAsItIs(options.emitterPlacement)) {
-      emitter = placeEmitterImage(*emitter, layer.width, layer.height, options.emitterPlacement);
-    }
+    emitter = readPlacedEmitterImage(options.emitterPath, layer.width, layer.height, options.emitterPlacement,
+                                     options.downsample);
   }
 
   std::unique_ptr<HostSession> session = startSession(options.modulePath);
@@ -365,7 +368,12 @@ void runRender(const RenderOptions& options) {
     std::cerr << "vortelline: note: " << without << " keeps no alpha, so the flames are written over black; "
               << ".mov, .mkv and .webm keep it with their own encoders\n";
   }
-  ProgressDisplay progress = startProgress(static_cast<int>(frames.size()), options.quiet);
+  // A loop's cross-faded frames render twice, so the estimate counts renders.
+  std::vector<int> frameRenders;
+  for (long frame : frames) {
+    frameRenders.push_back(loopMix(options.loop, frame).earlierWeight == 0.0f ? 1 : 2);
+  }
+  ProgressDisplay progress = startProgress(static_cast<int>(frames.size()), options.quiet, frameRenders);
   session->progress = &progress;
   try {
     renderFramesInto(*session, writer, frames, options.path, [&] { finishFrame(progress); }, options.loop);

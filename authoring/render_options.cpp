@@ -73,10 +73,10 @@ FrameSize parseFrameSize(const std::string& text) {
   long height = 0;
   if (x == std::string::npos || !parseCount(text.substr(0, x), width) || !parseCount(text.substr(x + 1), height) ||
       width < 1 || height < 1) {
-    throw UsageError("--size needs WIDTHxHEIGHT in pixels, such as 1920x1080, got \"" + text + "\"");
+    throw UsageError("--size needs WIDTHxHEIGHT in pixels, such as 1920x1080, got " + quoted(text));
   }
   if (width > largestLayerSide || height > largestLayerSide) {
-    throw UsageError("--size " + text + " is larger than the effect renders: up to " +
+    throw UsageError("--size " + quoted(text) + " is larger than the effect renders: up to " +
                      std::to_string(largestLayerSide) + " pixels per side");
   }
   return FrameSize{static_cast<int>(width), static_cast<int>(height)};
@@ -84,7 +84,7 @@ FrameSize parseFrameSize(const std::string& text) {
 
 std::vector<long> parseFrameList(const std::string& text) {
   const std::string usage = "frames are FIRST-LAST with FIRST <= LAST, FIRST-LAST:STEP, single frames, or a list "
-                            "of them, such as 0-47, 0-100:5 or 0-10,20,30-40, got \"" + text + "\"";
+                            "of them, such as 0-47, 0-100:5 or 0-10,20,30-40, got " + quoted(text);
   std::vector<long> frames;
   size_t start = 0;
   while (true) {
@@ -118,7 +118,7 @@ FrameTask parseFrameTask(const std::string& text) {
   if (slash == std::string::npos || !parseCount(text.substr(0, slash), task.index) ||
       !parseCount(text.substr(slash + 1), task.count)) {
     throw UsageError("--task needs INDEX/COUNT with INDEX counting from 0, such as 0/4 or "
-                     "$SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT, got \"" + text + "\"");
+                     "$SLURM_ARRAY_TASK_ID/$SLURM_ARRAY_TASK_COUNT, got " + quoted(text));
   }
   if (task.count == 0) {
     throw UsageError("--task " + text + " splits the frames into no tasks: COUNT must be at least 1");
@@ -130,16 +130,29 @@ FrameTask parseFrameTask(const std::string& text) {
   return task;
 }
 
+std::string parseChoice(const std::string& option, const std::string& text, const std::vector<std::string>& choices) {
+  for (const std::string& choice : choices) {
+    if (lowercase(text) == choice) {
+      return choice;
+    }
+  }
+  std::string listed;
+  for (size_t i = 0; i < choices.size(); ++i) {
+    listed += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + choices[i];
+  }
+  throw UsageError(option + " takes " + listed + ", got " + quoted(text) + didYouMean(text, choices, ""));
+}
+
 LoopSettings parseLoop(const std::string& length, const std::string& fade, const FrameClock& clock) {
   LoopSettings loop;
   if (!parseCount(length, loop.length) || loop.length < 2 || loop.length > maxFramesPerRun) {
-    throw UsageError("--loop needs the loop's length in frames, 2 or more, such as 120, got \"" + length + "\"");
+    throw UsageError("--loop needs the loop's length in frames, 2 or more, such as 120, got " + quoted(length));
   }
   if (fade.empty()) {
     loop.fadeFrames = defaultLoopFade(loop.length, clock);
   } else if (!parseCount(fade, loop.fadeFrames) || loop.fadeFrames < 1 || loop.fadeFrames >= loop.length) {
     throw UsageError("--loop-fade needs a number of frames from 1 to " + std::to_string(loop.length - 1) +
-                     " (less than --loop), got \"" + fade + "\"");
+                     " (less than --loop), got " + quoted(fade));
   }
   return loop;
 }
@@ -176,5 +189,5 @@ PF_RationalScale parseRate(const std::string& text, const std::string& what, con
       return PF_RationalScale{static_cast<A_long>(numerator), static_cast<A_u_long>(denominator)};
     }
   }
-  throw UsageError(what + " needs a positive number or fraction, such as " + examples + ", got \"" + text + "\"");
+  throw UsageError(what + " needs a positive number or fraction, such as " + examples + ", got " + quoted(text));
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "authoring/emitter_placement.h"
-#include "authoring/emitter_text.h"
+#include "authoring/emitter_text_style.h"
 #include "finishing/finishing_controls.h"
 #include "finishing/light_alpha.h"
 #include "media/movie_file.h"
@@ -49,6 +49,10 @@ struct RenderOptions {
   // studio saved of it) is missing. Only a program with Qt's fonts can draw it.
   std::string emitterText;
   EmitterTextStyle emitterTextStyle;
+  // The layer size the text's style was set in (the settings file's or look's): drawn for another,
+  // its pixel size is scaled, and the saved image, of that size, is not used.
+  int emitterTextLayerWidth = 0;
+  int emitterTextLayerHeight = 0;
   std::function<RgbaImage(const std::string& text, int width, int height, const EmitterTextStyle& style)>
       drawEmitterText;
   bool quiet = false;
@@ -78,6 +82,10 @@ FrameTask parseFrameTask(const std::string& text);    // "2/4": the third of fou
 // A positive rate as an exact fraction: "24", "23.976" (2997/125), "30000/1001". The message of a
 // refusal names the option (what) and shows examples that suit it.
 PF_RationalScale parseRate(const std::string& text, const std::string& what, const std::string& examples);
+
+// The choice that text names among an option's choices (any case), such as --path's smart and
+// plain. Throws UsageError that names the choices and the nearest one.
+std::string parseChoice(const std::string& option, const std::string& text, const std::vector<std::string>& choices);
 
 // --loop N and --loop-fade K (empty: one second, at most half the loop). Throws UsageError.
 LoopSettings parseLoop(const std::string& length, const std::string& fade, const FrameClock& clock);

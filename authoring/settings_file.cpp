@@ -376,9 +376,33 @@ SettingsFile readSettingsContent(const std::string& path) {
     throw UsageError(path + " is larger than a settings file can be (" + std::to_string(largestSettingsFile >> 20) +
                      " MB)");
   }
-  json file = read == InputRead::complete ? json::parse(bytes.begin(), bytes.end(), nullptr, false) : json();
-  if (file.is_discarded() || !file.is_object() || !file.contains("vortelline_settings")) {
-    throw UsageError(path + " is not a settings file saved by vortelline-studio");
+  const std::string notSettings = path + " is not a settings file saved by vortelline-studio";
+  // JSON holds no NUL byte; the parser would take one for the end and pass over what follows.
+  if (const auto nul = std::find(bytes.begin(), bytes.end(), 0); nul != bytes.end() && read == InputRead::complete) {
+    throw UsageError(notSettings + ": byte " + std::to_string(nul - bytes.begin()) +
+                     " is a NUL, which a JSON file does not hold");
+  }
+  // The last name read, so that a value the parser cannot hold is named by its field.
+  std::string field;
+  const json::parser_callback_t trackField = [&field](int, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::key) {
+      field = parsed.get<std::string>();
+    }
+    return true;
+  };
+  json file;
+  try {
+    if (read == InputRead::complete) {
+      file = json::parse(bytes.begin(), bytes.end(), trackField);
+    }
+  } catch (const json::out_of_range&) {
+    throw UsageError(path + ": " + (field.empty() ? std::string("a number") : ::quoted(field)) +
+                     " has a number too large for any value (beyond 1.8e308)");
+  } catch (const json::exception&) {
+    throw UsageError(notSettings);
+  }
+  if (!file.is_object() || !file.contains("vortelline_settings")) {
+    throw UsageError(notSettings);
   }
   if (file.at("vortelline_settings") != formatVersion) {
     throw UsageError(path + " is a settings file of another version");

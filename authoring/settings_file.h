@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "authoring/emitter_placement.h"
-#include "authoring/emitter_text.h"
+#include "authoring/emitter_text_style.h"
 #include "finishing/finishing_controls.h"
 #include "session/host_session.h"
 #include "session/parameter_settings.h"

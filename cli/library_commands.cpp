@@ -31,13 +31,14 @@ void printWrapped(std::ostream& out, const std::string& text, const std::string&
 }  // namespace
 
 void printPresets(std::ostream& out) {
-  std::vector<PresetInfo> presets = listPresets(presetFolder());
+  std::vector<PresetInfo> presets = listLooks(presetFolder(), userLookFolderPath());
   size_t width = 0;
   for (const PresetInfo& preset : presets) {
     width = std::max(width, preset.name.size());
   }
   for (const PresetInfo& preset : presets) {
-    out << preset.name << std::string(width - preset.name.size() + 2, ' ') << preset.description << '\n';
+    const std::string mark = preset.usersOwn ? (preset.description.empty() ? "(your look)" : "(your look) ") : "";
+    out << preset.name << std::string(width - preset.name.size() + 2, ' ') << mark << preset.description << '\n';
   }
 }
 

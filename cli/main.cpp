@@ -12,6 +12,8 @@
 #include "cli/library_commands.h"
 #include "cli/usage_hints.h"
 #include "drawing/emitter_text.h"
+#include "media/frame_output.h"
+#include "media/movie_file.h"
 #include "session/cancellation.h"
 #include "session/effect_module.h"
 #include "session/program_errors.h"
@@ -61,7 +63,7 @@ void refuseEmptyAssignedValues(const std::vector<std::string>& arguments) {
 
 void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string& size, std::string& frames,
                            std::string& frame, std::string& fps, std::string& pixelAspect, std::string& path,
-                           std::string& processing, std::string& task) {
+                           std::string& processing, std::string& task, std::string& alpha) {
   render.add_option("-o,--output", options.outputPattern,
                     "Output file: .png (8 or 16 bits) or .exr (32-bit float); each run of # becomes the "
                     "zero-padded frame number. Or one movie: .mov (ProRes 4444), .mkv (FFV1, lossless), .webm "
@@ -99,12 +101,10 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--downsample", options.downsample, "Render at 1/N resolution, N from 1 (the default) to 64")
       ->check(CLI::Range(1, 64).description(""));
   render.add_option("--pixel-aspect", pixelAspect, "Pixel aspect ratio, such as 0.9 or 10/11 (default 1)");
-  render.add_option("--processing", processing, "Sets the Processing control: auto, gpu or cpu")
-      ->check(CLI::IsMember({"auto", "gpu", "cpu"}).description(""));
+  render.add_option("--processing", processing, "Sets the Processing control: auto, gpu or cpu");
   render.add_option("--path", path,
                     "Render commands: smart (pre-render and render, the default) or plain (8 or 16 bits: .exr "
-                    "needs --depth 16)")
-      ->check(CLI::IsMember({"smart", "plain"}).description(""));
+                    "needs --depth 16)");
   render.add_option("--input", options.inputPath, "The layer's own pixels, PNG or EXR (default: transparent)");
   render.add_option("--emitter", options.emitterPath,
                     "The Emitter Layer's pixels, PNG or EXR, placed by --emitter-fit (default: this layer)");
@@ -113,13 +113,9 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
   render.add_option("--quality", options.movieCodec.quality,
                     "A movie's quality, lower is better: CRF for libx264 (default 18) and libvpx-vp9 (30), "
                     "quantiser 1-64 for prores_ks (default: the profile's data rate)");
-  render
-      .add_option_function<std::string>(
-          "--alpha", [&options](const std::string& text) { options.outputAlpha = *parseOutputAlpha(text); },
-          "The output's alpha: light (from the light: flames on black that composite over anything), effect (the "
-          "effect's own), or auto: light where the effect's own frame is opaque, else effect")
-      ->check(CLI::IsMember({"auto", "light", "effect"}, CLI::ignore_case))
-      ->default_str("auto");
+  render.add_option("--alpha", alpha,
+                    "The output's alpha: light (from the light: flames on black that composite over anything), effect "
+                    "(the effect's own), or auto: light where the effect's own frame is opaque, else effect");
   render.add_flag("-q,--quiet", options.quiet, "No progress bar");
   // What each value is, as the README writes it; the parser's own TEXT and INT say nothing, and
   // its "TEXT=24" for a default reads as syntax, so defaults are in the descriptions.
@@ -127,7 +123,8 @@ void describeRenderOptions(CLI::App& render, RenderOptions& options, std::string
       {"--output", "PATTERN"}, {"--size", "WxH"},      {"--frames", "LIST"},       {"--frame", "N"},
       {"--task", "I/N"},       {"--fps", "F"},         {"--set", "\"NAME=VALUE\""}, {"--settings", "FILE"},
       {"--preset", "NAME"},    {"--depth", "8|16|32"}, {"--downsample", "N"},      {"--pixel-aspect", "R"},
-      {"--processing", "auto|gpu|cpu"}, {"--path", "smart|plain"}, {"--input", "FILE"}, {"--emitter", "FILE"},
+      {"--processing", "auto|gpu|cpu"}, {"--path", "smart|plain"}, {"--alpha", "auto|light|effect"},
+      {"--input", "FILE"},     {"--emitter", "FILE"},
       {"--codec", "NAME"},     {"--quality", "Q"},
   };
   for (const auto& [name, valueName] : valueNames) {
@@ -206,37 +203,90 @@ void finishLoop(RenderOptions& options, const LoopTexts& texts, bool framesGiven
   }
 }
 
+// A settings file's timeline, as the studio's Render dialog renders it: frame 0 to its last frame,
+// within its loop if it has one. Empty for files saved before the timeline was kept (and without a
+// loop): they have only the frame on show.
+std::vector<long> settingsFileTimeline(const SettingsScene& scene) {
+  long last = scene.lastFrame.value_or(scene.loopLength - 1);
+  if (scene.loopLength > 0) {
+    last = std::min(last, scene.loopLength - 1);
+  }
+  std::vector<long> frames(static_cast<size_t>(std::max(last + 1, 0L)));
+  std::iota(frames.begin(), frames.end(), 0L);
+  return frames;
+}
+
+std::string framesText(const std::vector<long>& frames) {
+  if (frames.size() == 1) {
+    return "frame " + std::to_string(frames.front());
+  }
+  return "frames " + std::to_string(frames.front()) + "-" + std::to_string(frames.back());
+}
+
+// Says which frames a settings file made the run render, and which its timeline holds.
+void noteSettingsFileFrames(const RenderOptions& options, const std::vector<long>& timeline) {
+  std::cerr << "vortelline: " << options.settingsPath << ": rendering " << framesText(options.frames);
+  if (options.frames.size() > 1) {
+    std::cerr << ", its timeline";
+  } else {
+    std::cerr << ", the frame on show";
+    if (timeline.size() > 1) {
+      std::cerr << " (its timeline, " << framesText(timeline) << ", needs a # in the output name or a movie)";
+    }
+  }
+  if (options.loop.length > 0) {
+    std::cerr << ", in a seamless loop of " << options.loop.length << " frames";
+  }
+  std::cerr << "\n";
+}
+
+// A settings file's or look's emitter, image or text, unless --emitter gives one; its placement.
+void takeSavedEmitter(const SettingsScene& scene, RenderOptions& options) {
+  if (options.emitterPath.empty()) {
+    options.emitterPath = scene.emitterPath;
+    options.emitterText = scene.emitterText;
+    options.emitterTextStyle = scene.emitterTextStyle;
+    options.emitterTextLayerWidth = scene.width;
+    options.emitterTextLayerHeight = scene.height;
+  }
+  options.emitterPlacement = scene.emitterPlacement;
+}
+
 RenderOptions finishRenderOptions(RenderOptions options, const std::string& size, const std::string& frames,
                                   const std::string& frame, const std::string& fps, const std::string& pixelAspect,
                                   const std::string& path, const std::string& processing,
-                                  const std::string& task) {
+                                  const std::string& task, const std::string& alpha,
+                                  std::vector<long>& settingsTimeline) {
   if (!options.settingsPath.empty()) {
     SettingsFile file = readSettingsFile(options.settingsPath);
+    settingsTimeline = settingsFileTimeline(file.scene);
     options.width = file.scene.width;
     options.height = file.scene.height;
     options.sizeOrigin = "the layer size of " + options.settingsPath;
     options.clock = file.scene.clock;
-    options.frames = {file.scene.frame};
+    // Where the command line names no frames: the timeline into an output that holds several
+    // frames, else the frame on show.
+    const bool severalFrames = movieContainerForPath(options.outputPattern) || patternNamesFrames(options.outputPattern);
+    options.frames = severalFrames && !settingsTimeline.empty() ? settingsTimeline : std::vector<long>{file.scene.frame};
     if (file.scene.loopLength > 0) {
       options.loop = LoopSettings{file.scene.loopLength, defaultLoopFade(file.scene.loopLength, file.scene.clock)};
     }
-    if (options.emitterPath.empty()) {
-      options.emitterPath = file.scene.emitterPath;
-      options.emitterText = file.scene.emitterText;
-      options.emitterTextStyle = file.scene.emitterTextStyle;
-    }
-    options.emitterPlacement = file.scene.emitterPlacement;
+    takeSavedEmitter(file.scene, options);
     options.savedSettings = file.assignments;
     options.finishing = file.scene.finishing;
   }
   if (!options.presetName.empty()) {
-    SettingsFile preset = readSettingsFile(findPreset(presetFolder(), options.presetName).file.string());
+    std::optional<PresetInfo> shadowed;
+    const PresetInfo look = findLook(presetFolder(), userLookFolderPath(), options.presetName, shadowed);
+    if (shadowed) {
+      std::cerr << "vortelline: note: your own look " << shadowed->file.string() << " has the name of the library's \""
+                << look.name << "\", which --preset renders; render yours with --settings " << shadowed->file.string()
+                << "\n";
+    }
+    SettingsFile preset = readSettingsFile(look.file.string());
     options.savedSettings = preset.assignments;
     options.finishing = preset.scene.finishing;
-    if (options.emitterPath.empty()) {
-      options.emitterPath = preset.scene.emitterPath;
-    }
-    options.emitterPlacement = preset.scene.emitterPlacement;
+    takeSavedEmitter(preset.scene, options);
   }
   if (!size.empty()) {
     FrameSize parsed = parseFrameSize(size);
@@ -255,9 +305,13 @@ RenderOptions finishRenderOptions(RenderOptions options, const std::string& size
     options.clock = FrameClock{static_cast<A_u_long>(rate.num), static_cast<A_long>(rate.den)};
   }
   options.pixelAspect = parseRate(pixelAspect.empty() ? "1" : pixelAspect, "--pixel-aspect", "1, 0.9 or 10/11");
-  options.path = path == "plain" ? RenderPath::plain : RenderPath::smart;
+  options.path = !path.empty() && parseChoice("--path", path, {"smart", "plain"}) == "plain" ? RenderPath::plain
+                                                                                          : RenderPath::smart;
   if (!processing.empty()) {
-    options.processing = processing;
+    options.processing = parseChoice("--processing", processing, {"auto", "gpu", "cpu"});
+  }
+  if (!alpha.empty()) {
+    options.outputAlpha = *parseOutputAlpha(parseChoice("--alpha", alpha, {"auto", "light", "effect"}));
   }
   return options;
 }
@@ -275,8 +329,8 @@ int main(int argc, char** argv) {
   CLI::App* render = app.add_subcommand("render", "Render frames into PNG or EXR files or one movie");
   RenderOptions options;
   options.drawEmitterText = drawEmitterText;
-  std::string size, frames, frame, fps, pixelAspect, path, processing, task;
-  describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task);
+  std::string size, frames, frame, fps, pixelAspect, path, processing, task, alpha;
+  describeRenderOptions(*render, options, size, frames, frame, fps, pixelAspect, path, processing, task, alpha);
   EmitterPlacementTexts placementTexts;
   describeEmitterPlacementOptions(*render, placementTexts);
   LoopTexts loopTexts;
@@ -315,17 +369,24 @@ int main(int argc, char** argv) {
     return status == 0 ? 0 : exitUsage;
   }
 
-  if (modulePath.empty()) {
-    modulePath = defaultModulePath(VORTELLINE_BUILT_MODULE_PATH);
-  }
   try {
+    for (const CLI::App* command : app.get_subcommands()) {
+      refuseEmptyValues(*command);
+    }
+    if (modulePath.empty()) {
+      modulePath = defaultModulePath(VORTELLINE_BUILT_MODULE_PATH);
+    }
     if (render->parsed()) {
-      refuseEmptyValues(*render);
       options.modulePath = modulePath;
+      std::vector<long> settingsTimeline;
       RenderOptions finished = finishRenderOptions(options, size, frames, frame, fps, pixelAspect, path,
-                                                   processing, task);
+                                                   processing, task, alpha, settingsTimeline);
       finishEmitterPlacement(finished, placementTexts);
-      finishLoop(finished, loopTexts, render->count("--frames") + render->count("--frame") > 0);
+      const bool framesGiven = render->count("--frames") + render->count("--frame") > 0;
+      finishLoop(finished, loopTexts, framesGiven);
+      if (!finished.settingsPath.empty() && !framesGiven && loopTexts.length.empty()) {
+        noteSettingsFileFrames(finished, settingsTimeline);
+      }
       runRender(finished);
     } else if (params->parsed()) {
       printParams(modulePath, std::cout);

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "authoring/emitter_text.h"
+#include "authoring/emitter_text_style.h"
 #include "session/host_pixels.h"
 
 // Premultiplied like every host layer; one line of UTF-8 text. Empty text gives a transparent

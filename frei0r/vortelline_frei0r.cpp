@@ -30,6 +30,7 @@ extern "C" {
 #include "frei0r/failure_notice.h"
 #include "frei0r/plugin_params.h"
 #include "session/host_session.h"
+#include "session/number_text.h"
 #include "session/program_errors.h"
 
 namespace {
@@ -430,6 +431,14 @@ long frameAt(Instance& instance, double time) {
   const double frame = std::round(seconds * clock.timeScale / clock.timeStep);
   // Host times are 32-bit ticks.
   const double lastFrame = static_cast<double>(INT32_MAX / clock.timeStep);
+  if (frame > lastFrame) {
+    const double lastSecond = lastFrame * clock.timeStep / clock.timeScale;
+    const bool ticks = clock.timeScale == tickClock.timeScale && clock.timeStep == tickClock.timeStep;
+    report("times after " + numberText(std::floor(lastSecond * 10.0) / 10.0) +
+           " s are beyond the effect's 32-bit clock" + (ticks ? " without fps" : "") +
+           ": every later time shows the frame at that time" +
+           (ticks ? "; set fps (the first field) to the frame rate to reach further" : ""));
+  }
   return static_cast<long>(std::isfinite(frame) ? std::clamp(frame, 0.0, lastFrame) : 0.0);
 }
 

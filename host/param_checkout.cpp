@@ -1,6 +1,8 @@
 #include "host/param_checkout.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "host/parameter_set.h"
 
@@ -81,7 +83,13 @@ constexpr SliderField kSliderFields[] = {
 int32_t choiceCode(A_long choice) { return std::clamp<A_long>(choice, 1, 3) - 1; }
 
 float readFloatParam(PF_InData* in_data, PF_ParamDef* params[], PF_ParamIndex position) {
-  return readParam(in_data, params, position, [](const PF_ParamDef& def) { return float(def.u.fs_d.value); });
+  return readParam(in_data, params, position, [](const PF_ParamDef& def) {
+    // A finite value beyond single precision is very large, not missing: it becomes the largest
+    // float and is clamped to the control's range like any other value beyond it.
+    const double value = def.u.fs_d.value;
+    const double largest = std::numeric_limits<float>::max();
+    return float(std::isfinite(value) ? std::clamp(value, -largest, largest) : value);
+  });
 }
 
 A_long readIntParam(PF_InData* in_data, PF_ParamDef* params[], PF_ParamIndex position) {

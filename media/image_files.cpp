@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <optional>
 #include <strings.h>
@@ -71,12 +72,14 @@ void onPngError(png_structp png, png_const_charp message) {
 void onPngWarning(png_structp, png_const_charp) {}
 
 // Decoded PNG rows: RGBA, 8 or 16 bits per channel, 16-bit samples big-endian as in the file.
+// Rows holds one row, or every row of an interlaced image, whose passes fill the whole image.
 struct PngPixels {
   png_uint_32 width = 0;
   png_uint_32 height = 0;
   int bitDepth = 8;
   std::vector<png_byte> bytes;
   std::vector<png_bytep> rows;
+  std::vector<float> row;  // one row as floats, for the receiver
 };
 
 // The file's bytes as libpng reads them.
@@ -105,9 +108,36 @@ struct PngReadState {
   ~PngReadState() { png_destroy_read_struct(&png, &info, nullptr); }
 };
 
+// Hands decoded row y to the receiver as premultiplied float RGBA, as an 8- or 16-bit PNG sample
+// reads (PNG colour is straight; host layers carry colour premultiplied by alpha); returns whether
+// it wants more.
+bool sendPngRow(PngPixels& pixels, const png_byte* bytes, int y, const ImageRows& rows) {
+  const size_t samples = size_t{pixels.width} * 4;
+  const size_t rowBytes = samples * static_cast<size_t>(pixels.bitDepth / 8);
+  if (bytes[0] == 0 && std::memcmp(bytes, bytes + 1, rowBytes - 1) == 0) {
+    return rows.row(y, nullptr);
+  }
+  for (size_t i = 0; i < samples; ++i) {
+    if (pixels.bitDepth == 16) {
+      unsigned value = (unsigned{bytes[2 * i]} << 8) | bytes[2 * i + 1];
+      pixels.row[i] = static_cast<float>(value) / 65535.0f;
+    } else {
+      pixels.row[i] = static_cast<float>(bytes[i]) / 255.0f;
+    }
+  }
+  for (size_t i = 0; i < samples; i += 4) {
+    for (size_t channel = 0; channel < 3; ++channel) {
+      pixels.row[i + channel] *= pixels.row[i + 3];
+    }
+  }
+  return rows.row(y, pixels.row.data());
+}
+
 // libpng leaves by longjmp to the setjmp below. The jump skips no destructor: everything this
-// function owns is in `state`, made before the setjmp.
-bool decodePng(const std::vector<unsigned char>& bytes, PngPixels& pixels, PngFailure& failure) {
+// function owns is in `state`, made before the setjmp, and the memory it fills is the caller's.
+// An exception from the receiver leaves while libpng is not running.
+bool decodePng(const std::vector<unsigned char>& bytes, PngPixels& pixels, PngFailure& failure,
+               const ImageRows& rows) {
   PngReadState state;
   state.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
   if (!state.png) {
@@ -137,48 +167,54 @@ bool decodePng(const std::vector<unsigned char>& bytes, PngPixels& pixels, PngFa
                   bytes.size(), width, height);
     return false;
   }
+  rows.start(static_cast<int>(width), static_cast<int>(height));
   png_set_expand(png);
   png_set_gray_to_rgb(png);
   int depth = png_get_bit_depth(png, info) == 16 ? 16 : 8;
   png_set_add_alpha(png, depth == 16 ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
-  png_set_interlace_handling(png);
+  const bool interlaced = png_set_interlace_handling(png) > 1;
   png_read_update_info(png, info);
   pixels.width = png_get_image_width(png, info);
   pixels.height = png_get_image_height(png, info);
   pixels.bitDepth = depth;
-  size_t rowBytes = png_get_rowbytes(png, info);
-  pixels.bytes.resize(rowBytes * pixels.height);
-  pixels.rows.resize(pixels.height);
-  for (png_uint_32 y = 0; y < pixels.height; ++y) {
-    pixels.rows[y] = pixels.bytes.data() + rowBytes * y;
+  const size_t rowBytes = png_get_rowbytes(png, info);
+  pixels.row.resize(size_t{pixels.width} * 4);
+  if (!interlaced) {
+    pixels.bytes.resize(rowBytes);
+    for (png_uint_32 y = 0; y < pixels.height; ++y) {
+      png_read_row(png, pixels.bytes.data(), nullptr);
+      if (!sendPngRow(pixels, pixels.bytes.data(), static_cast<int>(y), rows)) {
+        return true;
+      }
+    }
+  } else {
+    // Each pass of an interlaced image adds pixels all over it: the whole image is decoded first.
+    if (uint64_t{rowBytes} * pixels.height > rows.largestWholeImageBytes) {
+      std::snprintf(failure.message, sizeof failure.message,
+                    "an interlaced PNG is decoded whole, and this one's %ux%u pixels are more than %s needs; save "
+                    "it without interlacing",
+                    width, height, rows.purpose);
+      return false;
+    }
+    pixels.bytes.resize(rowBytes * pixels.height);
+    pixels.rows.resize(pixels.height);
+    for (png_uint_32 y = 0; y < pixels.height; ++y) {
+      pixels.rows[y] = pixels.bytes.data() + rowBytes * y;
+    }
+    png_read_image(png, pixels.rows.data());
+    for (png_uint_32 y = 0; y < pixels.height && sendPngRow(pixels, pixels.rows[y], static_cast<int>(y), rows); ++y) {
+    }
   }
-  png_read_image(png, pixels.rows.data());
   png_read_end(png, nullptr);
   return true;
 }
 
-RgbaImage readPng(const std::vector<unsigned char>& bytes, const std::string& path) {
+void readPngRows(const std::vector<unsigned char>& bytes, const std::string& path, const ImageRows& rows) {
   PngPixels pixels;
   PngFailure failure;
-  if (!decodePng(bytes, pixels, failure)) {
+  if (!decodePng(bytes, pixels, failure, rows)) {
     throw RunError("cannot read the PNG image " + path + ": " + failure.message);
   }
-  RgbaImage image;
-  image.width = static_cast<int>(pixels.width);
-  image.height = static_cast<int>(pixels.height);
-  image.rgba.resize(static_cast<size_t>(image.width) * image.height * 4);
-  size_t samples = image.rgba.size();
-  for (size_t i = 0; i < samples; ++i) {
-    if (pixels.bitDepth == 16) {
-      unsigned value = (unsigned{pixels.bytes[2 * i]} << 8) | pixels.bytes[2 * i + 1];
-      image.rgba[i] = static_cast<float>(value) / 65535.0f;
-    } else {
-      image.rgba[i] = static_cast<float>(pixels.bytes[i]) / 255.0f;
-    }
-  }
-  // PNG colour is straight; host layers carry colour premultiplied by alpha.
-  premultiplyByAlpha(image);
-  return image;
 }
 
 // The temporary file being written, at an explicit position (the OpenEXR writer seeks back to
@@ -349,11 +385,12 @@ ExrWindows walkExrHeader(const std::vector<unsigned char>& bytes, const std::str
   }
 }
 
-// Rows decoded per readPixels call: the samples grow a strip at a time, so a header that claims
-// more rows than the file holds fails at the first missing strip, not after taking memory for all.
+// Rows decoded per readPixels call: memory for one strip of the data window at a time, so a header
+// that claims more rows than the file holds fails at the first missing strip, and the image's rows
+// go to the receiver without the whole data window held at once.
 constexpr int exrStripRows = 64;
 
-RgbaImage readExr(const std::vector<unsigned char>& bytes, const std::string& path) {
+void readExrRows(const std::vector<unsigned char>& bytes, const std::string& path, const ImageRows& rows) {
   walkExrHeader(bytes, path);
   try {
     MemoryInput input(bytes, path);
@@ -373,53 +410,68 @@ RgbaImage readExr(const std::vector<unsigned char>& bytes, const std::string& pa
                        std::to_string(largestLayerSide) + " per side");
       }
     }
-    int dataWidth = data.max.x - data.min.x + 1;
-    const size_t xStride = 4 * sizeof(float);
-    const size_t yStride = xStride * dataWidth;
-    std::vector<float> samples;
-    for (int64_t first = data.min.y; first <= data.max.y; first += exrStripRows) {
-      const int last = static_cast<int>(std::min<int64_t>(first + exrStripRows - 1, data.max.y));
-      samples.resize(static_cast<size_t>(last - data.min.y + 1) * dataWidth * 4);
-      // A grey image's Y goes to red and is copied to green and blue below: one channel can
-      // fill only one slice.
-      Imf::FrameBuffer frameBuffer;
-      const char* names[4] = {grey ? "Y" : "R", "G", "B", "A"};
-      for (int channel = 0; channel < 4; ++channel) {
-        if (grey && (channel == 1 || channel == 2)) {
-          continue;
-        }
-        double fill = channel == 3 ? 1.0 : 0.0;
-        frameBuffer.insert(names[channel], Imf::Slice::Make(Imf::FLOAT, samples.data() + channel, data, xStride,
-                                                            yStride, 1, 1, fill));
-      }
-      // Set again for every strip: growing the samples may have moved them.
-      file.setFrameBuffer(frameBuffer);
-      file.readPixels(static_cast<int>(first), last);
-    }
-    if (grey) {
-      for (size_t i = 0; i < samples.size(); i += 4) {
-        samples[i + 1] = samples[i];
-        samples[i + 2] = samples[i];
-      }
-    }
-
-    RgbaImage image;
-    image.width = display.max.x - display.min.x + 1;
-    image.height = display.max.y - display.min.y + 1;
-    if (image.width <= 0 || image.height <= 0) {
+    const int width = display.max.x - display.min.x + 1;
+    const int height = display.max.y - display.min.y + 1;
+    if (width <= 0 || height <= 0) {
       throw RunError("the OpenEXR image " + path + " has an empty display window");
     }
-    image.rgba.assign(static_cast<size_t>(image.width) * image.height * 4, 0.0f);
-    for (int y = std::max(data.min.y, display.min.y); y <= std::min(data.max.y, display.max.y); ++y) {
-      for (int x = std::max(data.min.x, display.min.x); x <= std::min(data.max.x, display.max.x); ++x) {
-        const float* source = &samples[(static_cast<size_t>(y - data.min.y) * dataWidth + (x - data.min.x)) * 4];
-        float* target =
-            &image.rgba[(static_cast<size_t>(y - display.min.y) * image.width + (x - display.min.x)) * 4];
-        std::copy(source, source + 4, target);
+    rows.start(width, height);
+    // The image is the display window; only its rows and columns inside the data window hold
+    // pixels, and only those are read. The rest is transparent.
+    const int firstRow = std::max(data.min.y, display.min.y);
+    const int lastRow = std::min(data.max.y, display.max.y);
+    const int firstColumn = std::max(data.min.x, display.min.x);
+    const int lastColumn = std::min(data.max.x, display.max.x);
+    const int dataWidth = data.max.x - data.min.x + 1;
+    const size_t xStride = 4 * sizeof(float);
+    const size_t yStride = xStride * dataWidth;
+    std::vector<float> strip;
+    std::vector<float> row;
+    int stripFirst = 0;
+    for (int y = display.min.y; y <= display.max.y; ++y) {
+      if (y < firstRow || y > lastRow || firstColumn > lastColumn) {
+        if (!rows.row(y - display.min.y, nullptr)) {
+          return;
+        }
+        continue;
+      }
+      if (y == firstRow || y >= stripFirst + exrStripRows) {
+        stripFirst = y;
+        const int stripLast = std::min(y + exrStripRows - 1, lastRow);
+        strip.assign(static_cast<size_t>(stripLast - stripFirst + 1) * dataWidth * 4, 0.0f);
+        // A grey image's Y goes to red and is copied to green and blue below: one channel can
+        // fill only one slice.
+        const Imath::Box2i stripWindow({data.min.x, stripFirst}, {data.max.x, stripLast});
+        Imf::FrameBuffer frameBuffer;
+        const char* names[4] = {grey ? "Y" : "R", "G", "B", "A"};
+        for (int channel = 0; channel < 4; ++channel) {
+          if (grey && (channel == 1 || channel == 2)) {
+            continue;
+          }
+          double fill = channel == 3 ? 1.0 : 0.0;
+          frameBuffer.insert(names[channel], Imf::Slice::Make(Imf::FLOAT, strip.data() + channel, stripWindow,
+                                                              xStride, yStride, 1, 1, fill));
+        }
+        file.setFrameBuffer(frameBuffer);
+        file.readPixels(stripFirst, stripLast);
+      }
+      row.assign(static_cast<size_t>(width) * 4, 0.0f);
+      const float* source = &strip[(static_cast<size_t>(y - stripFirst) * dataWidth + (firstColumn - data.min.x)) * 4];
+      float* target = &row[static_cast<size_t>(firstColumn - display.min.x) * 4];
+      std::copy(source, source + static_cast<size_t>(lastColumn - firstColumn + 1) * 4, target);
+      if (grey) {
+        for (size_t i = 0; i < row.size(); i += 4) {
+          row[i + 1] = row[i];
+          row[i + 2] = row[i];
+        }
+      }
+      if (!rows.row(y - display.min.y, row.data())) {
+        return;
       }
     }
-    return image;
   } catch (const RunError&) {
+    throw;
+  } catch (const UsageError&) {
     throw;
   } catch (const std::bad_alloc&) {
     throw;
@@ -577,7 +629,7 @@ std::optional<ImageSize> declaredImageSize(const std::vector<unsigned char>& byt
   return std::nullopt;
 }
 
-RgbaImage readImageFile(const std::string& path) {
+void readImageRows(const std::string& path, const ImageRows& rows) {
   try {
     // Images have no size limit of their own: their pixels are bounded when they are decoded.
     const InputRules rules{"the image", SIZE_MAX - 1, judgeImageStart};
@@ -587,10 +639,47 @@ RgbaImage readImageFile(const std::string& path) {
     if (read != InputRead::complete || !format) {
       throw notAnImage(path);
     }
-    return *format == ImageFormat::png ? readPng(bytes, path) : readExr(bytes, path);
+    if (*format == ImageFormat::png) {
+      readPngRows(bytes, path, rows);
+    } else {
+      readExrRows(bytes, path, rows);
+    }
   } catch (const std::bad_alloc&) {
     throw RunError("cannot read the image " + path + ": out of memory");
   }
+}
+
+RgbaImage readImageFile(const std::string& path, const std::function<void(int width, int height)>& checkSize) {
+  RgbaImage image;
+  // The rows the file holds are kept as they come and the image is made once all have been read,
+  // so that memory grows with the data there rather than with the size a header claims.
+  std::vector<std::vector<float>> held;
+  ImageRows rows;
+  rows.start = [&](int width, int height) {
+    if (checkSize) {
+      checkSize(width, height);
+    }
+    image.width = width;
+    image.height = height;
+    held.resize(static_cast<size_t>(height));
+  };
+  rows.row = [&](int y, const float* rgba) {
+    if (rgba) {
+      held[static_cast<size_t>(y)].assign(rgba, rgba + static_cast<size_t>(image.width) * 4);
+    }
+    return true;
+  };
+  readImageRows(path, rows);
+  try {
+    image.rgba.assign(static_cast<size_t>(image.width) * image.height * 4, 0.0f);
+  } catch (const std::bad_alloc&) {
+    throw RunError("cannot read the image " + path + ": out of memory");
+  }
+  for (size_t y = 0; y < held.size(); ++y) {
+    std::copy(held[y].begin(), held[y].end(), image.rgba.begin() + static_cast<std::ptrdiff_t>(y * image.width * 4));
+    std::vector<float>().swap(held[y]);
+  }
+  return image;
 }
 
 TemporaryFile createTemporaryFileFor(const std::string& path) {

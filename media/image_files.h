@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,11 +40,33 @@ TemporaryFile createTemporaryFileFor(const std::string& path);
 // a crash cannot leave the final name on an empty file. Throws RunError.
 void renameWhenOnDisk(int descriptor, const std::string& temporary, const std::string& path);
 
-// Reads a PNG or OpenEXR file, recognised by its content; a pipe or FIFO works too. Grey images
-// become grey RGB; a missing alpha channel is opaque; PNG colour is premultiplied by its alpha.
-// Memory is taken only for pixels the file can hold. Throws RunError naming the file, Cancelled
-// when a stop signal arrives while it waits for data.
-RgbaImage readImageFile(const std::string& path);
+// Where a reader sends an image's rows, top to bottom: RGBA floats, premultiplied, as
+// readImageFile gives them.
+struct ImageRows {
+  // Called with the image's size before any memory is taken for its pixels; throws to refuse it.
+  std::function<void(int width, int height)> start;
+  // Row y, width pixels; null for a wholly transparent row (outside an OpenEXR file's data window,
+  // or all zeros), which is never made. Returns whether more rows are wanted: reading ends early
+  // when they are not.
+  std::function<bool(int y, const float* rgba)> row;
+  // What the image is read for, as a refusal names it ("a 64x36 layer").
+  const char* purpose = "the image";
+  // An image whose layout needs it decoded whole (an interlaced PNG) is refused when that takes
+  // more bytes than this.
+  uint64_t largestWholeImageBytes = UINT64_MAX;
+};
+
+// Reads a PNG or OpenEXR file, recognised by its content, row by row into rows; a pipe or FIFO
+// works too. Grey images become grey RGB; a missing alpha channel is opaque; PNG colour is
+// premultiplied by its alpha; an OpenEXR image is its display window, transparent outside its
+// data window. Memory is taken only for pixels the file can hold, a strip of rows at a time.
+// Throws RunError naming the file, what rows.start throws, Cancelled when a stop signal arrives
+// while it waits for data.
+void readImageRows(const std::string& path, const ImageRows& rows);
+
+// The whole image, read by readImageRows; checkSize, if given, sees its size first and throws to
+// refuse it before its pixels take memory.
+RgbaImage readImageFile(const std::string& path, const std::function<void(int width, int height)>& checkSize = {});
 
 struct ImageSize {
   int64_t width = 0;

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,7 +100,9 @@ bool canWritePixelFormat(AVPixelFormat format) {
     return false;
   }
   if (desc->flags & AV_PIX_FMT_FLAG_RGB) {
-    return true;
+    // A whole pixel in one byte (3:3:2, 1:2:1): FFmpeg's description of where each colour lies
+    // is not what its encoders (GIF) read, so the colours would come out scrambled.
+    return desc->comp[0].step > 1 || desc->comp[0].plane != desc->comp[1].plane;
   }
   return sws_isSupportedOutput(format) && (!(desc->flags & AV_PIX_FMT_FLAG_ALPHA) || alphaHasItsOwnPlane(*desc));
 }
@@ -141,9 +144,47 @@ AVPixelFormat choosePixelFormat(const AVCodec& encoder, int sampleBits) {
   return avcodec_find_best_pix_fmt_of_list(offered.data(), deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_RGBA, 1, nullptr);
 }
 
+// Silences FFmpeg's log while it lives: in a trial, a refusal is an answer, not an error to show.
+class QuietFfmpegLog {
+ public:
+  QuietFfmpegLog() { av_log_set_level(AV_LOG_QUIET); }
+  ~QuietFfmpegLog() { av_log_set_level(level_); }
+  QuietFfmpegLog(const QuietFfmpegLog&) = delete;
+  QuietFfmpegLog& operator=(const QuietFfmpegLog&) = delete;
+
+ private:
+  int level_ = av_log_get_level();
+};
+
+// Whether the muxer starts a stream of the encoder's codec: its list of codecs names some that it
+// then refuses to write (VP8 and VP9 in QuickTime), so the muxer's own set-up is asked.
 bool containerTakes(MovieContainer container, const AVCodec& encoder) {
   const AVOutputFormat* muxer = av_guess_format(traitsOf(container).muxer, nullptr, nullptr);
-  return muxer && avformat_query_codec(muxer, encoder.id, FF_COMPLIANCE_NORMAL) == 1;
+  if (!muxer || avformat_query_codec(muxer, encoder.id, FF_COMPLIANCE_NORMAL) != 1) {
+    return false;
+  }
+  AVFormatContext* context = nullptr;
+  if (avformat_alloc_output_context2(&context, muxer, nullptr, nullptr) < 0) {
+    throw std::bad_alloc();
+  }
+  AVStream* stream = avformat_new_stream(context, nullptr);
+  if (!stream || avio_open_dyn_buf(&context->pb) < 0) {
+    avformat_free_context(context);
+    throw std::bad_alloc();
+  }
+  stream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+  stream->codecpar->codec_id = encoder.id;
+  stream->codecpar->width = 64;
+  stream->codecpar->height = 64;
+  stream->time_base = AVRational{1, 24};
+  const QuietFfmpegLog quiet;
+  const bool takes = avformat_init_output(context, nullptr) >= 0;
+  uint8_t* written = nullptr;
+  avio_close_dyn_buf(context->pb, &written);
+  av_free(written);
+  context->pb = nullptr;
+  avformat_free_context(context);
+  return takes;
 }
 
 bool fitsContainer(MovieContainer container, const AVCodec& encoder) {
@@ -248,8 +289,8 @@ struct MovieFile::Encoder {
     }
     if (!finished && !temporary.empty()) {
       std::remove(temporary.c_str());
+      setTemporaryFileInProgress(nullptr);
     }
-    setTemporaryFileInProgress(nullptr);
   }
 
   // Throws for a failed call (code < 0) or a failed write to the file since the last check.
@@ -361,6 +402,9 @@ void openEncoder(MovieFile::Encoder& encoder, const std::string& codecName, cons
   } else if (codecName == "libvpx") {
     // VP8 keeps alpha only without alternate reference frames; with them it refuses to open.
     setOption(codec, "auto-alt-ref", "0");
+  } else if (codecName == "hap") {
+    // Plain Hap (DXT1) drops alpha; Hap Alpha keeps it.
+    setOption(codec, "format", "hap_alpha");
   } else if (codecName == "dnxhd") {
     // The DNxHD profiles take only broadcast sizes and 4:2:2; DNxHR 444 takes any size from
     // 256x120 and the RGB this encoder is given.
@@ -376,6 +420,11 @@ void openEncoder(MovieFile::Encoder& encoder, const std::string& codecName, cons
     }
   }
   int opened = avcodec_open2(&codec, found, nullptr);
+  if (opened == AVERROR_ENCODER_NOT_FOUND) {
+    // FFmpeg lists encoders that wrap a system library or device (OpenMAX) it then cannot find.
+    throw RunError("cannot write " + encoder.path + ": the " + codecName +
+                   " encoder cannot be used on this machine: " + ffmpegError(opened));
+  }
   if (opened < 0) {
     throw RunError("cannot write " + encoder.path + ": the " + codecName + " encoder does not take " +
                    std::to_string(codec.width) + "x" + std::to_string(codec.height) + " frames at " + desc.name + ": " +
@@ -452,15 +501,11 @@ void fillPicture(MovieFile::Encoder& encoder, const RgbaSamples& samples) {
 
 }  // namespace
 
-MovieFile::MovieFile(const std::string& path, MovieContainer container, const MovieCodecChoice& choice,
-                     const MovieFrames& frames)
-    : encoder_(std::make_unique<Encoder>()) {
-  const std::string codecName = chooseMovieCodec(container, choice);
-  // Encoders chat at the info level (libx264 lists its settings); only failures are of interest.
-  av_log_set_level(AV_LOG_ERROR);
-  Encoder& encoder = *encoder_;
-  encoder.path = path;
-  encoder.frames = frames;
+namespace {
+
+// Opens the muxer and the encoder: what they refuse is known before a file is made.
+void openMovie(MovieFile::Encoder& encoder, MovieContainer container, const std::string& codecName,
+               const MovieCodecChoice& choice) {
   if (avformat_alloc_output_context2(&encoder.muxer, nullptr, traitsOf(container).muxer, nullptr) < 0 ||
       !(encoder.picture = av_frame_alloc()) || !(encoder.packet = av_packet_alloc())) {
     throw std::bad_alloc();
@@ -475,16 +520,18 @@ MovieFile::MovieFile(const std::string& path, MovieContainer container, const Mo
   encoder.check(avcodec_parameters_from_context(encoder.stream->codecpar, encoder.codec));
 
   encoder.picture->format = encoder.codec->pix_fmt;
-  encoder.picture->width = frames.width;
-  encoder.picture->height = frames.height;
+  encoder.picture->width = encoder.frames.width;
+  encoder.picture->height = encoder.frames.height;
   // Some encoders (ProRes) write the tags of each frame into its header.
   encoder.picture->color_primaries = encoder.codec->color_primaries;
   encoder.picture->color_trc = encoder.codec->color_trc;
   encoder.picture->colorspace = encoder.codec->colorspace;
   encoder.picture->color_range = encoder.codec->color_range;
   encoder.check(av_frame_get_buffer(encoder.picture, 0));
+}
 
-  createTemporaryFile(encoder);
+// Writes the movie's header into encoder.descriptor.
+void startMovie(MovieFile::Encoder& encoder) {
   constexpr int bufferBytes = 1 << 16;
   auto* buffer = static_cast<unsigned char*>(av_malloc(bufferBytes));
   encoder.file = buffer ? avio_alloc_context(buffer, bufferBytes, 1, &encoder, nullptr, writeToFile, seekInFile)
@@ -501,30 +548,166 @@ MovieFile::MovieFile(const std::string& path, MovieContainer container, const Mo
   // (Matroska counts in milliseconds whatever it is told.)
   AVDictionary* muxerOptions = nullptr;
   av_dict_set(&muxerOptions, "movflags", "+write_colr", 0);
-  av_dict_set_int(&muxerOptions, "movie_timescale", frames.framesPerSecond.num, 0);
+  av_dict_set_int(&muxerOptions, "movie_timescale", encoder.frames.framesPerSecond.num, 0);
   int header = avformat_write_header(encoder.muxer, &muxerOptions);
   av_dict_free(&muxerOptions);
   encoder.check(header);
 }
 
-MovieFile::~MovieFile() = default;
-
-void MovieFile::addFrame(const PF_EffectWorld& world) {
-  Encoder& encoder = *encoder_;
+void addSamples(MovieFile::Encoder& encoder, const RgbaSamples& samples) {
   encoder.check(av_frame_make_writable(encoder.picture));
-  fillPicture(encoder, rgbaSamplesFromWorld(world, encoder.frames.bitDepth, keepsAlpha()));
+  fillPicture(encoder, samples);
   encoder.picture->pts = encoder.nextFrame++;
   encoder.encode(encoder.picture);
 }
 
-void MovieFile::finish() {
-  Encoder& encoder = *encoder_;
+void endMovie(MovieFile::Encoder& encoder) {
   encoder.encode(nullptr);
   encoder.check(av_write_trailer(encoder.muxer));
   avio_flush(encoder.file);
   encoder.check(0);
+}
+
+int readFromFile(void* opaque, uint8_t* data, int size) {
+  auto& encoder = *static_cast<MovieFile::Encoder*>(opaque);
+  while (true) {
+    ssize_t count = read(encoder.descriptor, data, static_cast<size_t>(size));
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    return count < 0 ? AVERROR(errno) : count == 0 ? AVERROR_EOF : static_cast<int>(count);
+  }
+}
+
+// The alpha of the middle row of the first frame the movie in encoder.descriptor decodes to, in
+// eighths of full (0..8): its left half (written clear) and its right half (written opaque); none
+// when the decoded frames have no alpha. An encoder whose library has a decoder of the same name
+// decodes with it: FFmpeg's own VP9 decoder drops the alpha that libvpx and the browsers read.
+std::optional<std::pair<int, int>> decodedAlphaHalves(MovieFile::Encoder& written, const std::string& codecName) {
+  lseek(written.descriptor, 0, SEEK_SET);
+  constexpr int bufferBytes = 1 << 16;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(bufferBytes));
+  AVIOContext* file = buffer ? avio_alloc_context(buffer, bufferBytes, 0, &written, readFromFile, nullptr, seekInFile)
+                             : nullptr;
+  AVFormatContext* demuxer = avformat_alloc_context();
+  AVCodecContext* codec = nullptr;
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  std::optional<std::pair<int, int>> halves;
+  bool opened = false;
+  if (file && demuxer && packet && frame) {
+    demuxer->pb = file;
+    opened = avformat_open_input(&demuxer, nullptr, nullptr, nullptr) >= 0;
+  }
+  if (opened && avformat_find_stream_info(demuxer, nullptr) >= 0 && demuxer->nb_streams == 1) {
+    const AVCodecParameters& parameters = *demuxer->streams[0]->codecpar;
+    const AVCodec* decoder = avcodec_find_decoder_by_name(codecName.c_str());
+    if (!decoder || decoder->id != parameters.codec_id) {
+      decoder = avcodec_find_decoder(parameters.codec_id);
+    }
+    codec = decoder ? avcodec_alloc_context3(decoder) : nullptr;
+    bool decoding = codec && avcodec_parameters_to_context(codec, &parameters) >= 0 &&
+                    avcodec_open2(codec, decoder, nullptr) >= 0;
+    bool decoded = false;
+    while (decoding && !decoded) {
+      const bool more = av_read_frame(demuxer, packet) >= 0;
+      avcodec_send_packet(codec, more ? packet : nullptr);
+      av_packet_unref(packet);
+      decoded = avcodec_receive_frame(codec, frame) >= 0;
+      decoding = more;
+    }
+    const AVPixFmtDescriptor* desc = decoded ? av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format)) : nullptr;
+    if (desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA)) {
+      std::vector<uint16_t> line(static_cast<size_t>(frame->width));
+      av_read_image_line2(line.data(), const_cast<const uint8_t**>(frame->data), frame->linesize, desc, 0,
+                          frame->height / 2, 3, frame->width, 0, 2);
+      const int full = (1 << desc->comp[3].depth) - 1;
+      const auto eighths = [&](int x) { return (line[static_cast<size_t>(x)] * 8 + full / 2) / full; };
+      halves = std::pair{eighths(frame->width / 4), eighths(frame->width * 3 / 4)};
+    }
+  }
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&codec);
+  if (opened) {
+    avformat_close_input(&demuxer);
+  } else {
+    avformat_free_context(demuxer);
+  }
+  if (file) {
+    av_freep(&file->buffer);
+    avio_context_free(&file);
+  } else {
+    av_free(buffer);
+  }
+  return halves;
+}
+
+// Whether alpha written through this encoder into this container comes back: a small frame, its
+// left half clear and its right half opaque, is written into memory as a movie would be, then
+// demuxed and decoded. The encoder's pixel format is not enough to go by: a muxer may drop what
+// an encoder keeps beside the picture (VP9's alpha in MP4), and an encoder's own settings may
+// drop what its pixel format holds.
+bool alphaSurvives(MovieContainer container, const std::string& codecName, const MovieCodecChoice& choice,
+                   int bitDepth) {
+  constexpr int width = 128;
+  constexpr int height = 64;
+  MovieFile::Encoder probe;
+  probe.path = "the alpha probe";
+  probe.frames = MovieFrames{width, height, bitDepth, PF_RationalScale{24, 1}};
+  probe.descriptor = memfd_create("vortelline-alpha-probe", MFD_CLOEXEC);
+  if (probe.descriptor < 0) {
+    throw RunError(std::string("cannot try the movie's alpha in memory: ") + std::strerror(errno));
+  }
+  const int sampleBits = bitDepth == 8 ? 8 : 16;
+  RgbaSamples samples{width, height, sampleBits, std::vector<uint16_t>(static_cast<size_t>(width) * height * 4, 0)};
+  const uint16_t full = static_cast<uint16_t>((1u << sampleBits) - 1);
+  for (size_t pixel = 0; pixel < samples.values.size() / 4; ++pixel) {
+    if (static_cast<int>(pixel % width) >= width / 2) {
+      std::fill_n(samples.values.begin() + static_cast<std::ptrdiff_t>(pixel * 4), 4, full);
+    }
+  }
+  const QuietFfmpegLog quiet;
+  std::optional<std::pair<int, int>> halves;
+  try {
+    openMovie(probe, container, codecName, choice);
+    startMovie(probe);
+    addSamples(probe, samples);
+    endMovie(probe);
+    halves = decodedAlphaHalves(probe, codecName);
+  } catch (const RunError&) {
+  }
+  return halves && halves->first <= 1 && halves->second >= 7;
+}
+
+}  // namespace
+
+MovieFile::MovieFile(const std::string& path, MovieContainer container, const MovieCodecChoice& choice,
+                     const MovieFrames& frames)
+    : encoder_(std::make_unique<Encoder>()) {
+  const std::string codecName = chooseMovieCodec(container, choice);
+  // Encoders chat at the info level (libx264 lists its settings); only failures are of interest.
+  av_log_set_level(AV_LOG_ERROR);
+  Encoder& encoder = *encoder_;
+  encoder.path = path;
+  encoder.frames = frames;
+  openMovie(encoder, container, codecName, choice);
+  createTemporaryFile(encoder);
+  startMovie(encoder);
+  keepsAlpha_ = hasAlpha(encoder.codec->pix_fmt) && alphaSurvives(container, codecName, choice, frames.bitDepth);
+}
+
+MovieFile::~MovieFile() = default;
+
+void MovieFile::addFrame(const PF_EffectWorld& world) {
+  addSamples(*encoder_, rgbaSamplesFromWorld(world, encoder_->frames.bitDepth, keepsAlpha_));
+}
+
+void MovieFile::finish() {
+  Encoder& encoder = *encoder_;
+  endMovie(encoder);
   renameWhenOnDisk(encoder.descriptor, encoder.temporary, encoder.path);
   encoder.finished = true;
 }
 
-bool MovieFile::keepsAlpha() const { return hasAlpha(encoder_->codec->pix_fmt); }
+bool MovieFile::keepsAlpha() const { return keepsAlpha_; }

@@ -60,11 +60,13 @@ class MovieFile {
   void addFrame(const PF_EffectWorld& world);
   // Sends what the encoder holds, writes the trailer, and renames. Throws RunError.
   void finish();
-  // Whether the movie keeps alpha; without it the frames are written over black.
+  // Whether the movie keeps alpha, as a frame written and read back through the same encoder and
+  // container shows; without it the frames are written over black.
   bool keepsAlpha() const;
 
   struct Encoder;
 
  private:
   std::unique_ptr<Encoder> encoder_;
+  bool keepsAlpha_ = false;
 };

@@ -83,7 +83,8 @@ std::vector<std::string> nearestNames(const std::string& wanted, const std::vect
 std::string didYouMean(const std::string& wanted, const std::vector<std::string>& candidates,
                        const std::string& otherwise);
 
-// Names compared without regard to case, and names shown in messages.
+// Names compared without regard to case, and names and values shown in messages: in quotes, a
+// long one cut to its start with its length.
 std::string lowercase(std::string text);
 std::string quoted(const std::string& text);
 

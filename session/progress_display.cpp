@@ -21,12 +21,25 @@ std::string clockText(double seconds) {
   return text;
 }
 
+// The renders of the first `frames` frames.
+double rendersOf(const ProgressDisplay& progress, int frames) {
+  if (progress.frameRenders.empty()) {
+    return frames;
+  }
+  double renders = 0;
+  for (int frame = 0; frame < frames && frame < static_cast<int>(progress.frameRenders.size()); ++frame) {
+    renders += progress.frameRenders[static_cast<size_t>(frame)];
+  }
+  return renders;
+}
+
 }  // namespace
 
-ProgressDisplay startProgress(int totalFrames, bool quiet) {
+ProgressDisplay startProgress(int totalFrames, bool quiet, std::vector<int> frameRenders) {
   ProgressDisplay progress;
   progress.enabled = !quiet && isatty(STDERR_FILENO);
   progress.totalFrames = totalFrames;
+  progress.frameRenders = std::move(frameRenders);
   progress.start = std::chrono::steady_clock::now();
   progress.lastFinished = progress.start;
   progress.lastDrawn = progress.start;
@@ -62,8 +75,9 @@ std::optional<double> secondsLeft(const ProgressDisplay& progress, std::chrono::
   }
   double framesTime = std::chrono::duration<double>(progress.lastFinished - progress.start).count();
   double intoFrame = std::chrono::duration<double>(now - progress.lastFinished).count();
-  double frameTime = framesTime / progress.finishedFrames;
-  return std::max(frameTime * (progress.totalFrames - progress.finishedFrames) - intoFrame, 0.0);
+  const double finished = rendersOf(progress, progress.finishedFrames);
+  double renderTime = framesTime / finished;
+  return std::max(renderTime * (rendersOf(progress, progress.totalFrames) - finished) - intoFrame, 0.0);
 }
 
 void finishFrame(ProgressDisplay& progress) {

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QUndoStack>
 #include <algorithm>
@@ -31,10 +30,7 @@ QString StudioWindow::saveSettings(const QString& path) {
   return QString();
 }
 
-QString userLookFolder() {
-  return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-      .filePath(QStringLiteral("vortelline/looks"));
-}
+QString userLookFolder() { return QString::fromStdString(userLookFolderPath().string()); }
 
 QString StudioWindow::saveLook(const QString& name) {
   // The name becomes the file's: one that could leave the folder or hide is refused.
@@ -189,8 +185,11 @@ void StudioWindow::showOpenedSettings(const QString& path, SettingsFile file,
     return;
   }
   // A text comes with the image it was drawn as; the image is used as it is, or the text drawn
-  // again when the image is missing.
+  // again when the image is missing or not of the file's layer size.
   const QString text = QString::fromStdString(file.scene.emitterText);
+  if (!text.isEmpty() && emitter && (emitter->width != file.scene.width || emitter->height != file.scene.height)) {
+    emitter = nullptr;  // drawn again off the window's thread, at the file's size
+  }
   // Files saved before the timeline's end was kept show at least the default range.
   const long lastFrame = file.scene.lastFrame.value_or(std::max<long>(defaultLastFrame, file.scene.frame));
   StudioState state{opened.tracks,

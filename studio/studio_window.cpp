@@ -569,6 +569,9 @@ void StudioWindow::setLayerSize(QSize size) {
     return;
   }
   changeState(tr("Layer size %1 \u00D7 %2").arg(size.width()).arg(size.height()), -1, [&] {
+    // A text keeps the part of the layer it covers, as it does rendered at another size.
+    emitterChoice_.textStyle = emitterTextStyleForLayer(emitterChoice_.textStyle, session_->layerWidth,
+                                                        session_->layerHeight, size.width(), size.height());
     session_->layerWidth = size.width();
     session_->layerHeight = size.height();
     refreshEmitter();
@@ -677,10 +680,12 @@ void StudioWindow::applyPreset(const QString& path) {
           finishing_ = scene.finishing;
           finishingPanel_->show(finishing_);
           if (!scene.emitterText.empty()) {
-            // A look's text is drawn again at the layer size in use.
-            emitterChoice_ = EmitterChoice{nullptr, QString(), EmitterPlacement{},
-                                           QString::fromStdString(scene.emitterText), scene.emitterTextStyle,
-                                           QString(), {}};
+            // A look's text is drawn again for the layer size in use, covering the same part of it.
+            emitterChoice_ = EmitterChoice{
+                nullptr, QString(), EmitterPlacement{}, QString::fromStdString(scene.emitterText),
+                emitterTextStyleForLayer(scene.emitterTextStyle, scene.width, scene.height, session_->layerWidth,
+                                         session_->layerHeight),
+                QString(), {}};
             refreshEmitter();
           } else if (result.value.emitter) {
             emitterChoice_ = EmitterChoice{result.value.emitter, QString::fromStdString(scene.emitterPath),

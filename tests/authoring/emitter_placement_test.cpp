@@ -1,10 +1,21 @@
 // Emitter images land where each fit mode says, and settings files keep the placement.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
 
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <tuple>
+
+#include "authoring/emitter_image_file.h"
 #include "authoring/emitter_placement.h"
+#include "authoring/render_job.h"
 #include "authoring/settings_file.h"
+#include "media/image_files.h"
 #include "session/program_errors.h"
 #include "tests/support/program_runner.h"
 
@@ -119,6 +130,127 @@ TEST(EmitterPlacement, OptionsAndSettingsFilesKeepThePlacement) {
   EXPECT_EQ(read.scale, 0.75);
   EXPECT_EQ(read.offsetX, -12.5);
   EXPECT_EQ(read.offsetY, 40.0);
+}
+
+// An OpenEXR file whose display window is width x height and whose data window, from
+// (left, top) to (right, bottom), reaches beyond it on two sides; its pixels count up.
+void writeWindowedExr(const std::string& path, int width, int height, Imath::Box2i data) {
+  Imf::Header header(Imath::Box2i({0, 0}, {width - 1, height - 1}), data);
+  const int dataWidth = data.max.x - data.min.x + 1;
+  const int dataHeight = data.max.y - data.min.y + 1;
+  std::vector<float> pixels(size_t(dataWidth) * dataHeight * 4);
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    pixels[i] = float(i % 97) / 60.0f - 0.2f;
+  }
+  Imf::FrameBuffer frameBuffer;
+  const char* names[4] = {"R", "G", "B", "A"};
+  for (int channel = 0; channel < 4; ++channel) {
+    header.channels().insert(names[channel], Imf::Channel(Imf::FLOAT));
+    frameBuffer.insert(names[channel], Imf::Slice::Make(Imf::FLOAT, pixels.data() + channel, data, 16, 16 * dataWidth));
+  }
+  Imf::OutputFile file(path.c_str(), header);
+  file.setFrameBuffer(frameBuffer);
+  file.writePixels(dataHeight);
+}
+
+bool sameFloats(const std::vector<float>& a, const std::vector<float>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+// Reading a file a row at a time, keeping only what the placement uses, gives the pixels of placing
+// the whole image: each placement of each kind of file, into layers smaller and larger than it.
+TEST(EmitterPlacement, ReadingRowByRowGivesThePixelsOfTheWholeImage) {
+  const std::string folder = makeScratchFolder();
+  HostWorld world = makeHostWorld(50, 30, 16);
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < 50; ++x) {
+      // Rows of zeros between the pixels, as a reader may skip them.
+      const uint16_t alpha = y % 7 == 3 ? 0 : uint16_t((x * 613 + y * 97) % 32769);
+      const uint16_t argb[4] = {alpha, uint16_t(alpha / 2), uint16_t(alpha / 3), alpha};
+      std::memcpy(pixelAddress(world.world, x, y, 16), argb, sizeof argb);
+    }
+  }
+  const std::vector<std::string> files{folder + "/8.png", folder + "/16.png", folder + "/windowed.exr"};
+  writeImageFile(files[0], world.world, 8);
+  writeImageFile(files[1], world.world, 16);
+  writeWindowedExr(files[2], 50, 30, Imath::Box2i({-5, 4}, {20, 40}));
+  const EmitterPlacement placements[] = {
+      {EmitterFit::none, 1.0, 0.0, 0.0}, {EmitterFit::none, 1.0, 7.0, -3.0}, {EmitterFit::fit, 1.0, 0.0, 0.0},
+      {EmitterFit::fill, 1.0, 0.0, 0.0}, {EmitterFit::centre, 0.3, 2.5, 1.0}, {EmitterFit::none, 3.0, -4.0, 0.0},
+  };
+  for (const std::string& file : files) {
+    const RgbaImage whole = readImageFile(file);
+    for (const EmitterPlacement& placement : placements) {
+      for (const auto& [layerWidth, layerHeight, downsample] : {std::tuple{16, 9, 1}, {16, 9, 3}, {120, 70, 1}}) {
+        SCOPED_TRACE(file + " " + emitterFitName(placement.fit) + " scale " + std::to_string(placement.scale) +
+                     " into " + std::to_string(layerWidth) + "x" + std::to_string(layerHeight) + " / " +
+                     std::to_string(downsample));
+        const RgbaImage read = readPlacedEmitterImage(file, layerWidth, layerHeight, placement, downsample);
+        if (!leavesImageAsItIs(placement)) {
+          EXPECT_TRUE(sameFloats(read.rgba, placeEmitterImage(whole, layerWidth, layerHeight, placement).rgba));
+          continue;
+        }
+        // Unmoved, the image is cut to the layer's whole blocks of downsampled pixels.
+        const int blocksWidth = (layerWidth + downsample - 1) / downsample * downsample;
+        const int blocksHeight = (layerHeight + downsample - 1) / downsample * downsample;
+        ASSERT_EQ(read.width, std::min(whole.width, blocksWidth));
+        ASSERT_EQ(read.height, std::min(whole.height, blocksHeight));
+        for (int y = 0; y < read.height; ++y) {
+          const float* wholeRow = &whole.rgba[size_t(y) * whole.width * 4];
+          EXPECT_TRUE(sameFloats(std::vector<float>(wholeRow, wholeRow + read.width * 4),
+                                 std::vector<float>(&read.rgba[size_t(y) * read.width * 4],
+                                                    &read.rgba[size_t(y) * read.width * 4] + read.width * 4)));
+        }
+      }
+    }
+  }
+  std::filesystem::remove_all(folder);
+}
+
+// The effect reads no emitter pixel beyond the layer, so the cut image renders the same frames as
+// the whole one, at full and at a downsampled resolution.
+TEST(EmitterPlacement, TheCutEmitterRendersTheFramesOfTheWholeOne) {
+  const std::string folder = makeScratchFolder();
+  HostWorld world = makeHostWorld(50, 30, 8);
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < 50; ++x) {
+      const uint8_t alpha = uint8_t((x * 37 + y * 11) % 256);
+      const uint8_t argb[4] = {alpha, alpha, alpha, alpha};
+      std::memcpy(pixelAddress(world.world, x, y, 8), argb, sizeof argb);
+    }
+  }
+  const std::string file = folder + "/emitter.png";
+  writeImageFile(file, world.world, 8);
+  const RgbaImage whole = readImageFile(file);
+  for (int downsample : {1, 3}) {
+    std::unique_ptr<HostSession> session = startSession(VORTELLINE_MODULE_PATH);
+    applyAssignmentTexts(*session, {"Quality=Draft (64)", "Source=Layer Alpha"}, "test");
+    session->layerWidth = 31;
+    session->layerHeight = 17;
+    session->downsample = downsample;
+    session->bitDepth = 8;
+    const RgbaImage cut = readPlacedEmitterImage(file, 31, 17, EmitterPlacement{}, downsample);
+    placeLayers(*session, nullptr, &whole);
+    const HostWorld fromWhole = renderFrame(*session, 3, RenderPath::smart);
+    placeLayers(*session, nullptr, &cut);
+    const HostWorld fromCut = renderFrame(*session, 3, RenderPath::smart);
+    ASSERT_EQ(fromWhole.world.height, fromCut.world.height);
+    bool flames = false;
+    for (int y = 0; y < fromCut.world.height && !flames; ++y) {
+      for (int x = 0; x < fromCut.world.width && !flames; ++x) {
+        flames = *pixelAddress(fromCut.world, x, y, 8) != std::byte{0};
+      }
+    }
+    EXPECT_TRUE(flames) << "downsample " << downsample;
+    for (int y = 0; y < fromCut.world.height; ++y) {
+      EXPECT_EQ(std::memcmp(pixelAddress(fromWhole.world, 0, y, 8), pixelAddress(fromCut.world, 0, y, 8),
+                            size_t(fromCut.world.width) * 4),
+                0)
+          << "downsample " << downsample << " row " << y;
+    }
+    endSession(*session);
+  }
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

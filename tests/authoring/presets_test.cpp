@@ -55,8 +55,19 @@ TEST(Presets, NamesComeFromFilesAndMistypedNamesGetSuggestions) {
   ASSERT_EQ(presets.size(), 3u);
   EXPECT_EQ(presets[0].name, "blue-flame");
   EXPECT_EQ(presets[0].description, "Blue");
-  EXPECT_EQ(presets[1].description, "(not a settings file)");
-  EXPECT_EQ(presets[2].description, "(not a settings file)");
+  // The list says why a file cannot be used, as using it would.
+  EXPECT_EQ(presets[1].description, "(not a settings file saved by vortelline-studio)");
+  EXPECT_EQ(presets[2].description, "(larger than a settings file can be (16 MB))");
+  for (const std::string name : {"broken", "huge"}) {
+    try {
+      readSettingsFile((folder / (name + ".json")).string());
+      ADD_FAILURE() << name;
+    } catch (const RunError& error) {
+      const std::string listed = presets[name == "broken" ? 1 : 2].description;
+      EXPECT_NE(std::string(error.what()).find(listed.substr(1, listed.size() - 2)), std::string::npos)
+          << error.what();
+    }
+  }
   EXPECT_EQ(findPreset(folder, "Blue-Flame").file, folder / "blue-flame.json");
   try {
     findPreset(folder, "blue-flam");
@@ -65,6 +76,46 @@ TEST(Presets, NamesComeFromFilesAndMistypedNamesGetSuggestions) {
     EXPECT_NE(std::string(error.what()).find("did you mean \"blue-flame\""), std::string::npos) << error.what();
   }
   EXPECT_THROW(listPresets(folder / "missing"), RunError);
+}
+
+// The user's own looks are where the studio's Save Look puts them, listed after the library's and
+// found by name when the library has none of that name.
+TEST(Presets, TheUsersOwnLooksAreFoundBesideTheLibrary) {
+  EXPECT_EQ(userLookFolderFor("/data", "/home/me"), fs::path("/data/vortelline/looks"));
+  EXPECT_EQ(userLookFolderFor("", "/home/me"), fs::path("/home/me/.local/share/vortelline/looks"));
+  EXPECT_EQ(userLookFolderFor(nullptr, "/home/me"), fs::path("/home/me/.local/share/vortelline/looks"));
+
+  const fs::path library = makeScratchFolder();
+  const fs::path users = makeScratchFolder();
+  std::ofstream(library / "blue-flame.json") << R"({"vortelline_settings": 1, "description": "Blue", "controls": {}})";
+  std::ofstream(users / "my-title.json") << R"({"vortelline_settings": 1, "description": "Mine", "controls": {}})";
+  std::ofstream(users / "blue-flame.json") << R"({"vortelline_settings": 1, "controls": {}})";
+  const std::vector<PresetInfo> looks = listLooks(library, users);
+  ASSERT_EQ(looks.size(), 3u);
+  EXPECT_FALSE(looks[0].usersOwn);
+  EXPECT_TRUE(looks[1].usersOwn && looks[2].usersOwn);
+  EXPECT_EQ(looks[2].name, "my-title");
+  EXPECT_EQ(looks[2].description, "Mine");
+  EXPECT_EQ(listLooks(library, users / "missing").size(), 1u);
+
+  struct Case {
+    std::string name;
+    fs::path found;
+    bool shadows;
+  };
+  for (const Case& test : {Case{"My-Title", users / "my-title.json", false},
+                           Case{"blue-flame", library / "blue-flame.json", true}}) {
+    std::optional<PresetInfo> shadowed;
+    EXPECT_EQ(findLook(library, users, test.name, shadowed).file, test.found) << test.name;
+    EXPECT_EQ(shadowed.has_value(), test.shadows) << test.name;
+  }
+  std::optional<PresetInfo> shadowed;
+  try {
+    findLook(library, users, "my-titel", shadowed);
+    ADD_FAILURE();
+  } catch (const UsageError& error) {
+    EXPECT_NE(std::string(error.what()).find("did you mean \"my-title\""), std::string::npos) << error.what();
+  }
 }
 
 // The share of pixels that show any flame.

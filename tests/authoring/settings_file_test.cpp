@@ -88,6 +88,9 @@ TEST(SettingsFile, RefusesWhatIsNotSettingsNamingTheFileAndTheField) {
   const Case cases[] = {
       {"not json", "is not a settings file"},
       {std::string(3, '\0'), "is not a settings file"},
+      // Nothing after a NUL is passed over; a number beyond any value names its field.
+      {std::string(R"({"vortelline_settings": 1, "controls": {}})") + '\0' + "junk", "byte 42 is a NUL"},
+      {R"({"vortelline_settings": 1, "controls": {"Density": 1e999}})", "\"Density\" has a number too large"},
       {R"({"controls": {}})", "is not a settings file"},
       {R"({"vortelline_settings": 2})", "another version"},
       {R"({"vortelline_settings": "1"})", "another version"},

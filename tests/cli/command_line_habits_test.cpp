@@ -2,7 +2,10 @@
 // mistyped commands and options, seamless loops, the library commands.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "session/program_version.h"
@@ -25,6 +28,11 @@ std::vector<std::string> render(std::vector<std::string> extra) {
 ProgramRun runAsTyped(std::vector<std::string> arguments, const std::string& scratch) {
   arguments.insert(arguments.begin(), VORTELLINE_PROGRAM_PATH);
   return runCommand(arguments, scratch);
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::set<std::string> filesIn(const std::string& folder) {
@@ -57,11 +65,22 @@ TEST(CommandLineHabits, MistypedCommandsAndOptionsGetSuggestions) {
        "unknown option \"--emitter-fitt\" for render; did you mean \"--emitter-fit\""},
       {{"controls", "--markdwn"}, "unknown option \"--markdwn\" for controls; did you mean \"--markdown\"?"},
       {{"presets", "--longg"}, "unknown option \"--longg\" for presets; `vortelline presets --help` lists them"},
+      // Choices name the nearest; an empty value is empty, for every command.
+      {render({"--alpha", "lite", "-o", "x.png"}), "--alpha takes auto, light or effect, got \"lite\"; did you mean \"light\"?"},
+      {render({"--processing", "gpus", "-o", "x.png"}), "--processing takes auto, gpu or cpu, got \"gpus\"; did you mean \"gpu\""},
+      {render({"--path", "", "-o", "x.png"}), "--path is empty"},
+      {{"banner", "--size", "", "-o", "b.png"}, "--size is empty"},
+      {{"banner", "--module", "", "-o", "b.png"}, "--module is empty"},
+      {{"params", "--module="}, "--module is empty"},
+      // A long value is shown by its start and its length.
+      {render({"--alpha", std::string(100000, 'x'), "-o", "x.png"}), "got \"" + std::string(60, 'x') + "...\" (100000 bytes)"},
+      {render({"--size", std::string(100000, 'x'), "-o", "x.png"}), "got \"" + std::string(60, 'x') + "...\" (100000 bytes)"},
   };
   for (const Case& test : cases) {
     ProgramRun run = runAsTyped(test.arguments, scratch);
     EXPECT_EQ(run.exitCode, 2) << test.arguments.front();
-    EXPECT_NE(run.err.find(test.message), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(test.message), std::string::npos) << run.err.substr(0, 300);
+    EXPECT_LT(run.err.size(), 400u);
   }
 }
 
@@ -107,10 +126,26 @@ TEST(CommandLineHabits, ValuesTheEffectClampsAreNoted) {
   EXPECT_NE(run.err.find("\"Inner Color/Hue\" takes -360 to 720; the effect clamps 800 to 720"), std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("Step Size"), std::string::npos) << run.err;
-  // Beyond single precision the effect refuses the value; a note that it clamps it would mislead.
-  ProgramRun refused = runProgram(render({"--set", "Density=1e300", "-o", scratch + "/y.png"}), scratch);
-  EXPECT_EQ(refused.exitCode, 1) << refused.err;
-  EXPECT_EQ(refused.err.find("clamps"), std::string::npos) << refused.err;
+  // Beyond single precision a value is still finite, and clamped as any other; only a value that
+  // is not a number or infinite is refused.
+  struct Case {
+    std::string value;
+    int exitCode;
+    std::string said;
+  };
+  for (const Case& test : {Case{"1e300", 0, "the effect clamps 1e+300 to 2"},
+                           Case{"-1e300", 0, "the effect clamps -1e+300 to 0"},
+                           Case{"inf", 1, "Non-finite parameter: Density"}}) {
+    ProgramRun clamped = runProgram(render({"--set", "Density=" + test.value, "-o", scratch + "/y.png"}), scratch);
+    EXPECT_EQ(clamped.exitCode, test.exitCode) << test.value << ": " << clamped.err;
+    EXPECT_NE(clamped.err.find(test.said), std::string::npos) << test.value << ": " << clamped.err;
+    if (test.exitCode == 0) {
+      const std::string limit = test.value[0] == '-' ? "0" : "2";
+      ProgramRun atLimit = runProgram(render({"--set", "Density=" + limit, "-o", scratch + "/z.png"}), scratch);
+      ASSERT_EQ(atLimit.exitCode, 0) << atLimit.err;
+      EXPECT_TRUE(fileText(scratch + "/y.png") == fileText(scratch + "/z.png")) << test.value;
+    }
+  }
 }
 
 TEST(CommandLineHabits, LibraryCommandsListPresetsAndDescribeControls) {
@@ -124,6 +159,25 @@ TEST(CommandLineHabits, LibraryCommandsListPresetsAndDescribeControls) {
   ProgramRun mistyped = runProgram(render({"--preset", "candel", "-o", "x.png"}), scratch);
   EXPECT_EQ(mistyped.exitCode, 2);
   EXPECT_NE(mistyped.err.find("did you mean \"candle\"?"), std::string::npos) << mistyped.err;
+
+  // A look saved in the studio is listed as the user's, and --preset renders it as --settings does.
+  const std::string looks = scratch + "/data/vortelline/looks";
+  std::filesystem::create_directories(looks);
+  std::ofstream(looks + "/blue-title.json")
+      << R"({"vortelline_settings": 1, "description": "My blue", "controls": {"Density": 1.4, "Tint/Blue": 3}})";
+  setenv("XDG_DATA_HOME", (scratch + "/data").c_str(), 1);
+  ProgramRun withOwn = runAsTyped({"presets"}, scratch);
+  ProgramRun preset = runProgram(render({"--preset", "Blue-Title", "-o", scratch + "/preset.png"}), scratch);
+  ProgramRun settings =
+      runProgram(render({"--settings", looks + "/blue-title.json", "--frame", "0", "-o", scratch + "/settings.png"}),
+                 scratch);
+  unsetenv("XDG_DATA_HOME");
+  EXPECT_NE(withOwn.out.find("\nblue-title "), std::string::npos) << withOwn.out;
+  EXPECT_NE(withOwn.out.find("(your look) My blue\n"), std::string::npos) << withOwn.out;
+  EXPECT_LT(withOwn.out.find("\ncandle "), withOwn.out.find("\nblue-title ")) << withOwn.out;
+  ASSERT_EQ(preset.exitCode, 0) << preset.err;
+  ASSERT_EQ(settings.exitCode, 0) << settings.err;
+  EXPECT_TRUE(fileText(scratch + "/preset.png") == fileText(scratch + "/settings.png"));
 }
 
 }  // namespace

@@ -24,6 +24,8 @@ extern "C" {
 #include <thread>
 
 #include "media/image_files.h"
+#include "media/movie_file.h"
+#include "session/program_errors.h"
 #include "session/host_pixels.h"
 #include "tests/support/program_runner.h"
 
@@ -324,6 +326,73 @@ TEST_F(MovieTest, FramesMatchTheProgramsPngFrames) {
     }
     EXPECT_EQ(decoded.primaries, AVCOL_PRI_BT709) << test.file;
   }
+}
+
+// Every encoder offered for every container either keeps alpha, as decoding shows, or writes the
+// frame over black and says so: never straight colour without its alpha, which turns the dim
+// parts of the flames into full-strength colour. The frames are a ramp of alpha under one
+// straight colour, so that straight colour over black would be far from the ramp.
+TEST(MovieEncoders, EveryOfferedPairKeepsAlphaOrIsWrittenOverBlack) {
+  av_log_set_level(AV_LOG_QUIET);
+  const std::string scratch = makeScratchFolder();
+  // CIF: a size that every offered encoder takes (H.263 takes few, DNxHR 256x120 and more).
+  constexpr int width = 352;
+  constexpr int height = 288;
+  HostWorld world = makeHostWorld(width, height, 8);
+  DecodedFrame expected{8, std::vector<int>(static_cast<size_t>(width) * height * 4)};
+  const int straight[3] = {255, 160, 40};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int alpha = x * 255 / (width - 1);
+      std::byte* pixel = pixelAddress(world.world, x, y, 8);
+      pixel[0] = static_cast<std::byte>(alpha);
+      int* samples = &expected.rgba[(static_cast<size_t>(y) * width + x) * 4];
+      for (int channel = 0; channel < 3; ++channel) {
+        // Straight colour as the writer computes it back from the premultiplied host pixel.
+        const int premultiplied = (straight[channel] * alpha + 127) / 255;
+        pixel[channel + 1] = static_cast<std::byte>(premultiplied);
+        samples[channel] = alpha == 0 ? 0 : std::min(255, (premultiplied * 255 + alpha / 2) / alpha);
+      }
+      samples[3] = alpha;
+    }
+  }
+  int pairs = 0;
+  for (MovieContainer container : {MovieContainer::mov, MovieContainer::mkv, MovieContainer::webm, MovieContainer::mp4}) {
+    const char* extension = container == MovieContainer::mov    ? ".mov"
+                            : container == MovieContainer::mkv  ? ".mkv"
+                            : container == MovieContainer::webm ? ".webm"
+                                                                : ".mp4";
+    for (const std::string& codec : movieCodecsFor(container)) {
+      const std::string path = scratch + "/" + codec + extension;
+      bool keepsAlpha = false;
+      try {
+        MovieFile movie(path, container, MovieCodecChoice{codec, std::nullopt},
+                        MovieFrames{width, height, 8, PF_RationalScale{24, 1}});
+        keepsAlpha = movie.keepsAlpha();
+        for (int frame = 0; frame < 2; ++frame) {
+          movie.addFrame(world.world);
+        }
+        movie.finish();
+      } catch (const RunError& error) {
+        // Encoders that FFmpeg lists but this machine lacks (OpenMAX) fail before the first frame.
+        EXPECT_NE(std::string(error.what()).find("cannot be used on this machine"), std::string::npos)
+            << codec << extension << ": " << error.what();
+        continue;
+      }
+      ++pairs;
+      const bool ownDecoder = avcodec_find_decoder_by_name(codec.c_str()) != nullptr;
+      DecodedMovie decoded = decodeMovie(path, 8, ownDecoder ? codec.c_str() : nullptr);
+      ASSERT_FALSE(decoded.frames.empty()) << codec << extension;
+      const Difference difference = differenceOf(decoded.frames.back(), expected,
+                                                 keepsAlpha ? Comparison::premultiplied : Comparison::overBlack);
+      // Straight colour without alpha is 76 code values off on average. The lossy encoders at
+      // their defaults stay within a few, except AV1 in RGB (libaom's CRF 32: about 31).
+      EXPECT_LE(difference.meanColour, 38.0) << codec << extension << (keepsAlpha ? " with alpha" : " over black");
+      EXPECT_LE(difference.meanAlpha, 3.0) << codec << extension;
+    }
+  }
+  EXPECT_GE(pairs, 4);
+  std::filesystem::remove_all(scratch);
 }
 
 // Frame n at n/fps from 0, the rate exact, the stream n/fps long. QuickTime files keep every time

@@ -3,6 +3,10 @@
 
 #include <QRect>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include <ImfChannelList.h>
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
@@ -20,6 +24,8 @@
 
 #include <sys/stat.h>
 
+#include "authoring/emitter_text_style.h"
+#include "drawing/emitter_text.h"
 #include "media/image_files.h"
 #include "session/host_session.h"
 #include "session/program_errors.h"
@@ -502,6 +508,9 @@ TEST_F(ProgramTest, UsageErrorsExitWithTwoAndAHelpfulMessage) {
       // Movies: encoders the container takes, one file for all frames, written whole by one run.
       {{"--codec", "nonesuch"}, {"--codec nonesuch", "prores_ks", "qtrle"}, "usage.mov"},
       {{"--codec", "qtrle"}, {"does not fit a .mp4", "libx264"}, "usage.mp4"},
+      // FFmpeg's list for QuickTime names VP8 and VP9, which its muxer then refuses to write.
+      {{"--codec", "libvpx"}, {"does not fit a .mov", "prores_ks"}, "usage.mov"},
+      {{"--codec", "libvpx-vp9"}, {"does not fit a .mov", "prores_ks"}, "usage.mov"},
       {{"--quality", "5"}, {"--quality", "ffv1"}, "usage.mkv"},
       {{"--quality", "52"}, {"0 (best) to 51"}, "usage.mp4"},
       {{"--codec", "png"}, {"movie files"}},
@@ -562,6 +571,115 @@ TEST_F(ProgramTest, SettingsFilesThatFailExitWithOneNamingTheFile) {
     EXPECT_NE(result.err.find(path), std::string::npos) << result.err;
   }
   EXPECT_TRUE(framesFolderEntries().empty());
+}
+
+// A settings file with a loop renders its timeline as the studio does, the loop's cross-fade
+// included: the same files as the loop typed on the command line. Frames on the command line win;
+// a single image gets the frame on show. Each run says what it renders.
+TEST_F(ProgramTest, SettingsFilesRenderTheirTimelineAndLoop) {
+  const std::string loop = scratch + "/loop.json";
+  std::ofstream(loop) << R"json({"vortelline_settings": 1, "layer": {"width": 32, "height": 18}, "fps": "24", "frame": 2,
+                                 "last_frame": 5, "loop": 6, "controls": {"Quality": "Draft (64)"}})json";
+  struct Case {
+    std::vector<std::string> options;
+    std::string output;
+    std::vector<long> frames;     // rendered, each equal to the typed loop's
+    std::string said;
+  };
+  const std::vector<Case> cases{
+      {{}, "seq_#.png", {0, 1, 2, 3, 4, 5}, "rendering frames 0-5, its timeline, in a seamless loop of 6 frames"},
+      {{"--frames", "4-5"}, "part_#.png", {4, 5}, ""},
+      {{}, "still.png", {2}, "rendering frame 2, the frame on show (its timeline, frames 0-5, needs a #"},
+  };
+  for (const Case& test : cases) {
+    std::vector<std::string> options{"render", "--quiet", "--settings", loop, "-o", frames + "/" + test.output};
+    options.insert(options.end(), test.options.begin(), test.options.end());
+    ProgramRun result = run(options);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find(test.said), std::string::npos) << result.err;
+    if (test.said.empty()) {
+      EXPECT_EQ(result.err.find("rendering"), std::string::npos) << result.err;
+    }
+    for (long frame : test.frames) {
+      std::string rendered = frames + "/" + test.output;
+      if (size_t number = rendered.find('#'); number != std::string::npos) {
+        rendered.replace(number, 1, std::to_string(frame));
+      }
+      const std::string expected = render("typed_" + std::to_string(frame) + ".png",
+                                          {"--loop", "6", "--loop-fade", "3", "--frame", std::to_string(frame)});
+      EXPECT_TRUE(fileBytes(rendered) == fileBytes(expected)) << test.output << " frame " << frame;
+    }
+  }
+  const std::string movie = frames + "/loop.mkv";
+  ASSERT_EQ(run({"render", "--quiet", "--settings", loop, "-o", movie}).exitCode, 0);
+  AVFormatContext* format = nullptr;
+  ASSERT_GE(avformat_open_input(&format, movie.c_str(), nullptr, nullptr), 0);
+  AVPacket* packet = av_packet_alloc();
+  int packets = 0;
+  for (; av_read_frame(format, packet) >= 0; ++packets) {
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&format);
+  EXPECT_EQ(packets, 6);
+}
+
+// The part of the layer a text image covers, as fractions of its width and height.
+struct Coverage {
+  double left = 1, top = 1, right = 0, bottom = 0;
+};
+
+Coverage coverageOf(const RgbaImage& image) {
+  Coverage box;
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      if (image.rgba[(size_t(y) * image.width + x) * 4 + 3] > 0.5f) {
+        box = Coverage{std::min(box.left, double(x) / image.width), std::min(box.top, double(y) / image.height),
+                       std::max(box.right, double(x + 1) / image.width),
+                       std::max(box.bottom, double(y + 1) / image.height)};
+      }
+    }
+  }
+  return box;
+}
+
+// A settings file's text is drawn for the size rendered: the same part of the layer as in the
+// file's own, whether its size was fitted or set in pixels, and never its saved image of the
+// file's size. Rendered at another size, it gives the frames of the text drawn at that size.
+TEST_F(ProgramTest, TextEmittersAreDrawnForTheSizeRendered) {
+  for (int pixelSize : {0, 30}) {
+    const std::string look = scratch + "/text" + std::to_string(pixelSize) + ".json";
+    EmitterTextStyle style;
+    style.pixelSize = pixelSize;
+    const RgbaImage saved = drawEmitterText("EMBERS", 192, 108, style);
+    writeImageFile(look + ".png", hostWorldFromImage(saved, 8).world, 8);
+    std::ofstream(look) << R"json({"vortelline_settings": 1, "layer": {"width": 192, "height": 108},
+                                   "controls": {"Quality": "Draft (64)", "Source": "Layer Alpha"},
+                                   "emitter": ")json" << look + ".png" << R"json(", "emitter_text": "EMBERS",
+                                   "emitter_text_style": {"size": )json" << pixelSize << "}}";
+    for (const auto& [width, height] : {std::pair{96, 54}, std::pair{384, 216}}) {
+      SCOPED_TRACE("size " + std::to_string(pixelSize) + " at " + std::to_string(width) + "x" + std::to_string(height));
+      const std::string size = std::to_string(width) + "x" + std::to_string(height);
+      const EmitterTextStyle scaled = emitterTextStyleForLayer(style, 192, 108, width, height);
+      const RgbaImage drawn = drawEmitterText("EMBERS", width, height, scaled);
+      const Coverage own = coverageOf(saved);
+      const Coverage there = coverageOf(drawn);
+      for (auto [a, b] : {std::pair{own.left, there.left}, {own.top, there.top}, {own.right, there.right},
+                          {own.bottom, there.bottom}}) {
+        EXPECT_NEAR(a, b, 0.03);
+      }
+      // The text drawn at this size, given as the emitter image, renders the same frame.
+      const std::string image = scratch + "/drawn_" + size + ".png";
+      writeImageFile(image, hostWorldFromImage(drawn, 8).world, 8);
+      const std::string fromFile = frames + "/file_" + std::to_string(pixelSize) + "_" + size + ".png";
+      const std::string fromImage = frames + "/image_" + std::to_string(pixelSize) + "_" + size + ".png";
+      ASSERT_EQ(run({"render", "--quiet", "--settings", look, "--size", size, "-o", fromFile}).exitCode, 0);
+      ASSERT_EQ(run({"render", "--quiet", "--settings", look, "--size", size, "--emitter", image, "-o", fromImage})
+                    .exitCode,
+                0);
+      EXPECT_TRUE(fileBytes(fromFile) == fileBytes(fromImage));
+    }
+  }
 }
 
 TEST_F(ProgramTest, InterruptStopsTheRenderAndLeavesNoFile) {

@@ -144,6 +144,39 @@ TEST(Frei0rPlugin, BlendModesMeetTheInput) {
   EXPECT_GT(lit, 0) << "the flames are black: the test shows nothing";
 }
 
+// Without fps the host's clock, 120000 ticks a second in 32 bits, ends after 17,895.7 s: later
+// times show the frame at its end, and a message says so once. With fps it reaches years further.
+TEST(Frei0rPlugin, TimesBeyondTheClockAreSaidOnce) {
+  ASSERT_TRUE(source().handle) << dlerror();
+  struct Case {
+    const char* fps;
+    bool sameFrames;
+    size_t messages;
+  };
+  for (const Case& test : {Case{"", true, 1}, Case{"24", false, 0}}) {
+    f0r_instance_t instance = source().construct(width, height);
+    source().setText(instance, "fps", test.fps);
+    source().setText(instance, "Quality", "Draft (64)");
+    std::vector<uint32_t> later(width * height), muchLater(width * height);
+    testing::internal::CaptureStderr();
+    source().update(instance, 17895.0, nullptr, later.data());
+    source().update(instance, 18000.0, nullptr, later.data());
+    source().update(instance, 30000.0, nullptr, muchLater.data());
+    const std::string printed = testing::internal::GetCapturedStderr();
+    source().destruct(instance);
+    EXPECT_EQ(later == muchLater, test.sameFrames) << "fps " << test.fps;
+    size_t messages = 0;
+    for (size_t at = printed.find("beyond the effect's 32-bit clock"); at != std::string::npos;
+         at = printed.find("beyond the effect's 32-bit clock", at + 1)) {
+      ++messages;
+    }
+    EXPECT_EQ(messages, test.messages) << printed;
+    if (test.messages > 0) {
+      EXPECT_NE(printed.find("times after 17895.6 s"), std::string::npos) << printed;
+    }
+  }
+}
+
 // A host that hands over megabytes, or a new bad value on every frame, gets a few lines.
 TEST(Frei0rPlugin, MessagesAreCutAndBounded) {
   ASSERT_TRUE(filter().handle) << dlerror();

@@ -7,6 +7,7 @@
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfFrameBuffer.h>
 #include <ImfOutputFile.h>
 #include <png.h>
 
@@ -312,6 +313,123 @@ TEST_F(ImageFilesTest, HeadersClaimingMorePixelsThanTheFileHoldsAreRefusedBefore
   } catch (const RunError& error) {
     EXPECT_NE(std::string(error.what()).find("cannot hold the 16384x16384 pixels it claims"), std::string::npos)
         << error.what();
+  }
+}
+
+// A PNG of width x height pixels whose every byte is `value`, deflated as it is made: at 8192 x
+// 8192, a megabyte that decodes to a quarter of a gigabyte. Interlaced, its seven passes.
+std::string uniformPng(uint32_t width, uint32_t height, unsigned char value, bool interlaced) {
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [&](const char* type, const std::string& data) {
+    const std::string body = type + data;
+    png += bigEndian32(uint32_t(data.size())) + body +
+           bigEndian32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+  };
+  const char header[] = {8, 6, 0, 0, char(interlaced ? 1 : 0)};
+  chunk("IHDR", bigEndian32(width) + bigEndian32(height) + std::string(header, 5));
+  z_stream stream{};
+  deflateInit(&stream, Z_BEST_SPEED);
+  std::string deflated;
+  std::vector<unsigned char> buffer(1 << 16);
+  auto add = [&](std::vector<unsigned char> data, int flush) {
+    stream.next_in = data.data();
+    stream.avail_in = uInt(data.size());
+    do {
+      stream.next_out = buffer.data();
+      stream.avail_out = uInt(buffer.size());
+      deflate(&stream, flush);
+      deflated.append(reinterpret_cast<const char*>(buffer.data()), buffer.size() - stream.avail_out);
+    } while (stream.avail_out == 0);
+  };
+  // Adam7: each pass's first column and row, and its steps.
+  const uint32_t passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                 {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+    const uint32_t* step = interlaced ? passes[pass] : nullptr;
+    const uint32_t passWidth = interlaced ? (width - step[0] + step[2] - 1) / step[2] : width;
+    const uint32_t passHeight = interlaced ? (height - step[1] + step[3] - 1) / step[3] : height;
+    std::vector<unsigned char> row(1 + size_t(passWidth) * 4, value);
+    row[0] = 0;  // no filter
+    for (uint32_t y = 0; y < passHeight && passWidth > 0; ++y) {
+      add(row, Z_NO_FLUSH);
+    }
+  }
+  add({}, Z_FINISH);
+  deflateEnd(&stream);
+  chunk("IDAT", deflated);
+  chunk("IEND", "");
+  return png;
+}
+
+// A valid OpenEXR file of a few hundred bytes: one pixel of data in a display window of side x
+// side, with the given channels.
+void writeOnePixelExr(const std::string& path, int side, const std::vector<const char*>& channels) {
+  const Imath::Box2i pixel({side / 2, side / 2}, {side / 2, side / 2});
+  Imf::Header header(Imath::Box2i({0, 0}, {side - 1, side - 1}), pixel);
+  header.compression() = Imf::NO_COMPRESSION;
+  float values[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+  Imf::FrameBuffer frameBuffer;
+  for (size_t channel = 0; channel < channels.size(); ++channel) {
+    header.channels().insert(channels[channel], Imf::Channel(Imf::FLOAT));
+    frameBuffer.insert(channels[channel], Imf::Slice::Make(Imf::FLOAT, values + channel, pixel));
+  }
+  Imf::OutputFile file(path.c_str(), header);
+  file.setFrameBuffer(frameBuffer);
+  file.writePixels(1);
+}
+
+// Small files that claim huge images, given to the program as an emitter or an input: each takes
+// no more memory than a run with an ordinary emitter, or is refused before it takes any.
+TEST_F(ImageFilesTest, SmallFilesClaimingHugeImagesCostTheRenderNoMemory) {
+  const std::string windowed = scratch + "/windowed.exr";
+  writeOnePixelExr(windowed, 16384, {"R", "G", "B", "A"});
+  const std::string alphaOnly = scratch + "/alpha_only.exr";
+  writeOnePixelExr(alphaOnly, 16384, {"A"});
+  const std::string zeros = scratch + "/zeros.png";
+  std::ofstream(zeros, std::ios::binary) << uniformPng(8192, 8192, 0, false);
+  const std::string white = scratch + "/white.png";
+  std::ofstream(white, std::ios::binary) << uniformPng(8192, 8192, 255, false);
+  const std::string interlaced = scratch + "/interlaced.png";
+  std::ofstream(interlaced, std::ios::binary) << uniformPng(8192, 8192, 0, true);
+  for (const std::string& file : {windowed, alphaOnly, zeros, white, interlaced}) {
+    EXPECT_LT(std::filesystem::file_size(file), 1500000u) << file;
+  }
+  const std::string ordinary = scratch + "/ordinary.png";
+  writeImageFile(ordinary, makeHostWorld(64, 36, 8).world, 8);
+
+  const std::vector<std::string> render{"render", "--quiet", "--size", "64x36", "--set", "Quality=Draft (64)",
+                                        "--set", "Source=Layer Alpha", "-o", scratch + "/out.png"};
+  auto run = [&](std::vector<std::string> options) {
+    options.insert(options.begin(), render.begin(), render.end());
+    return runProgram(options, scratch);
+  };
+  const ProgramRun clean = run({"--emitter", ordinary, "--emitter-fit", "fit"});
+  ASSERT_EQ(clean.exitCode, 0) << clean.err;
+  struct Case {
+    std::vector<std::string> options;
+    int exitCode;
+    std::string message;
+  };
+  const std::vector<Case> cases{
+      {{"--emitter", windowed}, 0, ""},
+      {{"--emitter", windowed, "--emitter-fit", "fit"}, 0, ""},
+      {{"--emitter", alphaOnly, "--emitter-fit", "fill"}, 0, ""},
+      {{"--emitter", zeros}, 0, ""},
+      {{"--emitter", zeros, "--emitter-fit", "fit"}, 0, ""},
+      {{"--emitter", white, "--emitter-fit", "centre", "--emitter-scale", "0.01"}, 0, ""},
+      {{"--emitter", interlaced, "--emitter-fit", "fit"}, 1, "save it without interlacing"},
+      // An input of another size than the layer is refused from its header.
+      {{"--input", windowed}, 2, "is 16384x16384 but --size is 64x36"},
+      {{"--input", zeros}, 2, "is 8192x8192 but --size is 64x36"},
+  };
+  constexpr long allowedKilobytes = 100 * 1024;
+  for (const Case& test : cases) {
+    const ProgramRun result = run(test.options);
+    SCOPED_TRACE(testing::PrintToString(test.options));
+    EXPECT_EQ(result.exitCode, test.exitCode) << result.err;
+    EXPECT_NE(result.err.find(test.message), std::string::npos) << result.err;
+    EXPECT_LT(result.peakKilobytes, clean.peakKilobytes + allowedKilobytes)
+        << "clean run: " << clean.peakKilobytes << " kB";
   }
 }
 

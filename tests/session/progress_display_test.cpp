@@ -22,6 +22,10 @@ TEST(ProgressDisplay, TimeLeftComesFromTheFinishedFramesAndCountsDown) {
     EXPECT_EQ(secondsLeft(progress, progress.lastFinished + seconds(test.secondsIntoFrame)), test.left)
         << test.secondsIntoFrame;
   }
+  // A loop's cross-faded frames render twice: 15 s for three renders, then five renders to go.
+  progress.frameRenders = {1, 2, 1, 2, 2};
+  progress.lastFinished = progress.start + seconds(15);
+  EXPECT_EQ(secondsLeft(progress, progress.lastFinished), 25.0);
 }
 
 }  // namespace

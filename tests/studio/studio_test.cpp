@@ -155,6 +155,17 @@ TEST(Studio, TextEmitterSavesAndRendersTheSame) {
   ASSERT_TRUE(waitForFinishedFrame(*opened));
   EXPECT_EQ(opened->finishedImage(), window->finishedImage());
   EXPECT_EQ(opened->panel()->findChild<QComboBox*>(QStringLiteral("textAlignment"))->currentText(), "Left");
+  // At another layer size, the studio and the command line draw the text for that size alike.
+  window->setLayerSize(QSize(96, 54));
+  ASSERT_TRUE(waitForFinishedFrame(*window));
+  writeImageFile(folder + "/studio_large.png", hostWorldFromQImage(window->finishedImage()).world, 8);
+  ProgramRun large = runProgram({"render", "--quiet", "--settings", folder + "/title.json", "--size", "96x54", "-o",
+                                 folder + "/cli_large.png"},
+                                folder);
+  ASSERT_EQ(large.exitCode, 0) << large.err;
+  EXPECT_EQ(fileBytes(folder + "/cli_large.png"), fileBytes(folder + "/studio_large.png"));
+  window->setLayerSize(QSize(64, 36));
+  ASSERT_TRUE(waitForFinishedFrame(*window));
   // Flames rise from the letters: the frame is not empty.
   const QImage& image = window->finishedImage();
   int lit = 0;

@@ -1,6 +1,7 @@
 #include "tests/support/program_runner.h"
 
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,8 +95,10 @@ RunningProgram startProgram(const std::vector<std::string>& arguments, const std
 
 ProgramRun finishProgram(const RunningProgram& running) {
   int status = 0;
-  waitpid(running.pid, &status, 0);
+  rusage usage{};
+  wait4(running.pid, &status, 0, &usage);
   ProgramRun run;
+  run.peakKilobytes = usage.ru_maxrss;
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.out = fileText(running.outPath);
   run.err = fileText(running.errPath);

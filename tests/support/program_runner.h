@@ -8,6 +8,7 @@ struct ProgramRun {
   int exitCode = -1;  // 128 + signal when a signal ended it
   std::string out;
   std::string err;
+  long peakKilobytes = 0;  // the most memory the program held (its peak resident set)
 };
 
 struct RunningProgram {

@@ -18,3 +18,9 @@ struct EmitterTextStyle {
 
   bool operator==(const EmitterTextStyle&) const = default;
 };
+
+// The style for drawing the text into a layer of another size than the one it was set in: a
+// pixel size scales with the layer (by the smaller of the two sides' ratios, from 1 pixel to the largest layer's side),
+// so that the text covers the same part of the layer, as a fitted one does.
+EmitterTextStyle emitterTextStyleForLayer(const EmitterTextStyle& style, int fromWidth, int fromHeight, int toWidth,
+                                          int toHeight);
