@@ -15,6 +15,7 @@ extern "C" {
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -369,8 +370,9 @@ void applyHostValues(Instance& instance) {
         }
         value = takesOwnValues(instance) ? *number : sliderFromUnit(control, *number);
         // The effect reads single precision: a default that went through [0, 1] and back is still
-        // the default.
-        if (static_cast<float>(value) == static_cast<float>(pluginDefault(row))) {
+        // the default. A value beyond single precision is none (and its cast would be undefined).
+        if (std::abs(value) <= std::numeric_limits<float>::max() &&
+            static_cast<float>(value) == static_cast<float>(pluginDefault(row))) {
           continue;
         }
         break;

@@ -289,6 +289,8 @@ TEST(Frei0rPlugin, OwnValuesGiveTheFramesOfTheirUnitValues) {
       {{{"Emitter/Rise Height", 12}, {"Noise Flow/X", 1}}, {{"Emitter/Rise Height", 0.2}, {"Noise Flow/X", 0.75}}},
       {{{"Tint/Blue", 4.3}, {"Tint/Amount", 0.9}, {"View/Center Y", -2}},
        {{"Tint/Blue", 0.9}, {"Tint/Amount", 0.9}, {"View/Center Y", 0.3}}},
+      // Beyond single precision either way: clamped to the same greatest density, not refused.
+      {{{"Density", 1e100}}, {{"Density", 1e100}}},
       {{}, {}},
   };
   const std::vector<uint32_t> defaults = sourceFrame(false, {});
