@@ -103,12 +103,14 @@ case "${1:-}" in
     # LeakSanitizer reports, which leaves the leak without a name. Preloading keeps it mapped so
     # that the suppression file can name it.
     lavapipe=$(dpkg -L mesa-vulkan-drivers | grep '/libvulkan_lvp.so$' | head -1)
-    # The plug-ins' runs in FFmpeg, melt and GStreamer (frames, and melt's listing of their
-    # parameters for the editors' descriptions) are left to the plain build: an instrumented
-    # plug-in names the sanitizers' runtimes, and melt neither renders nor lists it with them loaded
-    # late. Under the sanitizers the plug-ins are driven through their entry points (Frei0rPlugin).
+    # The plug-ins' runs in FFmpeg, melt and GStreamer (frames, failure notices, the generators'
+    # controls, and melt's listing of their parameters for the editors' descriptions) are left to
+    # the plain build: an instrumented plug-in names the sanitizers' runtimes, and melt neither
+    # renders nor lists it with them loaded late. Under the sanitizers the plug-ins are driven
+    # through their entry points (Frei0rPlugin).
     LSAN_OPTIONS="suppressions=$PWD/tests/lsan_suppressions.txt" ASAN_OPTIONS=verify_asan_link_order=0 \
-      LD_PRELOAD="$lavapipe" ctest --test-dir build-sanitize --output-on-failure -j "$JOBS" -E '^frei0r_host(s|_files)$'
+      LD_PRELOAD="$lavapipe" ctest --test-dir build-sanitize --output-on-failure -j "$JOBS" \
+      -E '^frei0r_(hosts|host_files|failure_notice|generator_controls)$'
     ;;
   cluster-test)
     PACKAGES+=("${CLUSTER_PACKAGES[@]}")
