@@ -8,18 +8,14 @@
 #include <cstdint>
 
 #include "finishing/finishing.h"
+#include "finishing/mix_bits.h"
 #include "finishing/pixel_samples.h"
 
 namespace {
 
 uint32_t hashCell(uint64_t cell, uint32_t octave) {
   uint32_t h = static_cast<uint32_t>(cell) ^ (static_cast<uint32_t>(cell >> 32) * 0x9E3779B9u) ^ (octave * 0x85EBCA6Bu);
-  h ^= h >> 16;
-  h *= 0x7FEB352Du;
-  h ^= h >> 15;
-  h *= 0x846CA68Bu;
-  h ^= h >> 16;
-  return h;
+  return mixBits(h);
 }
 
 // A cell's slope, from -1 to 1.

@@ -8,6 +8,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "finishing/mix_bits.h"
+
 namespace {
 
 // The dissolve's pattern: patches about a ninth of the frame's shorter side across, so that a patch
@@ -21,12 +23,7 @@ constexpr float turnSoftness = 0.05f;
 
 uint32_t hashOf(int x, int y, uint32_t salt) {
   uint32_t hash = uint32_t(x) * 0x8da6b343u ^ uint32_t(y) * 0xd8163841u ^ salt * 0xcb1ab31fu;
-  hash ^= hash >> 16;
-  hash *= 0x7feb352du;
-  hash ^= hash >> 15;
-  hash *= 0x846ca68bu;
-  hash ^= hash >> 16;
-  return hash;
+  return mixBits(hash);
 }
 
 // A value in [0, 1) for each point (x, y >= 0) of the integer lattice. Each block of 3 x 3 points
