@@ -2,7 +2,8 @@
 // repeats the kernel code of cpu/flame_march.h, cpu/value_noise.h, cpu/colour_shaping.h and
 // cpu/kernel_exp.h operation for operation, lane by lane: branches become selects of both
 // results, which is exact because the unchosen result is simply dropped. Mul and Add stay
-// separate instructions (no MulAdd: a fused multiply-add rounds once and changes pixels). Work
+// separate instructions (a fused multiply-add rounds once and changes pixels), except where the
+// product is exact and fusing cannot change a bit (smoothWeight). Work
 // is left out only where it provably cannot change a bit: noise octaves once the palette's
 // clamps fix a sample's colour (fbmDistance), and the rest of a march once every pixel is
 // opaque (contributionsStayFinite).
@@ -277,8 +278,10 @@ HWY_INLINE CellTuple cellTuples(V n, const HashCornerOctave* octave) {
 
 HWY_INLINE V lerp(V a, V b, V t) { return hn::Add(hn::Mul(hn::Sub(b, a), t), a); }
 
+// (3 - (f + f)) * (f * f). f + f is exact, so the fused 3 - f * 2 rounds once at the same
+// point as the separate sum and difference: the same bits in one instruction fewer.
 HWY_INLINE V smoothWeight(V f) {
-  return hn::Mul(hn::Sub(splat(3.0f), hn::Add(f, f)), hn::Mul(f, f));
+  return hn::Mul(hn::NegMulAdd(f, splat(2.0f), splat(3.0f)), hn::Mul(f, f));
 }
 
 // The last cell each lane read in one octave, with its tuple. Consecutive march samples move
