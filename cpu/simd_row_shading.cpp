@@ -305,27 +305,56 @@ HWY_INLINE NoiseCells noCells() {
   return cells;
 }
 
-HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave, OctaveCells& cells) {
-  const V px = hn::Floor(p.x);
-  const V py = hn::Floor(p.y);
-  const V pz = hn::Floor(p.z);
-  const V ux = smoothWeight(hn::Sub(p.x, px));
-  const V uy = smoothWeight(hn::Sub(p.y, py));
-  const V uz = smoothWeight(hn::Sub(p.z, pz));
-  const V n = hn::Add(hn::Add(hn::Mul(py, splat(57.0f)), px), hn::Mul(pz, splat(113.0f)));
+// One axis of a noise point: the lower bound of its cell and valueNoise's blend weight.
+struct NoiseAxis {
+  V floor;
+  V weight;
+};
+
+HWY_INLINE NoiseAxis noiseAxis(V coordinate) {
+  const V floor = hn::Floor(coordinate);
+  return NoiseAxis{floor, smoothWeight(hn::Sub(coordinate, floor))};
+}
+
+// The same for a coordinate that every lane shares.
+HWY_INLINE NoiseAxis noiseAxis(float coordinate) {
+  const float floor = kernelFloor(coordinate);
+  const float f = coordinate - floor;
+  return NoiseAxis{splat(floor), splat((3.0f - (f + f)) * (f * f))};
+}
+
+// Reads the cell's tuple unless every lane is still in the cell it read last.
+HWY_INLINE void moveToCell(OctaveCells& cells, V n, const HashCornerOctave* octave) {
   if (!hn::AllTrue(DF(), hn::Eq(n, cells.n))) {
     cells.n = n;
     cells.tuples = cellTuples(n, octave);
   }
+}
+
+// The blends along x and y of a cell's corners: the two values the blend along z joins.
+struct PlaneBlends {
+  V ab, cd;
+};
+
+HWY_INLINE PlaneBlends planeBlends(const CellTuple& k, V ux, V uy) {
   // The x lerps with their rise already taken: rise * ux + start.
-  const CellTuple& k = cells.tuples;
   const V a = hn::Add(hn::Mul(k.v[1], ux), k.v[0]);
   const V b = hn::Add(hn::Mul(k.v[3], ux), k.v[2]);
   const V c = hn::Add(hn::Mul(k.v[5], ux), k.v[4]);
   const V d = hn::Add(hn::Mul(k.v[7], ux), k.v[6]);
-  const V ab = lerp(a, b, uy);
-  const V cd = lerp(c, d, uy);
-  return lerp(ab, cd, uz);
+  return PlaneBlends{lerp(a, b, uy), lerp(c, d, uy)};
+}
+
+HWY_INLINE V valueNoise(const NoiseAxis& x, const NoiseAxis& y, const NoiseAxis& z,
+                        const HashCornerOctave* octave, OctaveCells& cells) {
+  moveToCell(cells, hn::Add(hn::Add(hn::Mul(y.floor, splat(57.0f)), x.floor), hn::Mul(z.floor, splat(113.0f))),
+             octave);
+  const PlaneBlends blends = planeBlends(cells.tuples, x.weight, y.weight);
+  return lerp(blends.ab, blends.cd, z.weight);
+}
+
+HWY_INLINE V valueNoise(const V3& p, const HashCornerOctave* octave, OctaveCells& cells) {
+  return valueNoise(noiseAxis(p.x), noiseAxis(p.y), noiseAxis(p.z), octave, cells);
 }
 
 HWY_INLINE V3 nextOctavePoint(const V3& q, float k) {
@@ -418,6 +447,66 @@ HWY_INLINE V fbm(const V3& p, const HashCornerOctave* table, NoiseCells& cells) 
   PointOctaves<true> octaves(p, table, cells);
   return fbmDistance<false>(octaves, [](V noise) { return noise; }, hn::FirstN(DF(), 0));
 }
+
+// A layer pixel's noise point is (x, y, z) with x fixed per pixel and y and z shared by the
+// row's pixels, z moving with the march. What that leaves fixed is worked out once per pixel
+// vector: the first octave's x and y axes, its blends along them while the cell stays, and the
+// terms of the second octave's point that z does not enter; the shared parts are computed once,
+// not once per lane. Every value is formed by the operations of fbm, in its order.
+struct LayerColumn {
+  float y;
+  NoiseAxis xAxis, yAxis;
+  V plane;       // the part of the first octave's cell index that x and y give
+  V rotationY;   // x * 0.8 + y * 0.36
+  V rotationZ;   // x * 0.6 - y * 0.48
+  V blendedCell;  // the first octave's cell whose blends these are; NaN before the first
+  PlaneBlends blends;
+};
+
+HWY_INLINE LayerColumn layerColumn(V x, float y) {
+  const NoiseAxis xAxis = noiseAxis(x);
+  const NoiseAxis yAxis = noiseAxis(y);
+  return LayerColumn{y,
+                     xAxis,
+                     yAxis,
+                     hn::Add(hn::Mul(yAxis.floor, splat(57.0f)), xAxis.floor),
+                     hn::Add(hn::Mul(x, splat(0.8f)), splat(y * 0.36f)),
+                     hn::Sub(hn::Mul(x, splat(0.6f)), splat(y * 0.48f)),
+                     hn::NaN(DF()),
+                     PlaneBlends{}};
+}
+
+// fbm's octaves at (x, y, z) of a layer column, asked for in order (see PointOctaves).
+struct LayerOctaves {
+  LayerColumn& column;
+  float z;
+  const HashCornerOctave* table;
+  NoiseCells& cells;
+  V3 q;
+
+  HWY_INLINE V noise(int k) {
+    if (k == 0) {
+      const NoiseAxis zAxis = noiseAxis(z);
+      const V n = hn::Add(column.plane, hn::Mul(zAxis.floor, splat(113.0f)));
+      if (!hn::AllTrue(DF(), hn::Eq(n, column.blendedCell))) {
+        moveToCell(cells.octave[0], n, table ? &table[0] : nullptr);
+        column.blendedCell = n;
+        column.blends = planeBlends(cells.octave[0].tuples, column.xAxis.weight, column.yAxis.weight);
+      }
+      return lerp(column.blends.ab, column.blends.cd, zAxis.weight);
+    }
+    if (k == 1) {
+      const float scale = kOctaveScales[0];
+      const float x1 = ((column.y * -0.8f) - (z * 0.6f)) * scale;
+      q = V3{splat(x1), hn::Mul(hn::Sub(column.rotationY, splat(z * 0.48f)), splat(scale)),
+             hn::Mul(hn::Add(column.rotationZ, splat(z * 0.64f)), splat(scale))};
+      return valueNoise(noiseAxis(x1), noiseAxis(q.y), noiseAxis(q.z), table ? &table[1] : nullptr,
+                        cells.octave[1]);
+    }
+    q = nextOctavePoint(q, kOctaveScales[k - 1]);
+    return valueNoise(q, table ? &table[k] : nullptr, cells.octave[k]);
+  }
+};
 
 // ---- Palette.
 
@@ -783,13 +872,13 @@ HWY_INLINE void sampleMatteLanes(V x, float y, const M& wanted, const RowContext
 
 // The palette's clamps are not used to leave octaves out here: in the layer's march most samples
 // lie inside the palette, so the checks would cost more than the octaves they save.
-HWY_INLINE V layerDistance(float z, const V3& base, V matteValue, const RowContext& context,
-                           NoiseCells& cells) {
+HWY_INLINE V layerDistance(float z, float baseZ, LayerColumn& column, V matteValue,
+                           const RowContext& context, NoiseCells& cells) {
   const FlameSettings& s = context.settings;
-  const V3 n{base.x, base.y, hn::Add(splat((z * s.frequency) * 3.0f), base.z)};
+  LayerOctaves octaves{column, (z * s.frequency) * 3.0f + baseZ, context.octaves, cells, {}};
+  const V noise = fbmDistance<false>(octaves, [](V value) { return value; }, hn::FirstN(DF(), 0));
   return hn::Add(hn::Add(splat(kernelAbs(z) * 0.6f), hn::Sub(splat(1.25f), hn::Mul(matteValue, splat(1.7f)))),
-                 hn::Mul(hn::Mul(hn::Sub(fbm(n, context.octaves, cells), splat(0.45f)), splat(s.amplitude)),
-                         splat(0.16f)));
+                 hn::Mul(hn::Mul(hn::Sub(noise, splat(0.45f)), splat(s.amplitude)), splat(0.16f)));
 }
 
 template <bool kSmooth>
@@ -816,13 +905,15 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   }
   V value0, age0;
   sampleMatteLanes(mx, my, onMatte, context, &value0, &age0);
+  // The noise point's y and z are the row's: every lane shares them.
+  const float baseY = ((s.riseSpeed - s.animY) * s.time) + (((my + 0.5f) / frameHeight) * 8.0f) * s.frequency;
+  const float baseZ = s.time * s.animZ;
   const V3 base{
       hn::Add(hn::Mul(hn::Mul(hn::Mul(hn::Div(hn::Add(mx, splat(0.5f)), splat(frameWidth)), splat(s.aspect)),
                               splat(8.0f)),
                       splat(s.frequency)),
               splat(s.time * s.animX)),
-      splat(((s.riseSpeed - s.animY) * s.time) + (((my + 0.5f) / frameHeight) * 8.0f) * s.frequency),
-      splat(s.time * s.animZ)};
+      splat(baseY), splat(baseZ)};
   NoiseCells cells = noCells();
   const V flicker = fbm(base, context.octaves, cells);
   const V ageShare = clampUnit(hn::Div(age0, splat(s.riseHeight)));
@@ -840,7 +931,8 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
   const float dz = 2.0f / steps;
   float z = -1.0f;
   constexpr bool smooth = kSmooth;
-  March state = startMarch(smooth ? layerDistance(-1.0f, base, value1, context, cells) : hn::Zero(df),
+  LayerColumn noiseColumn = layerColumn(base.x, baseY);
+  March state = startMarch(smooth ? layerDistance(-1.0f, baseZ, noiseColumn, value1, context, cells) : hn::Zero(df),
                            smooth, context.palette);
   const bool stopWhenOpaque =
       context.stopWhenOpaque && hn::AllTrue(df, hn::Le(hn::Abs(value1), splat(1e4f)));
@@ -853,9 +945,9 @@ V4 shadeLayerLanes(V column, int y, const M& insideLayer, const RowContext& cont
     for (int j = 0; j < count; ++j) {
       if (smooth) {
         z = z + dz;
-        samples[j] = layerDistance(z, base, value1, context, cells);
+        samples[j] = layerDistance(z, baseZ, noiseColumn, value1, context, cells);
       } else {
-        samples[j] = layerDistance(z, base, value1, context, cells);
+        samples[j] = layerDistance(z, baseZ, noiseColumn, value1, context, cells);
         z = z + dz;
       }
     }
