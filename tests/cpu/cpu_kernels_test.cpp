@@ -108,6 +108,9 @@ TEST(CpuKernels, FramesMatchTheReferenceBitForBit) {
        [](FlameSettings& s) { s.originX = -3.0f; s.originY = 2.0f; s.frameWidth = 12.0f; s.frameHeight = 9.0f; }},
       // Lattice indices from 3e7 to some 5e8, where floats are 2 to 64 apart and n + 57 rounds.
       {"volume, noise far out", 17, 3, 0, true, [](FlameSettings& s) { s.time = 1e4f; s.animY = 53.0f; }},
+      // The layer's noise point far out along its shared y and z, where a step along z often
+      // changes no float and the first octave's cell jumps when it does.
+      {"layer, noise far out", 17, 12, 1, true, [](FlameSettings& s) { s.time = 1e4f; s.animZ = 53.0f; s.animY = -7.0f; }},
       // About 4 million cells: above the table's memory bound, so every corner is hashed.
       {"layer, frequency beyond the table", 17, 12, 1, true, [](FlameSettings& s) { s.frequency = 30.0f; }},
       // Windows beyond +-2e9: no table at all.
