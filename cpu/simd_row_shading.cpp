@@ -2,8 +2,9 @@
 // repeats the kernel code of cpu/flame_march.h, cpu/value_noise.h, cpu/colour_shaping.h and
 // cpu/kernel_exp.h operation for operation, lane by lane: branches become selects of both
 // results, which is exact because the unchosen result is simply dropped. Mul and Add stay
-// separate instructions (a fused multiply-add rounds once and changes pixels), except where the
-// product is exact and fusing cannot change a bit (smoothWeight). Work
+// separate instructions (a fused multiply-add rounds once and changes pixels), except where
+// fusing provably changes no result: an exact product (smoothWeight), and the exponential's
+// double-precision steps, checked on every float (expOfClamped). Work
 // is left out only where it provably cannot change a bit: noise octaves once the palette's
 // clamps fix a sample's colour (fbmDistance), and the rest of a march once every pixel is
 // opaque (contributionsStayFinite).
@@ -85,23 +86,26 @@ HWY_INLINE VD expTableValue(hn::Vec<DI64> index) {
 }
 #endif
 
+// kernelExp's steps with its multiply-adds fused: one rounding instead of two in double, which
+// changes no float result. vortelline_kernel_exp_check compares every path with the C library
+// on all non-positive floats, and the fused and separate forms give the same floats for every
+// input below 90 as well.
 HWY_INLINE VD expOfClamped(VD xd) {
   const DD dd;
   const DI64 di64;
   const VD shift = hn::Set(dd, kernelExpRoundingShift);
-  const VD kd = hn::Sub(hn::Add(hn::Mul(xd, hn::Set(dd, kernelExpScale)), shift), shift);
-  const VD r = hn::Add(hn::Sub(hn::Mul(xd, hn::Set(dd, kernelExpScaleHigh)), kd),
-                       hn::Mul(xd, hn::Set(dd, kernelExpScaleLow)));
+  const VD scale = hn::Set(dd, kernelExpScale);
+  const VD kd = hn::Sub(hn::MulAdd(xd, scale, shift), shift);
+  const VD r = hn::MulSub(xd, scale, kd);
   const auto k = hn::ConvertTo(di64, kd);
   const VD tableValue = expTableValue(hn::And(k, hn::Set(di64, 31)));
   // 2^(k >> 5) built from its exponent bits: the same exact power of two as kernelPowerOfTwo.
   const VD powerOfTwo =
       hn::BitCast(dd, hn::ShiftLeft<52>(hn::Add(hn::ShiftRight<5>(k), hn::Set(di64, 1023))));
   const VD s = hn::Mul(tableValue, powerOfTwo);
-  const VD z = hn::Add(hn::Mul(hn::Set(dd, kernelExpC3), r), hn::Set(dd, kernelExpC2));
+  const VD z = hn::MulAdd(hn::Set(dd, kernelExpC3), r, hn::Set(dd, kernelExpC2));
   const VD r2 = hn::Mul(r, r);
-  VD y = hn::Add(hn::Mul(hn::Set(dd, kernelExpC1), r), hn::Set(dd, 1.0));
-  y = hn::Add(hn::Mul(z, r2), y);
+  const VD y = hn::MulAdd(z, r2, hn::MulAdd(hn::Set(dd, kernelExpC1), r, hn::Set(dd, 1.0)));
   return hn::Mul(y, s);
 }
 
@@ -996,6 +1000,21 @@ void shadeRow(const FlameSettings& settings, const HashCornerTable* table, Emitt
   }
 }
 
+void expLanes(const float* x, float* result, size_t count) {
+  const DF df;
+  const size_t lanes = hn::Lanes(df);
+  size_t i = 0;
+  for (; i + lanes <= count; i += lanes) {
+    hn::StoreU(kernelExpLanes(hn::LoadU(df, x + i)), df, result + i);
+  }
+  if (i < count) {
+    HWY_ALIGN float rest[hn::MaxLanes(df)] = {};
+    std::memcpy(rest, x + i, (count - i) * sizeof(float));
+    hn::Store(kernelExpLanes(hn::Load(df, rest)), df, rest);
+    std::memcpy(result + i, rest, (count - i) * sizeof(float));
+  }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace simd_row_shading
 HWY_AFTER_NAMESPACE();
@@ -1009,25 +1028,33 @@ using ShadeRowFunction = void (*)(const FlameSettings&, const HashCornerTable*, 
 
 // The instruction set each path needs, and the code compiled for it (null where this build
 // has none).
+using ExpLanesFunction = void (*)(const float*, float*, size_t);
+
 struct KernelTarget {
   CpuKernel kernel;
   int64_t target;
   ShadeRowFunction shadeRow;
+  ExpLanesFunction expLanes;
 };
+
+#define VORTELLINE_KERNEL_TARGET(kernel, target, space) \
+  {kernel, target, &simd_row_shading::space::shadeRow, &simd_row_shading::space::expLanes}
 
 const KernelTarget kKernelTargets[] = {
 #if HWY_TARGETS & HWY_AVX3
-    {CpuKernel::avx512, HWY_AVX3, &simd_row_shading::N_AVX3::shadeRow},
+    VORTELLINE_KERNEL_TARGET(CpuKernel::avx512, HWY_AVX3, N_AVX3),
 #endif
 #if HWY_TARGETS & HWY_AVX2
-    {CpuKernel::avx2, HWY_AVX2, &simd_row_shading::N_AVX2::shadeRow},
+    VORTELLINE_KERNEL_TARGET(CpuKernel::avx2, HWY_AVX2, N_AVX2),
 #endif
 #if HWY_TARGETS & HWY_EMU128
-    {CpuKernel::scalar, HWY_EMU128, &simd_row_shading::N_EMU128::shadeRow},
+    VORTELLINE_KERNEL_TARGET(CpuKernel::scalar, HWY_EMU128, N_EMU128),
 #else
-    {CpuKernel::scalar, HWY_SCALAR, &simd_row_shading::N_SCALAR::shadeRow},
+    VORTELLINE_KERNEL_TARGET(CpuKernel::scalar, HWY_SCALAR, N_SCALAR),
 #endif
 };
+
+#undef VORTELLINE_KERNEL_TARGET
 
 const KernelTarget* targetOf(CpuKernel kernel) {
   // Asked once: every row looks its path up, and Highway asks the processor each time.
@@ -1072,6 +1099,16 @@ CpuKernel fastestCpuKernel() {
 void shadeRowWithTable(CpuKernel kernel, const FlameSettings& settings,
                        const HashCornerTable* table, EmitterMatteView matte, int row, float4* out) {
   targetOf(kernel)->shadeRow(settings, table, matte, row, out);
+}
+
+void kernelExpWith(CpuKernel kernel, const float* x, float* result, size_t count) {
+  if (kernel == CpuKernel::reference) {
+    for (size_t i = 0; i < count; ++i) {
+      result[i] = kernelExp(x[i]);
+    }
+    return;
+  }
+  targetOf(kernel)->expLanes(x, result, count);
 }
 
 #endif  // HWY_ONCE

@@ -2,6 +2,7 @@
 // per SIMD lane and the noise hashes read from a HashCornerTable, bit for bit the same pixels.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "cpu/emitter_matte.h"
@@ -24,3 +25,7 @@ CpuKernel fastestCpuKernel();
 // be supported and not the reference.
 void shadeRowWithTable(CpuKernel kernel, const FlameSettings& settings,
                        const HashCornerTable* table, EmitterMatteView matte, int row, float4* out);
+
+// kernelExp of count floats as the path computes it inside the march, for the checks that
+// compare it with the C library. The kernel must be supported.
+void kernelExpWith(CpuKernel kernel, const float* x, float* result, size_t count);
