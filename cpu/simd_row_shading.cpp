@@ -87,9 +87,8 @@ HWY_INLINE VD expTableValue(hn::Vec<DI64> index) {
 #endif
 
 // kernelExp's steps with its multiply-adds fused: one rounding instead of two in double, which
-// changes no float result. vortelline_kernel_exp_check compares every path with the C library
-// on all non-positive floats, and the fused and separate forms give the same floats for every
-// input below 90 as well.
+// changes no float result on the inputs the march gives it. vortelline_kernel_exp_check compares
+// every path with the C library on all non-positive floats.
 HWY_INLINE VD expOfClamped(VD xd) {
   const DD dd;
   const DI64 di64;
@@ -1026,10 +1025,10 @@ namespace {
 using ShadeRowFunction = void (*)(const FlameSettings&, const HashCornerTable*, EmitterMatteView,
                                   int, float4*);
 
-// The instruction set each path needs, and the code compiled for it (null where this build
-// has none).
 using ExpLanesFunction = void (*)(const float*, float*, size_t);
 
+// The instruction set each path needs, and the code compiled for it (null where this build
+// has none).
 struct KernelTarget {
   CpuKernel kernel;
   int64_t target;
@@ -1037,24 +1036,21 @@ struct KernelTarget {
   ExpLanesFunction expLanes;
 };
 
-#define VORTELLINE_KERNEL_TARGET(kernel, target, space) \
-  {kernel, target, &simd_row_shading::space::shadeRow, &simd_row_shading::space::expLanes}
-
 const KernelTarget kKernelTargets[] = {
 #if HWY_TARGETS & HWY_AVX3
-    VORTELLINE_KERNEL_TARGET(CpuKernel::avx512, HWY_AVX3, N_AVX3),
+    {CpuKernel::avx512, HWY_AVX3, &simd_row_shading::N_AVX3::shadeRow, &simd_row_shading::N_AVX3::expLanes},
 #endif
 #if HWY_TARGETS & HWY_AVX2
-    VORTELLINE_KERNEL_TARGET(CpuKernel::avx2, HWY_AVX2, N_AVX2),
+    {CpuKernel::avx2, HWY_AVX2, &simd_row_shading::N_AVX2::shadeRow, &simd_row_shading::N_AVX2::expLanes},
 #endif
 #if HWY_TARGETS & HWY_EMU128
-    VORTELLINE_KERNEL_TARGET(CpuKernel::scalar, HWY_EMU128, N_EMU128),
+    {CpuKernel::scalar, HWY_EMU128, &simd_row_shading::N_EMU128::shadeRow,
+     &simd_row_shading::N_EMU128::expLanes},
 #else
-    VORTELLINE_KERNEL_TARGET(CpuKernel::scalar, HWY_SCALAR, N_SCALAR),
+    {CpuKernel::scalar, HWY_SCALAR, &simd_row_shading::N_SCALAR::shadeRow,
+     &simd_row_shading::N_SCALAR::expLanes},
 #endif
 };
-
-#undef VORTELLINE_KERNEL_TARGET
 
 const KernelTarget* targetOf(CpuKernel kernel) {
   // Asked once: every row looks its path up, and Highway asks the processor each time.
