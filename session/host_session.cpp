@@ -565,24 +565,26 @@ void setParamTrack(HostSession& session, const ParamAssignment& assignment) {
   session.tracks.at(static_cast<size_t>(assignment.position)) = track;
 }
 
-int layerParamNamed(const HostSession& session, const std::string& name) {
+namespace {
+
+int paramNamed(const HostSession& session, PF_ParamType type, const std::string& name) {
   for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
     const PF_ParamDef& def = session.params[position].def;
-    if (def.param_type == PF_Param_LAYER && name == def.name) {
+    if (def.param_type == type && name == def.name) {
       return position;
     }
   }
   return -1;
 }
 
+}  // namespace
+
+int layerParamNamed(const HostSession& session, const std::string& name) {
+  return paramNamed(session, PF_Param_LAYER, name);
+}
+
 int popupParamNamed(const HostSession& session, const std::string& name) {
-  for (int position = 1; position < static_cast<int>(session.params.size()); ++position) {
-    const PF_ParamDef& def = session.params[position].def;
-    if (def.param_type == PF_Param_POPUP && name == def.name) {
-      return position;
-    }
-  }
-  return -1;
+  return paramNamed(session, PF_Param_POPUP, name);
 }
 
 PF_ParamDef definitionAt(const HostSession& session, int position, A_long time, A_u_long timeScale) {

@@ -6,16 +6,9 @@
 set -uo pipefail
 export FREI0R_PATH=$(realpath "$1")
 settings=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/host_test_frame.sh"
 cd "$work"
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-printf '%s\n' "description=test" frame_rate_num=24 frame_rate_den=1 width=320 height=180 progressive=1 \
-  sample_aspect_num=1 sample_aspect_den=1 display_aspect_num=16 display_aspect_den=9 colorspace=709 >profile
+write_profile 320 180
 printf 'not settings' >junk.json
 colour=(color:0x3060a0ff out=0)
 # melt 7.12 now and then ends at once with nothing written when the machine is busy: tried again.

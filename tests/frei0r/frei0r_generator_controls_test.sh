@@ -7,17 +7,10 @@
 set -uo pipefail
 table=$(realpath "$1")
 export FREI0R_PATH=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/host_test_frame.sh"
 cd "$work"
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 "$table" --host-files descriptions || fail "vortelline_frei0r_table --host-files"
-printf '%s\n' "description=test" frame_rate_num=24 frame_rate_den=1 width=64 height=36 progressive=1 \
-  sample_aspect_num=1 sample_aspect_den=1 display_aspect_num=16 display_aspect_den=9 colorspace=709 >profile
+write_profile 64 36
 
 # Each control with a value away from the plug-ins' default (NAME|VALUE), from the table: a slider
 # halfway to its end, the next choice, a checkbox flipped. Processing is where the frame is

@@ -7,13 +7,7 @@
 set -uo pipefail
 table=$(realpath "$1")
 export FREI0R_PATH=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname "${BASH_SOURCE[0]}")/host_test_frame.sh"
 
 "$table" --host-files "$work" || fail "vortelline_frei0r_table --host-files"
 # The parameter names as melt lists them (the titles of its parameters).

@@ -6,19 +6,13 @@ set -uo pipefail
 vortelline=$(realpath "$1")
 export FREI0R_PATH=$(realpath "$2")
 settings=$(realpath "$3")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/host_test_frame.sh"
 cd "$work"
 
-failures=0
 # A host that hangs fails its check instead of the whole run.
 ffmpeg() { timeout 120 env ffmpeg "$@"; }
 melt() { timeout 120 env melt "$@"; }
 gst-launch-1.0() { timeout 120 env gst-launch-1.0 "$@"; }
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 same() {  # same WHAT OUTPUT EXPECTED
   if [ -s "$2" ] && cmp -s "$2" "$3"; then
     echo "ok: $1"
